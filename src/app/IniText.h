@@ -1,0 +1,45 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+// Size limit of a value as the profile functions deliver it (a 4095-character buffer).
+inline constexpr size_t kMaxSettingChars = 4094;
+
+// Cuts a UTF-8 value to kMaxSettingChars characters (code points), never inside a character.
+std::string CutSettingValue(const std::string& value);
+
+// The decimal number at the start of `text` (after blanks, with an optional sign); 0 if none.
+int LeadingDecimal(const std::string& text);
+
+// An INI file held as its lines, so that a write changes one line and keeps everything else
+// (comments, blank lines, junk, order, line endings, encoding) as it was.
+class IniText {
+public:
+    enum class Encoding { Utf8, Utf8Bom, Utf16LeBom };
+
+    static IniText Decode(const std::string& bytes);
+    std::string Encode() const;
+
+    // First matching section, then first matching key in it; names compare ASCII-case-free.
+    std::optional<std::string> Find(const std::string& section, const std::string& key) const;
+
+    // Replaces the first matching key's value in place, or adds the key at the end of the first
+    // matching section, or adds the section at the end of the file.
+    void Set(const std::string& section, const std::string& key, const std::string& value);
+
+    Encoding encoding() const { return encoding_; }
+
+private:
+    struct Line {
+        std::string text;  // without its line ending
+    };
+    std::optional<size_t> FindSection(const std::string& section) const;
+    std::optional<size_t> FindKey(size_t sectionLine, const std::string& key) const;
+    size_t SectionEnd(size_t sectionLine) const;
+
+    std::vector<Line> lines_;
+    std::string newline_ = "\n";
+    bool endsWithNewline_ = true;
+    Encoding encoding_ = Encoding::Utf8;
+};

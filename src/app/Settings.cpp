@@ -1,0 +1,51 @@
+#include "app/Settings.h"
+
+#include "app/IniText.h"
+#include "os/Files.h"
+
+#include <cstdlib>
+
+std::string ModuleDirectory() {
+    const std::string exe = os::ExecutablePath();
+    const auto slash = exe.find_last_of('/');
+    if (slash == std::string::npos) return exe;
+    return exe.substr(0, slash);
+}
+
+std::string JoinModulePath(const std::string& dir, const std::string& relative) {
+    std::string joined = dir + relative;
+    for (auto& c : joined) {
+        if (c == '\\') c = '/';
+    }
+    return joined;
+}
+
+std::string ShortPathOf(const std::string& path) { return path; }
+
+std::string SettingsPathFor(const std::string& moduleDirectory) {
+    return moduleDirectory + "/cfg.ini";
+}
+
+std::string ReadSettingString(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& defaultValue) {
+    std::string bytes;
+    if (!os::ReadWholeFile(file, bytes)) return CutSettingValue(defaultValue);
+    const IniText ini = IniText::Decode(bytes);
+    const auto value = ini.Find(section, key);
+    return CutSettingValue(value ? *value : defaultValue);
+}
+
+int ReadSettingInt(const std::string& file, const std::string& section, const std::string& key,
+                   int defaultValue) {
+    const std::string text = ReadSettingString(file, section, key);
+    const int value = LeadingDecimal(text);
+    return value == 0 ? defaultValue : value;
+}
+
+int WriteSettingString(const std::string& file, const std::string& section,
+                       const std::string& key, const std::string& value) {
+    std::string bytes;
+    IniText ini = os::ReadWholeFile(file, bytes) ? IniText::Decode(bytes) : IniText{};
+    ini.Set(section, key, value);
+    return os::ReplaceFileAtomically(file, ini.Encode()) ? 1 : 0;
+}

@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+
+// Access to cfg.ini. There is no cache: every call reads or writes the file, so a value
+// written anywhere is seen by the next read anywhere, and a hand edit takes effect at once.
+
+// The running executable's folder, without a trailing separator.
+std::string ModuleDirectory();
+
+// Joins a module-relative text such as "\res\web\brush.html" onto `dir`, turning "\" into "/".
+std::string JoinModulePath(const std::string& dir, const std::string& relative);
+
+// Linux paths have no short form; kept so callers read the same on every platform.
+std::string ShortPathOf(const std::string& path);
+
+// ModuleDirectory() + "/cfg.ini", computed once at start and handed to every panel.
+std::string SettingsPathFor(const std::string& moduleDirectory);
+
+std::string ReadSettingString(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& defaultValue = {});
+
+// The decimal number at the start of the value; 0 (also "no number") reads as `defaultValue`.
+int ReadSettingInt(const std::string& file, const std::string& section, const std::string& key,
+                   int defaultValue = 0);
+
+// Creates file, section and key as needed; the file is replaced atomically. Nonzero on success.
+int WriteSettingString(const std::string& file, const std::string& section,
+                       const std::string& key, const std::string& value);

@@ -1,0 +1,8 @@
+#include "app/Startup.h"
+
+int main() {
+    InitModule();
+    const int exitCode = RunApplication();
+    TermModule();
+    return exitCode;
+}

@@ -1,0 +1,32 @@
+#include "os/Process.h"
+
+#include <glib.h>
+#include <unistd.h>
+
+namespace os {
+namespace {
+
+void NewSession(gpointer) { setsid(); }
+
+}  // namespace
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& workingDir) {
+    std::vector<gchar*> argv;
+    argv.push_back(const_cast<gchar*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<gchar*>(a.c_str()));
+    argv.push_back(nullptr);
+    // Without G_SPAWN_DO_NOT_REAP_CHILD GLib double-forks, so the child is never our zombie.
+    const auto flags = static_cast<GSpawnFlags>(
+        G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
+    GError* error = nullptr;
+    const gboolean ok =
+        g_spawn_async(workingDir.empty() ? nullptr : workingDir.c_str(), argv.data(), nullptr,
+                      flags, NewSession, nullptr, nullptr, &error);
+    if (error != nullptr) g_error_free(error);
+    return ok != FALSE;
+}
+
+long CurrentProcessId() { return static_cast<long>(getpid()); }
+
+}  // namespace os
