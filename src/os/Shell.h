@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace os {
+
+// What ShellExecute's default verb does: an executable file is started detached (own session,
+// no terminal, never through a shell); any other existing file is opened with the desktop's
+// default handler for it. True when something was started.
+bool ShellOpen(const std::string& path, const std::vector<std::string>& args = {},
+               const std::string& workingDir = {});
+
+// True for a regular file this user may execute.
+bool IsExecutableFile(const std::string& path);
+
+}  // namespace os

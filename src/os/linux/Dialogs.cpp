@@ -1,0 +1,16 @@
+#include "os/Dialogs.h"
+
+#include <gtk/gtk.h>
+
+namespace os {
+
+void ShowMessageBox(const std::string& text, const std::string& caption) {
+    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
+                                               GTK_BUTTONS_OK, "%s", text.c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), caption.empty() ? "Error" : caption.c_str());
+    gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+}
+
+}  // namespace os
