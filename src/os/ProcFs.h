@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Facts about running processes and their TCP sockets, read from /proc. Decisions over these
+// facts live in the logic (src/phone); this layer only gathers them.
+namespace os {
+
+struct ProcessFacts {
+    long pid = 0;
+    // Base name of the executable ("adb"); the kernel's short command name when the executable
+    // link cannot be read (another user's process, a kernel thread).
+    std::string imageName;
+    // Full path of the executable; empty when it cannot be read.
+    std::string imagePath;
+};
+
+// Every process visible in /proc, in ascending pid order. Also the facts behind "is a program
+// of this image name running": compare AsciiLowerCopy(imageName).
+std::vector<ProcessFacts> ListProcesses();
+
+// The files a process has loaded: its executable first, then every other file mapped into its
+// memory in address order, each once. Empty when the process is gone or may not be inspected.
+std::vector<std::string> ProcessModulePaths(long pid);
+
+// Full path of a process's executable; empty when it cannot be read.
+std::string ProcessImagePath(long pid);
+
+// Sends SIGKILL; true when the signal was delivered.
+bool KillProcess(long pid);
+
+// One IPv4 TCP socket of /proc/net/tcp. Addresses are in host order (127.0.0.1 is 0x7F000001).
+struct TcpRowFacts {
+    uint32_t localAddress = 0;
+    uint16_t localPort = 0;
+    uint32_t remoteAddress = 0;
+    uint16_t remotePort = 0;
+    int state = 0;  // the kernel's TCP state number (10 = listening)
+    unsigned long inode = 0;
+    long ownerPid = 0;  // 0 when no visible process holds the socket
+};
+
+// Every IPv4 TCP row in all states, sorted by local address, local port, remote address and
+// remote port, each owned by the first process (lowest pid) that holds its socket. False when
+// the table cannot be read.
+bool ListTcpRows(std::vector<TcpRowFacts>& rows);
+
+}  // namespace os
