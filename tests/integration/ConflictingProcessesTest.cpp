@@ -161,7 +161,12 @@ TEST(ConflictingProcesses, ModulesIncludeMappedLibrariesAfterTheExecutable) {
     ASSERT_GT(child.pid, 0);
     WaitForImage(child.pid, copy);
     EXPECT_EQ(ModulePathOf(child.pid, "adb"), copy);
-    const std::string libc = ModulePathOf(child.pid, "libc.so");
+    // Right after exec the loader may not have mapped the C library yet.
+    std::string libc;
+    for (int i = 0; i < 500 && libc.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        libc = ModulePathOf(child.pid, "libc.so");
+    }
     EXPECT_NE(libc.find("/libc.so"), std::string::npos) << libc;
     EXPECT_EQ(ModulePathOf(child.pid, "ADB"), "");  // the image name test keeps letter case
     EXPECT_EQ(ModulePathOf(999999999, "adb"), "");
