@@ -1,0 +1,172 @@
+#include "app/Settings.h"
+#include "panel/DPanel.h"
+#include "panel/PanelDescription.h"
+#include "panel/PanelLayout.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace {
+
+std::string WriteCfg(const std::string& name, const std::string& text) {
+    const auto path =
+        std::filesystem::path(testing::TempDir()) /
+        ("panel-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name +
+         ".ini");
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+}
+
+os::PixelBuffer Image(int w, int h) {
+    os::PixelBuffer b;
+    b.width = w;
+    b.height = h;
+    b.hasAlpha = true;
+    b.pixels.assign(static_cast<size_t>(w) * h, 0xFF000000u);
+    return b;
+}
+
+// A window as the mix-in sees it.
+class FakePanel : public CDPanel<FakePanel> {
+  public:
+    FakePanel(std::string cfg, std::string name)
+        : CDPanel<FakePanel>(std::move(cfg)), name(std::move(name)) {}
+
+    std::string PanelName() const { return name; }
+    std::string GetPanelText() const { return text; }
+    void SetPanelText(const std::string& t) { text = t; }
+    PanelSize GetPanelWindowSize() const { return size; }
+    PanelRect GetPanelClientRect() const { return {0, 0, size.width, size.height}; }
+    void ResizePanelWindow(int w, int h) {
+        size = {w, h};
+        ++resizes;
+        OnPanelSize();
+    }
+    const os::PixelBuffer* FindPanelImage(const std::string& key) {
+        auto it = images.find(key);
+        return it == images.end() ? nullptr : &it->second;
+    }
+
+    std::string name;
+    std::string text = "product name";
+    PanelSize size{200, 100};
+    int resizes = 0;
+    std::map<std::string, os::PixelBuffer> images;
+};
+
+}  // namespace
+
+TEST(ReadPanelDescription, ReadsEveryKeyOfTheSection) {
+    const auto cfg = WriteCfg("all",
+                              "[MainPanel]\ntitle=Nook\nbkimage=3\nwidth=360\nheight=560\n"
+                              "headheight=32\nfootheight=12\ninnerborder=5\noutborder=2\n"
+                              "bkmode=1\n");
+    const PanelDescription d = ReadPanelDescription(cfg, "mainpanel");
+    EXPECT_EQ(d.title, "Nook");
+    EXPECT_EQ(d.bkImage, "3");
+    EXPECT_EQ(d.width, 360);
+    EXPECT_EQ(d.height, 560);
+    EXPECT_EQ(d.headHeight, 32);
+    EXPECT_EQ(d.footHeight, 12);
+    EXPECT_EQ(d.innerBorder, 5);
+    EXPECT_EQ(d.outBorder, 2);
+    EXPECT_EQ(d.bkMode, 1);
+}
+
+TEST(ReadPanelDescription, MissingKeysSectionOrFileGiveDefaults) {
+    const auto cfg = WriteCfg("sparse", "[plash]\nbkmode=0\nheadheight=abc\n[other]\nwidth=9\n");
+    for (const auto& [file, section] :
+         {std::pair{cfg, std::string("plash")}, std::pair{cfg, std::string("nosuch")},
+          std::pair{cfg + ".missing", std::string("plash")}}) {
+        const PanelDescription d = ReadPanelDescription(file, section);
+        EXPECT_EQ(d.title, "");
+        EXPECT_EQ(d.bkImage, "");
+        EXPECT_EQ(d.width, 0);
+        EXPECT_EQ(d.headHeight, 0);
+        EXPECT_EQ(d.outBorder, 0);
+        EXPECT_EQ(d.bkMode, 4) << "a stored 0 reads as 4";
+    }
+}
+
+TEST(PanelWindowSize, ImageInModesAboveTwoDecidesWithOuterBorderMargins) {
+    const os::PixelBuffer image = Image(300, 200);
+    PanelDescription d;
+    d.outBorder = 3;
+    d.bkMode = 4;
+    d.width = 100;
+    d.height = 50;  // overridden by the image
+    EXPECT_EQ(PanelWindowSize(d, {10, 10}, &image), (PanelSize{306, 206}));
+    d.bkMode = 5;
+    EXPECT_EQ(PanelWindowSize(d, {10, 10}, &image), (PanelSize{306, 206}));
+    d.bkMode = 3;
+    d.outBorder = 0;
+    EXPECT_EQ(PanelWindowSize(d, {10, 10}, &image), (PanelSize{300, 200}));
+    for (int mode : {1, 2, -1}) {
+        d.bkMode = mode;
+        EXPECT_EQ(PanelWindowSize(d, {10, 10}, &image), (PanelSize{100, 50})) << mode;
+    }
+}
+
+TEST(PanelWindowSize, WidthAndHeightOnlyTogether) {
+    PanelDescription d;
+    d.width = 400;
+    EXPECT_EQ(PanelWindowSize(d, {274, 270}, nullptr), (PanelSize{274, 270}));
+    d.width = 0;
+    d.height = 300;
+    EXPECT_EQ(PanelWindowSize(d, {274, 270}, nullptr), (PanelSize{274, 270}));
+    d.width = 400;
+    EXPECT_EQ(PanelWindowSize(d, {274, 270}, nullptr), (PanelSize{400, 300}));
+}
+
+TEST(CalcPanelBands, BodyInsetLeftOnceRightTwice) {
+    const PanelBands b = CalcPanelBands({0, 0, 300, 400}, 32, 20, 5);
+    EXPECT_EQ(b.head, (PanelRect{0, 0, 300, 32}));
+    EXPECT_EQ(b.body, (PanelRect{5, 32, 290, 380}));
+    EXPECT_EQ(b.foot, (PanelRect{0, 380, 300, 400}));
+    const PanelBands whole = CalcPanelBands({0, 0, 300, 400}, 0, 0, 0);
+    EXPECT_EQ(whole.body, (PanelRect{0, 0, 300, 400}));
+}
+
+TEST(CDPanel, LoadConfigSizesFromTheImageAndLaysOutTheBands) {
+    const auto cfg = WriteCfg("main",
+                              "[mainpanel]\ntitle=Nook\nbkimage=1\nheadheight=32\n"
+                              "footheight=10\ninnerborder=5\noutborder=3\n");
+    FakePanel panel(cfg, "mainpanel");
+    panel.images.emplace("1", Image(300, 200));
+    // Before the description is read the bands use the built-in heights.
+    panel.CalcLayout();
+    EXPECT_EQ(panel.headRect, (PanelRect{0, 0, 200, 50}));
+    EXPECT_EQ(panel.footRect, (PanelRect{0, 70, 200, 100}));
+
+    panel.LoadConfig();
+    EXPECT_EQ(panel.text, "Nook");
+    EXPECT_EQ(panel.size, (PanelSize{306, 206}));
+    EXPECT_EQ(panel.bkImage, &panel.images.at("1"));
+    EXPECT_EQ(panel.headRect, (PanelRect{0, 0, 306, 32}));
+    EXPECT_EQ(panel.bodyRect, (PanelRect{5, 32, 296, 196}));
+    EXPECT_EQ(panel.footRect, (PanelRect{0, 196, 306, 206}));
+}
+
+TEST(CDPanel, UnregisteredImageEmptyTitleAndNewPath) {
+    const auto first = WriteCfg("first", "[poppanel]\nbkimage=7\nwidth=400\n");
+    const auto second = WriteCfg("second", "[poppanel]\nbkimage=7\nwidth=320\nheight=240\n");
+    FakePanel panel(first, "poppanel");
+    panel.LoadConfig();
+    EXPECT_EQ(panel.bkImage, nullptr);
+    EXPECT_EQ(panel.text, "product name") << "an empty title keeps the window text";
+    EXPECT_EQ(panel.size, (PanelSize{200, 100})) << "width without height keeps the size";
+    EXPECT_EQ(panel.bkMode, 4);
+
+    panel.LoadConfig(second);
+    EXPECT_EQ(panel.configFile, second);
+    EXPECT_EQ(panel.size, (PanelSize{320, 240}));
+
+    // Nothing to draw but the kept window text.
+    os::PixelBuffer canvas = Image(320, 240);
+    panel.text.clear();
+    panel.PaintSkin(canvas);
+    for (uint32_t p : canvas.pixels) EXPECT_EQ(p, 0xFF000000u);
+}
