@@ -1,0 +1,55 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os/Screen.h"
+
+namespace os {
+
+// Mouse messages as the tray reports them (the Windows numbers, which the logic keeps).
+enum : unsigned {
+    TRAY_LBUTTONUP = 0x0202,
+    TRAY_LBUTTONDBLCLK = 0x0203,
+    TRAY_RBUTTONUP = 0x0205,
+};
+
+struct TrayMenuItem {
+    int command = 0;
+    std::string text;
+    bool isDefault = false;  // drawn bold
+};
+
+struct TrayIconSpec {
+    unsigned id = 0;
+    std::string iconPath;  // an image file
+    std::string tooltip;   // empty: no tooltip
+    // The menu for trays whose host shows the menu itself (StatusNotifierItem hosts).
+    std::vector<TrayMenuItem> hostMenu;
+};
+
+// One icon in the desktop's notification area.
+class TrayIcon {
+  public:
+    using NotifyHandler = std::function<void(unsigned iconId, unsigned mouseMessage)>;
+    using CommandHandler = std::function<void(int command)>;
+
+    virtual ~TrayIcon() = default;
+    // Shows the icon; false when the desktop has no tray. Mouse events arrive at `onNotify`,
+    // chosen menu items (of either menu) at `onCommand`, both on the GUI thread.
+    virtual bool Add(const TrayIconSpec& spec, NotifyHandler onNotify,
+                     CommandHandler onCommand) = 0;
+    virtual bool Delete(unsigned id) = 0;
+    // Pops `items` up at `at`; a chosen item arrives later at the command handler.
+    virtual void TrackPopupMenu(const std::vector<TrayMenuItem>& items, ScreenPoint at) = 0;
+    virtual ScreenPoint CursorPos() = 0;
+    virtual std::vector<MonitorInfo> Monitors() = 0;
+};
+
+// The desktop's tray: an XEmbed tray icon where a tray manager runs (double-click and right
+// click reach the program), else a StatusNotifierItem through libayatana-appindicator when a
+// watcher is on the session bus (the host shows the menu).
+std::unique_ptr<TrayIcon> MakeTrayIcon();
+
+}  // namespace os

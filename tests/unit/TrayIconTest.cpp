@@ -1,0 +1,218 @@
+#include "panel/SlideBehavior.h"
+#include "panel/TrayAnchor.h"
+#include "panel/TrayIconImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records every call the mix-in makes of the desktop's tray.
+struct TrayLog {
+    bool addSucceeds = true;
+    std::vector<std::string> calls;
+    os::TrayIconSpec added;
+    os::TrayIcon::NotifyHandler notify;
+    os::TrayIcon::CommandHandler command;
+    std::vector<os::TrayMenuItem> shownMenu;
+    os::ScreenPoint shownAt;
+    os::ScreenPoint cursor{100, 100};
+    std::vector<os::MonitorInfo> monitors{{{0, 0, 1280, 800}, {0, 0, 1280, 770}, true}};
+};
+
+class FakeTray : public os::TrayIcon {
+  public:
+    explicit FakeTray(TrayLog& log) : log_(log) {}
+    bool Add(const os::TrayIconSpec& spec, NotifyHandler n, CommandHandler c) override {
+        log_.calls.push_back("add");
+        log_.added = spec;
+        log_.notify = std::move(n);
+        log_.command = std::move(c);
+        return log_.addSucceeds;
+    }
+    bool Delete(unsigned id) override {
+        log_.calls.push_back("delete " + std::to_string(id));
+        return true;
+    }
+    void TrackPopupMenu(const std::vector<os::TrayMenuItem>& items, os::ScreenPoint at) override {
+        log_.calls.push_back("menu");
+        log_.shownMenu = items;
+        log_.shownAt = at;
+    }
+    os::ScreenPoint CursorPos() override { return log_.cursor; }
+    std::vector<os::MonitorInfo> Monitors() override { return log_.monitors; }
+
+  private:
+    TrayLog& log_;
+};
+
+class TrayPanel : public CTrayIconImpl<TrayPanel> {
+  public:
+    explicit TrayPanel(TrayLog& log) : log(log) { UseTray(std::make_unique<FakeTray>(log)); }
+    void SendPanelCommand(int command) {
+        log.calls.push_back("command " + std::to_string(command));
+    }
+    void PostPanelNull() { log.calls.push_back("post null"); }
+    TrayLog& log;
+};
+
+}  // namespace
+
+TEST(TrayIcon, AddsWithTheProgramIdIconAndEmptyTipThenDeletesAtTheEnd) {
+    TrayLog log;
+    TrayPanel panel(log);
+    panel.defaultCommand = ID_SHOW_MAIN;
+    panel.OnTrayInitDialog();
+    EXPECT_TRUE(panel.added);
+    EXPECT_EQ(panel.iconData.uID, 1999u);
+    EXPECT_EQ(panel.iconData.uCallbackMessage, 3025u);
+    EXPECT_EQ(panel.iconData.uFlags, 7u);
+    EXPECT_EQ(log.added.tooltip, "");
+    EXPECT_TRUE(log.added.iconPath.ends_with("/res/skin/icon.png")) << log.added.iconPath;
+    ASSERT_EQ(log.added.hostMenu.size(), 1u);
+    EXPECT_EQ(log.added.hostMenu[0].text, "退出");
+    EXPECT_EQ(log.added.hostMenu[0].command, ID_APP_EXIT);
+
+    panel.OnTrayDestroy();
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"add", "delete 1999"}));
+    EXPECT_FALSE(panel.RemoveTrayIcon()) << "deleted once only";
+}
+
+TEST(TrayIcon, FailedAddSendsNoDeleteAtTheEnd) {
+    TrayLog log;
+    log.addSucceeds = false;
+    TrayPanel panel(log);
+    panel.OnTrayInitDialog();
+    EXPECT_FALSE(panel.added);
+    EXPECT_FALSE(panel.RemoveTrayIcon());
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"add"}));
+}
+
+TEST(TrayIcon, LongTipsAreCutToSixtyThreeUnitsOnACharacterBoundary) {
+    TrayLog log;
+    TrayPanel panel(log);
+    std::string tip;
+    for (int i = 0; i < 40; ++i) tip += "枫";  // one UTF-16 unit, three bytes each
+    panel.AddTrayIcon(tip, "/x.png", 7);
+    EXPECT_EQ(panel.iconData.szTip.size(), 3u * 40);
+    tip += std::string(30, 'a');
+    panel.AddTrayIcon(tip, "/x.png", 7);
+    EXPECT_EQ(panel.iconData.szTip, tip.substr(0, 3 * 40 + 23));
+}
+
+TEST(TrayIcon, OnlyRightButtonUpAndDoubleClickOnOurIconDoAnything) {
+    TrayLog log;
+    TrayPanel panel(log);
+    panel.defaultCommand = ID_SHOW_MAIN;
+    panel.AddTrayIcon("", "/icon.png", TRAY_ICON_ID);
+    log.calls.clear();
+
+    panel.OnTrayNotify(TRAY_ICON_ID + 1, os::TRAY_RBUTTONUP);
+    panel.OnTrayNotify(TRAY_ICON_ID + 1, os::TRAY_LBUTTONDBLCLK);
+    panel.OnTrayNotify(TRAY_ICON_ID, os::TRAY_LBUTTONUP);
+    panel.OnTrayNotify(TRAY_ICON_ID, 0x0200);  // mouse move
+    EXPECT_TRUE(log.calls.empty());
+
+    // The tray reports through the handlers it was given.
+    log.notify(TRAY_ICON_ID, os::TRAY_LBUTTONDBLCLK);
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"command 2001"}));
+    log.calls.clear();
+    log.notify(TRAY_ICON_ID, os::TRAY_RBUTTONUP);
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"menu", "post null"}));
+    ASSERT_EQ(log.shownMenu.size(), 1u);
+    EXPECT_EQ(log.shownMenu[0].text, "退出");
+    EXPECT_FALSE(log.shownMenu[0].isDefault) << "2001 is not in the menu: no default item";
+    EXPECT_EQ(log.shownAt, (os::ScreenPoint{100, 100}));
+
+    // Choosing "退出" reaches the panel as its command.
+    log.calls.clear();
+    log.command(log.shownMenu[0].command);
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"command 2003"}));
+}
+
+TEST(TrayIcon, DefaultCommandZeroMarksTheFirstItemByPosition) {
+    TrayLog log;
+    TrayPanel panel(log);
+    panel.AddTrayIcon("", "/icon.png", TRAY_ICON_ID);
+    panel.OnTrayNotify(TRAY_ICON_ID, os::TRAY_RBUTTONUP);
+    ASSERT_EQ(log.shownMenu.size(), 1u);
+    EXPECT_TRUE(log.shownMenu[0].isDefault);
+}
+
+TEST(TrayIcon, NoMenuResourceForOtherIdsMeansRightClickDoesNothing) {
+    TrayLog log;
+    TrayPanel panel(log);
+    panel.AddTrayIcon("", "/icon.png", 42);
+    log.calls.clear();
+    panel.OnTrayNotify(42, os::TRAY_RBUTTONUP);
+    EXPECT_TRUE(log.calls.empty());
+}
+
+TEST(ClampToNearestWorkArea, CursorOffEveryMonitorMovesIntoTheNearestWorkAreaHorizontally) {
+    const std::vector<os::MonitorInfo> monitors{
+        {{0, 0, 1280, 800}, {0, 0, 1280, 770}, true},
+        {{1280, 0, 2560, 1024}, {1300, 0, 2500, 1024}, false}};
+    // On a monitor: kept, even outside the work area.
+    EXPECT_EQ(ClampToNearestWorkArea({1290, 10}, monitors), (os::ScreenPoint{1290, 10}));
+    EXPECT_EQ(ClampToNearestWorkArea({10, 790}, monitors), (os::ScreenPoint{10, 790}));
+    // Beyond the right monitor's edge: x into its work area, y stays.
+    EXPECT_EQ(ClampToNearestWorkArea({3000, 900}, monitors), (os::ScreenPoint{2499, 900}));
+    // Left of everything: the first monitor.
+    EXPECT_EQ(ClampToNearestWorkArea({-50, 900}, monitors), (os::ScreenPoint{0, 900}));
+    // Below the first monitor, nearer to it than to the second.
+    EXPECT_EQ(ClampToNearestWorkArea({600, 900}, monitors), (os::ScreenPoint{600, 900}));
+}
+
+TEST(FindTrayRect, NotifyAreaClockOrWholeTaskbar) {
+    EXPECT_FALSE(FindTrayRectIn(std::nullopt));
+
+    os::TaskbarFacts bar{{0, 760, 1280, 800}, {}};
+    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1280, 800}));
+
+    bar.descendants = {{"Start", {0, 760, 50, 800}},
+                       {"TrayNotifyWnd", {1100, 762, 1278, 798}},
+                       {"TrayClockWClass", {1200, 762, 1278, 798}}};
+    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{1100, 762, 1278, 798}));
+
+    // The clock first: the taskbar up to the clock's left edge.
+    bar.descendants = {{"TrayClockWClass", {1200, 762, 1278, 798}},
+                       {"TrayNotifyWnd", {1100, 762, 1278, 798}}};
+    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1200, 800}));
+
+    // Exact names only.
+    bar.descendants = {{"traynotifywnd", {1, 1, 2, 2}}, {"TrayNotifyWndX", {3, 3, 4, 4}}};
+    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1280, 800}));
+}
+
+namespace {
+
+class SlidePanel : public CSlideBehavior<SlidePanel> {
+  public:
+    bool IsPanelVisible() const { return visible; }
+    void HidePanel() {
+        visible = false;
+        calls.push_back("hide");
+    }
+    void ShowPanelNormal() {
+        visible = true;
+        calls.push_back("show");
+    }
+    void BringPanelToTop() { calls.push_back("top"); }
+    os::ScreenRect GetPanelScreenRect() const { return {980, 500, 1280, 800}; }
+    bool visible = false;
+    std::vector<std::string> calls;
+};
+
+}  // namespace
+
+TEST(SlideBehavior, WithoutTaskbarShowsAndHidesAtOnce) {
+    SlidePanel panel;
+    EXPECT_EQ(panel.AnimateTray(false), 0);
+    panel.ToggleSlide();
+    EXPECT_TRUE(panel.visible);
+    panel.ToggleSlide();
+    EXPECT_FALSE(panel.visible);
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"top", "show", "hide"}));
+}
