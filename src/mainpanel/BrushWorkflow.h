@@ -1,0 +1,82 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "mainpanel/PackageLocks.h"
+
+// What the package workflow needs of the rest of the program. The main panel hands in the real
+// ones (the page's notifications, its window, libcurl, minizip, the desktop's launcher); tests
+// hand in fakes. Every member is called on a worker thread.
+struct BrushServices {
+    // NotifyPage of the main panel: queues hostNotify('<event>','<data>'); for its page.
+    std::function<void(const std::string& event, const std::string& data)> notifyPage;
+    // Hides the main panel once a package has started.
+    std::function<void()> hideMainPanel;
+    // HTTP GET of `url` into `folder` under the URL's last "/"-separated part; nonzero when the
+    // whole body is there.
+    std::function<int(const std::string& url, const std::string& folder)> downloadToFolder;
+    // Extracts every entry of the archive below `directory`; true when all of them were.
+    std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
+    // Starts `file` with `directory` as its working directory the way the desktop's default
+    // action does; true when started.
+    std::function<bool(const std::string& directory, const std::string& file)> startProgram;
+    std::function<bool(const std::string& path)> fileExists;
+    std::function<bool(const std::string& path)> removeFile;
+    // Installs the phone package after the companion program has started.
+    std::function<void(const std::string& apkPath)> installCompanionApk;
+    // Runs a task on the shared worker pool.
+    std::function<void(std::function<void()>)> queueTask;
+    // Where module-relative texts ("\phone.apk", a cache folder starting with "\") resolve.
+    std::string moduleDirectory;
+};
+
+// The file name of the maker's companion desktop program, a package like any other.
+inline constexpr const char* kCompanionImageName = "lanternhall.exe";
+
+// Makes sure a package's program is in the cache (downloading and extracting it on first use),
+// starts it and tells the page each stage with hostNotify('runbrush','<base>','<state>'):
+//   present:          run | run.error
+//   missing:          download, unzip, run | run.error
+//   download failed:  download, download.error
+//   URL without "/":  nothing
+// Each call takes the cache folder as it is when the task starts, so a later "app.setpath"
+// does not move a running task. Tasks for the same package never write the same archive or
+// folder at once; the second waits for the first and then finds the program present.
+class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
+  public:
+    explicit CBrushWorkflow(BrushServices services);
+
+    // GUI thread: queues EnsureAndRun with its own copies of the texts and returns at once.
+    void StartBrushTask(const std::string& cacheDir, const std::string& fileName,
+                        const std::string& url);
+    // GUI thread: queues a fetch without a run (the prefetch of "app.checkapp").
+    void StartFetchTask(const std::string& cacheDir, const std::string& fileName,
+                        const std::string& url);
+
+    // Worker: 1 when the program was started, 0 otherwise.
+    int EnsureAndRun(const std::string& cacheDir, const std::string& fileName,
+                     const std::string& url);
+    // Worker: downloads and extracts the package; nonzero only when its program is then
+    // present. Sends "download", "download.error" and "unzip" as it goes.
+    int FetchPackage(const std::string& cacheDir, const std::string& fileName,
+                     const std::string& url);
+    // Worker: starts `file` in `directory`; nonzero when started.
+    int RunProgram(const std::string& directory, const std::string& file);
+
+  private:
+    enum class FetchOutcome {
+        NotAttempted,    // the URL has no "/": nothing was sent
+        DownloadFailed,  // "download", "download.error" were sent
+        NoProgram,       // "download", "unzip" were sent, but the program is not there
+        Ready,           // "download", "unzip" were sent and the program is there
+    };
+    FetchOutcome FetchLocked(const std::string& cacheDir, const std::string& fileName,
+                             const std::string& url);
+    void Notify(const std::string& base, const char* state);
+    CPackageLocks::Hold LockPackage(const std::string& cacheDir, const std::string& fileName,
+                                    const std::string& url);
+
+    BrushServices services_;
+    CPackageLocks locks_;
+};

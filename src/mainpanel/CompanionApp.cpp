@@ -1,0 +1,64 @@
+#include "mainpanel/CompanionApp.h"
+
+#include "app/Settings.h"
+#include "app/TextCase.h"
+#include "mainpanel/BrushWorkflow.h"
+#include "mainpanel/PackagePaths.h"
+#include "os/Files.h"
+
+namespace {
+constexpr int kInstallDelayMs = 1200;
+}
+
+bool IsProcessRunning(const std::vector<std::string>& runningImageNames,
+                      const std::string& imageName) {
+    for (const auto& name : runningImageNames)
+        if (AsciiLowerCopy(name) == imageName) return true;
+    return false;
+}
+
+int OnDeviceArrival(const CompanionServices& services,
+                    const std::function<void()>& startCompanion) {
+    int started = 0;
+    for (const auto& instanceId : services.listPhoneInstanceIds()) {
+        if (services.isPresent(instanceId) && !services.isProcessRunning(kCompanionImageName)) {
+            startCompanion();
+            ++started;
+        }
+    }
+    return started;
+}
+
+int InstallCompanionApk(const CompanionServices& services, const std::string& apkPath) {
+    bool phonePresent = false;
+    for (const auto& instanceId : services.listPhoneInstanceIds()) {
+        if (services.isPresent(instanceId)) {
+            phonePresent = true;
+            break;
+        }
+    }
+    if (!phonePresent) return 1;
+
+    const std::string command = "install -r \"" + apkPath + "\"";
+    services.wait(kInstallDelayMs);
+    if (services.runAdb(command).find("Success") == std::string::npos) {
+        services.wait(kInstallDelayMs);
+        services.runAdb(command);
+    }
+    return 1;
+}
+
+int PrefetchIfStale(CBrushWorkflow& workflow, const std::string& settingsPath,
+                    const std::string& moduleDirectory, const std::string& cacheDir,
+                    const std::string& fileName, const std::string& url,
+                    const std::string& version) {
+    const std::string stored = ReadSettingString(settingsPath, "app", "prever");
+    if (!PackageBaseName(fileName)) return 0;
+    const auto place = LocatePackage(moduleDirectory, cacheDir, fileName);
+    if (!place) return 1;  // a name the cache cannot hold is never fetched
+    if (!os::FileExists(place->program) || stored != version) {
+        WriteSettingString(settingsPath, "app", "prever", version);
+        workflow.StartFetchTask(cacheDir, fileName, url);
+    }
+    return 1;
+}

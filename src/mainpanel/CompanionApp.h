@@ -1,0 +1,42 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+class CBrushWorkflow;
+
+// What the companion-app steps need of the phone side; the main panel hands in the phone
+// detector, the bridge tool runner and the process list, tests hand in fakes.
+struct CompanionServices {
+    // Instance ids of the attached phone interfaces (ListPhones with pruning), in list order.
+    std::function<std::vector<std::string>()> listPhoneInstanceIds;
+    std::function<bool(const std::string& instanceId)> isPresent;
+    // True when a process of this (lower-case) image name runs.
+    std::function<bool(const std::string& imageName)> isProcessRunning;
+    // Runs one bridge command and returns its captured output; blocks until it ends.
+    std::function<std::string(const std::string& command)> runAdb;
+    std::function<void(int milliseconds)> wait;
+};
+
+// Whether `imageName` (given in lower case) is among `runningImageNames`, each of which is
+// lower-cased (ASCII) before the exact comparison.
+bool IsProcessRunning(const std::vector<std::string>& runningImageNames,
+                      const std::string& imageName);
+
+// A device arrived (any device: the arrival itself is not examined). For each attached phone
+// interface that is present, starts the companion program with `startCompanion` unless it is
+// already running; the check is repeated per interface. Returns how many starts were made.
+int OnDeviceArrival(const CompanionServices& services, const std::function<void()>& startCompanion);
+
+// Worker: installs the phone package on the first present phone: waits 1200 ms, runs
+// install -r "<apk>", and retries once 1200 ms later when the output lacks "Success".
+// Nothing happens without a present phone. Always 1.
+int InstallCompanionApk(const CompanionServices& services, const std::string& apkPath);
+
+// GUI thread ("app.checkapp"): when the package's program is missing from the cache or
+// `version` differs from [app] prever, writes [app] prever := version at once and fetches the
+// package on a worker without running it. 0 when the file name has no extension, else 1.
+int PrefetchIfStale(CBrushWorkflow& workflow, const std::string& settingsPath,
+                    const std::string& moduleDirectory, const std::string& cacheDir,
+                    const std::string& fileName, const std::string& url,
+                    const std::string& version);

@@ -1,0 +1,255 @@
+// The package workflow's page-visible sequences, against fakes for the network, the archive
+// reader, the file system and the program launcher.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mainpanel/BrushWorkflow.h"
+#include "mainpanel/PackagePaths.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// An in-memory cache folder and server: archives map a URL to the paths its extraction creates
+// (relative to the extraction folder).
+struct FakeWorld {
+    std::mutex mutex;
+    std::set<std::string> files;
+    std::map<std::string, Strings> archives;
+    std::set<std::string> brokenArchives;  // extraction fails half-way
+    bool startFails = false;
+    std::chrono::milliseconds downloadDelay{0};
+
+    Strings notes;  // "<event>:<data>" and "hide", in call order
+    Strings downloads;
+    std::vector<std::pair<std::string, std::string>> starts;
+    Strings installs;
+    std::vector<std::function<void()>> queued;
+
+    void Log(const std::string& line) {
+        std::lock_guard<std::mutex> guard(mutex);
+        notes.push_back(line);
+    }
+
+    BrushServices Services(bool runInline = true) {
+        BrushServices s;
+        s.moduleDirectory = "/opt/maplenook";
+        s.notifyPage = [this](const std::string& e, const std::string& d) { Log(e + ":" + d); };
+        s.hideMainPanel = [this] { Log("hide"); };
+        s.downloadToFolder = [this](const std::string& url, const std::string& folder) {
+            std::this_thread::sleep_for(downloadDelay);
+            std::lock_guard<std::mutex> guard(mutex);
+            downloads.push_back(url + " -> " + folder);
+            if (!archives.count(url)) return 0;
+            files.insert(folder + url.substr(url.rfind('/') + 1));
+            return 1;
+        };
+        s.unzipTo = [this](const std::string& archive, const std::string& directory) {
+            std::lock_guard<std::mutex> guard(mutex);
+            for (const auto& [url, entries] : archives) {
+                if (archive.size() < url.size() - url.rfind('/') ||
+                    archive.substr(archive.rfind('/')) != url.substr(url.rfind('/')))
+                    continue;
+                const std::string dir = directory.back() == '/' ? directory : directory + "/";
+                for (const auto& entry : entries) files.insert(dir + entry);
+                return !brokenArchives.count(url);
+            }
+            return false;
+        };
+        s.startProgram = [this](const std::string& directory, const std::string& file) {
+            std::lock_guard<std::mutex> guard(mutex);
+            if (startFails || !files.count(file)) return false;
+            starts.emplace_back(directory, file);
+            return true;
+        };
+        s.fileExists = [this](const std::string& path) {
+            std::lock_guard<std::mutex> guard(mutex);
+            return files.count(path) > 0;
+        };
+        s.removeFile = [this](const std::string& path) {
+            std::lock_guard<std::mutex> guard(mutex);
+            return files.erase(path) > 0;
+        };
+        s.installCompanionApk = [this](const std::string& apk) {
+            Log("install:" + apk);
+            installs.push_back(apk);
+        };
+        if (runInline)
+            s.queueTask = [](std::function<void()> task) { task(); };
+        else
+            s.queueTask = [this](std::function<void()> task) { queued.push_back(std::move(task)); };
+        return s;
+    }
+};
+
+const std::string kCache = "/home/u/cache";
+const std::string kToolUrl = "http://127.0.0.1:1/pkg/tool.zip";
+
+TEST(PackagePaths, NamesAndLocations) {
+    EXPECT_EQ(PackageBaseName("a.b.exe"), "a.b");
+    EXPECT_EQ(PackageBaseName("tool"), std::nullopt);
+    EXPECT_EQ(PackageArchiveName("http://h/x/tool.zip"), "tool.zip");
+    EXPECT_EQ(PackageArchiveName(""), std::nullopt);
+    EXPECT_EQ(PackageArchiveName("tool.zip"), std::nullopt);
+
+    auto place = LocatePackage("/m", kCache, "a.b.exe");
+    ASSERT_TRUE(place);
+    EXPECT_EQ(place->folder, kCache + "/a.b/");
+    EXPECT_EQ(place->program, kCache + "/a.b/a.b.exe");
+    // Stored backslashes, and a module-relative cache folder.
+    EXPECT_EQ(LocatePackage("/m", "\\cache", "x.exe")->program, "/m/cache/x/x.exe");
+    // An empty cache folder means the module directory, not the file system's root.
+    EXPECT_EQ(LocatePackage("/m", "", "x.exe")->program, "/m/x/x.exe");
+    EXPECT_EQ(CacheFolderOf("/m", kCache), kCache + "/");
+    // Names that would leave the cache folder are refused.
+    EXPECT_FALSE(LocatePackage("/m", kCache, "../x.exe"));
+    EXPECT_FALSE(LocatePackage("/m", kCache, "a\\b.exe"));
+    EXPECT_FALSE(LocatePackage("/m", kCache, "...exe"));
+}
+
+TEST(BrushWorkflow, PresentPackageOnlyRuns) {
+    FakeWorld w;
+    w.files.insert(kCache + "/a.b/a.b.exe");
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "a.b.exe", kToolUrl), 1);
+    EXPECT_EQ(w.notes, (Strings{"hide", "runbrush:a.b','run"}));
+    EXPECT_TRUE(w.downloads.empty());
+    ASSERT_EQ(w.starts.size(), 1u);
+    EXPECT_EQ(w.starts[0].first, kCache + "/a.b/");
+    EXPECT_EQ(w.starts[0].second, kCache + "/a.b/a.b.exe");
+}
+
+TEST(BrushWorkflow, MissingPackageIsDownloadedExtractedAndRunThenFoundAgain) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe", "data/readme.txt"};
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 1);
+    EXPECT_EQ(w.notes, (Strings{"runbrush:tool','download", "runbrush:tool','unzip", "hide",
+                                "runbrush:tool','run"}));
+    EXPECT_EQ(w.downloads, (Strings{kToolUrl + " -> " + kCache + "/"}));
+    EXPECT_FALSE(w.files.count(kCache + "/tool.zip")) << "the archive is deleted after extraction";
+    EXPECT_TRUE(w.files.count(kCache + "/tool/data/readme.txt"));
+
+    w.notes.clear();
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 1);
+    EXPECT_EQ(w.notes, (Strings{"hide", "runbrush:tool','run"}));
+    EXPECT_EQ(w.downloads.size(), 1u);
+}
+
+TEST(BrushWorkflow, FailedDownloadStopsAfterDownloadError) {
+    FakeWorld w;  // the server has nothing
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes, (Strings{"runbrush:tool','download", "runbrush:tool','download.error"}));
+    EXPECT_TRUE(w.starts.empty());
+}
+
+TEST(BrushWorkflow, ProgramInSubFolderEndsInRunErrorAndDownloadsAgainNextTime) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool/tool.exe"};
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes, (Strings{"runbrush:tool','download", "runbrush:tool','unzip",
+                                "runbrush:tool','run.error"}));
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.downloads.size(), 2u);
+    EXPECT_TRUE(w.starts.empty());
+}
+
+TEST(BrushWorkflow, FailedExtractionLeavesNoProgramBehind) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe"};
+    w.brokenArchives.insert(kToolUrl);
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes.back(), "runbrush:tool','run.error");
+    EXPECT_FALSE(w.files.count(kCache + "/tool/tool.exe"));
+    EXPECT_FALSE(w.files.count(kCache + "/tool.zip"));
+    EXPECT_TRUE(w.starts.empty());
+}
+
+TEST(BrushWorkflow, RefusedNamesAndUrlsAreSilent) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe"};
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", "tool.zip"), 0);  // no "/"
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", ""), 0);
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool", kToolUrl), 0);  // no "."
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "../../tool.exe", kToolUrl), 0);
+    EXPECT_TRUE(w.notes.empty());
+    EXPECT_TRUE(w.downloads.empty());
+}
+
+TEST(BrushWorkflow, StartFailureSendsRunErrorAndKeepsThePanel) {
+    FakeWorld w;
+    w.files.insert(kCache + "/tool/tool.exe");
+    w.startFails = true;
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes, (Strings{"runbrush:tool','run.error"}));
+}
+
+TEST(BrushWorkflow, CompanionProgramIsFollowedByThePhonePackage) {
+    FakeWorld w;
+    w.files.insert(kCache + "/lanternhall/lanternhall.exe");
+    w.files.insert(kCache + "/LanternHall/LanternHall.exe");
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "lanternhall.exe", kToolUrl), 1);
+    EXPECT_EQ(w.notes,
+              (Strings{"hide", "runbrush:lanternhall','run", "install:/opt/maplenook/phone.apk"}));
+    // Exactly that name, in that case.
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "LanternHall.exe", kToolUrl), 1);
+    EXPECT_EQ(w.installs.size(), 1u);
+}
+
+TEST(BrushWorkflow, TaskKeepsTheCacheFolderItStartedWith) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe"};
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services(/*runInline=*/false));
+    std::string cache = "/first";
+    flow->StartBrushTask(cache, "tool.exe", kToolUrl);
+    cache = "/second";  // "app.setpath" while the task waits in the queue
+    ASSERT_EQ(w.queued.size(), 1u);
+    w.queued[0]();
+    ASSERT_EQ(w.starts.size(), 1u);
+    EXPECT_EQ(w.starts[0].second, "/first/tool/tool.exe");
+}
+
+TEST(BrushWorkflow, PrefetchDownloadsAndExtractsWithoutRunning) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe"};
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    flow->StartFetchTask(kCache, "tool.exe", kToolUrl);
+    EXPECT_EQ(w.notes, (Strings{"runbrush:tool','download", "runbrush:tool','unzip"}));
+    EXPECT_TRUE(w.files.count(kCache + "/tool/tool.exe"));
+    EXPECT_TRUE(w.starts.empty());
+}
+
+TEST(BrushWorkflow, ConcurrentTasksForOnePackageDownloadOnce) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe"};
+    w.downloadDelay = std::chrono::milliseconds(100);
+    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    std::vector<std::thread> tasks;
+    for (int i = 0; i < 4; ++i)
+        tasks.emplace_back([&] { flow->EnsureAndRun(kCache, "tool.exe", kToolUrl); });
+    for (auto& t : tasks) t.join();
+    EXPECT_EQ(w.downloads.size(), 1u);
+    EXPECT_EQ(w.starts.size(), 4u);
+    Strings states;
+    for (const auto& n : w.notes)
+        if (n != "hide") states.push_back(n);
+    EXPECT_EQ(states.size(), 6u);
+    EXPECT_EQ(states[0], "runbrush:tool','download");
+    EXPECT_EQ(states[1], "runbrush:tool','unzip");
+    for (size_t i = 2; i < states.size(); ++i) EXPECT_EQ(states[i], "runbrush:tool','run");
+}
+
+}  // namespace
