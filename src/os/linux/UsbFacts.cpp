@@ -1,0 +1,317 @@
+#include "os/UsbFacts.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace os {
+namespace fs = std::filesystem;
+namespace {
+
+// One attribute file's first line without surrounding blanks; nothing when it is absent.
+struct Attribute {
+    bool present = false;
+    bool readable = false;
+    std::string text;
+};
+
+Attribute ReadAttribute(const fs::path& folder, const char* name) {
+    Attribute attribute;
+    std::error_code error;
+    const fs::path file = folder / name;
+    if (!fs::exists(file, error)) return attribute;
+    attribute.present = true;
+    std::ifstream in(file);
+    if (!in) return attribute;
+    std::getline(in, attribute.text);
+    if (in.bad()) return attribute;
+    attribute.readable = true;
+    const auto first = attribute.text.find_first_not_of(" \t\r\n");
+    const auto last = attribute.text.find_last_not_of(" \t\r\n");
+    attribute.text =
+        first == std::string::npos ? std::string() : attribute.text.substr(first, last - first + 1);
+    return attribute;
+}
+
+std::string Text(const fs::path& folder, const char* name) {
+    return ReadAttribute(folder, name).text;
+}
+
+unsigned Hex(const std::string& text) {
+    unsigned value = 0;
+    return std::sscanf(text.c_str(), "%x", &value) == 1 ? value : 0;
+}
+
+std::string Format(const char* pattern, unsigned a, unsigned b = 0, unsigned c = 0) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, a, b, c);
+    return buffer;
+}
+
+// A stable stand-in for the hashes Windows puts into generated instance ids.
+std::string Hash8(const std::string& text) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : text) hash = (hash ^ c) * 16777619u;
+    return Format("%08x", hash);
+}
+
+bool HasDriver(const fs::path& folder) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(folder / "driver", error));
+}
+
+uint32_t FlagsFor(bool ready) {
+    return ready ? kConfigFlagsDriverReady : kConfigFlagsFailedInstall;
+}
+
+// A USB serial becomes part of the id only when Windows would accept it: printable ASCII
+// without commas (and without backslashes, which would split the id).
+bool UsableSerial(const std::string& serial) {
+    if (serial.empty()) return false;
+    return std::all_of(serial.begin(), serial.end(),
+                       [](char c) { return c > 0x20 && c < 0x7F && c != ',' && c != '\\'; });
+}
+
+std::string ClassTriple(const char* prefix, unsigned cls, unsigned sub, unsigned prot) {
+    return std::string(prefix) + Format("Class_%02x&SubClass_%02x&Prot_%02x", cls, sub, prot);
+}
+
+bool IsBridgeClass(unsigned cls, unsigned sub, unsigned prot) {
+    return cls == 0xff && sub == 0x42 && (prot == 0x01 || prot == 0x03);
+}
+
+// Letters, digits and a few marks survive in storage ids; blanks become '_'.
+std::string StorageIdPart(std::string text) {
+    for (auto& c : text) {
+        if (c == ' ') c = '_';
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F ||
+            c == ',' || c == '\\') {
+            c = '_';
+        }
+    }
+    return text;
+}
+
+struct Interface {
+    std::string name;
+    fs::path folder;
+    unsigned number = 0, cls = 0, sub = 0, prot = 0;
+};
+
+struct Device {
+    std::string name;  // "1-1.2" or "usb1"
+    fs::path folder;
+    std::vector<Interface> interfaces;
+};
+
+// "1-1.2" -> "1-1", "1-1" -> "usb1", "usb1" -> "".
+std::string ParentName(const std::string& name) {
+    if (name.rfind("usb", 0) == 0) return {};
+    const auto dot = name.find_last_of('.');
+    if (dot != std::string::npos) return name.substr(0, dot);
+    const auto dash = name.find('-');
+    return dash == std::string::npos ? std::string() : "usb" + name.substr(0, dash);
+}
+
+std::string LastPort(const std::string& name) {
+    const auto cut = name.find_last_of(".-");
+    return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+class TreeReader {
+  public:
+    TreeReader(const DeviceFileCheck& canOpen) : m_canOpen(canOpen) {}
+
+    bool Load(const fs::path& root) {
+        std::error_code error;
+        fs::directory_iterator it(root, error);
+        if (error) return false;
+        std::map<std::string, std::vector<Interface>> interfaces;
+        for (const auto& entry : it) {
+            const std::string name = entry.path().filename().string();
+            const auto colon = name.find(':');
+            if (colon == std::string::npos) {
+                m_devices[name] = Device{name, entry.path(), {}};
+                continue;
+            }
+            Interface part;
+            part.name = name;
+            part.folder = entry.path();
+            part.number = Hex(Text(part.folder, "bInterfaceNumber"));
+            part.cls = Hex(Text(part.folder, "bInterfaceClass"));
+            part.sub = Hex(Text(part.folder, "bInterfaceSubClass"));
+            part.prot = Hex(Text(part.folder, "bInterfaceProtocol"));
+            interfaces[name.substr(0, colon)].push_back(part);
+        }
+        for (auto& [device, parts] : interfaces) {
+            std::sort(parts.begin(), parts.end(),
+                      [](const Interface& a, const Interface& b) { return a.number < b.number; });
+            const auto it = m_devices.find(device);
+            if (it != m_devices.end()) it->second.interfaces = std::move(parts);
+        }
+        return true;
+    }
+
+    std::vector<UsbDeviceFacts> Facts() {
+        std::vector<UsbDeviceFacts> out;
+        for (const auto& [name, device] : m_devices) AddDevice(device, out);
+        return out;
+    }
+
+  private:
+    bool IsComposite(const Device& device) {
+        const unsigned cls = Hex(Text(device.folder, "bDeviceClass"));
+        return device.interfaces.size() > 1 && (cls == 0x00 || cls == 0xef);
+    }
+
+    std::string DeviceId(const Device& device) {
+        const auto known = m_ids.find(device.name);
+        if (known != m_ids.end()) return known->second;
+        std::string id;
+        if (device.name.rfind("usb", 0) == 0) {
+            const std::string version = Text(device.folder, "version");
+            const char* speed = version.rfind("3", 0) == 0   ? "30"
+                                : version.rfind("2", 0) == 0 ? "20"
+                                                             : "";
+            id = std::string("USB\\ROOT_HUB") + speed + "\\4&" + Hash8(device.name) + "&0";
+        } else {
+            id = Format("USB\\VID_%04X&PID_%04X\\", Hex(Text(device.folder, "idVendor")),
+                        Hex(Text(device.folder, "idProduct")));
+            const std::string serial = Text(device.folder, "serial");
+            id += UsableSerial(serial)
+                      ? serial
+                      : "5&" + Hash8(ParentName(device.name)) + "&0&" + LastPort(device.name);
+        }
+        m_ids[device.name] = id;
+        return id;
+    }
+
+    std::string ParentId(const std::string& name) {
+        const auto parent = m_devices.find(ParentName(name));
+        return parent == m_devices.end() ? std::string() : DeviceId(parent->second);
+    }
+
+    std::string DeviceFile(const Device& device) {
+        return Format("/dev/bus/usb/%03u/%03u",
+                      static_cast<unsigned>(std::stoul("0" + Text(device.folder, "busnum"))),
+                      static_cast<unsigned>(std::stoul("0" + Text(device.folder, "devnum"))));
+    }
+
+    uint32_t FlagsOf(const Device& device, const fs::path& driverFolder, unsigned cls, unsigned sub,
+                     unsigned prot) {
+        // The bridge talks to the device file itself, so no kernel driver is involved.
+        if (IsBridgeClass(cls, sub, prot)) return FlagsFor(m_canOpen(DeviceFile(device)));
+        return FlagsFor(HasDriver(driverFolder));
+    }
+
+    void AddDevice(const Device& device, std::vector<UsbDeviceFacts>& out) {
+        UsbDeviceFacts facts;
+        facts.instanceId = DeviceId(device);
+        facts.parentInstanceId = ParentId(device.name);
+        const Attribute vendor = ReadAttribute(device.folder, "idVendor");
+        facts.hardwareId = !vendor.present    ? HardwareIdRead::Missing
+                           : !vendor.readable ? HardwareIdRead::Unreadable
+                                              : HardwareIdRead::Readable;
+        const unsigned cls = Hex(Text(device.folder, "bDeviceClass"));
+        const unsigned sub = Hex(Text(device.folder, "bDeviceSubClass"));
+        const unsigned prot = Hex(Text(device.folder, "bDeviceProtocol"));
+        const bool composite = IsComposite(device);
+        if (composite) {
+            facts.compatibleId = ClassTriple("USB\\Dev", cls, sub, prot);
+            facts.configFlags = FlagsFor(HasDriver(device.folder));
+        } else if ((cls == 0x00 || cls == 0xef) && !device.interfaces.empty()) {
+            const Interface& only = device.interfaces.front();
+            facts.compatibleId = ClassTriple("USB\\", only.cls, only.sub, only.prot);
+            facts.configFlags = FlagsOf(device, only.folder, only.cls, only.sub, only.prot);
+        } else {
+            facts.compatibleId = ClassTriple("USB\\", cls, sub, prot);
+            const fs::path driverFolder =
+                device.interfaces.empty() ? device.folder : device.interfaces.front().folder;
+            facts.configFlags = FlagsOf(device, driverFolder, cls, sub, prot);
+        }
+        out.push_back(facts);
+
+        for (const Interface& part : device.interfaces) {
+            std::string partId = facts.instanceId;
+            if (composite) {
+                UsbDeviceFacts partFacts;
+                const auto slash = facts.instanceId.find('\\', 4);
+                partFacts.instanceId = facts.instanceId.substr(0, slash) +
+                                       Format("&MI_%02X\\6&", part.number) + Hash8(device.name) +
+                                       Format("&0&%04X", part.number);
+                partFacts.parentInstanceId = facts.instanceId;
+                partFacts.hardwareId = ReadAttribute(part.folder, "bInterfaceClass").present
+                                           ? HardwareIdRead::Readable
+                                           : HardwareIdRead::Missing;
+                partFacts.compatibleId = ClassTriple("USB\\", part.cls, part.sub, part.prot);
+                partFacts.configFlags = FlagsOf(device, part.folder, part.cls, part.sub, part.prot);
+                partId = partFacts.instanceId;
+                out.push_back(partFacts);
+            }
+            AddStorageUnits(part, partId, facts.instanceId, out);
+        }
+    }
+
+    // SCSI units behind a mass-storage interface: host*/target*/<h:c:t:l>/.
+    void AddStorageUnits(const Interface& part, const std::string& parentId,
+                         const std::string& deviceId, std::vector<UsbDeviceFacts>& out) {
+        if (part.cls != 0x08) return;
+        std::vector<fs::path> units;
+        std::error_code error;
+        for (const auto& host : fs::directory_iterator(part.folder, error)) {
+            if (host.path().filename().string().rfind("host", 0) != 0) continue;
+            for (const auto& target : fs::directory_iterator(host.path(), error)) {
+                if (target.path().filename().string().rfind("target", 0) != 0) continue;
+                for (const auto& unit : fs::directory_iterator(target.path(), error)) {
+                    if (fs::exists(unit.path() / "type", error)) units.push_back(unit.path());
+                }
+            }
+        }
+        std::sort(units.begin(), units.end());
+        const std::string serial = deviceId.substr(deviceId.find_last_of('\\') + 1);
+        for (const auto& unit : units) {
+            const std::string name = unit.filename().string();
+            const std::string lun = name.substr(name.find_last_of(':') + 1);
+            const unsigned type = static_cast<unsigned>(std::stoul("0" + Text(unit, "type")));
+            const char* kind = type == 5 ? "CDROM" : type == 0 ? "DISK" : "OTHER";
+            UsbDeviceFacts facts;
+            facts.instanceId = std::string("USBSTOR\\") + kind + "&VEN_" +
+                               StorageIdPart(Text(unit, "vendor")) + "&PROD_" +
+                               StorageIdPart(Text(unit, "model")) + "&REV_" +
+                               StorageIdPart(Text(unit, "rev")) + "\\" + serial + "&" + lun;
+            facts.compatibleId = type == 5   ? "USBSTOR\\CdRom"
+                                 : type == 0 ? "USBSTOR\\Disk"
+                                             : "USBSTOR\\Other";
+            facts.configFlags = FlagsFor(HasDriver(unit));
+            facts.parentInstanceId = parentId;
+            out.push_back(facts);
+        }
+    }
+
+    const DeviceFileCheck& m_canOpen;
+    std::map<std::string, Device> m_devices;
+    std::map<std::string, std::string> m_ids;
+};
+
+}  // namespace
+
+bool CanOpenDeviceFile(const std::string& deviceFile) {
+    const int fd = open(deviceFile.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+std::optional<std::vector<UsbDeviceFacts>> ReadUsbDeviceFacts(const std::string& devicesFolder,
+                                                              const DeviceFileCheck& canOpen) {
+    TreeReader reader(canOpen);
+    if (!reader.Load(devicesFolder)) return std::nullopt;
+    return reader.Facts();
+}
+
+}  // namespace os

@@ -1,0 +1,57 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/UsbFacts.h"
+
+inline constexpr int32_t KIND_ADB = 0;    // debug-bridge or bootloader interface
+inline constexpr int32_t KIND_MODEM = 1;  // CDC modem interface
+
+// One attached phone interface.
+struct PhoneInterface {
+    std::string serial;      // as the bridge names the phone; may be empty
+    std::string instanceId;  // USB\VID_vvvv&PID_pppp&MI_nn\...
+    int32_t driverReady = 0;
+    int32_t kind = KIND_ADB;
+};
+
+inline constexpr const char* kSameInstanceText = "很神奇,实例貌似一样哇!快找我们的技术看看是咋了?";
+inline constexpr const char* kSameInstanceCaption = "Lanternhall";
+
+// Answers which phones are attached and whether one is still there. Nothing is kept between
+// queries: every query reads the device facts afresh into a list owned by this object.
+class CPhoneDetector {
+  public:
+    using FactsSource = std::function<std::optional<std::vector<os::UsbDeviceFacts>>()>;
+    using MessageBox = std::function<void(const std::string& text, const std::string& caption)>;
+
+    // The system's USB devices; the message box shown on the GUI thread.
+    CPhoneDetector();
+    CPhoneDetector(FactsSource facts, MessageBox messageBox);
+
+    // Rebuilds the list; 1 when a phone interface was found, 0 otherwise.
+    int Enumerate();
+    // Drops non-phone records and modems that duplicate a ready bridge interface.
+    void Prune();
+    void ListPhones(std::vector<PhoneInterface>& phones, bool prune);
+    // True when a pruned record's instance id contains `text`, letter case folded.
+    bool IsPresent(const std::string& text);
+
+  private:
+    FactsSource m_facts;
+    MessageBox m_messageBox;
+    std::vector<PhoneInterface> m_list;
+};
+
+// Shows the message box on the GUI thread; from another thread it waits until it is closed.
+void ShowMessageBoxFromAnyThread(const std::string& text, const std::string& caption);
+
+// The pure rules behind the detector, exposed for their own tests.
+// Case-insensitive ordinal comparison folding A-Z to lower case: <0, 0 or >0.
+int CompareNoCaseOrdinal(const std::string& a, const std::string& b);
+// The serial an interface takes from its parent: the parent's last id segment when both ids
+// agree in their first 12 characters (USB\VID_vvvv), else empty.
+std::string ParentSerial(const std::string& instanceId, const std::string& parentInstanceId);
