@@ -3,6 +3,8 @@
 #include "app/TextCase.h"
 #include "app/Utf16.h"
 
+#include <cstdint>
+
 namespace {
 
 constexpr const char* kBlanks = " \t\v\f";
@@ -14,21 +16,28 @@ std::string Trim(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
-// "[name]" (closing bracket optional, as the profile functions read it) → name.
+// "[name]" → name. The last "]" closes it, as the profile functions read it; a line with no
+// "]" is junk, so a stray "[" cannot swallow the keys that follow it.
 std::optional<std::string> SectionName(const std::string& line) {
     const std::string t = Trim(line);
     if (t.empty() || t[0] != '[') return std::nullopt;
-    const auto close = t.find(']');
-    return Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    const auto close = t.rfind(']');
+    if (close == 0 || close == std::string::npos) return std::nullopt;
+    return Trim(t.substr(1, close - 1));
 }
 
 // "key = value" → key; lines without "=" are not key lines.
 std::optional<std::string> KeyName(const std::string& line) {
     const auto eq = line.find('=');
     if (eq == std::string::npos) return std::nullopt;
-    const std::string t = Trim(line);
-    if (!t.empty() && t[0] == '[') return std::nullopt;
+    if (SectionName(line)) return std::nullopt;
     return Trim(line.substr(0, eq));
+}
+
+// A name or value is one line: whatever follows a line break would otherwise become lines of
+// their own (a forged key or section, even).
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find_first_of("\r\n"));
 }
 
 std::string ValueOf(const std::string& line) {
@@ -60,14 +69,12 @@ int LeadingDecimal(const std::string& text) {
         negative = text[i] == '-';
         ++i;
     }
-    long long value = 0;
+    // The profile functions add up in 32 bits, so larger numbers wrap as they do there.
+    uint32_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > 0xFFFFFFFFLL) value = 0xFFFFFFFFLL + 1;  // keep growing bounded
+        value = value * 10u + static_cast<uint32_t>(text[i] - '0');
     }
-    // The profile functions hand back a 32-bit value; larger numbers wrap as they do there.
-    const auto wrapped = static_cast<unsigned int>(negative ? -value : value);
-    return static_cast<int>(wrapped);
+    return static_cast<int32_t>(negative ? 0u - value : value);
 }
 
 IniText IniText::Decode(const std::string& bytes) {
@@ -115,9 +122,10 @@ std::string IniText::Encode() const {
 }
 
 std::optional<size_t> IniText::FindSection(const std::string& section) const {
+    const std::string wanted = Trim(section);
     for (size_t i = 0; i < lines_.size(); ++i) {
         const auto name = SectionName(lines_[i].text);
-        if (name && EqualsNoCase(*name, section)) return i;
+        if (name && EqualsNoCase(*name, wanted)) return i;
     }
     return std::nullopt;
 }
@@ -129,16 +137,16 @@ size_t IniText::SectionEnd(size_t sectionLine) const {
 }
 
 std::optional<size_t> IniText::FindKey(size_t sectionLine, const std::string& key) const {
+    const std::string wanted = Trim(key);
     const size_t end = SectionEnd(sectionLine);
     for (size_t i = sectionLine + 1; i < end; ++i) {
         const auto name = KeyName(lines_[i].text);
-        if (name && EqualsNoCase(*name, key)) return i;
+        if (name && EqualsNoCase(*name, wanted)) return i;
     }
     return std::nullopt;
 }
 
-std::optional<std::string> IniText::Find(const std::string& section,
-                                         const std::string& key) const {
+std::optional<std::string> IniText::Find(const std::string& section, const std::string& key) const {
     const auto s = FindSection(section);
     if (!s) return std::nullopt;
     const auto k = FindKey(*s, key);
@@ -146,14 +154,18 @@ std::optional<std::string> IniText::Find(const std::string& section,
     return ValueOf(lines_[*k].text);
 }
 
-void IniText::Set(const std::string& section, const std::string& key, const std::string& value) {
-    // A line break would end the value and start a line of its own (a new key, even), so only
-    // the first line is stored: what a later read would have returned anyway.
-    const std::string stored = value.substr(0, value.find_first_of("\r\n"));
+void IniText::Set(const std::string& sectionName, const std::string& keyName,
+                  const std::string& value) {
+    // Only the first line is stored: what a later read would have returned anyway.
+    const std::string section = Trim(FirstLine(sectionName));
+    const std::string key = Trim(FirstLine(keyName));
+    const std::string stored = FirstLine(value);
     const std::string line = key + "=" + stored;
     const auto s = FindSection(section);
     if (!s) {
         endsWithNewline_ = true;
+        // A blank line between sections, as the profile functions lay them out.
+        if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back({""});
         lines_.push_back({"[" + section + "]"});
         lines_.push_back({line});
         return;

@@ -20,7 +20,9 @@ std::string JoinModulePath(const std::string& dir, const std::string& relative) 
     return joined;
 }
 
-std::string ShortPathOf(const std::string& path) { return path; }
+std::string ShortPathOf(const std::string& path) {
+    return path;
+}
 
 std::string SettingsPathFor(const std::string& moduleDirectory) {
     return moduleDirectory + "/cfg.ini";
@@ -42,10 +44,16 @@ int ReadSettingInt(const std::string& file, const std::string& section, const st
     return value == 0 ? defaultValue : value;
 }
 
-int WriteSettingString(const std::string& file, const std::string& section,
-                       const std::string& key, const std::string& value) {
+int WriteSettingString(const std::string& file, const std::string& section, const std::string& key,
+                       const std::string& value) {
     std::string bytes;
-    IniText ini = os::ReadWholeFile(file, bytes) ? IniText::Decode(bytes) : IniText{};
+    IniText ini;
+    if (os::ReadWholeFile(file, bytes)) {
+        ini = IniText::Decode(bytes);
+    } else if (os::FileExists(file)) {
+        // A file that is there but cannot be read must not be replaced by this one key.
+        return 0;
+    }
     ini.Set(section, key, value);
     return os::ReplaceFileAtomically(file, ini.Encode()) ? 1 : 0;
 }
