@@ -1,0 +1,145 @@
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "os/linux/BridgeProtocol.h"
+#include "os/linux/WebHost.h"
+
+namespace os::detail {
+namespace {
+
+std::vector<BridgeCallSink*>& Sinks() {
+    static std::vector<BridgeCallSink*> sinks;
+    return sinks;
+}
+
+// Page ids may change when WebKit swaps processes, so the view is looked up at each call.
+BridgeCallSink* FindSink(uint64_t pageId) {
+    for (BridgeCallSink* sink : Sinks()) {
+        WebKitWebView* view = sink->BridgeView();
+        if (view != nullptr && webkit_web_view_get_page_id(view) == pageId) return sink;
+    }
+    return nullptr;
+}
+
+struct Connection {
+    GSocket* socket = nullptr;
+    std::string inbox;
+    ~Connection() {
+        if (socket != nullptr) {
+            g_socket_close(socket, nullptr);
+            g_object_unref(socket);
+        }
+    }
+};
+
+bridge::Reply Answer(const bridge::Request& request) {
+    bridge::Reply reply;
+    reply.sequence = request.sequence;
+    BridgeCallSink* sink = FindSink(request.pageId);
+    if (sink == nullptr) {
+        reply.text = "window.external: the page's panel is gone";
+        return reply;
+    }
+    WebEvent event;
+    event.code = 2298;
+    event.url = request.url;
+    if (request.hasParam) event.param = request.param;
+    try {
+        sink->OnBridgeCall(event);
+    } catch (const std::exception& e) {
+        reply.text = std::string("window.external: ") + e.what();
+        return reply;
+    } catch (...) {
+        reply.text = "window.external: the command failed";
+        return reply;
+    }
+    // `sink` may be gone now (the command closed its panel); only the event is read.
+    if (event.result) {
+        reply.status = bridge::kReplyResult;
+        reply.text = *event.result;
+    } else {
+        reply.status = bridge::kReplyNoTarget;
+    }
+    return reply;
+}
+
+bool SendAll(GSocket* socket, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const gssize n = g_socket_send_with_blocking(socket, bytes.data() + sent,
+                                                     bytes.size() - sent, TRUE, nullptr, nullptr);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Handles every whole request in the inbox; false when the stream is broken.
+bool ServeInbox(Connection& connection) {
+    for (;;) {
+        std::string& inbox = connection.inbox;
+        if (inbox.size() < sizeof(uint32_t)) return true;
+        uint32_t size = 0;
+        std::memcpy(&size, inbox.data(), sizeof size);
+        if (size > bridge::kMaxFrame) return false;
+        if (inbox.size() - sizeof size < size) return true;
+        const std::string body = inbox.substr(sizeof size, size);
+        inbox.erase(0, sizeof size + size);
+        bridge::Request request;
+        if (!bridge::DecodeRequest(body, request)) return false;
+        if (!SendAll(connection.socket, bridge::EncodeReply(Answer(request)))) return false;
+    }
+}
+
+gboolean OnReadable(GSocket* socket, GIOCondition condition, gpointer data) {
+    auto* connection = static_cast<Connection*>(data);
+    if (condition & (G_IO_ERR | G_IO_NVAL)) return G_SOURCE_REMOVE;
+    char buffer[16384];
+    for (;;) {
+        GError* error = nullptr;
+        const gssize n =
+            g_socket_receive_with_blocking(socket, buffer, sizeof buffer, FALSE, nullptr, &error);
+        if (n > 0) {
+            connection->inbox.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        const bool wouldBlock = error != nullptr && g_error_matches(error, G_IO_ERROR,
+                                                                    G_IO_ERROR_WOULD_BLOCK);
+        if (error != nullptr) g_error_free(error);
+        if (!wouldBlock) return G_SOURCE_REMOVE;  // end of file or a broken socket
+        break;
+    }
+    return ServeInbox(*connection) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+void DeleteConnection(gpointer data) { delete static_cast<Connection*>(data); }
+
+}  // namespace
+
+void AddBridgeSink(BridgeCallSink* sink) { Sinks().push_back(sink); }
+
+void RemoveBridgeSink(BridgeCallSink* sink) { std::erase(Sinks(), sink); }
+
+void ServeBridgeSocket(int fd) {
+    GSocket* socket = g_socket_new_from_fd(fd, nullptr);
+    if (socket == nullptr) {
+        close(fd);
+        return;
+    }
+    g_socket_set_blocking(socket, FALSE);
+    auto* connection = new Connection;
+    connection->socket = socket;
+    GSource* source = g_socket_create_source(socket, G_IO_IN, nullptr);
+    g_source_set_callback(source, G_SOURCE_FUNC(OnReadable), connection,
+                          DeleteConnection);
+    g_source_attach(source, nullptr);
+    g_source_unref(source);
+}
+
+}  // namespace os::detail

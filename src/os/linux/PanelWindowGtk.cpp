@@ -1,0 +1,485 @@
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+
+#include "os/linux/WebHost.h"
+
+namespace os {
+namespace {
+
+// The panel dialog's template size (274 x 270 dialog units) in pixels; panels resize anyway.
+constexpr int kDefaultWidth = 411;
+constexpr int kDefaultHeight = 439;
+
+constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
+
+class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
+public:
+    explicit PanelWindowGtk(const PanelWindowOptions& options);
+    ~PanelWindowGtk() override;
+
+    long Handle() const override;
+    bool IsAlive() const override { return window_ != nullptr; }
+    void Destroy() override {
+        if (window_ != nullptr) gtk_widget_destroy(window_);
+    }
+
+    void SetTitle(const std::string& title) override {
+        title_ = title;
+        if (window_) gtk_window_set_title(GTK_WINDOW(window_), title.c_str());
+    }
+    std::string Title() const override { return title_; }
+    void SetIcon(const PixelBuffer& icon) override;
+
+    void Show() override {
+        if (window_) gtk_widget_show(window_);
+    }
+    void Hide() override {
+        if (window_) gtk_widget_hide(window_);
+    }
+    bool IsVisible() const override { return window_ && gtk_widget_get_visible(window_); }
+    void Minimize() override {
+        if (window_) gtk_window_iconify(GTK_WINDOW(window_));
+    }
+    void Maximize() override {
+        if (window_) gtk_window_maximize(GTK_WINDOW(window_));
+    }
+    void Restore() override {
+        if (!window_) return;
+        gtk_window_deiconify(GTK_WINDOW(window_));
+        gtk_window_unmaximize(GTK_WINDOW(window_));
+    }
+    bool IsMinimized() const override { return (state_ & GDK_WINDOW_STATE_ICONIFIED) != 0; }
+    bool IsMaximized() const override { return (state_ & GDK_WINDOW_STATE_MAXIMIZED) != 0; }
+    void SetKeepAbove(bool above) override {
+        keepAbove_ = above;
+        if (window_) gtk_window_set_keep_above(GTK_WINDOW(window_), above);
+    }
+    bool IsKeepAbove() const override { return keepAbove_; }
+    void SetSkipTaskbar(bool skip) override {
+        skipTaskbar_ = skip;
+        if (!window_) return;
+        gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), skip);
+        gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), skip);
+    }
+    bool IsSkipTaskbar() const override { return skipTaskbar_; }
+
+    Rect ScreenRect() const override;
+    void MoveResize(const Rect& rect) override;
+    Size ClientSize() const override;
+    void SetWindowRegion(const std::vector<Rect>& rects) override;
+
+    void SetBackgroundColor(uint32_t argb) override {
+        background_ = argb;
+        QueueRedraw();
+    }
+    void SetPaintHandler(std::function<void(PixelBuffer&)> handler) override {
+        paint_ = std::move(handler);
+        QueueRedraw();
+    }
+    void QueueRedraw() override {
+        if (window_) gtk_widget_queue_draw(window_);
+    }
+    void SetKeyHandler(std::function<bool(const KeyEvent&)> handler) override {
+        key_ = std::move(handler);
+    }
+    void SetCloseRequestHandler(std::function<bool()> handler) override {
+        closeRequest_ = std::move(handler);
+    }
+    void SetDestroyHandler(std::function<void()> handler) override {
+        destroyed_ = std::move(handler);
+    }
+
+    bool HasWebView() const override { return view_ != nullptr; }
+    void SetWebViewBounds(const Rect& rect) override;
+    void SetWebEventHandler(std::function<void(WebEvent&)> handler) override {
+        webEvent_ = std::move(handler);
+    }
+    void LoadUri(const std::string& uri) override {
+        if (view_) webkit_web_view_load_uri(view_, uri.c_str());
+    }
+    std::string CurrentUri() const override {
+        const char* uri = view_ ? webkit_web_view_get_uri(view_) : nullptr;
+        return uri ? uri : "";
+    }
+    void RunScript(const std::string& script) override {
+        if (view_) {
+            webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr,
+                                                nullptr, nullptr, nullptr);
+        }
+    }
+    uint64_t PageId() const override { return view_ ? webkit_web_view_get_page_id(view_) : 0; }
+
+    WebKitWebView* BridgeView() const override { return view_; }
+    void OnBridgeCall(WebEvent& event) override { Raise(event); }
+
+private:
+    // Copies the handler first: it may destroy this window, or even this object.
+    void Raise(WebEvent& event) {
+        if (!webEvent_) return;
+        auto handler = webEvent_;
+        handler(event);
+    }
+    void CreateWebView(const PanelWindowOptions& options);
+    void FitViewToClient();
+
+    static void OnDestroy(GtkWidget*, gpointer self);
+    static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static gboolean OnKey(GtkWidget*, GdkEventKey* key, gpointer self);
+    static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer self);
+    static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self);
+    static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
+    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent load, gpointer self);
+    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                                 gpointer self);
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer self);
+    static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+    static void OnTitle(GObject*, GParamSpec*, gpointer self);
+    static void OnProgress(GObject*, GParamSpec*, gpointer self);
+    static void OnClose(WebKitWebView*, gpointer self);
+    static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                  WebKitHitTestResult*, gpointer self);
+
+    GtkWidget* window_ = nullptr;
+    GtkWidget* layout_ = nullptr;
+    WebKitWebView* view_ = nullptr;
+    bool viewCoversClient_ = true;
+    std::string title_;
+    uint32_t background_ = 0xFFFFFFFF;
+    GdkWindowState state_ = GdkWindowState(0);
+    bool keepAbove_ = false;
+    bool skipTaskbar_ = false;
+    std::function<void(PixelBuffer&)> paint_;
+    std::function<bool(const KeyEvent&)> key_;
+    std::function<bool()> closeRequest_;
+    std::function<void()> destroyed_;
+    std::function<void(WebEvent&)> webEvent_;
+};
+
+PanelWindowGtk* Self(gpointer self) { return static_cast<PanelWindowGtk*>(self); }
+
+PanelWindowGtk::PanelWindowGtk(const PanelWindowOptions& options) {
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
+    gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultWidth, kDefaultHeight);
+    // The window paints its own background (the skin) beneath the web view.
+    gtk_widget_set_app_paintable(window_, TRUE);
+    layout_ = gtk_layout_new(nullptr, nullptr);
+    gtk_widget_set_app_paintable(layout_, TRUE);
+    gtk_container_add(GTK_CONTAINER(window_), layout_);
+
+    g_signal_connect(window_, "destroy", G_CALLBACK(OnDestroy), this);
+    g_signal_connect(window_, "draw", G_CALLBACK(OnDraw), this);
+    g_signal_connect(window_, "key-press-event", G_CALLBACK(OnKey), this);
+    g_signal_connect(window_, "key-release-event", G_CALLBACK(OnKey), this);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
+    g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
+    g_signal_connect(window_, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
+
+    if (options.withWebView) CreateWebView(options);
+    gtk_widget_show_all(layout_);
+    // Realised now so the window has its X11 id before it is first shown.
+    gtk_widget_realize(window_);
+}
+
+PanelWindowGtk::~PanelWindowGtk() {
+    if (window_ == nullptr) return;
+    // The owner is going: nothing may call back into it while the widgets are torn down.
+    paint_ = nullptr;
+    key_ = nullptr;
+    closeRequest_ = nullptr;
+    destroyed_ = nullptr;
+    webEvent_ = nullptr;
+    gtk_widget_destroy(window_);
+}
+
+void PanelWindowGtk::CreateWebView(const PanelWindowOptions& options) {
+    WebKitWebContext* context = detail::WebContextFor(options.webDataFolder);
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    if (!options.showScrollbars) {
+        WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(
+            kNoScrollbarsCss, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+            WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+        webkit_user_content_manager_add_style_sheet(content, sheet);
+        webkit_user_style_sheet_unref(sheet);
+    }
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+                                         "user-content-manager", content, nullptr));
+    g_object_unref(content);
+    if (!options.acceptDrops) gtk_drag_dest_unset(GTK_WIDGET(view_));
+    gtk_layout_put(GTK_LAYOUT(layout_), GTK_WIDGET(view_), 0, 0);
+    gtk_widget_set_size_request(GTK_WIDGET(view_), kDefaultWidth, kDefaultHeight);
+
+    g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
+    g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
+    g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
+    g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
+    g_signal_connect(view_, "notify::title", G_CALLBACK(OnTitle), this);
+    g_signal_connect(view_, "notify::estimated-load-progress", G_CALLBACK(OnProgress), this);
+    g_signal_connect(view_, "close", G_CALLBACK(OnClose), this);
+    g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
+    detail::AddBridgeSink(this);
+}
+
+long PanelWindowGtk::Handle() const {
+    if (window_ == nullptr) return 0;
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    if (gdkWindow == nullptr || !GDK_IS_X11_WINDOW(gdkWindow)) return 0;
+    return static_cast<long>(gdk_x11_window_get_xid(gdkWindow));
+}
+
+void PanelWindowGtk::SetIcon(const PixelBuffer& icon) {
+    if (window_ == nullptr || icon.empty()) return;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, icon.width, icon.height);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    for (int y = 0; y < icon.height; ++y) {
+        for (int x = 0; x < icon.width; ++x) {
+            const uint32_t p = icon.at(x, y);
+            guchar* out = pixels + y * stride + x * 4;
+            out[0] = (p >> 16) & 0xFF;
+            out[1] = (p >> 8) & 0xFF;
+            out[2] = p & 0xFF;
+            out[3] = (p >> 24) & 0xFF;
+        }
+    }
+    gtk_window_set_icon(GTK_WINDOW(window_), pixbuf);
+    g_object_unref(pixbuf);
+}
+
+Rect PanelWindowGtk::ScreenRect() const {
+    if (window_ == nullptr) return {};
+    int x = 0, y = 0, width = 0, height = 0;
+    gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
+    gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
+    return {x, y, x + width, y + height};
+}
+
+void PanelWindowGtk::MoveResize(const Rect& rect) {
+    if (window_ == nullptr) return;
+    gtk_window_move(GTK_WINDOW(window_), rect.left, rect.top);
+    gtk_window_resize(GTK_WINDOW(window_), std::max(1, rect.width()), std::max(1, rect.height()));
+}
+
+Size PanelWindowGtk::ClientSize() const {
+    if (window_ == nullptr) return {};
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
+    return {width, height};
+}
+
+void PanelWindowGtk::SetWindowRegion(const std::vector<Rect>& rects) {
+    if (window_ == nullptr) return;
+    if (rects.empty()) {
+        gtk_widget_shape_combine_region(window_, nullptr);
+        return;
+    }
+    cairo_region_t* region = cairo_region_create();
+    for (const Rect& r : rects) {
+        const cairo_rectangle_int_t box{r.left, r.top, r.width(), r.height()};
+        cairo_region_union_rectangle(region, &box);
+    }
+    gtk_widget_shape_combine_region(window_, region);
+    cairo_region_destroy(region);
+}
+
+void PanelWindowGtk::SetWebViewBounds(const Rect& rect) {
+    if (view_ == nullptr) return;
+    const Size client = ClientSize();
+    viewCoversClient_ = rect == Rect{0, 0, client.width, client.height};
+    gtk_layout_move(GTK_LAYOUT(layout_), GTK_WIDGET(view_), rect.left, rect.top);
+    gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(0, rect.width()),
+                                std::max(0, rect.height()));
+}
+
+void PanelWindowGtk::FitViewToClient() {
+    if (view_ == nullptr || !viewCoversClient_) return;
+    const Size client = ClientSize();
+    int width = 0, height = 0;
+    gtk_widget_get_size_request(GTK_WIDGET(view_), &width, &height);
+    if (width == client.width && height == client.height) return;
+    gtk_layout_move(GTK_LAYOUT(layout_), GTK_WIDGET(view_), 0, 0);
+    gtk_widget_set_size_request(GTK_WIDGET(view_), client.width, client.height);
+}
+
+void PanelWindowGtk::OnDestroy(GtkWidget*, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    if (window->view_ != nullptr) detail::RemoveBridgeSink(window);
+    window->window_ = nullptr;
+    window->layout_ = nullptr;
+    window->view_ = nullptr;
+    if (window->destroyed_) {
+        auto handler = window->destroyed_;
+        handler();
+    }
+}
+
+gboolean PanelWindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    const int width = gtk_widget_get_allocated_width(widget);
+    const int height = gtk_widget_get_allocated_height(widget);
+    if (width <= 0 || height <= 0) return FALSE;
+    PixelBuffer canvas;
+    canvas.width = width;
+    canvas.height = height;
+    canvas.pixels.assign(static_cast<size_t>(width) * height, window->background_);
+    if (window->paint_) window->paint_(canvas);
+    if (canvas.width != width || canvas.height != height ||
+        canvas.pixels.size() != static_cast<size_t>(width) * height) {
+        return FALSE;  // a handler that resized the buffer painted nothing usable
+    }
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = canvas.at(x, y);
+            const uint32_t a = p >> 24;
+            // cairo wants premultiplied colours; the buffer holds straight ones.
+            const uint32_t r = ((p >> 16) & 0xFF) * a / 255;
+            const uint32_t g = ((p >> 8) & 0xFF) * a / 255;
+            const uint32_t b = (p & 0xFF) * a / 255;
+            row[x] = (a << 24) | (r << 16) | (g << 8) | b;
+        }
+    }
+    cairo_surface_mark_dirty(surface);
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, surface, 0, 0);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(surface);
+    return FALSE;  // the children (the web view) draw over it
+}
+
+gboolean PanelWindowGtk::OnKey(GtkWidget*, GdkEventKey* key, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    if (!window->key_) return FALSE;
+    KeyEvent event;
+    event.keyval = key->keyval;
+    event.pressed = key->type == GDK_KEY_PRESS;
+    event.control = (key->state & GDK_CONTROL_MASK) != 0;
+    event.shift = (key->state & GDK_SHIFT_MASK) != 0;
+    event.alt = (key->state & GDK_MOD1_MASK) != 0;
+    auto handler = window->key_;
+    return handler(event) ? TRUE : FALSE;
+}
+
+gboolean PanelWindowGtk::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    if (!window->closeRequest_) return FALSE;
+    auto handler = window->closeRequest_;
+    return handler() ? TRUE : FALSE;
+}
+
+gboolean PanelWindowGtk::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+    Self(self)->state_ = event->new_window_state;
+    return FALSE;
+}
+
+void PanelWindowGtk::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self) {
+    Self(self)->FitViewToClient();
+}
+
+void PanelWindowGtk::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent load, gpointer self) {
+    WebEvent event;
+    if (load == WEBKIT_LOAD_COMMITTED) {
+        event.code = 252;
+    } else if (load == WEBKIT_LOAD_FINISHED) {
+        event.code = 259;
+    } else {
+        return;
+    }
+    const char* uri = webkit_web_view_get_uri(view);
+    event.url = uri ? uri : "";
+    Self(self)->Raise(event);
+}
+
+gboolean PanelWindowGtk::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                                      gpointer self) {
+    WebEvent event;
+    event.code = 271;
+    event.url = uri ? uri : "";
+    event.value = error ? error->code : 0;
+    Self(self)->Raise(event);
+    return event.cancel ? TRUE : FALSE;  // TRUE: WebKit shows no error page
+}
+
+gboolean PanelWindowGtk::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                        WebKitPolicyDecisionType type, gpointer self) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    WebEvent event;
+    event.code = 250;
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    event.url = uri ? uri : "";
+    // WebKit names only named frames; an unnamed iframe reads as the top frame.
+    event.topFrame = webkit_navigation_action_get_frame_name(action) == nullptr;
+    g_object_ref(decision);
+    Self(self)->Raise(event);
+    if (event.cancel) webkit_policy_decision_ignore(decision);
+    g_object_unref(decision);
+    return event.cancel ? TRUE : FALSE;
+}
+
+GtkWidget* PanelWindowGtk::OnCreate(WebKitWebView*, WebKitNavigationAction* action,
+                                    gpointer self) {
+    WebEvent event;
+    event.code = 273;
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    event.url = uri ? uri : "";
+    Self(self)->Raise(event);
+    return nullptr;  // panels open no browser windows
+}
+
+void PanelWindowGtk::OnTitle(GObject* object, GParamSpec*, gpointer self) {
+    WebEvent event;
+    event.code = 113;
+    const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(object));
+    event.text = title ? title : "";
+    Self(self)->Raise(event);
+}
+
+void PanelWindowGtk::OnProgress(GObject* object, GParamSpec*, gpointer self) {
+    WebEvent event;
+    event.code = 108;
+    event.value =
+        static_cast<long>(webkit_web_view_get_estimated_load_progress(WEBKIT_WEB_VIEW(object)) *
+                          100.0);
+    event.valueMax = 100;
+    Self(self)->Raise(event);
+}
+
+void PanelWindowGtk::OnClose(WebKitWebView*, gpointer self) {
+    WebEvent event;
+    event.code = 263;
+    Self(self)->Raise(event);
+}
+
+gboolean PanelWindowGtk::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                       WebKitHitTestResult*, gpointer self) {
+    WebEvent event;
+    event.code = 2283;
+    event.answer = 0;  // preset, as the UI handler does: handled, no menu
+    Self(self)->Raise(event);
+    return event.answer == 0 ? TRUE : FALSE;
+}
+
+}  // namespace
+
+std::unique_ptr<PanelWindow> CreatePanelWindow(const PanelWindowOptions& options) {
+    if (!InitGuiToolkit()) return nullptr;
+    return std::make_unique<PanelWindowGtk>(options);
+}
+
+namespace detail {
+
+WebKitWebView* NativeWebView(PanelWindow& window) {
+    auto* gtkWindow = dynamic_cast<PanelWindowGtk*>(&window);
+    return gtkWindow ? gtkWindow->BridgeView() : nullptr;
+}
+
+}  // namespace detail
+}  // namespace os

@@ -1,0 +1,33 @@
+#pragma once
+// Internal to the Linux OS layer: the WebKit contexts, the bridge server and the views it
+// routes page calls to.
+#include <webkit2/webkit2.h>
+
+#include <string>
+
+#include "os/PanelWindow.h"
+
+namespace os::detail {
+
+// One web context per WebKit data folder (empty: WebKit's default), made on first use with
+// the extension, the res: scheme and the bridge wired in. Lives until the process ends.
+WebKitWebContext* WebContextFor(const std::string& dataFolder);
+
+// A web view that takes page calls; the bridge finds it by its page id at every call.
+class BridgeCallSink {
+public:
+    virtual ~BridgeCallSink() = default;
+    virtual WebKitWebView* BridgeView() const = 0;
+    // Fills event.result (none: no target). May run nested main loops or destroy the view.
+    virtual void OnBridgeCall(WebEvent& event) = 0;
+};
+void AddBridgeSink(BridgeCallSink* sink);
+void RemoveBridgeSink(BridgeCallSink* sink);
+
+// Serves one web process's end of a bridge socket on the GUI main loop; takes the fd.
+void ServeBridgeSocket(int fd);
+
+// The WebKit view inside a panel window, for code that drives WebKit directly (benchmarks).
+WebKitWebView* NativeWebView(PanelWindow& window);
+
+}  // namespace os::detail

@@ -1,0 +1,144 @@
+#include "web/CommonCommands.h"
+
+#include "app/CommandLine.h"
+#include "os/PanelWindow.h"
+
+namespace {
+
+void RunApp(PageCommand& command, CommonCommandTarget& target) {
+    // Without a program there is nothing to start; the page sees the untouched -1.
+    if (!command.Has(1)) return;
+    std::string file = command.Item(1);
+    if (!file.empty() && file.front() == '\\') {
+        file = target.CommandModuleDirectory() + file;
+        for (auto& c : file) {
+            if (c == '\\') c = '/';
+        }
+    }
+    const std::string& parameters = command.Item(2);
+    std::vector<std::string> args;
+    if (parameters != "0") args = SplitCommandLine(parameters);
+    const bool shown = IsIntegerText(command.Item(3));
+    command.result = int32_t{target.StartProgram(file, args, shown) ? 1 : 0};
+}
+
+void MovePanel(const PageCommand& command, os::PanelWindow* window) {
+    if (window == nullptr || !command.Has(2)) return;
+    const long dx = ReadCommandNumber(command.Item(1));
+    const long dy = ReadCommandNumber(command.Item(2));
+    os::Rect rect = window->ScreenRect();
+    rect.left += dx;
+    rect.right += dx;
+    rect.top += dy;
+    rect.bottom += dy;
+    window->MoveResize(rect);
+}
+
+void ApplyStyleChange(uint32_t before, uint32_t after, os::PanelWindow& window) {
+    const uint32_t changed = before ^ after;
+    if (changed & kStyleMaximized) {
+        if (after & kStyleMaximized) {
+            window.Maximize();
+        } else {
+            window.Restore();
+        }
+    }
+    if (changed & kStyleMinimized) {
+        if (after & kStyleMinimized) {
+            window.Minimize();
+        } else {
+            window.Restore();
+        }
+    }
+    if (changed & kStyleVisible) {
+        if (after & kStyleVisible) {
+            window.Show();
+        } else {
+            window.Hide();
+        }
+    }
+}
+
+void ApplyExStyleChange(uint32_t before, uint32_t after, os::PanelWindow& window) {
+    const uint32_t changed = before ^ after;
+    if (changed & kExStyleTopmost) window.SetKeepAbove((after & kExStyleTopmost) != 0);
+    if (changed & kExStyleToolWindow) window.SetSkipTaskbar((after & kExStyleToolWindow) != 0);
+}
+
+void ChangeStyle(const PageCommand& command, CommonCommandTarget& target, bool extended) {
+    if (command.tokens.size() < 3) return;
+    os::PanelWindow* window = target.CommandWindow();
+    uint32_t& stored = extended ? target.ExStyleWord() : target.StyleWord();
+    const uint32_t current = window == nullptr ? stored
+                             : extended        ? CurrentExStyle(stored, *window)
+                                               : CurrentStyle(stored, *window);
+    const auto set = static_cast<uint32_t>(ReadCommandNumber(command.Item(1)));
+    const auto replace = static_cast<uint32_t>(ReadCommandNumber(command.Item(2)));
+    const uint32_t wanted = set | (current & ~replace);
+    if (wanted == current) return;
+    stored = wanted;
+    if (window == nullptr) return;
+    if (extended) {
+        ApplyExStyleChange(current, wanted, *window);
+    } else {
+        ApplyStyleChange(current, wanted, *window);
+    }
+}
+
+}  // namespace
+
+uint32_t CurrentStyle(uint32_t stored, const os::PanelWindow& window) {
+    uint32_t style = stored & ~(kStyleVisible | kStyleMinimized | kStyleMaximized);
+    if (window.IsVisible()) style |= kStyleVisible;
+    if (window.IsMinimized()) style |= kStyleMinimized;
+    if (window.IsMaximized()) style |= kStyleMaximized;
+    return style;
+}
+
+uint32_t CurrentExStyle(uint32_t stored, const os::PanelWindow& window) {
+    uint32_t style = stored & ~(kExStyleTopmost | kExStyleToolWindow);
+    if (window.IsKeepAbove()) style |= kExStyleTopmost;
+    if (window.IsSkipTaskbar()) style |= kExStyleToolWindow;
+    return style;
+}
+
+bool RunCommonCommand(PageCommand& command, CommonCommandTarget& target) {
+    const std::string& name = command.name;
+    os::PanelWindow* window = target.CommandWindow();
+    if (name == "app.run") {
+        RunApp(command, target);
+    } else if (name == "app.quit") {
+        target.OnPanelCommand(1);
+    } else if (name == "panel.maxsize") {
+        if (window) window->Maximize();
+    } else if (name == "panel.normalsize") {
+        if (window) window->Restore();
+    } else if (name == "panel.minsize") {
+        if (window) window->Minimize();
+    } else if (name == "panel.move") {
+        MovePanel(command, window);
+    } else if (name == "panel.clientarea") {
+        // Accepted; no effect.
+    } else if (name == "panel.style") {
+        ChangeStyle(command, target, false);
+    } else if (name == "panel.exstyle") {
+        ChangeStyle(command, target, true);
+    } else if (name == "panel.create") {
+        // Accepted; no effect.
+    } else if (name == "panel.close") {
+        target.ClosePanel();
+    } else if (name == "panel.toggle") {
+        if (window) {
+            if (window->IsVisible()) {
+                window->Hide();
+            } else {
+                window->Show();
+            }
+        }
+    } else if (name == "panel.slide") {
+        // Accepted; no effect.
+    } else {
+        return false;
+    }
+    return true;
+}

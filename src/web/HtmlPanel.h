@@ -1,0 +1,108 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "os/PanelWindow.h"
+#include "web/CommonCommands.h"
+#include "web/PageCommand.h"
+#include "web/PanelEvent.h"
+
+// The window class of every panel: an undecorated top-level window holding one web view that
+// covers its client area (skinned panels move it onto their body rectangle). Everything the
+// view reports - browser events, UI-handler requests, page calls - reaches the panel as a
+// PanelEvent through the virtual OnPanelEvent chain, derived class first.
+//
+// Life: construct, CreatePanel (window + view + OnInitPanel, hidden), NavigatePage, Show...
+// The window can go before the object (ClosePanel, the window manager); OnFinalMessage then
+// runs, and with autoDelete the object deletes itself on the next turn of the main loop. All
+// members are for the GUI thread except NotifyPage.
+class CHtmlPanel : public CommonCommandTarget {
+public:
+    CHtmlPanel(std::string panelName, int autoDelete, std::string settingsPath = {});
+    ~CHtmlPanel() override;
+    CHtmlPanel(const CHtmlPanel&) = delete;
+    CHtmlPanel& operator=(const CHtmlPanel&) = delete;
+
+    // Runs ConfigureBrowser, asks the creation-time UI-handler questions (2284, 2293, 2294),
+    // creates the hidden window with its web view, then OnInitPanel. False when the window
+    // or its view cannot be made (the object stays usable, without a window).
+    bool CreatePanel();
+
+    // The base makes the view cover the client area and wires events, keys and the final
+    // message. Overrides call the base first, then do their own steps; true on success.
+    virtual bool OnInitPanel();
+    // Base: destroys the panel window.
+    void ClosePanel() override;
+    // Base: optionKeyPath := "Software\quorlin\webapp" (runs before the view exists).
+    virtual void ConfigureBrowser();
+    // The panel's own page commands, offered before the common set. Fill command.result and
+    // return nonzero when handled. The base handles nothing.
+    virtual int HandleAppCommand(PageCommand& command);
+    // Parses a page's "param" (none: the attribute is missing) and runs it; the result.
+    virtual CommandResult ExecuteCommand(const std::optional<std::string>& param);
+    // The panel-event chain: handle your codes, pass the others to the base class; true when
+    // handled. The base answers 271 (no error page), 2283, 2284, 2293, 2295 and runs 2298.
+    virtual bool OnPanelEvent(PanelEvent& event);
+    // Keys before the web view; true consumes. The base eats every key while F5 is down, so
+    // neither F5 nor Ctrl+F5 reloads the page.
+    virtual bool TranslatePanelMessage(const os::KeyEvent& key);
+    // WM_COMMAND to the panel; "app.quit" sends 1. The base does nothing.
+    void OnPanelCommand(int id) override;
+    // The window is gone. The base schedules `delete this` when autoDelete is nonzero.
+    virtual void OnFinalMessage();
+    // The window manager asks to close the window; true keeps it (the base keeps it).
+    virtual bool OnCloseRequest();
+
+    // Navigates: an integer text is an embedded resource, a text with "http:" or "file:" an
+    // address, anything else a module-relative path. False when there is no view.
+    bool NavigatePage(const std::string& text);
+    // "file://" + the absolute path with backslashes turned into "/".
+    std::string ToFileUrl(const std::string& path) const;
+
+    // Queues hostNotify('<event>'[,'<data>']); (exactly, unescaped) for the page. Any thread;
+    // runs later on the GUI thread in order, dropped when the panel or its window is gone.
+    void NotifyPage(const std::string& event, const std::optional<std::string>& data = {});
+    // Runs script text in the page's top frame; the outcome is discarded.
+    void RunPageScript(const std::string& text);
+
+    os::PanelWindow* Window() const { return window_.get(); }
+    bool HasWindow() const { return window_ && window_->IsAlive(); }
+
+    // --- CommonCommandTarget ---
+    os::PanelWindow* CommandWindow() override;
+    std::string CommandModuleDirectory() const override { return moduleDirectory_; }
+    bool StartProgram(const std::string& file, const std::vector<std::string>& args,
+                      bool shown) override;
+    uint32_t& StyleWord() override { return style_; }
+    uint32_t& ExStyleWord() override { return exStyle_; }
+
+    int autoDelete;
+    const std::string panelName;
+    std::string optionKeyPath;
+    const std::string settingsPath;
+    // The main panel sets this in its ConfigureBrowser; WebKit shows no script-error dialogs
+    // anyway, so it has no further effect here.
+    bool browserSilent = false;
+
+protected:
+    // The folder module-relative texts are joined to (ModuleDirectory by default).
+    void SetModuleDirectory(std::string directory) { moduleDirectory_ = std::move(directory); }
+    const std::string& ModuleDirectoryOfPanel() const { return moduleDirectory_; }
+    // Whose origin counts as the main page for the bridge (the build's page address by default).
+    void SetTrustedMainPage(std::string url) { trustedMainPage_ = std::move(url); }
+
+private:
+    void DispatchWebEvent(PanelEvent& event);
+    void HandleBridgeCall(PanelEvent& event);
+
+    std::unique_ptr<os::PanelWindow> window_;
+    std::string moduleDirectory_;
+    std::string trustedMainPage_;
+    uint32_t style_;
+    uint32_t exStyle_ = 0;
+    bool f5Down_ = false;
+    // Names the panel to posted notifications, which look it up on the GUI thread.
+    const uint64_t panelId_;
+};

@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+
+// Where NavigatePage goes for `text`: an integer names an embedded resource of the program
+// ("res://<executable>/<n>"), a text containing "http:" or "file:" is an address as it is,
+// anything else is a path relative to the module directory ("\" becomes "/").
+std::string PageTarget(const std::string& text, const std::string& executablePath,
+                       const std::string& moduleDirectory);
+
+// "file://" followed by the absolute path with every backslash turned into "/".
+std::string FileUrlOf(const std::string& path);
+
+// Pages allowed to run commands: the main page's origin (scheme, host, port of
+// `mainPageUrl`), file:// pages inside `moduleDirectory`, and res:// pages.
+bool IsTrustedPageUrl(const std::string& url, const std::string& mainPageUrl,
+                      const std::string& moduleDirectory);

@@ -1,0 +1,204 @@
+// The web-process side of window.external: a synchronous Call that blocks the page's script
+// until the program has run the command, over a private socket pair.
+#include <errno.h>
+#include <gio/gunixfdlist.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <webkit2/webkit-web-extension.h>
+
+#include <string>
+
+#include "os/linux/BridgeProtocol.h"
+
+namespace {
+
+int g_socket = -1;
+uint32_t g_sequence = 0;
+bool g_testHooks = false;
+
+// What a Call needs to name its caller; no script context or value is kept here, so the
+// page's global object is never held alive by the function.
+struct CallSite {
+    uint64_t pageId = 0;
+    uint64_t frameId = 0;
+    GWeakRef frame;
+};
+
+void FreeCallSite(gpointer data) {
+    auto* site = static_cast<CallSite*>(data);
+    g_weak_ref_clear(&site->frame);
+    delete site;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, char* out, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = recv(fd, out + done, size - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;  // end of file: the program is gone
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// One round trip; false when the program cannot be reached.
+bool RoundTrip(const bridge::Request& request, bridge::Reply& reply) {
+    if (g_socket < 0 || !WriteAll(g_socket, bridge::EncodeRequest(request))) return false;
+    for (;;) {
+        uint32_t size = 0;
+        if (!ReadAll(g_socket, reinterpret_cast<char*>(&size), sizeof size)) return false;
+        if (size > bridge::kMaxFrame) return false;
+        std::string body(size, '\0');
+        if (!ReadAll(g_socket, body.data(), size)) return false;
+        if (!bridge::DecodeReply(body, reply)) return false;
+        // A reply to an earlier call is never taken for this one's answer.
+        if (reply.sequence == request.sequence) return true;
+    }
+}
+
+// Called by the page's Call with the element's "param" (a string, or null when missing).
+// Returns the text for "result", or null for "leave the element alone"; throws on failure.
+char* NativeCall(JSCValue* param, gpointer data) {
+    auto* site = static_cast<CallSite*>(data);
+    bridge::Request request;
+    request.sequence = ++g_sequence;
+    request.pageId = site->pageId;
+    request.frameId = site->frameId;
+    request.hasParam = !jsc_value_is_null(param) && !jsc_value_is_undefined(param);
+    if (request.hasParam) {
+        char* text = jsc_value_to_string(param);
+        request.param = text ? text : "";
+        g_free(text);
+    }
+    if (auto* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&site->frame))) {
+        const char* uri = webkit_frame_get_uri(frame);
+        request.url = uri ? uri : "";
+        g_object_unref(frame);
+    }
+    bridge::Reply reply;
+    JSCContext* context = jsc_context_get_current();
+    if (!RoundTrip(request, reply)) {
+        jsc_context_throw(context, "window.external: the program is not answering");
+        return nullptr;
+    }
+    if (reply.status == bridge::kReplyResult) return g_strdup(reply.text.c_str());
+    if (reply.status == bridge::kReplyError) jsc_context_throw(context, reply.text.c_str());
+    return nullptr;
+}
+
+double TestMicros(gpointer) { return static_cast<double>(g_get_monotonic_time()); }
+
+// Builds window.external from builtins captured now, before any page script can change them.
+// The member table has no prototype, so only "call" (in any case) is found.
+constexpr const char* kInstaller = R"JS(
+(function (nativeCall, testMicros) {
+  'use strict';
+  const apply = Reflect.apply;
+  const getAttribute = Element.prototype.getAttribute;
+  const setAttribute = Element.prototype.setAttribute;
+  const toLowerCase = String.prototype.toLowerCase;
+  const create = Object.create;
+  const defineProperty = Object.defineProperty;
+  const ProxyConstructor = Proxy;
+  const methods = create(null);
+  methods.call = function Call(element) {
+    let param;
+    try {
+      param = apply(getAttribute, element, ['param']);
+    } catch (e) {
+      return;  // not an element: nothing happens
+    }
+    const result = nativeCall(param);
+    if (typeof result === 'string') apply(setAttribute, element, ['result', result]);
+  };
+  const member = (name) => typeof name === 'string' ? methods[apply(toLowerCase, name, [])] : undefined;
+  const traps = create(null);
+  traps.get = (target, name) => member(name);
+  traps.has = (target, name) => member(name) !== undefined;
+  traps.set = () => false;
+  traps.defineProperty = () => false;
+  traps.deleteProperty = () => false;
+  traps.setPrototypeOf = () => false;
+  traps.getPrototypeOf = () => null;
+  const external = new ProxyConstructor(create(null), traps);
+  defineProperty(window, 'external', {value: external, writable: false, enumerable: true, configurable: false});
+  if (testMicros) {
+    defineProperty(window, 'maplenookTestMicros', {value: testMicros, writable: false, enumerable: false, configurable: false});
+  }
+})
+)JS";
+
+void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                           gpointer) {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    auto* site = new CallSite;
+    site->pageId = webkit_web_page_get_id(page);
+    site->frameId = webkit_frame_get_id(frame);
+    g_weak_ref_init(&site->frame, frame);
+    JSCValue* call = jsc_value_new_function(context, nullptr, G_CALLBACK(NativeCall), site,
+                                            FreeCallSite, G_TYPE_STRING, 1, JSC_TYPE_VALUE);
+    JSCValue* micros = g_testHooks
+                           ? jsc_value_new_function(context, "maplenookTestMicros",
+                                                    G_CALLBACK(TestMicros), nullptr, nullptr,
+                                                    G_TYPE_DOUBLE, 0)
+                           : jsc_value_new_null(context);
+    JSCValue* installer = jsc_context_evaluate(context, kInstaller, -1);
+    JSCValue* done = jsc_value_function_call(installer, JSC_TYPE_VALUE, call, JSC_TYPE_VALUE,
+                                             micros, G_TYPE_NONE);
+    if (JSCException* exception = jsc_context_get_exception(context)) {
+        g_warning("window.external: %s", jsc_exception_get_message(exception));
+        jsc_context_clear_exception(context);
+    }
+    g_clear_object(&done);
+    g_object_unref(installer);
+    g_object_unref(micros);
+    g_object_unref(call);
+    g_object_unref(context);
+}
+
+// Hands the program its end of a fresh socket pair; the fd travels in the message itself, so
+// no path or token is needed and the sandbox does not stand in the way.
+void ConnectToProgram(WebKitWebExtension* extension) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+    GUnixFDList* fds = g_unix_fd_list_new();
+    const bool added = g_unix_fd_list_append(fds, ends[1], nullptr) >= 0;
+    close(ends[1]);
+    if (!added) {
+        close(ends[0]);
+        g_object_unref(fds);
+        return;
+    }
+    g_socket = ends[0];
+    WebKitUserMessage* message = webkit_user_message_new_with_fd_list(
+        bridge::kConnectMessage, nullptr, fds);
+    g_object_unref(fds);
+    webkit_web_extension_send_message_to_context(extension, message, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void
+webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
+                                               const GVariant* userData) {
+    if (userData != nullptr &&
+        g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(b)"))) {
+        gboolean hooks = FALSE;
+        g_variant_get(const_cast<GVariant*>(userData), "(b)", &hooks);
+        g_testHooks = hooks != FALSE;
+    }
+    ConnectToProgram(extension);
+    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                     G_CALLBACK(OnWindowObjectCleared), nullptr);
+}
