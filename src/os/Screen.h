@@ -37,4 +37,8 @@ struct ScreenSize {
 };
 ScreenSize PrimaryScreenSize();
 
+// Work area of the primary monitor (the first one when none is marked primary); empty without
+// a display.
+ScreenRect PrimaryWorkArea();
+
 }  // namespace os

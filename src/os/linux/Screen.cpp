@@ -51,4 +51,12 @@ ScreenSize PrimaryScreenSize() {
     return {geometry.width, geometry.height};
 }
 
+ScreenRect PrimaryWorkArea() {
+    const std::vector<MonitorInfo> monitors = ListMonitors();
+    for (const auto& m : monitors) {
+        if (m.primary) return m.work;
+    }
+    return monitors.empty() ? ScreenRect{} : monitors.front().work;
+}
+
 }  // namespace os

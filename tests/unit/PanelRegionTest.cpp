@@ -1,0 +1,43 @@
+#include "panel/PanelRegion.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool Covers(const std::vector<PanelRect>& spans, int x, int y) {
+    for (const auto& r : spans) {
+        if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(RoundRectRegion, ZeroCornersGiveThePlainRectangle) {
+    EXPECT_EQ(RoundRectRegion(306, 206, 0, 0), (std::vector<PanelRect>{{0, 0, 306, 206}}));
+    EXPECT_TRUE(RoundRectRegion(0, 10, 0, 0).empty());
+}
+
+TEST(RoundRectRegion, CornersAreCutAndTheMiddleKept) {
+    const auto spans = RoundRectRegion(100, 60, 20, 20);
+    EXPECT_FALSE(Covers(spans, 0, 0));
+    EXPECT_FALSE(Covers(spans, 99, 59));
+    EXPECT_FALSE(Covers(spans, 99, 0));
+    EXPECT_TRUE(Covers(spans, 50, 0));
+    EXPECT_TRUE(Covers(spans, 0, 30));
+    EXPECT_TRUE(Covers(spans, 99, 30));
+    EXPECT_TRUE(Covers(spans, 5, 5));
+    // Symmetric top to bottom and left to right.
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 100; ++x)
+            ASSERT_EQ(Covers(spans, x, y), Covers(spans, 99 - x, 59 - y)) << x << "," << y;
+}
+
+TEST(CenterInWorkArea, CentresAndKeepsInside) {
+    EXPECT_EQ(CenterInWorkArea(420, 260, {0, 0, 1280, 800}), (PanelRect{430, 270, 850, 530}));
+    // A work area that starts below a top bar on a second monitor.
+    EXPECT_EQ(CenterInWorkArea(400, 200, {1280, 30, 2560, 1024}),
+              (PanelRect{1720, 427, 2120, 627}));
+    // Larger than the area: the top-left corner stays in view.
+    EXPECT_EQ(CenterInWorkArea(2000, 900, {0, 0, 1280, 800}), (PanelRect{0, 0, 2000, 900}));
+}
