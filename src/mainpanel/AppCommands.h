@@ -1,0 +1,38 @@
+#pragma once
+#include <map>
+#include <optional>
+#include <string>
+
+#include "web/PageCommand.h"
+
+// What the main panel's own page commands act on. CAppPanel is the real host; tests use a
+// fake. Every member runs on the GUI thread.
+class AppCommandHost {
+  public:
+    virtual ~AppCommandHost() = default;
+    virtual const std::string& SettingsFile() const = 0;
+    virtual const std::string& MainPanelName() const = 0;
+    virtual std::string& CacheDir() = 0;
+    // Package file name -> download URL, as "app.runbrush" last gave it; never shrinks.
+    virtual std::map<std::string, std::string>& BrushUrls() = 0;
+
+    // The folder chooser titled "缓存目录"; none when cancelled.
+    virtual std::optional<std::string> BrowseForCacheFolder() = 0;
+    // Creates (enable) or removes the autostart entry "MapleNook" for this executable; true on
+    // success.
+    virtual bool SetAutostartEntry(bool enable) = 0;
+    virtual void HideMainPanel() = 0;
+    virtual void MoveMainPanel(long dx, long dy) = 0;
+    // Creates the pop panel when there is none, navigates it to a non-empty `url`, then
+    // toggles it.
+    virtual void PopPanel(const std::string& url) = 0;
+    virtual void StartBrushTask(const std::string& fileName, const std::string& url) = 0;
+    virtual void PrefetchIfStale(const std::string& fileName, const std::string& url,
+                                 const std::string& version) = 0;
+};
+
+// The main panel's command set, offered every page command before the common set. Nonzero when
+// `command.name` is one of its names (whether or not the command then did anything). A command
+// whose required items are missing is ignored and leaves the result at -1; only "panel.pop"
+// takes its item as optional.
+int RunAppCommand(PageCommand& command, AppCommandHost& host);
