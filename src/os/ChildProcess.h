@@ -1,0 +1,53 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace os {
+
+// A hidden child process whose standard output and standard error arrive, interleaved as
+// written, on one pipe this object reads. The child runs in its own session with standard
+// input from /dev/null, or from a channel this object writes to. The destructor kills a child
+// that is still running and reaps it, so no zombie is ever left.
+class ChildProcess {
+public:
+    enum class Input { Null, Channel };
+    enum class ReadStatus { Data, End, Timeout };
+
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // args[0] is the program: a path, or a name looked up in PATH. Never goes through a shell.
+    // False when the program could not be started (nothing is left running then).
+    bool Start(const std::vector<std::string>& args, Input input = Input::Null);
+
+    // Waits up to `timeoutMs` for the child to end; true when it has ended.
+    bool WaitForExit(int timeoutMs);
+
+    // Reads at most `capacity` bytes of output. Data: `got` > 0 bytes were read. End: every
+    // writer has closed the pipe (or it failed). Timeout: nothing arrived within `timeoutMs`
+    // (a negative value waits without limit).
+    ReadStatus Read(char* buffer, size_t capacity, size_t& got, int timeoutMs);
+
+    // Writes all of `bytes` to the child's input channel; false when there is no channel or
+    // the child no longer reads it. Never raises SIGPIPE.
+    bool WriteInput(const std::string& bytes);
+
+    // Kills the child if it has not ended yet (SIGKILL), reaps it and closes every channel.
+    void Terminate();
+
+    long Pid() const { return pid_; }
+
+private:
+    bool Reap(bool block);
+
+    long pid_ = -1;
+    bool reaped_ = true;
+    int output_ = -1;
+    int input_ = -1;
+    int pidfd_ = -1;
+};
+
+}  // namespace os

@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+namespace os {
+
+// A folder only this user can reach, with a trailing "/": $XDG_RUNTIME_DIR/<name>/, else
+// /tmp/<name>-<uid>/. A candidate is used only when it is a real directory (not a symlink)
+// owned by this user; a wider mode is narrowed to 0700. When neither candidate qualifies
+// (someone else planted it), a fresh /tmp/<name>-<uid>-XXXXXX/ is made. Empty when nothing
+// could be made at all.
+std::string PrivateUserFolder(const std::string& name);
+
+}  // namespace os

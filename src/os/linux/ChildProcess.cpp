@@ -1,0 +1,203 @@
+#include "os/ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+
+namespace os {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void CloseFd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+int RemainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// A pidfd turns "wait for the child with a timeout" into a poll; kernels before 5.3 lack it
+// and fall back to short sleeps between non-blocking waits.
+int OpenPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    const long fd = syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return static_cast<int>(fd);
+    }
+#else
+    (void)pid;
+#endif
+    return -1;
+}
+
+// Holds the spawn descriptions and frees them on every path out of Start.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+};
+
+}  // namespace
+
+ChildProcess::~ChildProcess() { Terminate(); }
+
+bool ChildProcess::Start(const std::vector<std::string>& args, Input input) {
+    Terminate();
+    if (args.empty() || args[0].empty()) return false;
+
+    int outputPipe[2];
+    if (pipe2(outputPipe, O_CLOEXEC) != 0) return false;
+    // The input channel is a socket pair so that writes can say MSG_NOSIGNAL: a shell that
+    // has gone away must not take this process down with SIGPIPE.
+    int inputPair[2] = {-1, -1};
+    if (input == Input::Channel &&
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, inputPair) != 0) {
+        close(outputPipe[0]);
+        close(outputPipe[1]);
+        return false;
+    }
+
+    SpawnSetup setup;
+    if (input == Input::Channel) {
+        posix_spawn_file_actions_adddup2(&setup.actions, inputPair[1], STDIN_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    posix_spawn_file_actions_adddup2(&setup.actions, outputPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, outputPipe[1], STDERR_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors other threads opened without close-on-exec must not leak into the tool
+    // (an adb server it starts would otherwise hold them for its whole life).
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+#endif
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGCHLD);
+    posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int rc =
+        posix_spawnp(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
+    close(outputPipe[1]);
+    if (inputPair[1] >= 0) close(inputPair[1]);
+    if (rc != 0) {
+        close(outputPipe[0]);
+        if (inputPair[0] >= 0) close(inputPair[0]);
+        return false;
+    }
+    pid_ = pid;
+    reaped_ = false;
+    output_ = outputPipe[0];
+    input_ = inputPair[0];
+    pidfd_ = OpenPidFd(pid);
+    return true;
+}
+
+bool ChildProcess::Reap(bool block) {
+    if (reaped_) return true;
+    int status = 0;
+    for (;;) {
+        const pid_t r = waitpid(static_cast<pid_t>(pid_), &status, block ? 0 : WNOHANG);
+        if (r < 0 && errno == EINTR) continue;
+        // ECHILD: someone else reaped it; either way it is gone.
+        if (r == pid_ || r < 0) reaped_ = true;
+        return reaped_;
+    }
+}
+
+bool ChildProcess::WaitForExit(int timeoutMs) {
+    if (reaped_) return true;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (Reap(false)) return true;
+        const int left = RemainingMs(deadline);
+        if (left == 0) return false;
+        if (pidfd_ >= 0) {
+            pollfd p{pidfd_, POLLIN, 0};
+            poll(&p, 1, left);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(left < 5 ? left : 5));
+        }
+    }
+}
+
+ChildProcess::ReadStatus ChildProcess::Read(char* buffer, size_t capacity, size_t& got,
+                                            int timeoutMs) {
+    got = 0;
+    if (output_ < 0) return ReadStatus::End;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pollfd p{output_, POLLIN, 0};
+        const int wait = timeoutMs < 0 ? -1 : RemainingMs(deadline);
+        const int ready = poll(&p, 1, wait);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return ReadStatus::End;
+        if (ready == 0) return ReadStatus::Timeout;
+        const ssize_t n = read(output_, buffer, capacity);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) return ReadStatus::End;
+        got = static_cast<size_t>(n);
+        return ReadStatus::Data;
+    }
+}
+
+bool ChildProcess::WriteInput(const std::string& bytes) {
+    if (input_ < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = send(input_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void ChildProcess::Terminate() {
+    CloseFd(output_);
+    CloseFd(input_);
+    if (!reaped_ && !Reap(false)) {
+        // The pid is still ours (not reaped), so it cannot have been reused.
+        kill(static_cast<pid_t>(pid_), SIGKILL);
+        Reap(true);
+    }
+    CloseFd(pidfd_);
+    pid_ = -1;
+}
+
+}  // namespace os

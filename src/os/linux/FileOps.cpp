@@ -1,0 +1,132 @@
+#include "os/FileOps.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+namespace os {
+namespace {
+
+bool WriteAllTo(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+struct Fd {
+    int fd;
+    ~Fd() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// Gives `temp` the name `to` unless `to` already exists.
+bool PublishNoReplace(const std::string& temp, const std::string& to) {
+    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing name.
+    if (link(temp.c_str(), to.c_str()) != 0) return false;
+    unlink(temp.c_str());
+    return true;
+}
+
+}  // namespace
+
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0777);
+    }
+    mkdir(path.c_str(), 0777);
+    return IsDirectory(path);
+}
+
+bool SetFileTimes(const std::string& path, int64_t accessTime, int64_t modifyTime) {
+    timespec times[2] = {};
+    times[0].tv_sec = static_cast<time_t>(accessTime);
+    times[1].tv_sec = static_cast<time_t>(modifyTime);
+    return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool SetFileMode(const std::string& path, unsigned mode) {
+    return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool CopyFileNoReplace(const std::string& from, const std::string& to) {
+    Fd source{open(from.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (source.fd < 0) return false;
+    struct stat info {};
+    if (fstat(source.fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (access(to.c_str(), F_OK) == 0) return false;
+
+    std::string temp = to + ".XXXXXX";
+    Fd target{mkostemp(temp.data(), O_CLOEXEC)};
+    if (target.fd < 0) return false;
+    bool ok = true;
+    std::vector<char> chunk(256 * 1024);
+    for (;;) {
+        const ssize_t n = read(source.fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        if (!WriteAllTo(target.fd, chunk.data(), static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ok && fchmod(target.fd, info.st_mode & 0777) == 0;
+    ok = ok && close(target.fd) == 0;
+    target.fd = -1;
+    if (ok && PublishNoReplace(temp, to)) return true;
+    unlink(temp.c_str());
+    return false;
+}
+
+OutputFile::~OutputFile() { Close(); }
+
+bool OutputFile::Open(const std::string& path) {
+    Close();
+    // Unlinking first lets a busy executable or a read-only file be replaced, and never
+    // writes through a link into some other file.
+    unlink(path.c_str());
+    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) return false;
+    path_ = path;
+    return true;
+}
+
+bool OutputFile::Write(const char* data, size_t size) {
+    return fd_ >= 0 && WriteAllTo(fd_, data, size);
+}
+
+bool OutputFile::Close() {
+    if (fd_ < 0) return false;
+    const bool ok = close(fd_) == 0;
+    fd_ = -1;
+    return ok;
+}
+
+void OutputFile::Discard() {
+    if (fd_ < 0) return;
+    Close();
+    unlink(path_.c_str());
+}
+
+}  // namespace os

@@ -1,0 +1,132 @@
+#include "phone/ModuleLib.h"
+
+#include "app/CommandLine.h"
+#include "app/Settings.h"
+#include "os/ChildProcess.h"
+#include "os/Digest.h"
+#include "os/FileOps.h"
+#include "os/Files.h"
+#include "os/LocaleText.h"
+#include "os/PrivateFolder.h"
+#include "phone/BridgeCommandText.h"
+#include "phone/ZipExtract.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kToolFolderName = "ice";
+// Shipped in the module directory's "adb" folder; adb first, since only it is ever replaced.
+constexpr std::array<const char*, 3> kToolNames = {"adb", "aapt", "fastboot"};
+constexpr int kInitialWaitMs = 3000;
+constexpr size_t kReadPiece = 255;
+constexpr const char* kExitShell = "exit\r\n";
+
+// Appends one read piece up to its first zero byte, as the tools' text output is read.
+void AppendPiece(std::string& output, const char* piece, size_t size) {
+    output.append(piece, strnlen(piece, size));
+}
+
+}  // namespace
+
+CModuleLib& CModuleLib::Instance() {
+    static CModuleLib instance;
+    return instance;
+}
+
+bool CModuleLib::Init() { return Init(ModuleDirectory()); }
+
+bool CModuleLib::Init(const std::string& moduleDirectory) {
+    toolDir_ = os::PrivateUserFolder(kToolFolderName);
+    adbPath_ = toolDir_ + "adb";
+    const std::string sourceDir = moduleDirectory + "/adb/";
+    for (const char* name : kToolNames) {
+        if (!os::FileExists(sourceDir + name)) return false;
+    }
+    if (toolDir_.empty()) return false;
+
+    if (FileDigest(adbPath_) != FileDigest(sourceDir + "adb")) {
+        os::RemoveFile(adbPath_);
+    }
+    for (const char* name : kToolNames) {
+        // An existing copy is kept; only a stale adb was removed above.
+        os::CopyFileNoReplace(sourceDir + name, toolDir_ + name);
+    }
+    return true;
+}
+
+std::string CModuleLib::RunAdb(const std::string& command) {
+    if (IsShellCommand(command)) return RunShellSession(ShellCommandsOf(command));
+    return RunCommand(AdbCommandLine(adbPath_, command));
+}
+
+std::string CModuleLib::RunCommand(const std::string& commandLine) {
+    os::ChildProcess child;
+    if (!child.Start(SplitCommandLine(commandLine))) return {};
+    child.WaitForExit(kInitialWaitMs);
+
+    const bool readToEnd = ReadsToEnd(commandLine);
+    const int silenceMs = static_cast<int>(silenceLimit_.count());
+    std::string output;
+    char piece[kReadPiece + 1];
+    size_t got = 0;
+    while (child.Read(piece, kReadPiece, got, silenceMs) == os::ChildProcess::ReadStatus::Data) {
+        AppendPiece(output, piece, got);
+        if (!readToEnd && OutputEndsRead(output)) break;
+    }
+    child.Terminate();
+    return os::LocaleToUtf8(output);
+}
+
+std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands) {
+    const std::string commandLine = AdbCommandLine(adbPath_, "shell");
+    os::ChildProcess child;
+    if (!child.Start(SplitCommandLine(commandLine), os::ChildProcess::Input::Channel)) return {};
+    child.WaitForExit(kInitialWaitMs);
+
+    const bool readToEnd = ReadsToEnd(commandLine);
+    const int silenceMs = static_cast<int>(silenceLimit_.count());
+    std::string output;
+    char piece[kReadPiece + 1];
+    size_t got = 0;
+    size_t next = 0;
+    bool reading = true;
+    while (reading &&
+           child.Read(piece, kReadPiece, got, silenceMs) == os::ChildProcess::ReadStatus::Data) {
+        AppendPiece(output, piece, got);
+        if (!readToEnd && OutputEndsRead(output)) break;
+        // An empty command sends nothing, so the shell will not answer it with a new prompt:
+        // the prompt still showing is the one to answer next.
+        while (ShowsShellPrompt(output)) {
+            if (next == commands.size()) {
+                child.WriteInput(kExitShell);
+                reading = false;
+                break;
+            }
+            const std::string& command = commands[next++];
+            if (!child.WriteInput(command)) {
+                reading = false;
+                break;
+            }
+            if (!command.empty()) break;
+        }
+    }
+    child.Terminate();
+    return os::LocaleToUtf8(output);
+}
+
+bool CModuleLib::UnzipTo(const std::string& archivePath, const std::string& destination) {
+    std::string folder = destination;
+    const auto last = folder.find_last_not_of(" \t\r\n\v\f");
+    folder.erase(last == std::string::npos ? 0 : last + 1);
+    // An empty destination would mean the file-system root: refuse it.
+    if (folder.empty()) return false;
+    if (folder.back() != '/') folder += '/';
+    return ExtractZip(archivePath, folder);
+}
+
+std::string CModuleLib::FileDigest(const std::string& path) {
+    const std::string digest = os::Md5HexOfFile(path);
+    return digest.empty() ? std::string(32, '0') : digest;
+}
