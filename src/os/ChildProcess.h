@@ -10,7 +10,7 @@ namespace os {
 // input from /dev/null, or from a channel this object writes to. The destructor kills a child
 // that is still running and reaps it, so no zombie is ever left.
 class ChildProcess {
-public:
+  public:
     enum class Input { Null, Channel };
     enum class ReadStatus { Data, End, Timeout };
 
@@ -40,7 +40,7 @@ public:
 
     long Pid() const { return pid_; }
 
-private:
+  private:
     bool Reap(bool block);
 
     long pid_ = -1;

@@ -27,7 +27,7 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to);
 // program, or a symlink, which is never followed) is replaced by a new file. Closed by the
 // destructor; Discard removes a half-written file.
 class OutputFile {
-public:
+  public:
     OutputFile() = default;
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -38,7 +38,7 @@ public:
     bool Close();
     void Discard();
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };

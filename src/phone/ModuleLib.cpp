@@ -9,9 +9,13 @@
 #include "os/LocaleText.h"
 #include "os/PrivateFolder.h"
 #include "phone/BridgeCommandText.h"
+#include "phone/ConflictingProcesses.h"
 #include "phone/ZipExtract.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -22,6 +26,22 @@ constexpr std::array<const char*, 3> kToolNames = {"adb", "aapt", "fastboot"};
 constexpr int kInitialWaitMs = 3000;
 constexpr size_t kReadPiece = 255;
 constexpr const char* kExitShell = "exit\r\n";
+// After "exit" the shell gets a moment to end by itself before it is killed.
+constexpr int kShellExitGraceMs = 2000;
+constexpr uint16_t kBridgePort = 5037;
+constexpr auto kStaleCopyKillLimit = std::chrono::milliseconds(10000);
+
+// A stale copy may still be running (a bridge server we started last time): end it, round
+// after round without pause, until it is gone or the time limit has passed.
+void EndProcessesRunning(const std::string& path) {
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const auto running = ListAdbProcesses();
+        if (std::find(running.begin(), running.end(), path) == running.end()) return;
+        KillProcessesByPath(path, true);
+        if (std::chrono::steady_clock::now() - start > kStaleCopyKillLimit) return;
+    }
+}
 
 // Appends one read piece up to its first zero byte, as the tools' text output is read.
 void AppendPiece(std::string& output, const char* piece, size_t size) {
@@ -35,11 +55,13 @@ CModuleLib& CModuleLib::Instance() {
     return instance;
 }
 
-bool CModuleLib::Init() { return Init(ModuleDirectory()); }
+bool CModuleLib::Init() {
+    return Init(ModuleDirectory());
+}
 
 bool CModuleLib::Init(const std::string& moduleDirectory) {
     toolDir_ = os::PrivateUserFolder(kToolFolderName);
-    adbPath_ = toolDir_ + "adb";
+    adbPath_ = toolDir_.empty() ? std::string() : toolDir_ + "adb";
     const std::string sourceDir = moduleDirectory + "/adb/";
     for (const char* name : kToolNames) {
         if (!os::FileExists(sourceDir + name)) return false;
@@ -47,11 +69,20 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
     if (toolDir_.empty()) return false;
 
     if (FileDigest(adbPath_) != FileDigest(sourceDir + "adb")) {
+        EndProcessesRunning(adbPath_);
         os::RemoveFile(adbPath_);
     }
     for (const char* name : kToolNames) {
         // An existing copy is kept; only a stale adb was removed above.
         os::CopyFileNoReplace(sourceDir + name, toolDir_ + name);
+    }
+
+    // Two bridge servers cannot share the port: when another program's adb already serves
+    // it, every command goes through that one instead.
+    std::vector<std::string> portOwners;
+    if (FindPortOwners(kBridgePort, portOwners, moduleDirectory) && !portOwners.empty()) {
+        const std::string foreign = PickForeignAdb(portOwners);
+        if (!foreign.empty()) adbPath_ = foreign;
     }
     return true;
 }
@@ -100,7 +131,7 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
         // the prompt still showing is the one to answer next.
         while (ShowsShellPrompt(output)) {
             if (next == commands.size()) {
-                child.WriteInput(kExitShell);
+                if (child.WriteInput(kExitShell)) child.WaitForExit(kShellExitGraceMs);
                 reading = false;
                 break;
             }

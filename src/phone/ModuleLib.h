@@ -10,7 +10,7 @@
 // One instance serves the whole process (Instance()); Init runs once on the GUI thread before
 // the first bridge command, and the paths are read-only afterwards.
 class CModuleLib {
-public:
+  public:
     static CModuleLib& Instance();
 
     // Prepares the tool set from ModuleDirectory() + "/adb/". False when a shipped tool is
@@ -47,7 +47,7 @@ public:
     // long enough for a large install). For tests.
     void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit_ = limit; }
 
-private:
+  private:
     std::string adbPath_;
     std::string toolDir_;
     std::chrono::milliseconds silenceLimit_ = std::chrono::minutes(10);

@@ -29,7 +29,9 @@ struct EntryFacts {
     int64_t modifyTime = 0;
 };
 
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 // The "UT" extra field carries the exact modification time; the DOS date has two-second steps
 // and no time zone, so it is only the fallback.
@@ -41,8 +43,8 @@ std::optional<int64_t> ExtendedModifyTime(const unsigned char* extra, size_t siz
         const unsigned char* data = extra + at + 4;
         if (at + 4 + length > size) break;
         if (id == kExtendedTimestampId && length >= 5 && (data[0] & 1) != 0) {
-            const uint32_t raw = static_cast<uint32_t>(data[1]) | (data[2] << 8) |
-                                 (data[3] << 16) | (static_cast<uint32_t>(data[4]) << 24);
+            const uint32_t raw = static_cast<uint32_t>(data[1]) | (data[2] << 8) | (data[3] << 16) |
+                                 (static_cast<uint32_t>(data[4]) << 24);
             return static_cast<int64_t>(static_cast<int32_t>(raw));
         }
         at += 4 + length;
@@ -145,9 +147,9 @@ std::optional<std::string> SafeEntryPath(const std::string& storedName) {
         if (c == '\\') c = '/';
     }
     if (!name.empty() && name[0] == '/') return std::nullopt;
-    const bool driveLetter = name.size() >= 2 && name[1] == ':' &&
-                             ((name[0] >= 'A' && name[0] <= 'Z') ||
-                              (name[0] >= 'a' && name[0] <= 'z'));
+    const bool driveLetter =
+        name.size() >= 2 && name[1] == ':' &&
+        ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
     if (driveLetter) return std::nullopt;
 
     std::string relative;

@@ -62,7 +62,9 @@ struct SpawnSetup {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() { Terminate(); }
+ChildProcess::~ChildProcess() {
+    Terminate();
+}
 
 bool ChildProcess::Start(const std::vector<std::string>& args, Input input) {
     Terminate();

@@ -67,7 +67,9 @@ bool SetFileMode(const std::string& path, unsigned mode) {
     return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
 
 bool CopyFileNoReplace(const std::string& from, const std::string& to) {
     Fd source{open(from.c_str(), O_RDONLY | O_CLOEXEC)};
@@ -99,7 +101,9 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to) {
     return false;
 }
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() {
+    Close();
+}
 
 bool OutputFile::Open(const std::string& path) {
     Close();

@@ -19,8 +19,8 @@ std::string LocaleToUtf8(const std::string& bytes) {
     const char* charset = nullptr;
     if (g_get_charset(&charset)) return ValidUtf8(bytes);
     gsize written = 0;
-    gchar* converted = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
-                                 charset, nullptr, &written, nullptr);
+    gchar* converted = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", charset,
+                                 nullptr, &written, nullptr);
     if (converted == nullptr) return ValidUtf8(bytes);
     std::string text(converted, written);
     g_free(converted);
