@@ -88,6 +88,7 @@ public:
     void SetDestroyHandler(std::function<void()> handler) override {
         destroyed_ = std::move(handler);
     }
+    void SetSizeHandler(std::function<void()> handler) override { sized_ = std::move(handler); }
 
     bool HasWebView() const override { return view_ != nullptr; }
     void SetWebViewBounds(const Rect& rect) override;
@@ -153,6 +154,8 @@ private:
     std::function<bool(const KeyEvent&)> key_;
     std::function<bool()> closeRequest_;
     std::function<void()> destroyed_;
+    std::function<void()> sized_;
+    Size allocated_;
     std::function<void(WebEvent&)> webEvent_;
 };
 
@@ -189,6 +192,7 @@ PanelWindowGtk::~PanelWindowGtk() {
     key_ = nullptr;
     closeRequest_ = nullptr;
     destroyed_ = nullptr;
+    sized_ = nullptr;
     webEvent_ = nullptr;
     gtk_widget_destroy(window_);
 }
@@ -378,8 +382,16 @@ gboolean PanelWindowGtk::OnWindowState(GtkWidget*, GdkEventWindowState* event, g
     return FALSE;
 }
 
-void PanelWindowGtk::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self) {
-    Self(self)->FitViewToClient();
+void PanelWindowGtk::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    window->FitViewToClient();
+    const Size size{allocation->width, allocation->height};
+    if (size == window->allocated_) return;
+    window->allocated_ = size;
+    if (window->sized_) {
+        auto handler = window->sized_;
+        handler();
+    }
 }
 
 void PanelWindowGtk::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent load, gpointer self) {

@@ -1,0 +1,96 @@
+#include "panel/WebPanel.h"
+
+#include "os/Screen.h"
+#include "panel/ImageRegistry.h"
+#include "panel/PanelRegion.h"
+
+CWebPanel::CWebPanel(std::string name, std::string configFile, int autoDelete)
+    : CDPanel<CWebPanel>(configFile), CHtmlPanel(std::move(name), autoDelete, configFile) {}
+
+bool CWebPanel::OnInitPanel() {
+    if (!CHtmlPanel::OnInitPanel()) return false;
+    os::PanelWindow* window = Window();
+    window->SetPaintHandler([this](os::PixelBuffer& canvas) { OnEraseBackground(canvas); });
+    window->SetSizeHandler([this] { OnWebPanelSize(); });
+    initialised_ = true;
+    LoadConfig();
+    window->QueueRedraw();
+    return true;
+}
+
+void CWebPanel::ClosePanel() {
+    if (os::PanelWindow* window = Window()) window->Destroy();
+}
+
+bool CWebPanel::TranslatePanelMessage(const os::KeyEvent& key) {
+    os::PanelWindow* window = Window();
+    if (window == nullptr || !window->HasWebView()) return false;
+    const os::ScreenPoint cursor = os::CursorPosition();
+    const os::Rect screen = window->ScreenRect();
+    const int x = cursor.x - screen.left;
+    const int y = cursor.y - screen.top;
+    // The child under the pointer is the web view exactly when the pointer is on the body band.
+    const bool overPage =
+        x >= bodyRect.left && x < bodyRect.right && y >= bodyRect.top && y < bodyRect.bottom;
+    return overPage && CHtmlPanel::TranslatePanelMessage(key);
+}
+
+void CWebPanel::SetPanelRgn(int cornerWidth, int cornerHeight) {
+    os::PanelWindow* window = Window();
+    if (window == nullptr) return;
+    const os::Rect r = window->ScreenRect();
+    std::vector<os::Rect> region;
+    for (const PanelRect& span :
+         RoundRectRegion(r.width(), r.height(), cornerWidth, cornerHeight)) {
+        region.push_back({span.left, span.top, span.right, span.bottom});
+    }
+    window->SetWindowRegion(region);
+}
+
+void CWebPanel::OnWebPanelSize() {
+    CalcLayout();
+    SetPanelRgn(0, 0);
+    // Before the web host's own set-up there is no view to place.
+    if (!initialised_) return;
+    if (os::PanelWindow* window = Window()) {
+        window->SetWebViewBounds({bodyRect.left, bodyRect.top, bodyRect.right, bodyRect.bottom});
+        window->QueueRedraw();
+    }
+}
+
+std::string CWebPanel::GetPanelText() const {
+    const os::PanelWindow* window = Window();
+    return window != nullptr ? window->Title() : std::string();
+}
+
+void CWebPanel::SetPanelText(const std::string& text) {
+    if (os::PanelWindow* window = Window()) window->SetTitle(text);
+}
+
+PanelSize CWebPanel::GetPanelWindowSize() const {
+    const os::PanelWindow* window = Window();
+    if (window == nullptr) return {};
+    const os::Rect r = window->ScreenRect();
+    return {r.width(), r.height()};
+}
+
+PanelRect CWebPanel::GetPanelClientRect() const {
+    const os::PanelWindow* window = Window();
+    if (window == nullptr) return {};
+    const os::Size client = window->ClientSize();
+    return {0, 0, client.width, client.height};
+}
+
+void CWebPanel::ResizePanelWindow(int width, int height) {
+    os::PanelWindow* window = Window();
+    if (window == nullptr) return;
+    const os::Rect r = window->ScreenRect();
+    window->MoveResize({r.left, r.top, r.left + width, r.top + height});
+    // The window system confirms the size later (the size handler runs again then); lay out
+    // for the requested size now, as a synchronous WM_SIZE would.
+    OnWebPanelSize();
+}
+
+const os::PixelBuffer* CWebPanel::FindPanelImage(const std::string& key) {
+    return GetImageRegistry().FindImage(key);
+}

@@ -1,0 +1,213 @@
+// Real windows under Xvfb (1280x800, no window manager, no tray host).
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "ChildRun.h"
+#include "TempDir.h"
+#include "os/PanelWindow.h"
+#include "os/PixelBuffer.h"
+#include "os/Tray.h"
+#include "panel/ImageRegistry.h"
+#include "panel/PanelImpl.h"
+#include "panel/PopPanel.h"
+#include "panel/TrayIconImpl.h"
+#include "panel/WebPanel.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the GUI loop until `done` or the time is up; whether `done` came true.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+    }
+    return true;
+}
+
+void Pump(std::chrono::milliseconds time) {
+    PumpUntil([] { return false; }, time);
+}
+
+std::string SkinPath(const std::string& name) {
+    return std::string(MAPLENOOK_TEST_SOURCE_DIR) + "/res/skin/" + name;
+}
+
+std::string ArtefactPath(const std::string& name) {
+    const std::string dir = std::string(MAPLENOOK_TEST_BINARY_DIR) + "/artefacts";
+    std::filesystem::create_directories(dir);
+    return dir + "/" + name;
+}
+
+// The whole X screen as the user would see it.
+os::PixelBuffer CaptureScreen(const std::string& artefact) {
+    const std::string path = ArtefactPath(artefact);
+    const auto outcome = testsupport::RunChild({"import", "-window", "root", path}, 20000ms);
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+    auto image = os::DecodeImageFile(path);
+    EXPECT_TRUE(image.has_value());
+    return image ? *image : os::PixelBuffer{};
+}
+
+uint32_t Rgb(uint32_t argb) {
+    return argb & 0xFFFFFF;
+}
+
+int Channel(uint32_t argb, int shift) {
+    return static_cast<int>((argb >> shift) & 0xFF);
+}
+
+class SkinnedPanels : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(os::InitGuiToolkit()) << "needs an X display (run under xvfb-run)";
+        cfg_ = dir_.File("cfg.ini");
+        testsupport::WriteFile(cfg_,
+                               "[mainpanel]\ntitle=MapleNook\nbkimage=1\nbkmode=4\n"
+                               "headheight=32\n[plash]\nbkimage=2\nbkmode=4\n"
+                               "[poppanel]\nbkimage=3\nbkmode=4\nheadheight=24\n");
+        ASSERT_NE(GetImageRegistry().RegisterImage("1", SkinPath("mainpanel.png")), nullptr);
+        ASSERT_NE(GetImageRegistry().RegisterImage("2", SkinPath("plash.png")), nullptr);
+        ASSERT_NE(GetImageRegistry().RegisterImage("3", SkinPath("poppanel.png")), nullptr);
+    }
+
+    testsupport::TempDir dir_;
+    std::string cfg_;
+};
+
+}  // namespace
+
+TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTogglesAndGoes) {
+    bool gone = false;
+    CPopPanel* pop = new CPopPanel(cfg_, [&gone] { gone = true; });
+    ASSERT_TRUE(pop->CreatePanel());
+    os::PanelWindow* window = pop->Window();
+    ASSERT_NE(window, nullptr);
+    // Sized from the 300 x 200 skin, bottom-right of the 1280 x 800 screen (Xvfb has no
+    // panels, so the work area is the whole screen).
+    EXPECT_EQ(window->ScreenRect(), (os::Rect{980, 600, 1280, 800}));
+    EXPECT_TRUE(window->IsKeepAbove());
+    EXPECT_TRUE(window->IsSkipTaskbar());
+    EXPECT_FALSE(window->IsVisible()) << "created hidden";
+    EXPECT_EQ(pop->bodyRect, (PanelRect{0, 24, 300, 200}));
+
+    pop->ToggleSlide();
+    EXPECT_TRUE(window->IsVisible());
+    ASSERT_TRUE(PumpUntil([&] { return window->Handle() != 0; }));
+    Pump(300ms);
+    const os::PixelBuffer shown = CaptureScreen("poppanel.png");
+    ASSERT_EQ(shown.width, 1280);
+    // The head band's dark teal at the panel's top-left area, the paper-coloured body below.
+    const uint32_t head = shown.at(980 + 40, 600 + 12);
+    EXPECT_LT(Channel(head, 16), 80) << std::hex << head;
+    EXPECT_GT(Channel(head, 8), Channel(head, 16));
+    EXPECT_EQ(Rgb(shown.at(970, 700)), Rgb(shown.at(10, 10))) << "nothing left of the panel";
+
+    pop->ToggleSlide();
+    EXPECT_FALSE(window->IsVisible());
+    pop->ToggleSlide();
+    EXPECT_TRUE(window->IsVisible());
+    EXPECT_EQ(window->ScreenRect(), (os::Rect{980, 600, 1280, 800})) << "showing never moves";
+
+    // The page closes its panel: the owner is told, then the object deletes itself.
+    pop->ExecuteCommand(std::string("app:panel.close"));
+    EXPECT_TRUE(gone);
+    Pump(200ms);
+}
+
+TEST_F(SkinnedPanels, SplashIsCentredSkinnedAndInTheTaskbar) {
+    CPanelImpl splash("plash", cfg_);
+    ASSERT_TRUE(splash.Create());
+    os::PanelWindow* window = splash.Window();
+    // The window system applies the size once the window is mapped.
+    EXPECT_TRUE(PumpUntil([&] {
+        return window->ScreenRect() == os::Rect{430, 270, 850, 530};
+    })) << window->ScreenRect().left
+        << "," << window->ScreenRect().top << " " << window->ScreenRect().width() << "x"
+        << window->ScreenRect().height();
+    EXPECT_FALSE(window->IsSkipTaskbar());
+    EXPECT_TRUE(window->IsVisible());
+    ASSERT_TRUE(PumpUntil([&] { return window->Handle() != 0; }));
+    Pump(300ms);
+    const os::PixelBuffer screen = CaptureScreen("splash.png");
+    ASSERT_EQ(screen.width, 1280);
+    const os::PixelBuffer& skin = *GetImageRegistry().FindImage("2");
+    // Opaque skin pixels show as they are stored.
+    for (auto [x, y] : {std::pair{200, 130}, std::pair{20, 200}, std::pair{400, 40}}) {
+        const uint32_t want = skin.at(x, y);
+        ASSERT_EQ(want >> 24, 0xFFu);
+        const uint32_t got = screen.at(430 + x, 270 + y);
+        for (int shift : {0, 8, 16}) EXPECT_NEAR(Channel(got, shift), Channel(want, shift), 2);
+    }
+    // The rounded corner is transparent in the skin: the window's white background shows.
+    EXPECT_EQ(skin.at(0, 0) >> 24, 0u);
+    EXPECT_EQ(Rgb(screen.at(430, 270)), 0xFFFFFFu);
+    splash.Destroy();
+    EXPECT_FALSE(splash.IsWindow());
+}
+
+TEST_F(SkinnedPanels, MainWebPanelPaintsHeadBandTitleAndPutsThePageOnTheBody) {
+    const std::string page = dir_.File("page.html");
+    testsupport::WriteFile(page, "<html><body style='margin:0;background:#3050d0'></body></html>");
+    CWebPanel panel("mainpanel", cfg_, 0);
+    ASSERT_TRUE(panel.CreatePanel());
+    os::PanelWindow* window = panel.Window();
+    EXPECT_EQ(window->Title(), "MapleNook");
+    EXPECT_EQ(window->ScreenRect().width(), 360);
+    EXPECT_EQ(window->ScreenRect().height(), 560);
+    EXPECT_EQ(panel.bodyRect, (PanelRect{0, 32, 360, 560}));
+    ASSERT_TRUE(panel.NavigatePage(panel.ToFileUrl(page)));
+    window->Show();
+    ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect().height() == 560; }));
+    Pump(1500ms);
+    const os::PixelBuffer screen = CaptureScreen("mainpanel.png");
+    ASSERT_EQ(screen.width, 1280);
+    const os::Rect r = window->ScreenRect();
+    // The page fills the body band exactly.
+    EXPECT_EQ(Rgb(screen.at(r.left + 180, r.top + 300)), 0x3050D0u);
+    EXPECT_EQ(Rgb(screen.at(r.left + 180, r.top + 32)), 0x3050D0u);
+    EXPECT_NE(Rgb(screen.at(r.left + 180, r.top + 31)), 0x3050D0u);
+    // The head band: dark skin with the title in white from (10, 4).
+    int white = 0;
+    for (int y = r.top; y < r.top + 32; ++y) {
+        for (int x = r.left; x < r.left + 200; ++x) {
+            // The rounded corner lets the window's white background through.
+            if (x < r.left + 12 && y < r.top + 12) continue;
+            const uint32_t p = screen.at(x, y);
+            if (Channel(p, 16) > 230 && Channel(p, 8) > 230 && Channel(p, 0) > 230) {
+                ++white;
+                EXPECT_GE(x, r.left + 10);
+                EXPECT_GE(y, r.top + 4);
+            }
+        }
+    }
+    EXPECT_GT(white, 40) << "the title is painted";
+    panel.ClosePanel();
+    EXPECT_FALSE(panel.HasWindow());
+}
+
+namespace {
+
+class NoTrayPanel : public CTrayIconImpl<NoTrayPanel> {
+  public:
+    void SendPanelCommand(int) {}
+    void PostPanelNull() {}
+};
+
+}  // namespace
+
+TEST(TrayWithoutHost, AddingFailsAndNothingIsDeletedAtTheEnd) {
+    ASSERT_TRUE(os::InitGuiToolkit());
+    NoTrayPanel panel;
+    panel.defaultCommand = ID_SHOW_MAIN;
+    panel.OnTrayInitDialog();
+    EXPECT_FALSE(panel.added);
+    EXPECT_FALSE(panel.RemoveTrayIcon());
+}
