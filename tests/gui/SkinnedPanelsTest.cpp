@@ -1,6 +1,7 @@
 // Real windows under Xvfb (1280x800, no window manager, no tray host).
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <chrono>
 #include <filesystem>
@@ -210,4 +211,49 @@ TEST(TrayWithoutHost, AddingFailsAndNothingIsDeletedAtTheEnd) {
     panel.OnTrayInitDialog();
     EXPECT_FALSE(panel.added);
     EXPECT_FALSE(panel.RemoveTrayIcon());
+}
+
+TEST(TrayWithXEmbedManager, AddingSucceedsAndTheIconIsDeletedOnce) {
+    ASSERT_TRUE(os::InitGuiToolkit());
+    // Stand in for a tray manager: own the system-tray selection of screen 0.
+    GtkWidget* manager = gtk_invisible_new();
+    gtk_widget_realize(manager);
+    GdkDisplay* display = gdk_display_get_default();
+    const std::string selection = "_NET_SYSTEM_TRAY_S0";  // Xvfb's only screen
+    ASSERT_TRUE(gdk_selection_owner_set_for_display(display, gtk_widget_get_window(manager),
+                                                    gdk_atom_intern(selection.c_str(), FALSE),
+                                                    GDK_CURRENT_TIME, FALSE));
+    NoTrayPanel panel;
+    panel.OnTrayInitDialog();
+    EXPECT_TRUE(panel.added);
+    EXPECT_TRUE(panel.RemoveTrayIcon());
+    EXPECT_FALSE(panel.RemoveTrayIcon());
+    gtk_widget_destroy(manager);
+}
+
+TEST_F(SkinnedPanels, KeysReachThePageOnlyWhileThePointerIsOverIt) {
+    CWebPanel panel("mainpanel", cfg_, 0);
+    ASSERT_TRUE(panel.CreatePanel());
+    os::PanelWindow* window = panel.Window();
+    window->MoveResize({100, 100, 460, 660});
+    window->Show();
+    ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect() == os::Rect{100, 100, 460, 660}; }));
+    GdkDevice* pointer =
+        gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+    auto warp = [&](int x, int y) {
+        gdk_device_warp(pointer, gdk_screen_get_default(), x, y);
+        gdk_display_sync(gdk_display_get_default());
+    };
+    os::KeyEvent f5;
+    f5.keyval = os::kKeyF5;
+    // Over the head band: not offered to the page's key handling, so F5 is not eaten here.
+    warp(200, 110);
+    EXPECT_FALSE(panel.TranslatePanelMessage(f5));
+    // Over the page: the host eats F5 (no reload).
+    warp(200, 300);
+    EXPECT_TRUE(panel.TranslatePanelMessage(f5));
+    // Outside the window altogether.
+    warp(700, 700);
+    EXPECT_FALSE(panel.TranslatePanelMessage(f5));
+    panel.ClosePanel();
 }

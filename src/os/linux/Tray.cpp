@@ -8,7 +8,10 @@
 #include <libayatana-appindicator/app-indicator.h>
 #endif
 
+#include <memory>
 #include <string>
+
+#include "os/GuiThread.h"
 
 namespace os {
 namespace {
@@ -165,7 +168,12 @@ class LinuxTrayIcon final : public TrayIcon {
     static void OnMenuItem(GtkMenuItem* item, gpointer self) {
         auto* tray = static_cast<LinuxTrayIcon*>(self);
         const int command = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "maplenook-command"));
-        if (tray->command_) tray->command_(command);
+        // The command arrives after the menu has closed, as a posted WM_COMMAND would: "退出"
+        // tears the tray and its menus down, which must not happen inside the menu's signal.
+        std::weak_ptr<int> alive = tray->alive_;
+        os::PostToGuiThread([tray, alive, command] {
+            if (alive.lock() && tray->command_) tray->command_(command);
+        });
     }
 
     void Release() {
@@ -196,6 +204,7 @@ class LinuxTrayIcon final : public TrayIcon {
         }
     }
 
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     unsigned id_ = 0;
     NotifyHandler notify_;
     CommandHandler command_;
