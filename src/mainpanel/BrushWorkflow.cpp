@@ -5,10 +5,12 @@
 CBrushWorkflow::CBrushWorkflow(BrushServices services) : services_(std::move(services)) {}
 
 void CBrushWorkflow::StartBrushTask(const std::string& cacheDir, const std::string& fileName,
-                                    const std::string& url) {
-    services_.queueTask([self = shared_from_this(), cacheDir, fileName, url] {
-        self->EnsureAndRun(cacheDir, fileName, url);
-    });
+                                    const std::string& url, std::function<void(int)> finished) {
+    services_.queueTask(
+        [self = shared_from_this(), cacheDir, fileName, url, finished = std::move(finished)] {
+            const int started = self->EnsureAndRun(cacheDir, fileName, url);
+            if (finished) finished(started);
+        });
 }
 
 void CBrushWorkflow::StartFetchTask(const std::string& cacheDir, const std::string& fileName,

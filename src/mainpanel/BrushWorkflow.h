@@ -48,8 +48,9 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     explicit CBrushWorkflow(BrushServices services);
 
     // GUI thread: queues EnsureAndRun with its own copies of the texts and returns at once.
+    // `finished`, when given, runs on the worker with EnsureAndRun's result.
     void StartBrushTask(const std::string& cacheDir, const std::string& fileName,
-                        const std::string& url);
+                        const std::string& url, std::function<void(int)> finished = {});
     // GUI thread: queues a fetch without a run (the prefetch of "app.checkapp").
     void StartFetchTask(const std::string& cacheDir, const std::string& fileName,
                         const std::string& url);
