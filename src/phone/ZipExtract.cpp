@@ -172,15 +172,17 @@ bool ExtractZip(const std::string& archivePath, const std::string& destination) 
     unzFile zip = unzOpen64(archivePath.c_str());
     if (zip == nullptr) return false;
     ZipCloser closer{zip};
-    if (!os::CreateDirectories(destination)) return false;
-
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return false;
+    // An archive whose directory cannot even be entered leaves no empty destination behind.
+    int rc = unzGoToFirstFile(zip);
+    if (global.number_entry > 0 && rc != UNZ_OK) return false;
+    if (!os::CreateDirectories(destination)) return false;
+
     bool allExtracted = true;
     FolderModes folderModes;
     uint64_t index = 0;
-    for (int rc = unzGoToFirstFile(zip); rc == UNZ_OK && index < global.number_entry;
-         rc = unzGoToNextFile(zip), ++index) {
+    for (; rc == UNZ_OK && index < global.number_entry; rc = unzGoToNextFile(zip), ++index) {
         if (!ExtractCurrentEntry(zip, destination, folderModes)) allExtracted = false;
     }
     // A central directory that ends early leaves entries nobody could reach.

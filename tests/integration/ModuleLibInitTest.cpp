@@ -1,0 +1,249 @@
+#include "os/PrivateFolder.h"
+#include "phone/ModuleLib.h"
+
+#include "ScratchFolder.h"
+
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kTools[] = {"adb", "aapt", "fastboot"};
+
+// A module directory holding copies of Debian's tool set, and a private runtime folder.
+struct ModuleFixture {
+    ScratchFolder dir;
+    std::string runtime = dir / "run";
+    std::string module = dir / "module";
+
+    ModuleFixture() {
+        mkdir(runtime.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        fs::create_directories(module + "/adb");
+        for (const char* tool : kTools) {
+            fs::copy_file(fs::canonical(std::string("/usr/bin/") + tool), module + "/adb/" + tool);
+        }
+    }
+    std::string Source(const std::string& tool) const { return module + "/adb/" + tool; }
+    std::string Copy(const std::string& tool) const { return runtime + "/ice/" + tool; }
+};
+
+std::string Md5sum(const std::string& path) {
+    return ShellOutput("md5sum " + ShellQuote(path) + " | cut -c1-32 | tr -d '\\n'");
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+// A process we started; killed and reaped on scope exit.
+struct Child {
+    pid_t pid = -1;
+    explicit Child(const std::vector<std::string>& args) {
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid = -1;
+    }
+    // True when the child has ended by SIGKILL (reaped here).
+    bool KilledBySignal() {
+        int status = 0;
+        if (pid <= 0 || waitpid(pid, &status, WNOHANG) != pid) return false;
+        pid = -1;
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+    bool Running() const { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+std::string ExeOf(pid_t pid) {
+    std::error_code ignored;
+    return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ignored).string();
+}
+
+void WaitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 1000 && !condition(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// A network namespace of our own (root only), so that a bridge server on port 5037 here
+// neither meets nor disturbs one that other tests run at the same time.
+bool EnterPrivateNetwork() {
+    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) return false;
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    bool up = ioctl(s, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(s, SIOCSIFFLAGS, &request) == 0;
+    close(s);
+    return up;
+}
+
+// The listening row of 127.0.0.1:5037 (0100007F:13AD) appears once the server is up.
+bool Port5037Listening() {
+    return ShellOutput("grep -c ' 0100007F:13AD 00000000:0000 0A' /proc/net/tcp") != "0\n";
+}
+
+}  // namespace
+
+TEST(ModuleLibInit, FirstRunCopiesTheToolSetIntoThePrivateFolder) {
+    ModuleFixture fx;
+    CModuleLib lib;
+    ASSERT_TRUE(lib.Init(fx.module));
+    EXPECT_EQ(lib.toolDir(), fx.runtime + "/ice/");
+    EXPECT_EQ(ModeOf(fx.runtime + "/ice"), 0700u);
+    for (const char* tool : kTools) {
+        EXPECT_EQ(Md5sum(fx.Copy(tool)), Md5sum(fx.Source(tool))) << tool;
+        EXPECT_EQ(ModeOf(fx.Copy(tool)) & 0111, 0111u) << tool;
+        EXPECT_EQ(lib.FileDigest(fx.Copy(tool)), Md5sum(fx.Source(tool)));
+    }
+    // Another test may run a bridge server on port 5037 at this moment; then that one is used.
+    if (lib.adbPath() != lib.toolDir() + "adb") {
+        EXPECT_NE(ShellOutput("grep -c ':13AD 00000000:0000 0A' /proc/net/tcp"), "0\n");
+    }
+}
+
+TEST(ModuleLibInit, MissingToolCopiesNothing) {
+    ModuleFixture fx;
+    fs::remove(fx.Source("fastboot"));
+    CModuleLib lib;
+    EXPECT_FALSE(lib.Init(fx.module));
+    EXPECT_EQ(lib.adbPath(), fx.runtime + "/ice/adb");
+    EXPECT_FALSE(fs::exists(fx.Copy("adb")));
+    EXPECT_FALSE(fs::exists(fx.Copy("aapt")));
+}
+
+TEST(ModuleLibInit, StaleAdbIsReplacedAndOtherCopiesAreKept) {
+    ModuleFixture fx;
+    WriteTestFile(fx.Copy("adb"), "an older adb", 0755);
+    WriteTestFile(fx.Copy("aapt"), "an older aapt", 0755);
+    CModuleLib lib;
+    ASSERT_TRUE(lib.Init(fx.module));
+    EXPECT_EQ(Md5sum(fx.Copy("adb")), Md5sum(fx.Source("adb")));
+    EXPECT_EQ(ReadTestFile(fx.Copy("aapt")), "an older aapt");
+    EXPECT_EQ(Md5sum(fx.Copy("fastboot")), Md5sum(fx.Source("fastboot")));
+    // Nothing half-copied is left behind.
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(fx.runtime + "/ice")) ++entries;
+    EXPECT_EQ(entries, 3u);
+}
+
+TEST(ModuleLibInit, RunningStaleCopyIsEndedAndReplacedOtherAdbIsLeftAlone) {
+    ModuleFixture fx;
+    fs::create_directories(fx.runtime + "/ice");
+    fs::copy_file("/bin/sleep", fx.Copy("adb"));
+    fs::copy_file("/bin/sleep", fx.dir / "adb");
+    Child stale({fx.Copy("adb"), "300"});
+    Child other({fx.dir / "adb", "300"});
+    ASSERT_GT(stale.pid, 0);
+    ASSERT_GT(other.pid, 0);
+    WaitUntil(
+        [&] { return ExeOf(stale.pid) == fx.Copy("adb") && ExeOf(other.pid) == fx.dir / "adb"; });
+
+    CModuleLib lib;
+    ASSERT_TRUE(lib.Init(fx.module));
+    WaitUntil([&] { return stale.KilledBySignal(); });
+    EXPECT_EQ(stale.pid, -1) << "the stale copy is still running";
+    EXPECT_TRUE(other.Running());
+    EXPECT_EQ(Md5sum(fx.Copy("adb")), Md5sum(fx.Source("adb")));
+}
+
+TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
+    if (!EnterPrivateNetwork()) GTEST_SKIP() << "needs root for a private network namespace";
+    ModuleFixture fx;
+    const std::string record = fx.dir / "daemon.txt";
+    WriteTestFile(fx.module + "/krmdDaemon.exe",
+                  "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + record + "'\necho >> '" + record + "'\n",
+                  0755);
+
+    for (const std::string folder : {"QQ.exe", "Other Tools"}) {
+        const std::string server = fx.dir / (folder + "/adb");
+        fs::create_directories(fx.dir / folder);
+        fs::copy_file(fx.Source("adb"), server);
+        Child child({server, "nodaemon", "server"});
+        ASSERT_GT(child.pid, 0);
+        WaitUntil([&] { return Port5037Listening(); });
+        ASSERT_TRUE(Port5037Listening());
+        fs::remove(record);
+
+        CModuleLib lib;
+        ASSERT_TRUE(lib.Init(fx.module));
+        if (folder == "QQ.exe") {
+            EXPECT_EQ(lib.adbPath(), lib.toolDir() + "adb");
+        } else {
+            EXPECT_EQ(lib.adbPath(), server);
+        }
+        // Every owner is reported to the daemon, excluded or not.
+        WaitUntil([&] { return fs::exists(record); });
+        EXPECT_EQ(ReadTestFile(record).rfind("-p|" + server + "|\n", 0), 0u)
+            << ReadTestFile(record);
+        kill(child.pid, SIGKILL);
+        waitpid(child.pid, nullptr, 0);
+        child.pid = -1;
+        WaitUntil([&] { return !Port5037Listening(); });
+    }
+}
+
+TEST(PrivateUserFolder, SymlinkInItsPlaceIsRefused) {
+    ScratchFolder dir;
+    const std::string runtime = dir / "run";
+    const std::string elsewhere = dir / "elsewhere";
+    fs::create_directories(runtime);
+    fs::create_directories(elsewhere);
+    fs::create_symlink(elsewhere, runtime + "/ice");
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const std::string folder = os::PrivateUserFolder("ice");
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder, runtime + "/ice/");
+    EXPECT_EQ(folder.back(), '/');
+    struct stat info {};
+    ASSERT_EQ(lstat(folder.substr(0, folder.size() - 1).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_uid, getuid());
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST(PrivateUserFolder, WideModeIsNarrowedAndForeignOwnerIsRefused) {
+    ScratchFolder dir;
+    const std::string runtime = dir / "run";
+    fs::create_directories(runtime + "/ice");
+    chmod((runtime + "/ice").c_str(), 0777);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    EXPECT_EQ(os::PrivateUserFolder("ice"), runtime + "/ice/");
+    EXPECT_EQ(ModeOf(runtime + "/ice"), 0700u);
+
+    if (geteuid() != 0) GTEST_SKIP() << "changing the owner needs root";
+    ASSERT_EQ(chown((runtime + "/ice").c_str(), 65534, 65534), 0);
+    const std::string folder = os::PrivateUserFolder("ice");
+    EXPECT_FALSE(folder.empty());
+    EXPECT_NE(folder, runtime + "/ice/");
+}

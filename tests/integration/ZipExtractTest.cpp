@@ -1,0 +1,255 @@
+#include "phone/ModuleLib.h"
+
+#include "ScratchFolder.h"
+
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Fingerprint(const std::string& bytes) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return std::to_string(bytes.size()) + ":" + std::to_string(hash);
+}
+
+// Every entry below `root`: type, permission bits, and for files their content and time.
+std::map<std::string, std::string> TreeOf(const std::string& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        struct stat info {};
+        lstat(entry.path().c_str(), &info);
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", info.st_mode & 07777);
+        std::string facts = mode;
+        if (S_ISLNK(info.st_mode)) {
+            facts = "link " + facts;
+        } else if (S_ISDIR(info.st_mode)) {
+            facts = "dir " + facts;
+        } else {
+            facts = "file " + facts + " " + std::to_string(info.st_mtime) + " " +
+                    Fingerprint(ReadTestFile(entry.path()));
+        }
+        tree[fs::relative(entry.path(), root).string()] = facts;
+    }
+    return tree;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) b = static_cast<char>(random());
+    return bytes;
+}
+
+void SetTime(const std::string& path, time_t when) {
+    utimbuf times{when, when};
+    utime(path.c_str(), &times);
+}
+
+bool Unzip(const std::string& archive, const std::string& folder) {
+    return std::system(("unzip -o -q " + ShellQuote(archive) + " -d " + ShellQuote(folder) +
+                        " >/dev/null 2>&1")
+                           .c_str()) == 0;
+}
+
+void ZipFolder(const std::string& folder, const std::string& archive, const std::string& options) {
+    ASSERT_EQ(std::system(("cd " + ShellQuote(folder) + " && LC_ALL=C.UTF-8 zip -q -r " + options +
+                           " " + ShellQuote(archive) + " .")
+                              .c_str()),
+              0);
+}
+
+// Runs a python3 zipfile script; `archive` is sys.argv[1].
+void PythonZip(const std::string& archive, const std::string& body) {
+    ScratchFolder scripts;
+    const std::string script = scripts / "make.py";
+    WriteTestFile(script,
+                  "import sys, zipfile\n"
+                  "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                  "def add(name, data, mode=0o100644, date=(2001, 2, 3, 4, 5, 6), system=3,\n"
+                  "        method=zipfile.ZIP_DEFLATED, attr=None):\n"
+                  "    i = zipfile.ZipInfo(name, date_time=date)\n"
+                  "    i.compress_type = method\n"
+                  "    i.create_system = system\n"
+                  "    i.external_attr = attr if attr is not None else mode << 16\n"
+                  "    z.writestr(i, data)\n" +
+                      body + "z.close()\n");
+    ASSERT_EQ(
+        std::system(("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(archive)).c_str()),
+        0);
+}
+
+// A tree with nested folders, empty files and folders, unicode names, modes and times.
+void MakeSampleTree(const std::string& root) {
+    WriteTestFile(root + "/top.txt", "hello\n", 0644);
+    WriteTestFile(root + "/nested/deeper/deepest/file.bin", RandomBytes(300000, 1), 0644);
+    WriteTestFile(root + "/empty.txt", "", 0644);
+    WriteTestFile(root + "/空 目录/文件 ü.txt", "unicode\n", 0640);
+    WriteTestFile(root + "/exec.sh", "#!/bin/sh\necho hi\n", 0755);
+    WriteTestFile(root + "/private.key", RandomBytes(1000, 2), 0600);
+    WriteTestFile(root + "/readonly.txt", "do not touch\n", 0444);
+    fs::create_directories(root + "/emptydir");
+    time_t when = 1273129689;  // odd seconds: the DOS date alone could not hold them
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) SetTime(entry.path(), when += 3601);
+    }
+}
+
+}  // namespace
+
+TEST(UnzipTo, ZipMadeArchiveMatchesUnzipAndTheSource) {
+    ScratchFolder dir;
+    MakeSampleTree(dir / "src");
+    ZipFolder(dir / "src", dir / "sample.zip", "");
+    CModuleLib lib;
+    ASSERT_TRUE(lib.UnzipTo(dir / "sample.zip", dir / "ours"));
+    ASSERT_TRUE(Unzip(dir / "sample.zip", dir / "theirs"));
+    const auto ours = TreeOf(dir / "ours");
+    EXPECT_EQ(ours.size(), 12u);
+    EXPECT_EQ(ours, TreeOf(dir / "theirs"));
+    EXPECT_EQ(ours, TreeOf(dir / "src"));
+}
+
+TEST(UnzipTo, CodeMadeArchiveMatchesUnzip) {
+    ScratchFolder dir;
+    PythonZip(dir / "code.zip",
+              "add('folder/', b'', 0o40750)\n"
+              "add('folder/inner/deep.txt', b'deep' * 10000, 0o100640)\n"
+              "add('empty.bin', b'', 0o100600)\n"
+              "add('ünïcødé/名前.txt', 'テキスト'.encode(), 0o100604)\n"
+              "add('stored.bin', bytes(range(256)) * 100, 0o100755, method=zipfile.ZIP_STORED)\n"
+              "add('dos.txt', b'from dos', date=(1999, 12, 31, 23, 59, 58), system=0, attr=0x20)\n"
+              "add('zero-mode.txt', b'no mode', 0o100000)\n");
+    CModuleLib lib;
+    ASSERT_TRUE(lib.UnzipTo(dir / "code.zip", dir / "ours"));
+    ASSERT_TRUE(Unzip(dir / "code.zip", dir / "theirs"));
+    auto ours = TreeOf(dir / "ours");
+    auto theirs = TreeOf(dir / "theirs");
+    // unzip takes permission bits of 0 literally; here they count as no mode at all.
+    EXPECT_EQ(ours["zero-mode.txt"].substr(0, 9), "file 0644");
+    EXPECT_EQ(theirs["zero-mode.txt"].substr(0, 9), "file 0000");
+    ours.erase("zero-mode.txt");
+    theirs.erase("zero-mode.txt");
+    EXPECT_EQ(ours, theirs);
+    EXPECT_EQ(ours["folder"], "dir 0750");
+    EXPECT_EQ(ours["dos.txt"].substr(0, 9), "file 0644");
+    EXPECT_EQ(ours["ünïcødé/名前.txt"].substr(0, 9), "file 0604");
+    EXPECT_EQ(ReadTestFile(dir / "ours/ünïcødé/名前.txt"), "テキスト");
+
+    std::tm local{};
+    local.tm_year = 99;
+    local.tm_mon = 11;
+    local.tm_mday = 31;
+    local.tm_hour = 23;
+    local.tm_min = 59;
+    local.tm_sec = 58;
+    local.tm_isdst = -1;
+    EXPECT_EQ(fs::last_write_time(dir / "ours/dos.txt"),
+              fs::file_time_type::clock::from_sys(
+                  std::chrono::system_clock::from_time_t(std::mktime(&local))));
+}
+
+TEST(UnzipTo, EntriesLeavingTheDestinationAreSkippedAndTheRestExtracted) {
+    ScratchFolder dir;
+    const std::string absolute = dir / "abs/evil2.txt";
+    PythonZip(dir / "hostile.zip",
+              "add('../evil1.txt', b'x')\n"
+              "add('" +
+                  absolute +
+                  "', b'x')\n"
+                  "add('safe/../../evil3.txt', b'x')\n"
+                  "add('..\\\\evil4.txt', b'x')\n"
+                  "add('good.txt', b'good')\n"
+                  "add('link', b'/etc/passwd', 0o120777)\n"
+                  "add('win\\\\dir\\\\file.txt', b'win', system=0, attr=0)\n");
+    const std::string dest = dir / "dest/inner";
+    CModuleLib lib;
+    EXPECT_FALSE(lib.UnzipTo(dir / "hostile.zip", dest));
+    EXPECT_FALSE(fs::exists(dir / "abs"));
+    const auto tree = TreeOf(dir / "dest");
+    std::vector<std::string> names;
+    for (const auto& [name, facts] : tree) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"inner", "inner/good.txt", "inner/link", "inner/win",
+                                               "inner/win/dir", "inner/win/dir/file.txt"}));
+    EXPECT_EQ(ReadTestFile(dest + "/good.txt"), "good");
+    // A link entry becomes a plain file with the link text, never a link with mode 0777.
+    EXPECT_EQ(tree.at("inner/link").substr(0, 9), "file 0644");
+    EXPECT_EQ(ReadTestFile(dest + "/link"), "/etc/passwd");
+    EXPECT_EQ(ReadTestFile(dest + "/win/dir/file.txt"), "win");
+}
+
+TEST(UnzipTo, CorruptEntryIsDroppedAndTheOthersExtracted) {
+    ScratchFolder dir;
+    for (const std::string method : {"-0", "-9"}) {
+        const std::string src = dir / ("src" + method);
+        WriteTestFile(src + "/a.txt", std::string(500, 'A'));
+        WriteTestFile(src + "/b.txt", RandomBytes(20000, 3));
+        WriteTestFile(src + "/c.txt", std::string(500, 'C'));
+        const std::string archive = dir / ("corrupt" + method + ".zip");
+        ZipFolder(src, archive, method);
+        // Damage the middle of b.txt's data: local header of b, then well into its data.
+        std::string bytes = ReadTestFile(archive);
+        const auto header = bytes.find("b.txt");
+        ASSERT_NE(header, std::string::npos);
+        bytes[header + 10000] = static_cast<char>(bytes[header + 10000] ^ 0x5A);
+        bytes[header + 10001] = static_cast<char>(bytes[header + 10001] ^ 0xA5);
+        WriteTestFile(archive, bytes);
+
+        const std::string dest = dir / ("dest" + method);
+        WriteTestFile(dest + "/b.txt", "an older b");
+        CModuleLib lib;
+        EXPECT_FALSE(lib.UnzipTo(archive, dest)) << method;
+        EXPECT_EQ(ReadTestFile(dest + "/a.txt"), std::string(500, 'A')) << method;
+        EXPECT_EQ(ReadTestFile(dest + "/c.txt"), std::string(500, 'C')) << method;
+        // No half-written or wrong b.txt is left where a whole one was expected.
+        EXPECT_FALSE(fs::exists(dest + "/b.txt")) << method;
+    }
+}
+
+TEST(UnzipTo, TruncatedMissingAndNonZipArchivesFail) {
+    ScratchFolder dir;
+    MakeSampleTree(dir / "src");
+    ZipFolder(dir / "src", dir / "whole.zip", "");
+    const std::string whole = ReadTestFile(dir / "whole.zip");
+    WriteTestFile(dir / "half.zip", whole.substr(0, whole.size() / 2));
+    WriteTestFile(dir / "tail.zip", whole.substr(0, whole.size() - 10));
+    WriteTestFile(dir / "text.zip", "this is not a zip archive\n");
+    CModuleLib lib;
+    for (const char* name : {"half.zip", "tail.zip", "text.zip", "missing.zip"}) {
+        EXPECT_FALSE(lib.UnzipTo(dir / name, dir / "out")) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(UnzipTo, DestinationFormsAndExistingFilesAreReplaced) {
+    ScratchFolder dir;
+    WriteTestFile(dir / "src/top.txt", "new top\n");
+    WriteTestFile(dir / "src/run.sh", "#!/bin/sh\n", 0755);
+    ZipFolder(dir / "src", dir / "small.zip", "");
+    const std::string dest = dir / "dest";
+    WriteTestFile(dest + "/top.txt", "old read-only top\n", 0444);
+    WriteTestFile(dir / "outside.txt", "keep me");
+    fs::create_symlink(dir / "outside.txt", dest + "/run.sh");
+
+    CModuleLib lib;
+    ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dest + " \t "));
+    EXPECT_EQ(ReadTestFile(dest + "/top.txt"), "new top\n");
+    EXPECT_FALSE(fs::is_symlink(dest + "/run.sh"));
+    EXPECT_EQ(ReadTestFile(dest + "/run.sh"), "#!/bin/sh\n");
+    EXPECT_EQ(ReadTestFile(dir / "outside.txt"), "keep me");
+    ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dir / "second/"));
+    EXPECT_EQ(ReadTestFile(dir / "second/top.txt"), "new top\n");
+    EXPECT_FALSE(lib.UnzipTo(dir / "small.zip", "  "));
+}
