@@ -1,5 +1,6 @@
 #include "phone/PhoneDetector.h"
 
+#include <algorithm>
 #include <future>
 #include <memory>
 
@@ -19,6 +20,15 @@ std::string AsciiUpperCopy(std::string text) {
 std::string LastSegment(const std::string& id) {
     const auto slash = id.find_last_of('\\');
     return slash == std::string::npos ? id : id.substr(slash + 1);
+}
+
+// Like comparing the first `count` characters of both, a shorter text taking part whole.
+bool SameFirstCharactersNoCase(const std::string& a, const std::string& b, size_t count) {
+    const size_t n = std::min({a.size(), b.size(), count});
+    for (size_t k = 0; k < n; ++k) {
+        if (AsciiLower(a[k]) != AsciiLower(b[k])) return false;
+    }
+    return std::min(a.size(), count) == std::min(b.size(), count);
 }
 
 bool IsPhoneRecord(const PhoneInterface& record) {
@@ -103,20 +113,27 @@ int CPhoneDetector::Enumerate() {
 }
 
 void CPhoneDetector::Prune() {
+    // Whether a record is a phone record never changes, so it is decided once per record.
+    std::vector<bool> phone;
+    for (const auto& record : m_list) phone.push_back(IsPhoneRecord(record));
+    const auto remove = [&](size_t index) {
+        m_list.erase(m_list.begin() + static_cast<std::ptrdiff_t>(index));
+        phone.erase(phone.begin() + static_cast<std::ptrdiff_t>(index));
+    };
     // Every removal starts the scan over, until a whole pass removes nothing.
     bool removed = true;
     while (removed) {
         removed = false;
         for (size_t i = 0; i < m_list.size() && !removed; ++i) {
-            if (!IsPhoneRecord(m_list[i])) {
-                m_list.erase(m_list.begin() + static_cast<std::ptrdiff_t>(i));
+            if (!phone[i]) {
+                remove(i);
                 removed = true;
                 break;
             }
             for (size_t j = 0; j < m_list.size(); ++j) {
                 if (j == i) continue;
-                if (!IsPhoneRecord(m_list[j])) {
-                    m_list.erase(m_list.begin() + static_cast<std::ptrdiff_t>(j));
+                if (!phone[j]) {
+                    remove(j);
                     removed = true;
                     break;
                 }
@@ -127,16 +144,14 @@ void CPhoneDetector::Prune() {
                     break;
                 }
                 // 21 characters are USB\VID_vvvv&PID_pppp: the same vendor and product.
-                if (!EqualsNoCase(a.instanceId.substr(0, 21), b.instanceId.substr(0, 21))) {
-                    continue;
-                }
+                if (!SameFirstCharactersNoCase(a.instanceId, b.instanceId, 21)) continue;
                 if (a.driverReady == 1 && a.kind == KIND_ADB && b.kind == KIND_MODEM) {
-                    m_list.erase(m_list.begin() + static_cast<std::ptrdiff_t>(j));
+                    remove(j);
                     removed = true;
                     break;
                 }
                 if (b.driverReady == 1 && b.kind == KIND_ADB && a.kind == KIND_MODEM) {
-                    m_list.erase(m_list.begin() + static_cast<std::ptrdiff_t>(i));
+                    remove(i);
                     removed = true;
                     break;
                 }

@@ -7,95 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include "FakeUsbTree.h"
 #include "os/UsbFacts.h"
 #include "phone/PhoneDetector.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A sysfs usb devices folder laid out as the kernel does: device folders named by port path,
-// interface folders "<device>:<config>.<interface>", attributes as one-line text files.
-class FakeUsbTree {
-  public:
-    FakeUsbTree() {
-        std::string pattern = (fs::temp_directory_path() / "maplenook-usb-XXXXXX").string();
-        m_root = mkdtemp(pattern.data());
-    }
-    ~FakeUsbTree() {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-    std::string Root() const { return m_root.string(); }
-
-    void RootHub(const std::string& name, const std::string& version = "2.00") {
-        const fs::path dir = Make(name);
-        Write(dir, "idVendor", "1d6b");
-        Write(dir, "idProduct", "0002");
-        Write(dir, "bDeviceClass", "09");
-        Write(dir, "version", " " + version);
-        Driver(dir);
-    }
-
-    void Device(const std::string& name, const std::string& vid, const std::string& pid,
-                const std::string& serial, const std::string& deviceClass = "00", int devnum = 5) {
-        const fs::path dir = Make(name);
-        Write(dir, "idVendor", vid);
-        Write(dir, "idProduct", pid);
-        if (!serial.empty()) Write(dir, "serial", serial);
-        Write(dir, "bDeviceClass", deviceClass);
-        Write(dir, "bDeviceSubClass", "00");
-        Write(dir, "bDeviceProtocol", "00");
-        Write(dir, "busnum", name.substr(0, name.find('-')));
-        Write(dir, "devnum", std::to_string(devnum));
-        Write(dir, "version", " 2.00");
-        Driver(dir);
-    }
-
-    void Interface(const std::string& device, int number, const std::string& cls,
-                   const std::string& sub, const std::string& prot, bool driverBound) {
-        const fs::path dir = Make(device + ":1." + std::to_string(number));
-        char text[8];
-        std::snprintf(text, sizeof text, "%02x", number);
-        Write(dir, "bInterfaceNumber", text);
-        Write(dir, "bInterfaceClass", cls);
-        Write(dir, "bInterfaceSubClass", sub);
-        Write(dir, "bInterfaceProtocol", prot);
-        if (driverBound) Driver(dir);
-    }
-
-    void StorageUnit(const std::string& interfaceName, const std::string& vendor,
-                     const std::string& model) {
-        const fs::path unit = m_root / interfaceName / "host6" / "target6:0:0" / "6:0:0:0";
-        fs::create_directories(unit);
-        Write(unit, "type", "0");
-        Write(unit, "vendor", vendor);
-        Write(unit, "model", model);
-        Write(unit, "rev", "1.00");
-        Driver(unit);
-    }
-
-    // A phone with a media interface, the bridge interface and a bound modem.
-    void CompositePhone(const std::string& name, const std::string& serial, int devnum = 5) {
-        Device(name, "18d1", "4ee2", serial, "00", devnum);
-        Interface(name, 0, "ff", "ff", "00", true);
-        Interface(name, 1, "ff", "42", "01", false);
-        Interface(name, 2, "02", "02", "01", true);
-    }
-
-  private:
-    fs::path Make(const std::string& name) {
-        fs::create_directories(m_root / name);
-        return m_root / name;
-    }
-    static void Write(const fs::path& dir, const char* name, const std::string& value) {
-        std::ofstream(dir / name) << value << "\n";
-    }
-    static void Driver(const fs::path& dir) {
-        fs::create_directory_symlink("/sys/bus/usb/drivers/somedriver", dir / "driver");
-    }
-    fs::path m_root;
-};
 
 struct Recorded {
     std::vector<std::string> deviceFiles;

@@ -1,12 +1,13 @@
 #include "os/UsbFacts.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 namespace os {
@@ -20,21 +21,25 @@ struct Attribute {
     std::string text;
 };
 
+// Plain system calls: a tree of a few hundred nodes means thousands of these small reads.
 Attribute ReadAttribute(const fs::path& folder, const char* name) {
     Attribute attribute;
-    std::error_code error;
-    const fs::path file = folder / name;
-    if (!fs::exists(file, error)) return attribute;
+    const int fd = open((folder / name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        attribute.present = errno != ENOENT && errno != ENOTDIR;
+        return attribute;
+    }
     attribute.present = true;
-    std::ifstream in(file);
-    if (!in) return attribute;
-    std::getline(in, attribute.text);
-    if (in.bad()) return attribute;
+    char buffer[512];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    close(fd);
+    if (n < 0) return attribute;
     attribute.readable = true;
-    const auto first = attribute.text.find_first_not_of(" \t\r\n");
-    const auto last = attribute.text.find_last_not_of(" \t\r\n");
-    attribute.text =
-        first == std::string::npos ? std::string() : attribute.text.substr(first, last - first + 1);
+    std::string text(buffer, static_cast<size_t>(n));
+    text = text.substr(0, text.find('\n'));
+    const auto first = text.find_first_not_of(" \t\r");
+    const auto last = text.find_last_not_of(" \t\r");
+    if (first != std::string::npos) attribute.text = text.substr(first, last - first + 1);
     return attribute;
 }
 
@@ -61,8 +66,8 @@ std::string Hash8(const std::string& text) {
 }
 
 bool HasDriver(const fs::path& folder) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(folder / "driver", error));
+    struct stat info;
+    return lstat((folder / "driver").c_str(), &info) == 0;
 }
 
 uint32_t FlagsFor(bool ready) {
@@ -101,13 +106,36 @@ struct Interface {
     std::string name;
     fs::path folder;
     unsigned number = 0, cls = 0, sub = 0, prot = 0;
+    bool classPresent = false;
+    bool hasDriver = false;
 };
 
 struct Device {
     std::string name;  // "1-1.2" or "usb1"
     fs::path folder;
     std::vector<Interface> interfaces;
+    Attribute vendor;
+    unsigned product = 0, cls = 0, sub = 0, prot = 0;
+    std::string serial, version, busnum, devnum;
+    bool hasDriver = false;
 };
+
+Device ReadDevice(const std::string& name, const fs::path& folder) {
+    Device device;
+    device.name = name;
+    device.folder = folder;
+    device.vendor = ReadAttribute(folder, "idVendor");
+    device.product = Hex(Text(folder, "idProduct"));
+    device.cls = Hex(Text(folder, "bDeviceClass"));
+    device.sub = Hex(Text(folder, "bDeviceSubClass"));
+    device.prot = Hex(Text(folder, "bDeviceProtocol"));
+    device.serial = Text(folder, "serial");
+    device.version = Text(folder, "version");
+    device.busnum = Text(folder, "busnum");
+    device.devnum = Text(folder, "devnum");
+    device.hasDriver = HasDriver(folder);
+    return device;
+}
 
 // "1-1.2" -> "1-1", "1-1" -> "usb1", "usb1" -> "".
 std::string ParentName(const std::string& name) {
@@ -136,14 +164,17 @@ class TreeReader {
             const std::string name = entry.path().filename().string();
             const auto colon = name.find(':');
             if (colon == std::string::npos) {
-                m_devices[name] = Device{name, entry.path(), {}};
+                m_devices[name] = ReadDevice(name, entry.path());
                 continue;
             }
             Interface part;
             part.name = name;
             part.folder = entry.path();
             part.number = Hex(Text(part.folder, "bInterfaceNumber"));
-            part.cls = Hex(Text(part.folder, "bInterfaceClass"));
+            const Attribute cls = ReadAttribute(part.folder, "bInterfaceClass");
+            part.classPresent = cls.present;
+            part.cls = Hex(cls.text);
+            part.hasDriver = HasDriver(part.folder);
             part.sub = Hex(Text(part.folder, "bInterfaceSubClass"));
             part.prot = Hex(Text(part.folder, "bInterfaceProtocol"));
             interfaces[name.substr(0, colon)].push_back(part);
@@ -165,8 +196,7 @@ class TreeReader {
 
   private:
     bool IsComposite(const Device& device) {
-        const unsigned cls = Hex(Text(device.folder, "bDeviceClass"));
-        return device.interfaces.size() > 1 && (cls == 0x00 || cls == 0xef);
+        return device.interfaces.size() > 1 && (device.cls == 0x00 || device.cls == 0xef);
     }
 
     std::string DeviceId(const Device& device) {
@@ -174,15 +204,14 @@ class TreeReader {
         if (known != m_ids.end()) return known->second;
         std::string id;
         if (device.name.rfind("usb", 0) == 0) {
-            const std::string version = Text(device.folder, "version");
+            const std::string& version = device.version;
             const char* speed = version.rfind("3", 0) == 0   ? "30"
                                 : version.rfind("2", 0) == 0 ? "20"
                                                              : "";
             id = std::string("USB\\ROOT_HUB") + speed + "\\4&" + Hash8(device.name) + "&0";
         } else {
-            id = Format("USB\\VID_%04X&PID_%04X\\", Hex(Text(device.folder, "idVendor")),
-                        Hex(Text(device.folder, "idProduct")));
-            const std::string serial = Text(device.folder, "serial");
+            id = Format("USB\\VID_%04X&PID_%04X\\", Hex(device.vendor.text), device.product);
+            const std::string& serial = device.serial;
             id += UsableSerial(serial)
                       ? serial
                       : "5&" + Hash8(ParentName(device.name)) + "&0&" + LastPort(device.name);
@@ -198,41 +227,39 @@ class TreeReader {
 
     std::string DeviceFile(const Device& device) {
         return Format("/dev/bus/usb/%03u/%03u",
-                      static_cast<unsigned>(std::stoul("0" + Text(device.folder, "busnum"))),
-                      static_cast<unsigned>(std::stoul("0" + Text(device.folder, "devnum"))));
+                      static_cast<unsigned>(std::stoul("0" + device.busnum)),
+                      static_cast<unsigned>(std::stoul("0" + device.devnum)));
     }
 
-    uint32_t FlagsOf(const Device& device, const fs::path& driverFolder, unsigned cls, unsigned sub,
+    uint32_t FlagsOf(const Device& device, bool driverBound, unsigned cls, unsigned sub,
                      unsigned prot) {
         // The bridge talks to the device file itself, so no kernel driver is involved.
         if (IsBridgeClass(cls, sub, prot)) return FlagsFor(m_canOpen(DeviceFile(device)));
-        return FlagsFor(HasDriver(driverFolder));
+        return FlagsFor(driverBound);
     }
 
     void AddDevice(const Device& device, std::vector<UsbDeviceFacts>& out) {
         UsbDeviceFacts facts;
         facts.instanceId = DeviceId(device);
         facts.parentInstanceId = ParentId(device.name);
-        const Attribute vendor = ReadAttribute(device.folder, "idVendor");
+        const Attribute& vendor = device.vendor;
         facts.hardwareId = !vendor.present    ? HardwareIdRead::Missing
                            : !vendor.readable ? HardwareIdRead::Unreadable
                                               : HardwareIdRead::Readable;
-        const unsigned cls = Hex(Text(device.folder, "bDeviceClass"));
-        const unsigned sub = Hex(Text(device.folder, "bDeviceSubClass"));
-        const unsigned prot = Hex(Text(device.folder, "bDeviceProtocol"));
+        const unsigned cls = device.cls, sub = device.sub, prot = device.prot;
         const bool composite = IsComposite(device);
         if (composite) {
             facts.compatibleId = ClassTriple("USB\\Dev", cls, sub, prot);
-            facts.configFlags = FlagsFor(HasDriver(device.folder));
+            facts.configFlags = FlagsFor(device.hasDriver);
         } else if ((cls == 0x00 || cls == 0xef) && !device.interfaces.empty()) {
             const Interface& only = device.interfaces.front();
             facts.compatibleId = ClassTriple("USB\\", only.cls, only.sub, only.prot);
-            facts.configFlags = FlagsOf(device, only.folder, only.cls, only.sub, only.prot);
+            facts.configFlags = FlagsOf(device, only.hasDriver, only.cls, only.sub, only.prot);
         } else {
             facts.compatibleId = ClassTriple("USB\\", cls, sub, prot);
-            const fs::path driverFolder =
-                device.interfaces.empty() ? device.folder : device.interfaces.front().folder;
-            facts.configFlags = FlagsOf(device, driverFolder, cls, sub, prot);
+            const bool driverBound =
+                device.interfaces.empty() ? device.hasDriver : device.interfaces.front().hasDriver;
+            facts.configFlags = FlagsOf(device, driverBound, cls, sub, prot);
         }
         out.push_back(facts);
 
@@ -245,11 +272,11 @@ class TreeReader {
                                        Format("&MI_%02X\\6&", part.number) + Hash8(device.name) +
                                        Format("&0&%04X", part.number);
                 partFacts.parentInstanceId = facts.instanceId;
-                partFacts.hardwareId = ReadAttribute(part.folder, "bInterfaceClass").present
-                                           ? HardwareIdRead::Readable
-                                           : HardwareIdRead::Missing;
+                partFacts.hardwareId =
+                    part.classPresent ? HardwareIdRead::Readable : HardwareIdRead::Missing;
                 partFacts.compatibleId = ClassTriple("USB\\", part.cls, part.sub, part.prot);
-                partFacts.configFlags = FlagsOf(device, part.folder, part.cls, part.sub, part.prot);
+                partFacts.configFlags =
+                    FlagsOf(device, part.hasDriver, part.cls, part.sub, part.prot);
                 partId = partFacts.instanceId;
                 out.push_back(partFacts);
             }
