@@ -49,6 +49,8 @@ std::vector<std::string> ListAdbProcesses() {
 }
 
 bool KillProcessesByPath(const std::string& imagePath, bool terminate) {
+    // Processes we may not inspect have no path: an empty text would match all of them.
+    if (imagePath.empty()) return false;
     bool found = false;
     for (const auto& process : os::ListProcesses()) {
         if (!EqualsNoCase(ModulePathOf(process.pid, process.imageName), imagePath)) continue;

@@ -37,7 +37,8 @@ std::string ModulePathOf(long pid, const std::string& imageName);
 std::vector<std::string> ListAdbProcesses();
 
 // Finds every process whose image path equals `imagePath` (ASCII case folded) and, when
-// `terminate` is set, kills each with SIGKILL. True when at least one was found.
+// `terminate` is set, kills each with SIGKILL. True when at least one was found. An empty path
+// matches nothing.
 bool KillProcessesByPath(const std::string& imagePath, bool terminate);
 
 // Appends the image path of the owner of each IPv4 row whose local port is `port` to

@@ -151,6 +151,8 @@ TEST(ConflictingProcesses, StaleCopyIsKilledAndAnotherFolderIsLeftAlone) {
     EXPECT_FALSE(Contains(ListAdbProcesses(), stale));
     EXPECT_FALSE(KillProcessesByPath(stale, true));
     EXPECT_TRUE(Contains(ListAdbProcesses(), other));
+    // Kernel threads have no readable path; an empty path must not pick them (or anyone).
+    EXPECT_FALSE(KillProcessesByPath("", false));
 }
 
 TEST(ConflictingProcesses, ModulesIncludeMappedLibrariesAfterTheExecutable) {
