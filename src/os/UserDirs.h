@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+
+namespace os {
+
+// The user's configuration folder: $XDG_CONFIG_HOME when it is set to an absolute path, else
+// the home folder's ".config". Read afresh on every call. Empty when no home is known.
+std::string UserConfigDirectory();
+
+}  // namespace os

@@ -1,0 +1,31 @@
+#include "os/UserDirs.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace os {
+namespace {
+
+std::string HomeDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return home;
+    const passwd* entry = getpwuid(getuid());
+    if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
+        return entry->pw_dir;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string UserConfigDirectory() {
+    // GLib's g_get_user_config_dir caches its first answer; this one follows the environment.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') return config;
+    const std::string home = HomeDirectory();
+    return home.empty() ? std::string() : home + "/.config";
+}
+
+}  // namespace os

@@ -1,0 +1,28 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "os/Net.h"
+
+// Facts about this computer for the usage report. Each returns an empty text instead of
+// failing.
+
+// The operating system's display name, at most 255 characters. On Linux the form of
+// FormatLinuxOsName (sysutil/LinuxOsName.h) over os-release and uname, e.g.
+// "Debian GNU/Linux 12 (bookworm) (kernel 6.1.0-18-amd64), 64-bit"; a Windows backend gives
+// FormatWindowsOsName (sysutil/WindowsOsName.h).
+std::string OsDisplayName();
+
+// The first network adapter's hardware address, each byte in decimal without separators
+// (00:1A:2B:3C:4D:5E gives "02643607794"). Empty when there is no adapter.
+std::string MacText();
+
+// The host name's first IPv4 address, dotted ("192.168.1.20"); empty when it does not resolve.
+std::string LocalIpText();
+
+// The pure parts of the above. The first adapter is the non-loopback link with the lowest
+// interface index that has a hardware address.
+std::string FormatMacText(const std::vector<os::NetworkLink>& links);
+std::string FormatDottedIpv4(const std::array<uint8_t, 4>& address);

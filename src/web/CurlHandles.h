@@ -1,0 +1,23 @@
+#pragma once
+// RAII owners for libcurl handles shared by the downloader and the request client. libcurl is a
+// portable library (it builds for Windows too), so the HTTP code lives here, not in src/os.
+#include <curl/curl.h>
+
+#include <memory>
+
+// curl_global_init is not safe to race with other libcurl calls; every entry point calls this
+// first, from whichever thread, and it runs the initialisation exactly once.
+bool EnsureCurlReady();
+
+struct CurlEasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+struct CurlListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlHeaderList = std::unique_ptr<curl_slist, CurlListDeleter>;
+
+// Appends one "Name: value" line; false when libcurl could not allocate it.
+bool AppendHeader(CurlHeaderList& list, const char* line);

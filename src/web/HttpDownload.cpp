@@ -1,0 +1,144 @@
+#include "web/HttpDownload.h"
+
+#include "os/Process.h"
+#include "web/CurlHandles.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path Utf8Path(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+// The body is only opened on disk when the first bytes (or the end of an empty body) arrive, so
+// a server that cannot be reached leaves no folder and no file behind.
+class BodyFile {
+  public:
+    BodyFile(std::string folder, std::string finalName)
+        : m_folder(std::move(folder)), m_finalName(std::move(finalName)) {}
+    BodyFile(const BodyFile&) = delete;
+    BodyFile& operator=(const BodyFile&) = delete;
+    ~BodyFile() { Discard(); }
+
+    bool Write(const char* data, size_t size) {
+        if (!m_stream.is_open() && !Open()) return false;
+        m_stream.write(data, static_cast<std::streamsize>(size));
+        return m_stream.good();
+    }
+
+    // Closes the temporary file and moves it over the final name.
+    bool Commit() {
+        if (!m_stream.is_open() && !Open()) return false;
+        m_stream.close();
+        if (m_stream.fail()) return false;
+        std::error_code error;
+        fs::rename(m_tempPath, Utf8Path(m_folder) / Utf8Path(m_finalName), error);
+        if (error) return false;
+        m_tempPath.clear();
+        return true;
+    }
+
+  private:
+    bool Open() {
+        std::error_code error;
+        const fs::path folder = Utf8Path(m_folder);
+        fs::create_directories(folder, error);
+        if (!fs::is_directory(folder, error)) return false;
+        // A short unique name: the final name may already be as long as a name can be.
+        static std::atomic<unsigned> counter{0};
+        m_tempPath = folder / (".download-" + std::to_string(os::CurrentProcessId()) + "-" +
+                               std::to_string(counter++) + ".part");
+        m_stream.open(m_tempPath, std::ios::binary | std::ios::trunc);
+        if (!m_stream.is_open()) {
+            m_tempPath.clear();
+            return false;
+        }
+        return true;
+    }
+
+    void Discard() {
+        if (m_stream.is_open()) m_stream.close();
+        if (m_tempPath.empty()) return;
+        std::error_code error;
+        fs::remove(m_tempPath, error);
+        m_tempPath.clear();
+    }
+
+    std::string m_folder;
+    std::string m_finalName;
+    fs::path m_tempPath;
+    std::ofstream m_stream;
+};
+
+struct Transfer {
+    CURL* easy = nullptr;
+    BodyFile* file = nullptr;
+    bool writeFailed = false;
+};
+
+bool IsSuccessStatus(long status) {
+    return status >= 200 && status <= 299;
+}
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    long status = 0;
+    curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+    // An error page is not the package; refuse it before anything reaches the disk.
+    if (!IsSuccessStatus(status) || !transfer->file->Write(data, size * count)) {
+        transfer->writeFailed = true;
+        return 0;
+    }
+    return size * count;
+}
+
+}  // namespace
+
+std::string DownloadFileName(const std::string& url) {
+    const auto slash = url.find_last_of('/');
+    return slash == std::string::npos ? url : url.substr(slash + 1);
+}
+
+int DownloadToFolder(const std::string& url, const std::string& folder) {
+    const std::string name = DownloadFileName(url);
+    // An empty name (URL ending in "/") or a dot name cannot be a file in the folder.
+    if (name.empty() || name == "." || name == ".." || folder.empty()) return 0;
+    if (!EnsureCurlReady()) return 0;
+    CurlEasy easy(curl_easy_init());
+    if (!easy) return 0;
+    CurlHeaderList headers;
+    if (!AppendHeader(headers, "Accept: */*")) return 0;
+
+    BodyFile file(folder, name);
+    Transfer transfer{easy.get(), &file};
+    CURL* h = easy.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
+    // Package URLs come from pages: only web transfers, never local files or other schemes.
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // A dead server must not hold a worker forever: give up on connecting after a minute and
+    // on a transfer that has moved nothing for a minute.
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+
+    const CURLcode result = curl_easy_perform(h);
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (result != CURLE_OK || transfer.writeFailed || !IsSuccessStatus(status)) return 0;
+    return file.Commit() ? 1 : 0;
+}

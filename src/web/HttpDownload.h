@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+// Fetches `url` with a plain GET (only "Accept: */*" added, nothing cached, redirects followed)
+// and stores the body in `folder` under DownloadFileName(url). The folder is created with its
+// parents; a trailing "/" on it is optional. Returns 1 only when the server answered 2xx and the
+// whole body is on disk under the final name, else 0. The body goes to a temporary file in the
+// folder that is renamed over the final name when complete, so a failed or interrupted transfer
+// never leaves a cut file under that name (an existing file there survives a failure).
+// Blocks for the whole transfer: call it from a worker, never from the GUI thread. Thread-safe.
+int DownloadToFolder(const std::string& url, const std::string& folder);
+
+// The text after the URL's last "/" (the whole URL when it has none), query included and not
+// decoded: ".../pkg.zip?x=1" gives "pkg.zip?x=1".
+std::string DownloadFileName(const std::string& url);
