@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 // A sysfs usb devices folder laid out as the kernel does: device folders named by port path,
-// interface folders "<device>:<config>.<interface>", attributes as one-line text files.
+// interface folders "<device>:<config>.<interface>", a "uevent" file in each as the kernel
+// writes it, the usual one-line attribute files and a "driver" link where a driver is bound.
+// Class numbers are given in hexadecimal, as lsusb shows them.
 class FakeUsbTree {
   public:
     FakeUsbTree() {
@@ -22,38 +25,45 @@ class FakeUsbTree {
     std::string Root() const { return m_root.string(); }
 
     void RootHub(const std::string& name, const std::string& version = "2.00") {
-        const std::filesystem::path dir = Make(name);
-        Write(dir, "idVendor", "1d6b");
-        Write(dir, "idProduct", "0002");
-        Write(dir, "bDeviceClass", "09");
-        Write(dir, "version", " " + version);
-        Driver(dir);
+        const std::string pid = version.rfind("3", 0) == 0 ? "0003" : "0002";
+        Device(name, "1d6b", pid, "", "09", 1);
     }
 
     void Device(const std::string& name, const std::string& vid, const std::string& pid,
                 const std::string& serial, const std::string& deviceClass = "00", int devnum = 5) {
         const std::filesystem::path dir = Make(name);
+        const unsigned bus = std::stoul(name.rfind("usb", 0) == 0 ? name.substr(3) : name);
+        char text[160];
+        std::snprintf(text, sizeof text, "PRODUCT=%x/%x/%x\nTYPE=%u/0/0\n", Hex(vid), Hex(pid),
+                      0x100u, Hex(deviceClass));
+        m_productLines[name] = text;
+        std::snprintf(text, sizeof text,
+                      "MAJOR=189\nMINOR=%d\nDEVNAME=bus/usb/%03u/%03d\nDEVTYPE=usb_device\n"
+                      "DRIVER=usb\n",
+                      devnum - 1, bus, devnum);
+        std::string uevent = text + m_productLines[name];
+        std::snprintf(text, sizeof text, "BUSNUM=%03u\nDEVNUM=%03d\n", bus, devnum);
+        Write(dir, "uevent", uevent + text);
         Write(dir, "idVendor", vid);
         Write(dir, "idProduct", pid);
         if (!serial.empty()) Write(dir, "serial", serial);
         Write(dir, "bDeviceClass", deviceClass);
-        Write(dir, "bDeviceSubClass", "00");
-        Write(dir, "bDeviceProtocol", "00");
-        Write(dir, "busnum", name.substr(0, name.find('-')));
+        Write(dir, "busnum", std::to_string(bus));
         Write(dir, "devnum", std::to_string(devnum));
-        Write(dir, "version", " 2.00");
         Driver(dir);
     }
 
     void Interface(const std::string& device, int number, const std::string& cls,
                    const std::string& sub, const std::string& prot, bool driverBound) {
         const std::filesystem::path dir = Make(device + ":1." + std::to_string(number));
-        char text[8];
+        char text[160];
+        std::snprintf(text, sizeof text, "INTERFACE=%u/%u/%u\n", Hex(cls), Hex(sub), Hex(prot));
+        Write(dir, "uevent",
+              std::string("DEVTYPE=usb_interface\n") + (driverBound ? "DRIVER=somedriver\n" : "") +
+                  m_productLines[device] + text);
         std::snprintf(text, sizeof text, "%02x", number);
         Write(dir, "bInterfaceNumber", text);
         Write(dir, "bInterfaceClass", cls);
-        Write(dir, "bInterfaceSubClass", sub);
-        Write(dir, "bInterfaceProtocol", prot);
         if (driverBound) Driver(dir);
     }
 
@@ -78,17 +88,21 @@ class FakeUsbTree {
     }
 
   private:
+    static unsigned Hex(const std::string& text) {
+        return static_cast<unsigned>(std::stoul(text, nullptr, 16));
+    }
     std::filesystem::path Make(const std::string& name) {
         std::filesystem::create_directories(m_root / name);
         return m_root / name;
     }
     static void Write(const std::filesystem::path& dir, const char* name,
                       const std::string& value) {
-        std::ofstream(dir / name) << value << "\n";
+        std::ofstream(dir / name) << value << (value.empty() || value.back() != '\n' ? "\n" : "");
     }
     static void Driver(const std::filesystem::path& dir) {
         std::filesystem::create_directory_symlink("/sys/bus/usb/drivers/somedriver",
                                                   dir / "driver");
     }
     std::filesystem::path m_root;
+    std::map<std::string, std::string> m_productLines;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -22,7 +23,7 @@ struct Attribute {
 };
 
 // Plain system calls: a tree of a few hundred nodes means thousands of these small reads.
-Attribute ReadAttribute(const fs::path& folder, const char* name) {
+Attribute ReadAttribute(const fs::path& folder, const char* name, bool wholeFile = false) {
     Attribute attribute;
     const int fd = open((folder / name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -30,12 +31,16 @@ Attribute ReadAttribute(const fs::path& folder, const char* name) {
         return attribute;
     }
     attribute.present = true;
-    char buffer[512];
+    char buffer[4096];
     const ssize_t n = read(fd, buffer, sizeof buffer);
     close(fd);
     if (n < 0) return attribute;
     attribute.readable = true;
     std::string text(buffer, static_cast<size_t>(n));
+    if (wholeFile) {
+        attribute.text = std::move(text);
+        return attribute;
+    }
     text = text.substr(0, text.find('\n'));
     const auto first = text.find_first_not_of(" \t\r");
     const auto last = text.find_last_not_of(" \t\r");
@@ -43,13 +48,53 @@ Attribute ReadAttribute(const fs::path& folder, const char* name) {
     return attribute;
 }
 
-std::string Text(const fs::path& folder, const char* name) {
-    return ReadAttribute(folder, name).text;
+// The kernel's KEY=value lines describing a device, as announced to the device manager: one
+// read gives what would otherwise take a file per attribute.
+struct Uevent {
+    HardwareIdRead state = HardwareIdRead::Missing;
+    std::map<std::string, std::string> values;
+
+    std::string Value(const std::string& key) const {
+        const auto it = values.find(key);
+        return it == values.end() ? std::string() : it->second;
+    }
+    bool Has(const std::string& key) const { return values.count(key) != 0; }
+};
+
+Uevent ReadUevent(const fs::path& folder) {
+    Uevent uevent;
+    const Attribute file = ReadAttribute(folder, "uevent", true);
+    if (file.present && !file.readable) uevent.state = HardwareIdRead::Unreadable;
+    size_t start = 0;
+    while (start < file.text.size()) {
+        size_t end = file.text.find('\n', start);
+        if (end == std::string::npos) end = file.text.size();
+        const std::string line = file.text.substr(start, end - start);
+        const auto equals = line.find('=');
+        if (equals != std::string::npos)
+            uevent.values[line.substr(0, equals)] = line.substr(equals + 1);
+        start = end + 1;
+    }
+    return uevent;
 }
 
-unsigned Hex(const std::string& text) {
-    unsigned value = 0;
-    return std::sscanf(text.c_str(), "%x", &value) == 1 ? value : 0;
+// "18d1/4ee2/ffff" in hexadecimal (PRODUCT) or "255/66/1" in decimal (TYPE, INTERFACE).
+std::vector<unsigned> Numbers(const std::string& text, int base) {
+    std::vector<unsigned> numbers;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        numbers.push_back(static_cast<unsigned>(
+            std::strtoul(text.substr(start, end - start).c_str(), nullptr, base)));
+        start = end + 1;
+    }
+    numbers.resize(std::max<size_t>(numbers.size(), 3), 0);
+    return numbers;
+}
+
+std::string Text(const fs::path& folder, const char* name) {
+    return ReadAttribute(folder, name).text;
 }
 
 std::string Format(const char* pattern, unsigned a, unsigned b = 0, unsigned c = 0) {
@@ -106,7 +151,7 @@ struct Interface {
     std::string name;
     fs::path folder;
     unsigned number = 0, cls = 0, sub = 0, prot = 0;
-    bool classPresent = false;
+    HardwareIdRead hardwareId = HardwareIdRead::Missing;
     bool hasDriver = false;
 };
 
@@ -114,9 +159,9 @@ struct Device {
     std::string name;  // "1-1.2" or "usb1"
     fs::path folder;
     std::vector<Interface> interfaces;
-    Attribute vendor;
-    unsigned product = 0, cls = 0, sub = 0, prot = 0;
-    std::string serial, version, busnum, devnum;
+    HardwareIdRead hardwareId = HardwareIdRead::Missing;
+    unsigned vendor = 0, product = 0, cls = 0, sub = 0, prot = 0, busnum = 0, devnum = 0;
+    std::string serial;
     bool hasDriver = false;
 };
 
@@ -124,17 +169,42 @@ Device ReadDevice(const std::string& name, const fs::path& folder) {
     Device device;
     device.name = name;
     device.folder = folder;
-    device.vendor = ReadAttribute(folder, "idVendor");
-    device.product = Hex(Text(folder, "idProduct"));
-    device.cls = Hex(Text(folder, "bDeviceClass"));
-    device.sub = Hex(Text(folder, "bDeviceSubClass"));
-    device.prot = Hex(Text(folder, "bDeviceProtocol"));
+    const Uevent uevent = ReadUevent(folder);
+    device.hardwareId = uevent.state;
+    if (uevent.Has("PRODUCT")) {
+        device.hardwareId = HardwareIdRead::Readable;
+        const auto product = Numbers(uevent.Value("PRODUCT"), 16);
+        device.vendor = product[0];
+        device.product = product[1];
+    }
+    const auto type = Numbers(uevent.Value("TYPE"), 10);
+    device.cls = type[0];
+    device.sub = type[1];
+    device.prot = type[2];
+    device.busnum =
+        static_cast<unsigned>(std::strtoul(uevent.Value("BUSNUM").c_str(), nullptr, 10));
+    device.devnum =
+        static_cast<unsigned>(std::strtoul(uevent.Value("DEVNUM").c_str(), nullptr, 10));
+    device.hasDriver = uevent.Has("DRIVER");
     device.serial = Text(folder, "serial");
-    device.version = Text(folder, "version");
-    device.busnum = Text(folder, "busnum");
-    device.devnum = Text(folder, "devnum");
-    device.hasDriver = HasDriver(folder);
     return device;
+}
+
+// "1-1:1.2" -> interface 2; the kernel names interfaces <device>:<config>.<interface number>.
+Interface ReadInterface(const std::string& name, const fs::path& folder) {
+    Interface part;
+    part.name = name;
+    part.folder = folder;
+    part.number = static_cast<unsigned>(
+        std::strtoul(name.substr(name.find_last_of('.') + 1).c_str(), nullptr, 10));
+    const Uevent uevent = ReadUevent(folder);
+    part.hardwareId = uevent.Has("INTERFACE") ? HardwareIdRead::Readable : uevent.state;
+    const auto triple = Numbers(uevent.Value("INTERFACE"), 10);
+    part.cls = triple[0];
+    part.sub = triple[1];
+    part.prot = triple[2];
+    part.hasDriver = uevent.Has("DRIVER");
+    return part;
 }
 
 // "1-1.2" -> "1-1", "1-1" -> "usb1", "usb1" -> "".
@@ -167,17 +237,7 @@ class TreeReader {
                 m_devices[name] = ReadDevice(name, entry.path());
                 continue;
             }
-            Interface part;
-            part.name = name;
-            part.folder = entry.path();
-            part.number = Hex(Text(part.folder, "bInterfaceNumber"));
-            const Attribute cls = ReadAttribute(part.folder, "bInterfaceClass");
-            part.classPresent = cls.present;
-            part.cls = Hex(cls.text);
-            part.hasDriver = HasDriver(part.folder);
-            part.sub = Hex(Text(part.folder, "bInterfaceSubClass"));
-            part.prot = Hex(Text(part.folder, "bInterfaceProtocol"));
-            interfaces[name.substr(0, colon)].push_back(part);
+            interfaces[name.substr(0, colon)].push_back(ReadInterface(name, entry.path()));
         }
         for (auto& [device, parts] : interfaces) {
             std::sort(parts.begin(), parts.end(),
@@ -204,13 +264,11 @@ class TreeReader {
         if (known != m_ids.end()) return known->second;
         std::string id;
         if (device.name.rfind("usb", 0) == 0) {
-            const std::string& version = device.version;
-            const char* speed = version.rfind("3", 0) == 0   ? "30"
-                                : version.rfind("2", 0) == 0 ? "20"
-                                                             : "";
+            // Root hubs announce their USB generation as product number.
+            const char* speed = device.product == 3 ? "30" : device.product == 2 ? "20" : "";
             id = std::string("USB\\ROOT_HUB") + speed + "\\4&" + Hash8(device.name) + "&0";
         } else {
-            id = Format("USB\\VID_%04X&PID_%04X\\", Hex(device.vendor.text), device.product);
+            id = Format("USB\\VID_%04X&PID_%04X\\", device.vendor, device.product);
             const std::string& serial = device.serial;
             id += UsableSerial(serial)
                       ? serial
@@ -226,9 +284,7 @@ class TreeReader {
     }
 
     std::string DeviceFile(const Device& device) {
-        return Format("/dev/bus/usb/%03u/%03u",
-                      static_cast<unsigned>(std::stoul("0" + device.busnum)),
-                      static_cast<unsigned>(std::stoul("0" + device.devnum)));
+        return Format("/dev/bus/usb/%03u/%03u", device.busnum, device.devnum);
     }
 
     uint32_t FlagsOf(const Device& device, bool driverBound, unsigned cls, unsigned sub,
@@ -242,10 +298,7 @@ class TreeReader {
         UsbDeviceFacts facts;
         facts.instanceId = DeviceId(device);
         facts.parentInstanceId = ParentId(device.name);
-        const Attribute& vendor = device.vendor;
-        facts.hardwareId = !vendor.present    ? HardwareIdRead::Missing
-                           : !vendor.readable ? HardwareIdRead::Unreadable
-                                              : HardwareIdRead::Readable;
+        facts.hardwareId = device.hardwareId;
         const unsigned cls = device.cls, sub = device.sub, prot = device.prot;
         const bool composite = IsComposite(device);
         if (composite) {
@@ -272,8 +325,7 @@ class TreeReader {
                                        Format("&MI_%02X\\6&", part.number) + Hash8(device.name) +
                                        Format("&0&%04X", part.number);
                 partFacts.parentInstanceId = facts.instanceId;
-                partFacts.hardwareId =
-                    part.classPresent ? HardwareIdRead::Readable : HardwareIdRead::Missing;
+                partFacts.hardwareId = part.hardwareId;
                 partFacts.compatibleId = ClassTriple("USB\\", part.cls, part.sub, part.prot);
                 partFacts.configFlags =
                     FlagsOf(device, part.hasDriver, part.cls, part.sub, part.prot);
