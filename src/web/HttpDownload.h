@@ -3,7 +3,8 @@
 
 // Fetches `url` with a plain GET (only "Accept: */*" added, nothing cached, redirects followed)
 // and stores the body in `folder` under DownloadFileName(url). The folder is created with its
-// parents; a trailing "/" on it is optional. Returns 1 only when the server answered 2xx and the
+// parents once a 2xx answer arrives (an unreachable server leaves no empty folder); a trailing
+// "/" on it is optional. Returns 1 only when the server answered 2xx and the
 // whole body is on disk under the final name, else 0. The body goes to a temporary file in the
 // folder that is renamed over the final name when complete, so a failed or interrupted transfer
 // never leaves a cut file under that name (an existing file there survives a failure).
