@@ -47,9 +47,10 @@ class TrayIcon {
     virtual std::vector<MonitorInfo> Monitors() = 0;
 };
 
-// The desktop's tray: an XEmbed tray icon where a tray manager runs (double-click and right
-// click reach the program), else a StatusNotifierItem through libayatana-appindicator when a
-// watcher is on the session bus (the host shows the menu).
+// The desktop's tray: a StatusNotifierItem when a watcher is on the session bus (the host's
+// activation arrives as a double-click, its menu comes from hostMenu, and a host that draws no
+// menu asks for ours as a right click), else an XEmbed icon where a tray manager runs
+// (double-click and right click as they happen). Neither: Add fails.
 std::unique_ptr<TrayIcon> MakeTrayIcon();
 
 }  // namespace os

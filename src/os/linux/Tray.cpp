@@ -4,14 +4,11 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
-#ifdef MAPLENOOK_HAVE_APPINDICATOR
-#include <libayatana-appindicator/app-indicator.h>
-#endif
-
 #include <memory>
 #include <string>
 
 #include "os/GuiThread.h"
+#include "os/linux/StatusNotifierItem.h"
 
 namespace os {
 namespace {
@@ -26,25 +23,6 @@ bool HasXEmbedTray() {
     return XGetSelectionOwner(x, selection) != None;
 }
 
-#ifdef MAPLENOOK_HAVE_APPINDICATOR
-// StatusNotifierItem hosts register a watcher on the session bus.
-bool HasStatusNotifierWatcher() {
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (bus == nullptr) return false;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", "org.kde.StatusNotifierWatcher"),
-        G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-    gboolean owned = FALSE;
-    if (reply != nullptr) {
-        g_variant_get(reply, "(b)", &owned);
-        g_variant_unref(reply);
-    }
-    g_object_unref(bus);
-    return owned != FALSE;
-}
-#endif
-
 class LinuxTrayIcon final : public TrayIcon {
   public:
     ~LinuxTrayIcon() override { Release(); }
@@ -54,15 +32,22 @@ class LinuxTrayIcon final : public TrayIcon {
         id_ = spec.id;
         notify_ = std::move(onNotify);
         command_ = std::move(onCommand);
+        // The host's activation is the default command; its menu (or ours, when it asks for
+        // one) holds the commands.
+        detail::StatusNotifierItem::Handlers handlers;
+        handlers.activate = [this] { Notify(TRAY_LBUTTONDBLCLK); };
+        handlers.contextMenu = [this] { Notify(TRAY_RBUTTONUP); };
+        handlers.command = [this](int command) {
+            if (command_) command_(command);
+        };
+        item_ = detail::StatusNotifierItem::Create(spec, std::move(handlers));
+        if (item_) return true;
         if (HasXEmbedTray()) return AddStatusIcon(spec);
-#ifdef MAPLENOOK_HAVE_APPINDICATOR
-        if (HasStatusNotifierWatcher()) return AddIndicator(spec);
-#endif
         return false;
     }
 
     bool Delete(unsigned id) override {
-        if (id != id_ || (statusIcon_ == nullptr && indicator_ == nullptr)) return false;
+        if (id != id_ || (statusIcon_ == nullptr && !item_)) return false;
         Release();
         return true;
     }
@@ -77,12 +62,8 @@ class LinuxTrayIcon final : public TrayIcon {
                                GDK_GRAVITY_NORTH_WEST, nullptr);
     }
 
-    ScreenPoint CursorPos() override {
-        return CursorPosition();
-    }
-    std::vector<MonitorInfo> Monitors() override {
-        return ListMonitors();
-    }
+    ScreenPoint CursorPos() override { return CursorPosition(); }
+    std::vector<MonitorInfo> Monitors() override { return ListMonitors(); }
 
   private:
 // GtkStatusIcon is the XEmbed tray's only GTK 3 API; it is deprecated in favour of nothing.
@@ -122,30 +103,6 @@ class LinuxTrayIcon final : public TrayIcon {
     void Notify(unsigned message) {
         if (notify_) notify_(id_, message);
     }
-
-#ifdef MAPLENOOK_HAVE_APPINDICATOR
-    bool AddIndicator(const TrayIconSpec& spec) {
-        // The indicator takes an icon name and a folder to look it up in.
-        std::string dir = spec.iconPath;
-        std::string name = spec.iconPath;
-        if (const auto slash = dir.find_last_of('/'); slash != std::string::npos) {
-            dir = spec.iconPath.substr(0, slash);
-            name = spec.iconPath.substr(slash + 1);
-        }
-        if (const auto dot = name.find_last_of('.'); dot != std::string::npos) {
-            name.resize(dot);
-        }
-        indicator_ = app_indicator_new_with_path(
-            "maplenook", name.c_str(), APP_INDICATOR_CATEGORY_APPLICATION_STATUS, dir.c_str());
-        if (indicator_ == nullptr) return false;
-        app_indicator_set_title(APP_INDICATOR(indicator_), "MapleNook");
-        hostMenu_ = BuildMenu(spec.hostMenu);
-        g_object_ref_sink(hostMenu_);
-        app_indicator_set_menu(APP_INDICATOR(indicator_), GTK_MENU(hostMenu_));
-        app_indicator_set_status(APP_INDICATOR(indicator_), APP_INDICATOR_STATUS_ACTIVE);
-        return true;
-    }
-#endif
 
     GtkWidget* BuildMenu(const std::vector<TrayMenuItem>& items) {
         GtkWidget* menu = gtk_menu_new();
@@ -190,18 +147,7 @@ class LinuxTrayIcon final : public TrayIcon {
             g_object_unref(statusIcon_);
             statusIcon_ = nullptr;
         }
-#ifdef MAPLENOOK_HAVE_APPINDICATOR
-        if (indicator_ != nullptr) {
-            app_indicator_set_status(APP_INDICATOR(indicator_), APP_INDICATOR_STATUS_PASSIVE);
-            g_object_unref(indicator_);
-            indicator_ = nullptr;
-        }
-#endif
-        if (hostMenu_ != nullptr) {
-            gtk_widget_destroy(hostMenu_);
-            g_object_unref(hostMenu_);
-            hostMenu_ = nullptr;
-        }
+        item_.reset();
     }
 
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
@@ -209,8 +155,7 @@ class LinuxTrayIcon final : public TrayIcon {
     NotifyHandler notify_;
     CommandHandler command_;
     GtkStatusIcon* statusIcon_ = nullptr;
-    gpointer indicator_ = nullptr;
-    GtkWidget* hostMenu_ = nullptr;
+    std::unique_ptr<detail::StatusNotifierItem> item_;
     GtkWidget* popup_ = nullptr;
 };
 
