@@ -24,7 +24,10 @@ class CPopPanel : public CWebPanel, public CSlideBehavior<CPopPanel> {
     void BringPanelToTop();
     os::ScreenRect GetPanelScreenRect() const;
 
+    // A panel whose window exists deletes itself; delete it yourself only when CreatePanel
+    // failed (no window, so no last message).
+    ~CPopPanel() override = default;
+
   private:
-    ~CPopPanel() override = default;  // deletes itself only
     std::function<void()> onGone_;
 };

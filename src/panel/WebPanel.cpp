@@ -32,7 +32,10 @@ bool CWebPanel::TranslatePanelMessage(const os::KeyEvent& key) {
     // The child under the pointer is the web view exactly when the pointer is on the body band.
     const bool overPage =
         x >= bodyRect.left && x < bodyRect.right && y >= bodyRect.top && y < bodyRect.bottom;
-    return overPage && CHtmlPanel::TranslatePanelMessage(key);
+    // The host keeps track of held keys from every key event, offered or not, so that a key
+    // released away from the page is not taken for held.
+    const bool consumed = CHtmlPanel::TranslatePanelMessage(key);
+    return overPage && consumed;
 }
 
 void CWebPanel::SetPanelRgn(int cornerWidth, int cornerHeight) {

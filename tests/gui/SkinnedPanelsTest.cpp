@@ -255,5 +255,13 @@ TEST_F(SkinnedPanels, KeysReachThePageOnlyWhileThePointerIsOverIt) {
     // Outside the window altogether.
     warp(700, 700);
     EXPECT_FALSE(panel.TranslatePanelMessage(f5));
+    // F5 let go away from the page is no longer held when typing on the page.
+    os::KeyEvent release = f5;
+    release.pressed = false;
+    panel.TranslatePanelMessage(release);
+    warp(200, 300);
+    os::KeyEvent letter;
+    letter.keyval = 'a';
+    EXPECT_FALSE(panel.TranslatePanelMessage(letter));
     panel.ClosePanel();
 }
