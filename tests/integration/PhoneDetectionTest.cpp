@@ -90,6 +90,14 @@ TEST(UsbFacts, CompositePhoneIsWrittenInWindowsForm) {
     EXPECT_EQ(first->front().instanceId, second->front().instanceId);
     EXPECT_EQ(first->front().configFlags, os::kConfigFlagsFailedInstall);
     EXPECT_FALSE(os::ReadUsbDeviceFacts(bare.Root() + "/missing"));
+
+    // A node that tells nothing about itself has no hardware id and is passed over.
+    fs::create_directories(fs::path(bare.Root()) / "2-2");
+    const auto withBlank = os::ReadUsbDeviceFacts(bare.Root());
+    ASSERT_TRUE(withBlank);
+    ASSERT_EQ(withBlank->size(), 2u);
+    EXPECT_EQ(withBlank->at(1).hardwareId, os::HardwareIdRead::Missing);
+    EXPECT_EQ(withBlank->at(0).hardwareId, os::HardwareIdRead::Readable);
 }
 
 TEST(PhoneDetection, CompositePhoneWithReadyBridgeDropsItsModem) {
