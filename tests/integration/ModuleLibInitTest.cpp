@@ -203,7 +203,11 @@ TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
             EXPECT_EQ(lib.adbPath(), server);
         }
         // Every owner is reported to the daemon, excluded or not.
-        WaitUntil([&] { return fs::exists(record); });
+        // The daemon writes its record in two steps; wait for the whole line.
+        WaitUntil([&] {
+            const std::string text = fs::exists(record) ? ReadTestFile(record) : "";
+            return !text.empty() && text.back() == '\n';
+        });
         EXPECT_EQ(ReadTestFile(record).rfind("-p|" + server + "|\n", 0), 0u)
             << ReadTestFile(record);
         kill(child.pid, SIGKILL);
