@@ -1,0 +1,93 @@
+#pragma once
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/MainPanelHost.h"
+#include "mainpanel/AppCommands.h"
+#include "mainpanel/BrushWorkflow.h"
+#include "panel/PanelImpl.h"
+#include "panel/PopPanel.h"
+#include "panel/TrayIconImpl.h"
+#include "panel/WebPanel.h"
+
+namespace os {
+class UsbArrivalMonitor;
+}
+
+// Window commands of the main panel (WM_COMMAND ids); the tray's are in panel/TrayMenu.h.
+inline constexpr int kCommandExit = 1;
+inline constexpr int kCommandCancel = 2;  // IDCANCEL: Escape
+// The hand-over of a second instance that asks for the main panel.
+inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
+// What the main panel answers the host-information request with.
+inline constexpr long kMainPanelHostFlags = 0x1004000D;
+
+// The program's main window: a skinned web panel with the tray icon. It loads the maker's main
+// page (falling back to the local copy), answers the page's own commands, runs packages on
+// workers and starts the companion program when a phone arrives. Start-up owns it.
+class CAppPanel : public CWebPanel,
+                  public CTrayIconImpl<CAppPanel>,
+                  public IMainPanel,
+                  private AppCommandHost {
+  public:
+    CAppPanel(std::string panelName, std::string settingsPath);
+    ~CAppPanel() override;
+
+    // --- IMainPanel (start-up) ---
+    bool Create() override;
+    long WindowHandle() const override;
+    void Hide() override;
+    long OnCopyData(unsigned long dwData) override;
+
+    // --- CHtmlPanel ---
+    bool OnInitPanel() override;
+    void ClosePanel() override;
+    void ConfigureBrowser() override;
+    int HandleAppCommand(PageCommand& command) override;
+    bool OnPanelEvent(PanelEvent& event) override;
+    void OnPanelCommand(int id) override;
+
+    void ShowMainPanel();
+    // Any device arrival: starts the companion program for attached phones when it is not
+    // running. Always true.
+    bool OnDeviceArrival();
+
+    // --- what the tray mix-in needs ---
+    void SendPanelCommand(int command) { OnPanelCommand(command); }
+    void PostPanelNull() {}
+
+    const std::string& PageUrl() const { return pageUrl_; }
+
+  private:
+    // --- AppCommandHost ---
+    const std::string& SettingsFile() const override { return settingsPath; }
+    const std::string& MainPanelName() const override { return panelName; }
+    std::string& CacheDir() override { return cacheDir_; }
+    std::map<std::string, std::string>& BrushUrls() override { return brushUrls_; }
+    std::optional<std::string> BrowseForCacheFolder() override;
+    bool SetAutostartEntry(bool enable) override;
+    void HideMainPanel() override;
+    void MoveMainPanel(long dx, long dy) override;
+    void PopPanel(const std::string& url) override;
+    void StartBrushTask(const std::string& fileName, const std::string& url) override;
+    void PrefetchIfStale(const std::string& fileName, const std::string& url,
+                         const std::string& version) override;
+
+    void PlaceOnScreen();
+    BrushServices PanelBrushServices();
+
+    CPopPanel* popPanel_ = nullptr;  // deletes itself; cleared by its gone handler
+    std::unique_ptr<CPanelImpl> splashPanel_;
+    std::string cacheDir_;
+    std::map<std::string, std::string> brushUrls_;
+    std::string pageUrl_;
+
+    std::shared_ptr<CBrushWorkflow> workflow_;
+    std::unique_ptr<os::UsbArrivalMonitor> usbMonitor_;
+    // Companion tasks started by arrivals and not yet ended (GUI thread).
+    int companionTasksRunning_ = 0;
+    // Workers reach the panel only through closures posted to the GUI thread that check this
+    // token there, so nothing touches the panel after it is gone.
+    std::shared_ptr<CAppPanel*> alive_;
+};

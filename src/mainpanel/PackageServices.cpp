@@ -1,0 +1,67 @@
+#include "mainpanel/PackageServices.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "app/Settings.h"
+#include "app/WorkerPool.h"
+#include "os/Files.h"
+#include "os/ProcFs.h"
+#include "os/Shell.h"
+#include "phone/ModuleLib.h"
+#include "phone/PhoneDetector.h"
+#include "web/HttpDownload.h"
+
+BrushServices RealPackageServices() {
+    BrushServices s;
+    s.moduleDirectory = ModuleDirectory();
+    s.downloadToFolder = [](const std::string& url, const std::string& folder) {
+        return DownloadToFolder(url, folder);
+    };
+    s.unzipTo = [](const std::string& archive, const std::string& directory) {
+        return CModuleLib::Instance().UnzipTo(archive, directory);
+    };
+    // A program keeps the execute bit it was archived with; a file without one opens with the
+    // desktop's default handler, as the default verb would.
+    s.startProgram = [](const std::string& directory, const std::string& file) {
+        return os::ShellOpen(file, {}, directory);
+    };
+    s.fileExists = [](const std::string& path) { return os::FileExists(path); };
+    s.removeFile = [](const std::string& path) {
+        std::error_code error;
+        return std::filesystem::remove(path, error);
+    };
+    s.queueTask = [](std::function<void()> task) { QueueWorkerTask(std::move(task)); };
+    s.notifyPage = [](const std::string&, const std::string&) {};
+    s.hideMainPanel = [] {};
+    s.installCompanionApk = [](const std::string&) {};
+    return s;
+}
+
+CompanionServices RealCompanionServices() {
+    auto detector = std::make_shared<CPhoneDetector>();
+    CompanionServices s;
+    s.listPhoneInstanceIds = [detector] {
+        std::vector<PhoneInterface> phones;
+        detector->ListPhones(phones, true);
+        std::vector<std::string> ids;
+        for (const auto& phone : phones) ids.push_back(phone.instanceId);
+        return ids;
+    };
+    s.isPresent = [detector](const std::string& instanceId) {
+        return detector->IsPresent(instanceId);
+    };
+    s.isProcessRunning = [](const std::string& imageName) {
+        std::vector<std::string> names;
+        for (const auto& process : os::ListProcesses()) names.push_back(process.imageName);
+        return IsProcessRunning(names, imageName);
+    };
+    s.runAdb = [](const std::string& command) { return CModuleLib::Instance().RunAdb(command); };
+    s.wait = [](int milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    };
+    return s;
+}

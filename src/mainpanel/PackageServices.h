@@ -1,0 +1,14 @@
+#pragma once
+#include "mainpanel/BrushWorkflow.h"
+#include "mainpanel/CompanionApp.h"
+
+// The workflow's real network, archive, file and launcher services: libcurl downloads, minizip
+// extraction, the desktop's default action, the shared worker pool, the module directory.
+// The page-facing members (notifyPage, hideMainPanel, installCompanionApk) are left for the
+// main panel to fill.
+BrushServices RealPackageServices();
+
+// The phone side of the companion-app steps: a phone detector of its own for each call (the
+// detector keeps a list, so callers on different threads never share one), the process list
+// of /proc, the bridge tool runner, and real waits.
+CompanionServices RealCompanionServices();
