@@ -87,7 +87,16 @@ class SkinnedPanels : public testing::Test {
 
 TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTogglesAndGoes) {
     bool gone = false;
-    CPopPanel* pop = new CPopPanel(cfg_, [&gone] { gone = true; });
+    bool deleted = false;
+    // Records its own deletion, which the pop panel does by itself.
+    struct WatchedPopPanel : CPopPanel {
+        WatchedPopPanel(const std::string& cfg, std::function<void()> onGone, bool& deleted)
+            : CPopPanel(cfg, std::move(onGone)), deleted(deleted) {}
+        ~WatchedPopPanel() override { deleted = true; }
+        bool& deleted;
+    };
+    CPopPanel* pop = new WatchedPopPanel(
+        cfg_, [&gone] { gone = true; }, deleted);
     ASSERT_TRUE(pop->CreatePanel());
     os::PanelWindow* window = pop->Window();
     ASSERT_NE(window, nullptr);
@@ -120,7 +129,8 @@ TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTo
     // The page closes its panel: the owner is told, then the object deletes itself.
     pop->ExecuteCommand(std::string("app:panel.close"));
     EXPECT_TRUE(gone);
-    Pump(200ms);
+    EXPECT_FALSE(deleted) << "not inside its own call";
+    EXPECT_TRUE(PumpUntil([&] { return deleted; }));
 }
 
 TEST_F(SkinnedPanels, SplashIsCentredSkinnedAndInTheTaskbar) {
