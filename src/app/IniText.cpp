@@ -3,6 +3,7 @@
 #include "app/TextCase.h"
 #include "app/Utf16.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -152,6 +153,22 @@ std::optional<std::string> IniText::Find(const std::string& section, const std::
     const auto k = FindKey(*s, key);
     if (!k) return std::nullopt;
     return ValueOf(lines_[*k].text);
+}
+
+std::vector<std::pair<std::string, std::string>> IniText::Entries(
+    const std::string& section) const {
+    std::vector<std::pair<std::string, std::string>> entries;
+    const auto s = FindSection(section);
+    if (!s) return entries;
+    const size_t end = SectionEnd(*s);
+    for (size_t i = *s + 1; i < end; ++i) {
+        const auto name = KeyName(lines_[i].text);
+        if (!name) continue;
+        const bool seen = std::any_of(entries.begin(), entries.end(),
+                                      [&](const auto& e) { return EqualsNoCase(e.first, *name); });
+        if (!seen) entries.emplace_back(*name, ValueOf(lines_[i].text));
+    }
+    return entries;
 }
 
 void IniText::Set(const std::string& sectionName, const std::string& keyName,

@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Size limit of a value as the profile functions deliver it (a 4095-character buffer).
@@ -15,7 +16,7 @@ int LeadingDecimal(const std::string& text);
 // An INI file held as its lines, so that a write changes one line and keeps everything else
 // (comments, blank lines, junk, order, line endings, encoding) as it was.
 class IniText {
-public:
+  public:
     enum class Encoding { Utf8, Utf8Bom, Utf16LeBom };
 
     static IniText Decode(const std::string& bytes);
@@ -24,13 +25,17 @@ public:
     // First matching section, then first matching key in it; names compare ASCII-case-free.
     std::optional<std::string> Find(const std::string& section, const std::string& key) const;
 
+    // Every key of the first matching section with the value Find gives it, in file order
+    // (a repeated key name appears once, with its first value).
+    std::vector<std::pair<std::string, std::string>> Entries(const std::string& section) const;
+
     // Replaces the first matching key's value in place, or adds the key at the end of the first
     // matching section, or adds the section at the end of the file.
     void Set(const std::string& section, const std::string& key, const std::string& value);
 
     Encoding encoding() const { return encoding_; }
 
-private:
+  private:
     struct Line {
         std::string text;  // without its line ending
     };

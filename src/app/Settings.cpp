@@ -37,6 +37,15 @@ std::string ReadSettingString(const std::string& file, const std::string& sectio
     return CutSettingValue(value ? *value : defaultValue);
 }
 
+std::vector<std::pair<std::string, std::string>> ReadSettingSection(const std::string& file,
+                                                                    const std::string& section) {
+    std::string bytes;
+    if (!os::ReadWholeFile(file, bytes)) return {};
+    auto entries = IniText::Decode(bytes).Entries(section);
+    for (auto& entry : entries) entry.second = CutSettingValue(entry.second);
+    return entries;
+}
+
 int ReadSettingInt(const std::string& file, const std::string& section, const std::string& key,
                    int defaultValue) {
     const std::string text = ReadSettingString(file, section, key);

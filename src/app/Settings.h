@@ -1,5 +1,7 @@
 #pragma once
 #include <string>
+#include <utility>
+#include <vector>
 
 // Access to cfg.ini. There is no cache: every call reads or writes the file, so a value
 // written anywhere is seen by the next read anywhere, and a hand edit takes effect at once.
@@ -18,6 +20,11 @@ std::string SettingsPathFor(const std::string& moduleDirectory);
 
 std::string ReadSettingString(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& defaultValue = {});
+
+// Every key of `section` with its value as ReadSettingString gives it, in file order; one
+// read of the file for callers that walk a whole section.
+std::vector<std::pair<std::string, std::string>> ReadSettingSection(const std::string& file,
+                                                                    const std::string& section);
 
 // The decimal number at the start of the value; 0 (also "no number") reads as `defaultValue`.
 int ReadSettingInt(const std::string& file, const std::string& section, const std::string& key,

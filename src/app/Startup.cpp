@@ -1,6 +1,69 @@
 #include "app/Startup.h"
 
-// Placeholder until the start-up sequence lands.
-void InitModule() {}
-int RunApplication() { return 0; }
-void TermModule() {}
+#include "app/InstallCheck.h"
+#include "app/MainPanelHost.h"
+#include "app/MessageLoop.h"
+#include "app/ResourceList.h"
+#include "app/Settings.h"
+#include "app/SingleInstance.h"
+#include "os/Dialogs.h"
+#include "os/HandOver.h"
+#include "os/SingleInstance.h"
+#include "os/Toolkit.h"
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<CMessageLoop> g_messageLoop;
+
+}  // namespace
+
+void InitModule() {
+    // Without a display the start-up still runs its course: a second instance hands over, a
+    // first one finds it cannot make its window and ends with 0.
+    os::InitGuiToolkit();
+}
+
+int RunApplication() {
+    g_messageLoop = std::make_unique<CMessageLoop>();
+    RegisterMessageLoop(g_messageLoop.get());
+
+    const std::string moduleDirectory = ModuleDirectory();
+    const std::string settingsPath = SettingsPathFor(moduleDirectory);
+
+    const std::string runtimeFolder = os::UserRuntimeFolder();
+    if (runtimeFolder.empty()) return 0;
+    switch (os::TakeInstanceLock(runtimeFolder + "/" + kInstanceLockName)) {
+        case os::InstanceLock::Failed:
+            return 0;
+        case os::InstanceLock::HeldByAnother:
+            return HandOverToFirstInstance(settingsPath, runtimeFolder);
+        case os::InstanceLock::Acquired:
+            break;
+    }
+
+    RegisterResourceList(settingsPath, moduleDirectory);
+    if (!IsInstallationIntact(settingsPath, moduleDirectory)) {
+        os::ShowMessageBox(kDamagedInstallationText);
+        return 0;
+    }
+
+    std::unique_ptr<IMainPanel> mainPanel = MakeMainPanel("mainpanel", settingsPath);
+    if (!mainPanel || !mainPanel->Create()) return 0;
+    const long handle = mainPanel->WindowHandle();
+    // Serving before [app] wnd names the window, so a second instance that reads the new
+    // handle always finds someone to answer.
+    const os::HandOverServer handOver(
+        HandOverSocketPath(runtimeFolder, handle),
+        [panel = mainPanel.get()](unsigned long dwData) { return panel->OnCopyData(dwData); });
+    WriteSettingString(settingsPath, "app", "wnd", WindowHandleText(handle));
+    mainPanel->Hide();
+
+    return g_messageLoop->Run();
+}
+
+void TermModule() {
+    UnregisterMessageLoop();
+    g_messageLoop.reset();
+}

@@ -12,6 +12,7 @@ bool IsGuiThread();
 
 // Runs the GUI main loop until QuitGuiLoop; returns the code given to it.
 int RunGuiLoop();
-void QuitGuiLoop(int exitCode);
+// Ends the running GUI main loop with `exitCode`; false when no loop runs (nothing happens).
+bool QuitGuiLoop(int exitCode);
 
 }  // namespace os

@@ -5,6 +5,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 namespace testsupport {
@@ -22,6 +23,8 @@ void SavePixbuf(GdkPixbuf* pixbuf, const std::string& path, const char* type) {
 
 void WriteSolidImage(const std::string& path, const std::string& format, int width, int height,
                      uint32_t argb, bool withAlpha) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent);
     GdkPixbuf* pixbuf =
         gdk_pixbuf_new(GDK_COLORSPACE_RGB, withAlpha ? TRUE : FALSE, 8, width, height);
     if (pixbuf == nullptr) throw std::runtime_error("gdk_pixbuf_new failed");

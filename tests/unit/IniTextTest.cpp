@@ -197,3 +197,18 @@ TEST(LeadingDecimal, WrapsAt32BitsAndIgnoresWhatFollows) {
     EXPECT_EQ(LeadingDecimal("4294967297"), 1);
     EXPECT_EQ(LeadingDecimal("99999999999999999999999"), -159383553);
 }
+
+TEST(IniTextRead, EntriesListTheFirstSectionsKeysOnceEach) {
+    const IniText ini = IniText::Decode(
+        "[resource]\n"
+        "total=2\n"
+        "junk\n"
+        "1 = 'a.png'\n"
+        "TOTAL=9\n"
+        "[Resource]\n"
+        "2=b.png\n");
+    const std::vector<std::pair<std::string, std::string>> expected = {{"total", "2"},
+                                                                       {"1", "a.png"}};
+    EXPECT_EQ(ini.Entries("RESOURCE"), expected);
+    EXPECT_TRUE(ini.Entries("missing").empty());
+}

@@ -43,9 +43,11 @@ int RunGuiLoop() {
     return g_exitCode;
 }
 
-void QuitGuiLoop(int exitCode) {
+bool QuitGuiLoop(int exitCode) {
+    if (g_loop == nullptr) return false;
     g_exitCode = exitCode;
-    if (g_loop != nullptr) g_main_loop_quit(g_loop);
+    g_main_loop_quit(g_loop);
+    return true;
 }
 
 }  // namespace os

@@ -1,0 +1,11 @@
+#include "app/InstallCheck.h"
+
+#include "app/Settings.h"
+#include "os/Files.h"
+#include "panel/ImageRegistry.h"
+
+bool IsInstallationIntact(const std::string& settingsPath, const std::string& moduleDirectory) {
+    const std::string bkimage = ReadSettingString(settingsPath, "mainpanel", "bkimage");
+    return os::FileExists(JoinModulePath(moduleDirectory, "\\res\\web\\brush.html")) &&
+           GetImageRegistry().FindImage(bkimage) != nullptr;
+}

@@ -1,0 +1,9 @@
+#pragma once
+#include <string>
+
+// What the user is told when the installation is damaged.
+inline constexpr const char* kDamagedInstallationText = "文件已被破坏，请重新安装进行修复!";
+
+// The installation is whole when the local page res/web/brush.html exists and the main
+// panel's background image ([mainpanel] bkimage) is registered.
+bool IsInstallationIntact(const std::string& settingsPath, const std::string& moduleDirectory);

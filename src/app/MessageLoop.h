@@ -1,0 +1,51 @@
+#pragma once
+#include <vector>
+
+// Codes of the messages that windows offer to the GUI thread's message filters before they
+// handle the event themselves (the Windows numbers, so filters read the same everywhere).
+inline constexpr unsigned kMessageKeyDown = 0x0100;
+inline constexpr unsigned kMessageKeyUp = 0x0101;
+
+// One input event of a window, as a filter sees it.
+struct Message {
+    long window = 0;         // handle of the window the event is aimed at
+    unsigned code = 0;       // kMessageKeyDown, kMessageKeyUp
+    unsigned long key = 0;   // the key's symbol (an X11 keysym on Linux)
+    unsigned modifiers = 0;  // the toolkit's modifier state bits
+    int pointX = 0;          // where the pointer was on the screen at the time
+    int pointY = 0;
+};
+
+class CMessageFilter {
+  public:
+    virtual ~CMessageFilter() = default;
+    // True consumes the message: no other filter and not the window itself sees it.
+    virtual bool PreTranslateMessage(const Message& msg) = 0;
+};
+
+// The GUI thread's message loop: the GLib main loop plus the ordered list of filters that
+// panels register while they live. Window event handlers hand their input to
+// PreTranslateMessage first and stop when it is consumed.
+class CMessageLoop {
+  public:
+    void AddMessageFilter(CMessageFilter* filter);
+    // Safe to call from inside a filter; a removed filter is not offered the rest of a message.
+    void RemoveMessageFilter(CMessageFilter* filter);
+    // Offers `msg` to the filters, the one registered last first; true when one consumed it.
+    bool PreTranslateMessage(const Message& msg);
+    // Runs until QuitMessageLoop; its exit code. Nothing else ends the loop.
+    int Run();
+
+  private:
+    std::vector<CMessageFilter*> filters_;
+};
+
+// Registers `loop` as the message loop of the calling thread (the GUI thread).
+void RegisterMessageLoop(CMessageLoop* loop);
+void UnregisterMessageLoop();
+// The loop registered for the calling thread, or null (on every other thread, too).
+CMessageLoop* GetMessageLoop();
+
+// Asks the GUI thread's loop to end with `exitCode` once what is already queued has run, also
+// when it has not started yet (the stand-in for PostQuitMessage). Callable from any thread.
+void QuitMessageLoop(int exitCode);

@@ -1,0 +1,21 @@
+#include "app/SingleInstance.h"
+
+#include "app/Settings.h"
+#include "os/HandOver.h"
+
+#include <cstdint>
+
+std::string WindowHandleText(long handle) {
+    return std::to_string(static_cast<int32_t>(static_cast<uint32_t>(handle)));
+}
+
+std::string HandOverSocketPath(const std::string& runtimeFolder, long handle) {
+    return runtimeFolder + "/maplenook_wnd_" + WindowHandleText(handle);
+}
+
+int HandOverToFirstInstance(const std::string& settingsPath, const std::string& runtimeFolder) {
+    const int handle = ReadSettingInt(settingsPath, "app", "wnd", 0);
+    if (handle == 0) return 0;
+    return static_cast<int>(
+        os::SendHandOverRequest(HandOverSocketPath(runtimeFolder, handle), SHOW_PANEL_COPYDATA));
+}

@@ -1,0 +1,30 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace os {
+
+// Sends request `dwData` to the process serving the Unix socket at `socketPath` and returns
+// its answer: the stand-in for SendMessage(WM_COPYDATA). 0 when nobody serves the socket (the
+// handle it is named after is stale) or no answer comes within `timeoutMs`.
+long SendHandOverRequest(const std::string& socketPath, unsigned long dwData,
+                         int timeoutMs = 10000);
+
+// Serves hand-over requests at `socketPath` on the GUI thread's main loop, answering each
+// with `handler(dwData)`. A socket file left by a crashed run is replaced. The socket is
+// removed when the server is destroyed; requests still in flight then get no answer.
+class HandOverServer {
+  public:
+    HandOverServer(const std::string& socketPath, std::function<long(unsigned long)> handler);
+    ~HandOverServer();
+    HandOverServer(const HandOverServer&) = delete;
+    HandOverServer& operator=(const HandOverServer&) = delete;
+
+    bool Serving() const;
+
+  private:
+    std::shared_ptr<struct HandOverServerState> state_;
+};
+
+}  // namespace os

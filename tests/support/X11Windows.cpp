@@ -1,0 +1,123 @@
+#include "X11Windows.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <functional>
+
+namespace testsupport {
+namespace {
+
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+// An X connection for one question; X errors (a window that is gone) are ignored.
+class Connection {
+  public:
+    Connection() : display_(XOpenDisplay(nullptr)) { XSetErrorHandler(IgnoreXErrors); }
+    ~Connection() {
+        if (display_ != nullptr) XCloseDisplay(display_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    Display* get() const { return display_; }
+
+  private:
+    Display* display_;
+};
+
+bool ReadCardinal(Display* display, Window window, const char* property, unsigned long& value) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const Atom atom = XInternAtom(display, property, True);
+    if (atom == None || XGetWindowProperty(display, window, atom, 0, 1, False, XA_CARDINAL, &type,
+                                           &format, &count, &after, &data) != Success) {
+        return false;
+    }
+    const bool found = data != nullptr && count == 1 && format == 32;
+    if (found) value = *reinterpret_cast<unsigned long*>(data);
+    if (data != nullptr) XFree(data);
+    return found;
+}
+
+std::string ReadTitle(Display* display, Window window) {
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display, window, netName, 0, 1024, False, utf8, &type, &format, &count,
+                           &after, &data) == Success &&
+        data != nullptr) {
+        title.assign(reinterpret_cast<char*>(data), count);
+    }
+    if (data != nullptr) XFree(data);
+    if (!title.empty()) return title;
+    char* name = nullptr;
+    if (XFetchName(display, window, &name) != 0 && name != nullptr) {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
+void ForEachWindow(Display* display, Window window, const std::function<void(Window)>& visit) {
+    visit(window);
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return;
+    for (unsigned int i = 0; i < count; ++i) ForEachWindow(display, children[i], visit);
+    if (children != nullptr) XFree(children);
+}
+
+}  // namespace
+
+bool IsWindowViewable(unsigned long window) {
+    Connection x;
+    if (x.get() == nullptr) return false;
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(x.get(), window, &attributes) == 0) return false;
+    return attributes.map_state == IsViewable;
+}
+
+std::vector<unsigned long> FindWindowsOf(pid_t pid, const std::string& title) {
+    std::vector<unsigned long> found;
+    Connection x;
+    if (x.get() == nullptr) return found;
+    ForEachWindow(x.get(), DefaultRootWindow(x.get()), [&](Window window) {
+        unsigned long owner = 0;
+        if (!ReadCardinal(x.get(), window, "_NET_WM_PID", owner)) return;
+        if (owner != static_cast<unsigned long>(pid)) return;
+        if (title.empty() || ReadTitle(x.get(), window) == title) found.push_back(window);
+    });
+    return found;
+}
+
+std::string WindowTitle(unsigned long window) {
+    Connection x;
+    return x.get() != nullptr ? ReadTitle(x.get(), window) : std::string();
+}
+
+bool RequestWindowClose(unsigned long window) {
+    Connection x;
+    if (x.get() == nullptr) return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(x.get(), "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(x.get(), "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(x.get(), window, False, NoEventMask, &event);
+    XSync(x.get(), False);
+    return sent != 0;
+}
+
+}  // namespace testsupport

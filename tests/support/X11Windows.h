@@ -1,0 +1,25 @@
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Looks at windows on the X display named by $DISPLAY the way a user would see them; each
+// call opens its own connection. Unknown windows give false or nothing, never an X error exit.
+
+// True when the window and all its ancestors are mapped (it can be seen).
+bool IsWindowViewable(unsigned long window);
+
+// Top-level windows that process `pid` owns (by _NET_WM_PID) whose title (_NET_WM_NAME or
+// WM_NAME) is `title`; any title when `title` is empty.
+std::vector<unsigned long> FindWindowsOf(pid_t pid, const std::string& title = {});
+
+// The window's title, or empty.
+std::string WindowTitle(unsigned long window);
+
+// Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
+bool RequestWindowClose(unsigned long window);
+
+}  // namespace testsupport
