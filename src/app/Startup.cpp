@@ -8,8 +8,9 @@
 #include "app/SingleInstance.h"
 #include "os/Dialogs.h"
 #include "os/HandOver.h"
+#include "os/PanelWindow.h"
 #include "os/SingleInstance.h"
-#include "os/Toolkit.h"
+#include "os/TerminationSignals.h"
 
 #include <memory>
 
@@ -23,6 +24,7 @@ void InitModule() {
     // Without a display the start-up still runs its course: a second instance hands over, a
     // first one finds it cannot make its window and ends with 0.
     os::InitGuiToolkit();
+    os::QuitOnTerminationSignals();
 }
 
 int RunApplication() {

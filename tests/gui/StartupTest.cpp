@@ -114,7 +114,7 @@ TEST(Startup, AfterACrashTheNextStartTakesOverAndRewritesTheHandle) {
     EXPECT_TRUE(WaitUntil([&] { return IsWindowViewable(handle); }, 10s));
     next->Signal(SIGTERM);  // ends the loop the normal way
     const auto end = next->Wait(20s);
-    EXPECT_TRUE(end.exited);
+    EXPECT_TRUE(end.exited) << "signal " << end.signal << "\n" << end.output;
     EXPECT_EQ(end.exitCode, 0);
 }
 

@@ -1,9 +1,8 @@
-#include "os/Toolkit.h"
+#include "os/TerminationSignals.h"
 
 #include "os/GuiThread.h"
 
 #include <glib-unix.h>
-#include <gtk/gtk.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -19,13 +18,10 @@ gboolean OnTerminationSignal(gpointer) {
 
 }  // namespace
 
-bool InitGuiToolkit() {
-    gdk_set_allowed_backends("x11");
-    const bool ready = gtk_init_check(nullptr, nullptr) != FALSE;
+void QuitOnTerminationSignals() {
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         g_unix_signal_add(signal, OnTerminationSignal, nullptr);
     }
-    return ready;
 }
 
 }  // namespace os
