@@ -97,7 +97,9 @@ char* NativeCall(JSCValue* param, gpointer data) {
     return nullptr;
 }
 
-double TestMicros(gpointer) { return static_cast<double>(g_get_monotonic_time()); }
+double TestMicros(gpointer) {
+    return static_cast<double>(g_get_monotonic_time());
+}
 
 // Builds window.external from builtins captured now, before any page script can change them.
 // The member table has no prototype, so only "call" (in any case) is found.
@@ -148,11 +150,10 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     g_weak_ref_init(&site->frame, frame);
     JSCValue* call = jsc_value_new_function(context, nullptr, G_CALLBACK(NativeCall), site,
                                             FreeCallSite, G_TYPE_STRING, 1, JSC_TYPE_VALUE);
-    JSCValue* micros = g_testHooks
-                           ? jsc_value_new_function(context, "maplenookTestMicros",
-                                                    G_CALLBACK(TestMicros), nullptr, nullptr,
-                                                    G_TYPE_DOUBLE, 0)
-                           : jsc_value_new_null(context);
+    JSCValue* micros =
+        g_testHooks ? jsc_value_new_function(context, "maplenookTestMicros", G_CALLBACK(TestMicros),
+                                             nullptr, nullptr, G_TYPE_DOUBLE, 0)
+                    : jsc_value_new_null(context);
     JSCValue* installer = jsc_context_evaluate(context, kInstaller, -1);
     JSCValue* done = jsc_value_function_call(installer, JSC_TYPE_VALUE, call, JSC_TYPE_VALUE,
                                              micros, G_TYPE_NONE);
@@ -181,8 +182,8 @@ void ConnectToProgram(WebKitWebExtension* extension) {
         return;
     }
     g_socket = ends[0];
-    WebKitUserMessage* message = webkit_user_message_new_with_fd_list(
-        bridge::kConnectMessage, nullptr, fds);
+    WebKitUserMessage* message =
+        webkit_user_message_new_with_fd_list(bridge::kConnectMessage, nullptr, fds);
     g_object_unref(fds);
     webkit_web_extension_send_message_to_context(extension, message, nullptr, nullptr, nullptr);
 }

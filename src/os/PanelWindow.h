@@ -43,9 +43,9 @@ constexpr unsigned kKeyF5 = 0xFFC2;
 struct WebEvent {
     int code = 0;
     // 250, 252, 259, 271, 273: the address concerned; 2298: the address of the calling frame.
-    std::string url;
+    std::string url{};
     // 113: the new title.
-    std::string text;
+    std::string text{};
     // 108: progress and its maximum (100); 271: the error code.
     long value = 0;
     long valueMax = 0;
@@ -59,11 +59,11 @@ struct WebEvent {
     // the view's drop target), 2295 (nonzero: the page gets the bridge).
     long answer = 0;
     // Answer of 2293 (the option key path).
-    std::string key;
+    std::string key{};
     // 2298: the element's "param" (none when the attribute is missing). Answer: the text for
     // "result"; none leaves the element untouched (no target).
-    std::optional<std::string> param;
-    std::optional<std::string> result;
+    std::optional<std::string> param{};
+    std::optional<std::string> result{};
 };
 
 struct PanelWindowOptions {
@@ -78,7 +78,7 @@ struct PanelWindowOptions {
 // An undecorated top-level window, optionally holding one web view. All members are for the
 // GUI thread. Coordinates are screen pixels; client coordinates start at the window's corner.
 class PanelWindow {
-public:
+  public:
     virtual ~PanelWindow() = default;
 
     // The X11 window id ([app] wnd); 0 when the window is gone or not realised.

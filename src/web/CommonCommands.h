@@ -11,7 +11,7 @@ class PanelWindow;
 
 // What the common command set needs of the panel that received the call.
 class CommonCommandTarget {
-public:
+  public:
     virtual ~CommonCommandTarget() = default;
     // The panel window; null once it is gone (window commands then do nothing).
     virtual os::PanelWindow* CommandWindow() = 0;
@@ -35,11 +35,11 @@ public:
 bool RunCommonCommand(PageCommand& command, CommonCommandTarget& target);
 
 // Win32 style bits that have a meaning for a Linux panel window.
-constexpr uint32_t kStyleVisible = 0x10000000;    // WS_VISIBLE
-constexpr uint32_t kStyleMinimized = 0x20000000;  // WS_MINIMIZE
-constexpr uint32_t kStyleMaximized = 0x01000000;  // WS_MAXIMIZE
-constexpr uint32_t kStylePopup = 0x80000000;      // WS_POPUP
-constexpr uint32_t kExStyleTopmost = 0x00000008;  // WS_EX_TOPMOST
+constexpr uint32_t kStyleVisible = 0x10000000;       // WS_VISIBLE
+constexpr uint32_t kStyleMinimized = 0x20000000;     // WS_MINIMIZE
+constexpr uint32_t kStyleMaximized = 0x01000000;     // WS_MAXIMIZE
+constexpr uint32_t kStylePopup = 0x80000000;         // WS_POPUP
+constexpr uint32_t kExStyleTopmost = 0x00000008;     // WS_EX_TOPMOST
 constexpr uint32_t kExStyleToolWindow = 0x00000080;  // WS_EX_TOOLWINDOW
 
 // The style words as the window is now: the stored words with the live bits replaced.

@@ -94,9 +94,13 @@ void CHtmlPanel::ClosePanel() {
     if (window_) window_->Destroy();
 }
 
-void CHtmlPanel::ConfigureBrowser() { optionKeyPath = "Software\\quorlin\\webapp"; }
+void CHtmlPanel::ConfigureBrowser() {
+    optionKeyPath = "Software\\quorlin\\webapp";
+}
 
-int CHtmlPanel::HandleAppCommand(PageCommand&) { return 0; }
+int CHtmlPanel::HandleAppCommand(PageCommand&) {
+    return 0;
+}
 
 CommandResult CHtmlPanel::ExecuteCommand(const std::optional<std::string>& param) {
     if (!param) return int16_t{-1};
@@ -165,7 +169,9 @@ void CHtmlPanel::OnFinalMessage() {
     os::PostToGuiThread([this] { delete this; });
 }
 
-bool CHtmlPanel::OnCloseRequest() { return true; }
+bool CHtmlPanel::OnCloseRequest() {
+    return true;
+}
 
 bool CHtmlPanel::NavigatePage(const std::string& text) {
     if (!HasWindow() || !window_->HasWebView()) return false;
@@ -173,7 +179,9 @@ bool CHtmlPanel::NavigatePage(const std::string& text) {
     return true;
 }
 
-std::string CHtmlPanel::ToFileUrl(const std::string& path) const { return FileUrlOf(path); }
+std::string CHtmlPanel::ToFileUrl(const std::string& path) const {
+    return FileUrlOf(path);
+}
 
 void CHtmlPanel::NotifyPage(const std::string& event, const std::optional<std::string>& data) {
     std::string script = "hostNotify('" + event;
@@ -190,7 +198,9 @@ void CHtmlPanel::RunPageScript(const std::string& text) {
     if (HasWindow()) window_->RunScript(text);
 }
 
-os::PanelWindow* CHtmlPanel::CommandWindow() { return HasWindow() ? window_.get() : nullptr; }
+os::PanelWindow* CHtmlPanel::CommandWindow() {
+    return HasWindow() ? window_.get() : nullptr;
+}
 
 bool CHtmlPanel::StartProgram(const std::string& file, const std::vector<std::string>& args,
                               bool /*shown*/) {

@@ -19,7 +19,7 @@
 // runs, and with autoDelete the object deletes itself on the next turn of the main loop. All
 // members are for the GUI thread except NotifyPage.
 class CHtmlPanel : public CommonCommandTarget {
-public:
+  public:
     CHtmlPanel(std::string panelName, int autoDelete, std::string settingsPath = {});
     ~CHtmlPanel() override;
     CHtmlPanel(const CHtmlPanel&) = delete;
@@ -86,14 +86,14 @@ public:
     // anyway, so it has no further effect here.
     bool browserSilent = false;
 
-protected:
+  protected:
     // The folder module-relative texts are joined to (ModuleDirectory by default).
     void SetModuleDirectory(std::string directory) { moduleDirectory_ = std::move(directory); }
     const std::string& ModuleDirectoryOfPanel() const { return moduleDirectory_; }
     // Whose origin counts as the main page for the bridge (the build's page address by default).
     void SetTrustedMainPage(std::string url) { trustedMainPage_ = std::move(url); }
 
-private:
+  private:
     void DispatchWebEvent(PanelEvent& event);
     void HandleBridgeCall(PanelEvent& event);
 

@@ -41,7 +41,8 @@ int HexValue(char c) {
 std::string UnescapePath(const std::string& text) {
     std::string plain;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
             plain += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else {
@@ -99,8 +100,7 @@ bool HasDotSegment(const std::string& path) {
 std::string PageTarget(const std::string& text, const std::string& executablePath,
                        const std::string& moduleDirectory) {
     if (IsIntegerText(text)) {
-        return "res://" + executablePath + "/" +
-               std::to_string(boost::lexical_cast<int32_t>(text));
+        return "res://" + executablePath + "/" + std::to_string(boost::lexical_cast<int32_t>(text));
     }
     if (text.find("http:") != std::string::npos || text.find("file:") != std::string::npos) {
         return text;

@@ -16,8 +16,8 @@ constexpr int kEventNavigateError = 271;      // url, value = error code; cancel
 constexpr int kEventNewWindow3 = 273;         // url; no window is ever opened
 
 // UI-handler requests, asked where WebKit asks the same question.
-constexpr int kUiShowContextMenu = 2283;  // answer 0 (preset): no context menu
-constexpr int kUiGetHostInfo = 2284;      // answer = host flags, asked once at creation
+constexpr int kUiShowContextMenu = 2283;   // answer 0 (preset): no context menu
+constexpr int kUiGetHostInfo = 2284;       // answer = host flags, asked once at creation
 constexpr int kUiGetOptionKeyPath = 2293;  // key = option key path, asked once at creation
 constexpr int kUiGetDropTarget = 2294;     // asked once at creation; drops stay disabled
 constexpr int kUiGetExternal = 2295;       // answer nonzero: the page's calls reach the panel

@@ -52,7 +52,7 @@ inline void PutText(std::string& out, const std::string& text) {
 
 // Reads from a frame body; every read checks the bounds.
 class Reader {
-public:
+  public:
     explicit Reader(const std::string& body) : body_(body) {}
     template <typename T>
     bool Get(T& value) {
@@ -69,7 +69,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const std::string& body_;
     size_t pos_ = 0;
 };

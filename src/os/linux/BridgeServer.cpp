@@ -109,8 +109,8 @@ gboolean OnReadable(GSocket* socket, GIOCondition condition, gpointer data) {
             connection->inbox.append(buffer, static_cast<size_t>(n));
             continue;
         }
-        const bool wouldBlock = error != nullptr && g_error_matches(error, G_IO_ERROR,
-                                                                    G_IO_ERROR_WOULD_BLOCK);
+        const bool wouldBlock =
+            error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK);
         if (error != nullptr) g_error_free(error);
         if (!wouldBlock) return G_SOURCE_REMOVE;  // end of file or a broken socket
         break;
@@ -118,13 +118,19 @@ gboolean OnReadable(GSocket* socket, GIOCondition condition, gpointer data) {
     return ServeInbox(*connection) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
-void DeleteConnection(gpointer data) { delete static_cast<Connection*>(data); }
+void DeleteConnection(gpointer data) {
+    delete static_cast<Connection*>(data);
+}
 
 }  // namespace
 
-void AddBridgeSink(BridgeCallSink* sink) { Sinks().push_back(sink); }
+void AddBridgeSink(BridgeCallSink* sink) {
+    Sinks().push_back(sink);
+}
 
-void RemoveBridgeSink(BridgeCallSink* sink) { std::erase(Sinks(), sink); }
+void RemoveBridgeSink(BridgeCallSink* sink) {
+    std::erase(Sinks(), sink);
+}
 
 void ServeBridgeSocket(int fd) {
     GSocket* socket = g_socket_new_from_fd(fd, nullptr);
@@ -136,8 +142,7 @@ void ServeBridgeSocket(int fd) {
     auto* connection = new Connection;
     connection->socket = socket;
     GSource* source = g_socket_create_source(socket, G_IO_IN, nullptr);
-    g_source_set_callback(source, G_SOURCE_FUNC(OnReadable), connection,
-                          DeleteConnection);
+    g_source_set_callback(source, G_SOURCE_FUNC(OnReadable), connection, DeleteConnection);
     g_source_attach(source, nullptr);
     g_source_unref(source);
 }

@@ -1,6 +1,8 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <optional>
+
 #include "os/linux/WebHost.h"
 
 namespace os {
@@ -13,7 +15,7 @@ constexpr int kDefaultHeight = 439;
 constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
 
 class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
-public:
+  public:
     explicit PanelWindowGtk(const PanelWindowOptions& options);
     ~PanelWindowGtk() override;
 
@@ -113,7 +115,7 @@ public:
     WebKitWebView* BridgeView() const override { return view_; }
     void OnBridgeCall(WebEvent& event) override { Raise(event); }
 
-private:
+  private:
     // Copies the handler first: it may destroy this window, or even this object.
     void Raise(WebEvent& event) {
         if (!webEvent_) return;
@@ -129,6 +131,7 @@ private:
     static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
+    static gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent load, gpointer self);
     static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
                                  gpointer self);
@@ -145,6 +148,10 @@ private:
     GtkWidget* layout_ = nullptr;
     WebKitWebView* view_ = nullptr;
     bool viewCoversClient_ = true;
+    // The X server applies a move or resize later; until it reports the geometry asked
+    // for, callers read what they asked for, as they would after MoveWindow.
+    std::optional<Rect> pending_;
+    int configuresSincePending_ = 0;
     std::string title_;
     uint32_t background_ = 0xFFFFFFFF;
     GdkWindowState state_ = GdkWindowState(0);
@@ -159,7 +166,9 @@ private:
     std::function<void(WebEvent&)> webEvent_;
 };
 
-PanelWindowGtk* Self(gpointer self) { return static_cast<PanelWindowGtk*>(self); }
+PanelWindowGtk* Self(gpointer self) {
+    return static_cast<PanelWindowGtk*>(self);
+}
 
 PanelWindowGtk::PanelWindowGtk(const PanelWindowOptions& options) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -178,6 +187,7 @@ PanelWindowGtk::PanelWindowGtk(const PanelWindowOptions& options) {
     g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
     g_signal_connect(window_, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
+    g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigure), this);
 
     if (options.withWebView) CreateWebView(options);
     gtk_widget_show_all(layout_);
@@ -201,9 +211,9 @@ void PanelWindowGtk::CreateWebView(const PanelWindowOptions& options) {
     WebKitWebContext* context = detail::WebContextFor(options.webDataFolder);
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     if (!options.showScrollbars) {
-        WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(
-            kNoScrollbarsCss, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-            WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+        WebKitUserStyleSheet* sheet =
+            webkit_user_style_sheet_new(kNoScrollbarsCss, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                        WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
         webkit_user_content_manager_add_style_sheet(content, sheet);
         webkit_user_style_sheet_unref(sheet);
     }
@@ -253,6 +263,7 @@ void PanelWindowGtk::SetIcon(const PixelBuffer& icon) {
 
 Rect PanelWindowGtk::ScreenRect() const {
     if (window_ == nullptr) return {};
+    if (pending_) return *pending_;
     int x = 0, y = 0, width = 0, height = 0;
     gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
     gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
@@ -261,12 +272,15 @@ Rect PanelWindowGtk::ScreenRect() const {
 
 void PanelWindowGtk::MoveResize(const Rect& rect) {
     if (window_ == nullptr) return;
+    pending_ = rect;
+    configuresSincePending_ = 0;
     gtk_window_move(GTK_WINDOW(window_), rect.left, rect.top);
     gtk_window_resize(GTK_WINDOW(window_), std::max(1, rect.width()), std::max(1, rect.height()));
 }
 
 Size PanelWindowGtk::ClientSize() const {
     if (window_ == nullptr) return {};
+    if (pending_) return {pending_->width(), pending_->height()};
     int width = 0, height = 0;
     gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
     return {width, height};
@@ -394,6 +408,18 @@ void PanelWindowGtk::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpoint
     }
 }
 
+gboolean PanelWindowGtk::OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    if (window->pending_) {
+        const Rect now{event->x, event->y, event->x + event->width, event->y + event->height};
+        // A window manager may refuse the request; after a few reports the real one counts.
+        if (now == *window->pending_ || ++window->configuresSincePending_ > 3) {
+            window->pending_.reset();
+        }
+    }
+    return FALSE;
+}
+
 void PanelWindowGtk::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent load, gpointer self) {
     WebEvent event;
     if (load == WEBKIT_LOAD_COMMITTED) {
@@ -436,8 +462,7 @@ gboolean PanelWindowGtk::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* de
     return event.cancel ? TRUE : FALSE;
 }
 
-GtkWidget* PanelWindowGtk::OnCreate(WebKitWebView*, WebKitNavigationAction* action,
-                                    gpointer self) {
+GtkWidget* PanelWindowGtk::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
     WebEvent event;
     event.code = 273;
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
@@ -457,9 +482,8 @@ void PanelWindowGtk::OnTitle(GObject* object, GParamSpec*, gpointer self) {
 void PanelWindowGtk::OnProgress(GObject* object, GParamSpec*, gpointer self) {
     WebEvent event;
     event.code = 108;
-    event.value =
-        static_cast<long>(webkit_web_view_get_estimated_load_progress(WEBKIT_WEB_VIEW(object)) *
-                          100.0);
+    event.value = static_cast<long>(
+        webkit_web_view_get_estimated_load_progress(WEBKIT_WEB_VIEW(object)) * 100.0);
     event.valueMax = 100;
     Self(self)->Raise(event);
 }

@@ -63,8 +63,8 @@ void OnResRequest(WebKitURISchemeRequest* request, gpointer) {
     } catch (const std::exception&) {
     }
     if (!found) {
-        GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "no resource %s",
-                                    last.c_str());
+        GError* error =
+            g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "no resource %s", last.c_str());
         webkit_uri_scheme_request_finish_error(request, error);
         g_error_free(error);
         return;

@@ -15,7 +15,7 @@ WebKitWebContext* WebContextFor(const std::string& dataFolder);
 
 // A web view that takes page calls; the bridge finds it by its page id at every call.
 class BridgeCallSink {
-public:
+  public:
     virtual ~BridgeCallSink() = default;
     virtual WebKitWebView* BridgeView() const = 0;
     // Fills event.result (none: no target). May run nested main loops or destroy the view.

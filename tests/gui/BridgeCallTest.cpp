@@ -1,0 +1,426 @@
+// Real pages in WebKitGTK drive the real bridge: the extension, the socket, the panel.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <thread>
+
+#include "TempDir.h"
+#include "WebTestPanel.h"
+#include "os/Files.h"
+
+using testsupport::PumpUntil;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WebTestPanel;
+using testsupport::WriteFile;
+
+namespace {
+
+std::string JsText(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\\' || c == '\'') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
+// A loopback HTTP server serving one page, on a port of its own.
+class PageServer {
+  public:
+    explicit PageServer(std::string html) : html_(std::move(html)) {
+        server_.set_keep_alive_timeout(0);
+        server_.Get("/page.html", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content(html_, "text/html");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ~PageServer() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string Url() const { return Origin() + "/page.html"; }
+
+  private:
+    std::string html_;
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+class BridgeCallTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(testsupport::PrepareWebTests()); }
+
+    std::string Page(const std::string& name, const std::string& body) {
+        const std::string path = module.File(name);
+        WriteFile(path, Html(body));
+        return path;
+    }
+    static std::string Html(const std::string& body) {
+        return "<!doctype html><html><head><meta charset=utf-8></head><body>" + body +
+               "</body></html>";
+    }
+
+    // Calls window.external.Call from the top frame with `param` (none: no attribute) on an
+    // element whose "result" starts as "untouched"; the "result" afterwards.
+    static std::string CallFrom(WebTestPanel& panel, const std::optional<std::string>& param) {
+        return panel.Evaluate(
+            "(function(){const e=document.createElement('div');"
+            "e.setAttribute('result','untouched');" +
+            (param ? "e.setAttribute('param'," + JsText(*param) + ");" : std::string()) +
+            "window.external.Call(e);return e.getAttribute('result');})()");
+    }
+
+    std::string BlankPage() {
+        return Page("blank.html",
+                    "<script>window.got=[];function hostNotify(){"
+                    "got.push(Array.prototype.join.call(arguments,'|'));}</script>");
+    }
+
+    TempDir module;
+};
+
+TEST_F(BridgeCallTest, FirstInlineScriptCallGetsItsResultBeforeCallReturns) {
+    Page("first.html", R"(<div id=e param="app:test.echo&hello"></div><script>
+        const e = document.getElementById('e');
+        window.external.Call(e);
+        document.title = 'r=' + e.getAttribute('result');
+    </script>)");
+    WebTestPanel panel("first", module.path());
+    ASSERT_TRUE(panel.OpenPage("\\first.html"));
+    EXPECT_EQ(panel.Evaluate("document.title"), "r=hello");
+}
+
+TEST_F(BridgeCallTest, ExternalIsFixedAndMatchesOnlyCallInAnyCase) {
+    BlankPage();
+    WebTestPanel panel("members", module.path());
+    ASSERT_TRUE(panel.OpenPage("\\blank.html"));
+    EXPECT_EQ(panel.Evaluate("typeof window.external.call + typeof window.external.CALL + "
+                             "typeof window.external.cAlL"),
+              "functionfunctionfunction");
+    EXPECT_EQ(panel.Evaluate("typeof window.external.constructor + typeof "
+                             "window.external.toString + typeof window.external.__proto__"),
+              "undefinedundefinedundefined");
+    EXPECT_EQ(panel.Evaluate("(function(){const d=Object.getOwnPropertyDescriptor(window,"
+                             "'external');return d.configurable+','+d.writable})()"),
+              "false,false");
+    EXPECT_EQ(panel.Evaluate("(function(){const before=window.external;window.external=1;"
+                             "delete window.external;return window.external===before})()"),
+              "true");
+    // Page script changing the builtins afterwards does not reach the bridge's reading.
+    EXPECT_EQ(panel.Evaluate("(function(){Element.prototype.getAttribute=()=>'app:test.echo&x';"
+                             "const e=document.createElement('div');"
+                             "e.setAttribute('param','app:test.echo&real');"
+                             "window.external.CALL(e);return e.outerHTML})()"),
+              "<div param=\"app:test.echo&amp;real\" result=\"real\"></div>");
+    // Something that is not an element: nothing happens, nothing is thrown.
+    EXPECT_EQ(panel.Evaluate("String(window.external.Call({param:'app:test.report&x'}))"),
+              "undefined");
+    EXPECT_TRUE(panel.reports.empty());
+}
+
+TEST_F(BridgeCallTest, CallsFromAnIframeReachThePanel) {
+    Page("frame.html", R"(<div id=e param="app:test.echo&from-frame"></div><script>
+        const e = document.getElementById('e');
+        window.external.call(e);
+        e.setAttribute('param', 'app:test.report&' + e.getAttribute('result'));
+        window.external.CALL(e);
+    </script>)");
+    Page("outer.html", R"(<iframe id=f src="frame.html"></iframe>)");
+    WebTestPanel panel("outer", module.path());
+    ASSERT_TRUE(panel.OpenPage("\\outer.html"));
+    ASSERT_TRUE(PumpUntil([&] { return panel.reports.size() == 1; }));
+    EXPECT_EQ(panel.reports[0], "from-frame");
+}
+
+TEST_F(BridgeCallTest, MainPageOriginIsTrustedOverLoopbackHttp) {
+    PageServer server(Html(R"(<script>
+        const e = document.createElement('div');
+        e.setAttribute('param', 'app:test.report&over-http');
+        window.external.Call(e);
+        document.title = e.getAttribute('result');
+    </script>)"));
+    WebTestPanel panel("http", module.path(), server.Origin() + "/Brush.html");
+    ASSERT_TRUE(panel.OpenPage(server.Url()));
+    ASSERT_EQ(panel.reports, std::vector<std::string>{"over-http"});
+    EXPECT_EQ(panel.Evaluate("document.title"), "ok");
+}
+
+TEST_F(BridgeCallTest, UntrustedOriginCannotRunPrograms) {
+    const std::string marker = module.File("ran.txt");
+    WriteFile(module.File("mark.sh"), "#!/bin/sh\necho ran > '" + marker + "'\n");
+    ASSERT_EQ(chmod(module.File("mark.sh").c_str(), 0755), 0);
+    PageServer trusted("<p>main</p>");
+    PageServer other(Html(R"(<script>
+        const e = document.createElement('div');
+        e.setAttribute('result', 'untouched');
+        e.setAttribute('param', 'app:app.run&\\mark.sh&0&1');
+        window.external.Call(e);
+        document.title = e.getAttribute('result');
+    </script>)"));
+    WebTestPanel panel("untrusted", module.path(), trusted.Url());
+    ASSERT_TRUE(panel.OpenPage(other.Url()));
+    EXPECT_EQ(panel.Evaluate("document.title"), "untouched");
+    EXPECT_EQ(CallFrom(panel, "app:test.report&sneaky"), "untouched");
+    EXPECT_TRUE(panel.reports.empty());
+    // The same command from a trusted page does run, so the refusal above is the origin's.
+    EXPECT_FALSE(PumpUntil([&] { return os::FileExists(marker); }, std::chrono::milliseconds(500)));
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    EXPECT_EQ(CallFrom(panel, "app:app.run&\\mark.sh&0&1"), "1");
+    EXPECT_TRUE(PumpUntil([&] { return os::FileExists(marker); }));
+}
+
+TEST_F(BridgeCallTest, CommandTextEdgeCases) {
+    WebTestPanel panel("edges", module.path());
+    BlankPage();
+    ASSERT_TRUE(panel.OpenPage("\\blank.html"));
+    EXPECT_EQ(CallFrom(panel, "app:test.echo&&x&"), "x");
+    EXPECT_EQ(CallFrom(panel, "App:test.echo&x"), "-1");
+    EXPECT_EQ(CallFrom(panel, " app:test.echo&x"), "-1");
+    EXPECT_EQ(CallFrom(panel, "app:"), "-1");
+    EXPECT_EQ(CallFrom(panel, ""), "-1");
+    EXPECT_EQ(CallFrom(panel, "&&&"), "-1");
+    EXPECT_EQ(CallFrom(panel, std::nullopt), "-1");
+    EXPECT_EQ(CallFrom(panel, "app:no.such.command"), "-1");
+
+    os::PanelWindow& window = *panel.Window();
+    EXPECT_EQ(CallFrom(panel, "app:Panel.Toggle"), "-1");
+    EXPECT_FALSE(window.IsVisible());
+    EXPECT_EQ(CallFrom(panel, "app:panel.toggle"), "-1");
+    EXPECT_TRUE(window.IsVisible());
+
+    window.MoveResize({100, 100, 400, 300});
+    EXPECT_EQ(CallFrom(panel, "app:panel.move&&10&5"), "-1");
+    EXPECT_EQ(window.ScreenRect(), (os::Rect{110, 105, 410, 305}));
+    EXPECT_EQ(CallFrom(panel, "app:panel.move&7"), "-1");  // dy missing: ignored
+    EXPECT_EQ(window.ScreenRect(), (os::Rect{110, 105, 410, 305}));
+
+    const uint32_t style = panel.StyleWord();
+    EXPECT_EQ(CallFrom(panel, "app:panel.style&0&0"), "-1");
+    EXPECT_EQ(panel.StyleWord(), style);
+    EXPECT_TRUE(window.IsVisible());
+    EXPECT_EQ(CallFrom(panel, "app:panel.style&0"), "-1");
+    EXPECT_EQ(CallFrom(panel, "app:panel.style&0&268435456"), "-1");  // clears WS_VISIBLE
+    EXPECT_FALSE(window.IsVisible());
+    EXPECT_EQ(CallFrom(panel, "app:panel.exstyle&8&0"), "-1");  // WS_EX_TOPMOST
+    EXPECT_TRUE(window.IsKeepAbove());
+
+    EXPECT_EQ(CallFrom(panel, "app:app.quit"), "-1");
+    EXPECT_EQ(panel.commands, std::vector<int>{1});
+}
+
+TEST_F(BridgeCallTest, AppRunStartsARealProgramWithoutAShell) {
+    const std::string out = module.File("args.txt");
+    WriteFile(module.File("tools/args.sh"),
+              "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > '" + out +
+                  ".tmp'\n"
+                  "mv '" +
+                  out + ".tmp' '" + out + "'\n");
+    ASSERT_EQ(chmod(module.File("tools/args.sh").c_str(), 0755), 0);
+    WebTestPanel panel("run", module.path());
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+
+    EXPECT_EQ(CallFrom(panel, "app:app.run&\\tools\\args.sh&\"a b\" c;$(id)&abc"), "1");
+    ASSERT_TRUE(PumpUntil([&] { return os::FileExists(out); }));
+    EXPECT_EQ(ReadFile(out), "[a b][c;$(id)]");
+    std::remove(out.c_str());
+
+    EXPECT_EQ(CallFrom(panel, "app:app.run&\\tools\\args.sh&0&1"), "1");
+    ASSERT_TRUE(PumpUntil([&] { return os::FileExists(out); }));
+    EXPECT_EQ(ReadFile(out), "");
+
+    EXPECT_EQ(CallFrom(panel, "app:app.run&\\tools\\missing.sh&0&1"), "0");
+    EXPECT_EQ(CallFrom(panel, "app:app.run"), "-1");
+}
+
+TEST_F(BridgeCallTest, ResultIsSetBeforeCallReturnsInAThousandCalls) {
+    WebTestPanel panel("many", module.path());
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    EXPECT_EQ(panel.Evaluate(R"((function () {
+        const e = document.createElement('div');
+        let wrong = 0;
+        for (let i = 0; i < 1000; ++i) {
+            e.setAttribute('param', 'app:test.echo&v' + i);
+            window.external.Call(e);
+            if (e.getAttribute('result') !== 'v' + i) ++wrong;
+        }
+        return wrong;
+    })())"),
+              "0");
+}
+
+TEST_F(BridgeCallTest, TwoPanelsCallsNeverCross) {
+    const std::string page = Page("loop.html", R"(<script>
+        let wrong = 0, done = 0;
+        const e = document.createElement('div');
+        function step() {
+            for (let i = 0; i < 20; ++i) {
+                e.setAttribute('param', 'app:test.name');
+                window.external.Call(e);
+                if (e.getAttribute('result') !== location.hash.substring(1)) ++wrong;
+            }
+            if (++done < 15) { setTimeout(step, 0); return; }
+            e.setAttribute('param', 'app:test.report&wrong=' + wrong);
+            window.external.Call(e);
+        }
+        setTimeout(step, 0);
+    </script>)");
+    WebTestPanel left("left", module.path());
+    WebTestPanel right("right", module.path());
+    ASSERT_TRUE(left.CreatePanel());
+    ASSERT_TRUE(right.CreatePanel());
+    left.NavigatePage(left.ToFileUrl(page) + "#left");
+    right.NavigatePage(right.ToFileUrl(page) + "#right");
+    ASSERT_TRUE(PumpUntil([&] { return left.reports.size() == 1 && right.reports.size() == 1; }));
+    EXPECT_EQ(left.reports[0], "wrong=0");
+    EXPECT_EQ(right.reports[0], "wrong=0");
+}
+
+TEST_F(BridgeCallTest, CommandClosingItsOwnPanel) {
+    BlankPage();
+    bool deleted = false;
+    auto* self = new WebTestPanel("self", module.path(), {}, 1);
+    self->destroyedFlag = &deleted;
+    ASSERT_TRUE(self->OpenPage("\\blank.html"));
+    self->RunPageScript(
+        "setTimeout(() => { const e = document.createElement('div');"
+        "e.setAttribute('param', 'app:panel.close'); window.external.Call(e); }, 0);");
+    ASSERT_TRUE(PumpUntil([&] { return deleted; }));
+
+    WebTestPanel kept("kept", module.path());
+    ASSERT_TRUE(kept.OpenPage("\\blank.html"));
+    kept.RunPageScript(
+        "const e = document.createElement('div');"
+        "e.setAttribute('param', 'app:panel.close'); window.external.Call(e);");
+    ASSERT_TRUE(PumpUntil([&] { return !kept.HasWindow(); }));
+    EXPECT_EQ(kept.CommandWindow(), nullptr);
+    EXPECT_FALSE(kept.NavigatePage("\\blank.html"));
+    kept.NotifyPage("late");  // nothing to run it in: dropped
+    PumpUntil([] { return false; }, std::chrono::milliseconds(100));
+}
+
+TEST_F(BridgeCallTest, ModalDialogInACommandLeavesOtherPanelsWorking) {
+    BlankPage();
+    WebTestPanel modal("modal", module.path());
+    WebTestPanel busy("busy", module.path());
+    GtkWidget* dialog = nullptr;
+    int ticksDuringDialog = 0;
+    modal.extraCommands = [&](PageCommand& command) {
+        if (command.name != "test.modal") return 0;
+        dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_OK,
+                                        "modal");
+        const int answer = gtk_dialog_run(GTK_DIALOG(dialog));
+        gtk_widget_destroy(dialog);
+        dialog = nullptr;
+        command.result = "closed:" + std::to_string(answer);
+        return 1;
+    };
+    busy.extraCommands = [&](PageCommand& command) {
+        if (command.name != "test.tick") return 0;
+        if (dialog != nullptr && ++ticksDuringDialog == 5) {
+            gtk_dialog_response(GTK_DIALOG(dialog), 42);
+        }
+        command.result = std::string("tock");
+        return 1;
+    };
+    ASSERT_TRUE(modal.OpenPage("\\blank.html"));
+    ASSERT_TRUE(busy.OpenPage("\\blank.html"));
+    modal.RunPageScript(
+        "setTimeout(() => { const e = document.createElement('div');"
+        "e.setAttribute('param', 'app:test.modal'); window.external.Call(e);"
+        "document.title = e.getAttribute('result'); }, 0);");
+    busy.RunPageScript(
+        "setInterval(() => { const e = document.createElement('div');"
+        "e.setAttribute('param', 'app:test.tick'); window.external.Call(e);"
+        "if (e.getAttribute('result') === 'tock') window.tocks = (window.tocks || 0) + 1; }, 10);");
+    ASSERT_TRUE(PumpUntil([&] { return modal.Evaluate("document.title") == "closed:42"; }));
+    EXPECT_EQ(ticksDuringDialog, 5);
+    EXPECT_GE(std::stoi(busy.Evaluate("window.tocks")), 5);
+}
+
+TEST_F(BridgeCallTest, NotifyPageRunsHostNotifyWithAndWithoutData) {
+    WebTestPanel panel("notify", module.path());
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    panel.NotifyPage("runbrush");
+    panel.NotifyPage("runbrush", std::string("pkg','download"));
+    panel.NotifyPage("quote", std::string("it\\'s"));
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
+    EXPECT_EQ(panel.Evaluate("got.join('/')"), "runbrush/runbrush|pkg|download/quote|it's");
+}
+
+TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {
+    WebTestPanel panel("threads", module.path());
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    constexpr int kThreads = 8;
+    constexpr int kEach = 100;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&panel, t] {
+            for (int i = 0; i < kEach; ++i) {
+                panel.NotifyPage("n", std::to_string(t) + "','" + std::to_string(i));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "800"; }));
+    EXPECT_EQ(panel.Evaluate(R"((function () {
+        const next = [0, 0, 0, 0, 0, 0, 0, 0];
+        let wrong = 0;
+        for (const entry of got) {
+            const [name, t, i] = entry.split('|');
+            if (name !== 'n' || Number(i) !== next[t]++) ++wrong;
+        }
+        return wrong + ':' + next.join(',');
+    })())"),
+              "0:100,100,100,100,100,100,100,100");
+}
+
+TEST_F(BridgeCallTest, NotificationsForAGonePanelOrAPageWithoutHostNotifyAreDropped) {
+    Page("plain.html", "<p>no hostNotify here</p>");
+    WebTestPanel plain("plain", module.path());
+    ASSERT_TRUE(plain.OpenPage("\\plain.html"));
+    plain.NotifyPage("nobody", std::string("listens"));
+    auto gone = std::make_unique<WebTestPanel>("gone", module.path());
+    ASSERT_TRUE(gone->OpenPage(gone->ToFileUrl(BlankPage())));
+    gone->NotifyPage("late");
+    gone.reset();
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(CallFrom(plain, "app:test.echo&alive"), "alive");
+}
+
+TEST_F(BridgeCallTest, ResourcePagesAreServedAndTrusted) {
+    os::RegisterEmbeddedResource(130,
+                                 {"text/html", Html("<script>const e=document.createElement('div');"
+                                                    "e.setAttribute('param','app:test.report&res');"
+                                                    "window.external.Call(e);</script>")});
+    WebTestPanel panel("res", module.path());
+    ASSERT_TRUE(panel.OpenPage("130"));
+    EXPECT_EQ(panel.reports, std::vector<std::string>{"res"});
+    EXPECT_EQ(panel.Window()->CurrentUri(), "res://" + os::ExecutablePath() + "/130");
+}
+
+TEST_F(BridgeCallTest, NavigateErrorShowsNoErrorPage) {
+    int closedPort = 0;
+    {
+        PageServer probe("x");
+        closedPort = std::stoi(probe.Origin().substr(std::string("http://127.0.0.1:").size()));
+    }
+    WebTestPanel panel("error", module.path());
+    ASSERT_TRUE(panel.CreatePanel());
+    panel.NavigatePage("http://127.0.0.1:" + std::to_string(closedPort) + "/Brush.html");
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::find(panel.events.begin(), panel.events.end(), kEventNavigateError) !=
+               panel.events.end();
+    }));
+    PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(panel.Evaluate("document.body ? document.body.innerText : ''"), "");
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "os/PanelWindow.h"
+
+namespace testsupport {
+
+// An os::PanelWindow in memory: state changes are kept and every call that changes something
+// is logged by name, so tests see what logic did to its window and in which order.
+class FakePanelWindow : public os::PanelWindow {
+  public:
+    long Handle() const override { return alive ? 0x4200001 : 0; }
+    bool IsAlive() const override { return alive; }
+    void Destroy() override {
+        if (!alive) return;
+        alive = false;
+        Log("Destroy");
+        if (destroyed) destroyed();
+    }
+    void SetTitle(const std::string& text) override { title = text; }
+    std::string Title() const override { return title; }
+    void SetIcon(const os::PixelBuffer&) override { Log("SetIcon"); }
+    void Show() override { visible = true, Log("Show"); }
+    void Hide() override { visible = false, Log("Hide"); }
+    bool IsVisible() const override { return visible; }
+    void Minimize() override { minimized = true, Log("Minimize"); }
+    void Maximize() override { maximized = true, Log("Maximize"); }
+    void Restore() override { minimized = maximized = false, Log("Restore"); }
+    bool IsMinimized() const override { return minimized; }
+    bool IsMaximized() const override { return maximized; }
+    void SetKeepAbove(bool above) override { keepAbove = above, Log("SetKeepAbove"); }
+    bool IsKeepAbove() const override { return keepAbove; }
+    void SetSkipTaskbar(bool skip) override { skipTaskbar = skip, Log("SetSkipTaskbar"); }
+    bool IsSkipTaskbar() const override { return skipTaskbar; }
+    os::Rect ScreenRect() const override { return rect; }
+    void MoveResize(const os::Rect& to) override { rect = to, Log("MoveResize"); }
+    os::Size ClientSize() const override { return {rect.width(), rect.height()}; }
+    void SetWindowRegion(const std::vector<os::Rect>& rects) override { region = rects; }
+    void SetBackgroundColor(uint32_t argb) override { background = argb; }
+    void SetPaintHandler(std::function<void(os::PixelBuffer&)> handler) override {
+        paint = std::move(handler);
+    }
+    void QueueRedraw() override { Log("QueueRedraw"); }
+    void SetKeyHandler(std::function<bool(const os::KeyEvent&)> handler) override {
+        key = std::move(handler);
+    }
+    void SetCloseRequestHandler(std::function<bool()> handler) override {
+        closeRequest = std::move(handler);
+    }
+    void SetDestroyHandler(std::function<void()> handler) override {
+        destroyed = std::move(handler);
+    }
+    bool HasWebView() const override { return withWebView && alive; }
+    void SetWebViewBounds(const os::Rect& bounds) override { viewBounds = bounds; }
+    void SetWebEventHandler(std::function<void(os::WebEvent&)> handler) override {
+        webEvent = std::move(handler);
+    }
+    void LoadUri(const std::string& uri) override { loaded.push_back(uri); }
+    std::string CurrentUri() const override { return loaded.empty() ? "" : loaded.back(); }
+    void RunScript(const std::string& script) override { scripts.push_back(script); }
+    uint64_t PageId() const override { return withWebView ? 7 : 0; }
+
+    void Log(const std::string& call) { calls.push_back(call); }
+
+    bool alive = true;
+    bool withWebView = true;
+    std::string title;
+    bool visible = false;
+    bool minimized = false;
+    bool maximized = false;
+    bool keepAbove = false;
+    bool skipTaskbar = false;
+    os::Rect rect{0, 0, 411, 439};
+    os::Rect viewBounds;
+    std::vector<os::Rect> region;
+    uint32_t background = 0xFFFFFFFF;
+    std::vector<std::string> calls;
+    std::vector<std::string> loaded;
+    std::vector<std::string> scripts;
+    std::function<void(os::PixelBuffer&)> paint;
+    std::function<bool(const os::KeyEvent&)> key;
+    std::function<bool()> closeRequest;
+    std::function<void()> destroyed;
+    std::function<void(os::WebEvent&)> webEvent;
+};
+
+}  // namespace testsupport

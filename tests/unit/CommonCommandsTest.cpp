@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include "FakePanelWindow.h"
+#include "web/CommonCommands.h"
+#include "web/HtmlPanel.h"
+
+namespace {
+
+using testsupport::FakePanelWindow;
+
+struct Started {
+    std::string file;
+    std::vector<std::string> args;
+    bool shown = false;
+};
+
+// The panel side of the common set, with a fake window and a recorded program start.
+class FakeTarget : public CommonCommandTarget {
+  public:
+    os::PanelWindow* CommandWindow() override { return window.alive ? &window : nullptr; }
+    std::string CommandModuleDirectory() const override { return "/opt/maplenook"; }
+    void OnPanelCommand(int id) override { commands.push_back(id); }
+    void ClosePanel() override { window.Destroy(); }
+    bool StartProgram(const std::string& file, const std::vector<std::string>& args,
+                      bool shown) override {
+        started.push_back({file, args, shown});
+        return startWorks;
+    }
+    uint32_t& StyleWord() override { return style; }
+    uint32_t& ExStyleWord() override { return exStyle; }
+
+    FakePanelWindow window;
+    std::vector<int> commands;
+    std::vector<Started> started;
+    bool startWorks = true;
+    uint32_t style = 0x80000048;
+    uint32_t exStyle = 0;
+};
+
+CommandResult RunText(FakeTarget& target, const std::string& text, bool* known = nullptr) {
+    auto command = ParsePageCommand(text);
+    EXPECT_TRUE(command) << text;
+    const bool ran = RunCommonCommand(*command, target);
+    if (known) *known = ran;
+    return command->result;
+}
+
+TEST(CommonCommandsTest, AppRunResolvesModulePathsSplitsParametersAndReportsTheStart) {
+    FakeTarget target;
+    EXPECT_EQ(RunText(target, "app:app.run&\\tools\\x.exe&0&abc"), CommandResult{int32_t{1}});
+    ASSERT_EQ(target.started.size(), 1u);
+    EXPECT_EQ(target.started[0].file, "/opt/maplenook/tools/x.exe");
+    EXPECT_TRUE(target.started[0].args.empty());
+    EXPECT_FALSE(target.started[0].shown);
+
+    RunText(target, "app:app.run&\\tools\\x.exe&0&1");
+    EXPECT_TRUE(target.started[1].shown);
+    RunText(target, "app:app.run&\\tools\\x.exe&0&0");
+    EXPECT_TRUE(target.started[2].shown);  // any integer text shows; its value is not used
+    RunText(target, "app:app.run&/usr/bin/env&-i \"a b\" c");
+    EXPECT_EQ(target.started[3].file, "/usr/bin/env");
+    EXPECT_EQ(target.started[3].args, (std::vector<std::string>{"-i", "a b", "c"}));
+    EXPECT_FALSE(target.started[3].shown);  // no third item: not an integer
+
+    target.startWorks = false;
+    EXPECT_EQ(RunText(target, "app:app.run&\\missing"), CommandResult{int32_t{0}});
+    // No program named: nothing to start, the result stays the untouched -1.
+    EXPECT_EQ(RunText(target, "app:app.run"), CommandResult{int16_t{-1}});
+    EXPECT_EQ(target.started.size(), 5u);
+}
+
+TEST(CommonCommandsTest, WindowCommandsActOnThePanelWindow) {
+    FakeTarget target;
+    target.window.rect = {100, 50, 500, 350};
+    RunText(target, "app:panel.move&&10&-5");
+    EXPECT_EQ(target.window.rect, (os::Rect{110, 45, 510, 345}));
+    RunText(target, "app:panel.move&x&y");  // no digits read as 0
+    EXPECT_EQ(target.window.rect, (os::Rect{110, 45, 510, 345}));
+    target.window.calls.clear();
+    RunText(target, "app:panel.move&10");  // dy missing: ignored
+    EXPECT_TRUE(target.window.calls.empty());
+
+    RunText(target, "app:panel.maxsize");
+    EXPECT_TRUE(target.window.maximized);
+    RunText(target, "app:panel.normalsize");
+    EXPECT_FALSE(target.window.maximized);
+    RunText(target, "app:panel.minsize");
+    EXPECT_TRUE(target.window.minimized);
+    RunText(target, "app:panel.toggle");
+    EXPECT_TRUE(target.window.visible);
+    RunText(target, "app:panel.toggle");
+    EXPECT_FALSE(target.window.visible);
+
+    bool known = false;
+    for (const char* accepted : {"app:panel.clientarea&1&2&3&4", "app:panel.create",
+                                 "app:panel.create&1&2", "app:panel.slide"}) {
+        target.window.calls.clear();
+        EXPECT_EQ(RunText(target, accepted, &known), CommandResult{int16_t{-1}});
+        EXPECT_TRUE(known) << accepted;
+        EXPECT_TRUE(target.window.calls.empty()) << accepted;
+    }
+
+    EXPECT_EQ(RunText(target, "app:app.quit"), CommandResult{int16_t{-1}});
+    EXPECT_EQ(target.commands, std::vector<int>{1});
+    RunText(target, "app:panel.close");
+    EXPECT_FALSE(target.window.alive);
+    // Without a window the window commands do nothing and nothing breaks.
+    RunText(target, "app:panel.toggle");
+    RunText(target, "app:panel.move&1&1");
+    EXPECT_FALSE(target.window.visible);
+}
+
+TEST(CommonCommandsTest, NamesAreExactAndCaseSensitive) {
+    FakeTarget target;
+    bool known = true;
+    RunText(target, "app:Panel.Toggle", &known);
+    EXPECT_FALSE(known);
+    EXPECT_FALSE(target.window.visible);
+    RunText(target, "app:", &known);
+    EXPECT_FALSE(known);
+    RunText(target, "app:panel.toggle ", &known);
+    EXPECT_FALSE(known);
+}
+
+TEST(CommonCommandsTest, StyleWritesOnlyChangesAndAppliesTheBitsLinuxKnows) {
+    FakeTarget target;
+    target.window.calls.clear();
+    RunText(target, "app:panel.style&0&0");
+    EXPECT_EQ(target.style, 0x80000048u);
+    EXPECT_TRUE(target.window.calls.empty());
+    RunText(target, "app:panel.style&268435456");  // one item only: nothing
+    EXPECT_TRUE(target.window.calls.empty());
+    EXPECT_EQ(target.style, 0x80000048u);
+
+    RunText(target, "app:panel.style&268435456&0");  // WS_VISIBLE
+    EXPECT_TRUE(target.window.visible);
+    EXPECT_EQ(target.style, 0x90000048u);
+    target.window.calls.clear();
+    RunText(target, "app:panel.style&268435456&0");  // already so: no write
+    EXPECT_TRUE(target.window.calls.empty());
+
+    RunText(target, "app:panel.style&16777216&0");  // WS_MAXIMIZE
+    EXPECT_TRUE(target.window.maximized);
+    RunText(target, "app:panel.style&0&16777216");
+    EXPECT_FALSE(target.window.maximized);
+    // The window hidden behind the word's back: the current style reads the window.
+    target.window.visible = false;
+    RunText(target, "app:panel.style&268435456&0");
+    EXPECT_TRUE(target.window.visible);
+    // Bits without a Linux meaning are kept as written.
+    RunText(target, "app:panel.style&64&-1");
+    EXPECT_EQ(target.style, 64u);
+    EXPECT_FALSE(target.window.visible);
+
+    RunText(target, "app:panel.exstyle&136&0");  // WS_EX_TOPMOST | WS_EX_TOOLWINDOW
+    EXPECT_TRUE(target.window.keepAbove);
+    EXPECT_TRUE(target.window.skipTaskbar);
+    EXPECT_EQ(target.exStyle, 136u);
+    RunText(target, "app:panel.exstyle&0&8");
+    EXPECT_FALSE(target.window.keepAbove);
+    EXPECT_TRUE(target.window.skipTaskbar);
+    RunText(target, "app:panel.exstyle&8");
+    EXPECT_FALSE(target.window.keepAbove);
+}
+
+// A panel without a window: the parts of CHtmlPanel that are pure logic.
+class LogicPanel : public CHtmlPanel {
+  public:
+    LogicPanel() : CHtmlPanel("logic", 0) {}
+    int HandleAppCommand(PageCommand& command) override {
+        seen.push_back(command.name);
+        if (command.name == "panel.toggle" || command.name == "own") {
+            command.result = std::string("mine");
+            return 1;
+        }
+        return 0;
+    }
+    void OnPanelCommand(int id) override { commands.push_back(id); }
+    std::vector<std::string> seen;
+    std::vector<int> commands;
+};
+
+TEST(HtmlPanelLogicTest, ExecuteCommandOffersThePanelsOwnSetFirst) {
+    LogicPanel panel;
+    EXPECT_EQ(panel.ExecuteCommand(std::nullopt), CommandResult{int16_t{-1}});
+    EXPECT_EQ(panel.ExecuteCommand(std::string()), CommandResult{int16_t{-1}});
+    EXPECT_EQ(panel.ExecuteCommand(std::string("App:own")), CommandResult{int16_t{-1}});
+    EXPECT_TRUE(panel.seen.empty());
+    EXPECT_EQ(panel.ExecuteCommand(std::string("app:own&1")), CommandResult{std::string("mine")});
+    EXPECT_EQ(panel.ExecuteCommand(std::string("app:panel.toggle")),
+              CommandResult{std::string("mine")});
+    EXPECT_EQ(panel.ExecuteCommand(std::string("app:app.quit")), CommandResult{int16_t{-1}});
+    EXPECT_EQ(panel.commands, std::vector<int>{1});
+    EXPECT_EQ(panel.seen, (std::vector<std::string>{"own", "panel.toggle", "app.quit"}));
+}
+
+TEST(HtmlPanelLogicTest, BaseAnswersOfThePanelEventChain) {
+    LogicPanel panel;
+    PanelEvent error{.code = kEventNavigateError};
+    EXPECT_TRUE(panel.OnPanelEvent(error));
+    EXPECT_TRUE(error.cancel);
+    PanelEvent menu{.code = kUiShowContextMenu, .answer = 1};
+    EXPECT_TRUE(panel.OnPanelEvent(menu));
+    EXPECT_EQ(menu.answer, 0);
+    PanelEvent host{.code = kUiGetHostInfo};
+    panel.OnPanelEvent(host);
+    EXPECT_EQ(host.answer, 0x4000D);
+    PanelEvent key{.code = kUiGetOptionKeyPath};
+    panel.OnPanelEvent(key);
+    EXPECT_EQ(key.key, "");  // not configured yet: the browser's default place
+    panel.ConfigureBrowser();
+    panel.OnPanelEvent(key);
+    EXPECT_EQ(key.key, "Software\\quorlin\\webapp");
+    PanelEvent other{.code = kEventTitleChange};
+    EXPECT_FALSE(panel.OnPanelEvent(other));
+}
+
+TEST(HtmlPanelLogicTest, EveryKeyIsEatenWhileF5IsDown) {
+    LogicPanel panel;
+    EXPECT_FALSE(panel.TranslatePanelMessage({.keyval = 'a'}));
+    EXPECT_TRUE(panel.TranslatePanelMessage({.keyval = os::kKeyF5}));
+    EXPECT_TRUE(panel.TranslatePanelMessage({.keyval = 'r', .control = true}));
+    EXPECT_FALSE(panel.TranslatePanelMessage({.keyval = os::kKeyF5, .pressed = false}));
+    EXPECT_FALSE(panel.TranslatePanelMessage({.keyval = 'a'}));
+    EXPECT_TRUE(panel.TranslatePanelMessage({.keyval = os::kKeyF5, .control = true}));
+}
+
+TEST(HtmlPanelLogicTest, WithoutAWindowNothingNavigatesAndFileUrlsAreFormed) {
+    LogicPanel panel;
+    EXPECT_FALSE(panel.NavigatePage("\\res\\web\\brush.html"));
+    EXPECT_EQ(panel.CommandWindow(), nullptr);
+    EXPECT_EQ(panel.ToFileUrl("/opt/app\\res\\web\\brush.html"),
+              "file:///opt/app/res/web/brush.html");
+    panel.ClosePanel();  // no window: nothing to do
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include "os/linux/BridgeProtocol.h"
+#include "web/PageCommand.h"
+
+namespace {
+
+TEST(PageCommandTest, SplitsAtEveryAmpersandAndDropsEmptyPieces) {
+    auto command = ParsePageCommand("app:panel.move&&10&5&");
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->name, "panel.move");
+    EXPECT_EQ(command->tokens, (std::vector<std::string>{"app:panel.move", "10", "5"}));
+    EXPECT_EQ(CommandResultText(command->result), "-1");
+    EXPECT_EQ(command->Item(2), "5");
+    EXPECT_EQ(command->Item(3), "");  // past the list: empty, never read out of bounds
+    EXPECT_FALSE(command->Has(3));
+
+    command = ParsePageCommand("&&app:x&a b&");
+    ASSERT_TRUE(command);  // leading empty pieces go too: the first piece is "app:x"
+    EXPECT_EQ(command->tokens, (std::vector<std::string>{"app:x", "a b"}));
+}
+
+TEST(PageCommandTest, PrefixIsCaseSensitiveAtTheStart) {
+    EXPECT_FALSE(ParsePageCommand("App:panel.toggle"));
+    EXPECT_FALSE(ParsePageCommand(" app:panel.toggle"));
+    EXPECT_FALSE(ParsePageCommand("xapp:panel.toggle"));
+    EXPECT_FALSE(ParsePageCommand(""));
+    EXPECT_FALSE(ParsePageCommand("&&&"));
+    auto bare = ParsePageCommand("app:");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->name, "");
+    auto kept = ParsePageCommand("app:Panel.Toggle");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->name, "Panel.Toggle");
+}
+
+TEST(PageCommandTest, ResultTextOfEachKind) {
+    EXPECT_EQ(CommandResultText(int16_t{-1}), "-1");
+    EXPECT_EQ(CommandResultText(int32_t{1}), "1");
+    EXPECT_EQ(CommandResultText(int32_t{0}), "0");
+    EXPECT_EQ(CommandResultText(std::string("1.2.3")), "1.2.3");
+    EXPECT_EQ(CommandResultText(std::string()), "");
+}
+
+TEST(PageCommandTest, NumberReadingStopsAtTheFirstOtherCharacter) {
+    EXPECT_EQ(ReadCommandNumber("10"), 10);
+    EXPECT_EQ(ReadCommandNumber("  \t-20px"), -20);
+    EXPECT_EQ(ReadCommandNumber("+7"), 7);
+    EXPECT_EQ(ReadCommandNumber("abc"), 0);
+    EXPECT_EQ(ReadCommandNumber(""), 0);
+    EXPECT_EQ(ReadCommandNumber("-"), 0);
+    EXPECT_EQ(ReadCommandNumber("12 34"), 12);
+    EXPECT_EQ(ReadCommandNumber("0x10"), 0);
+    EXPECT_EQ(ReadCommandNumber("99999999999999999999"), 2147483647);
+    EXPECT_EQ(ReadCommandNumber("-99999999999999999999"), -2147483648L);
+    EXPECT_EQ(ReadCommandNumber("-2147483648"), -2147483648L);
+}
+
+TEST(PageCommandTest, IntegerTestTakesTheWholeTextWithin32Bits) {
+    EXPECT_TRUE(IsIntegerText("0"));
+    EXPECT_TRUE(IsIntegerText("1"));
+    EXPECT_TRUE(IsIntegerText("-5"));
+    EXPECT_TRUE(IsIntegerText("+5"));
+    EXPECT_TRUE(IsIntegerText("2147483647"));
+    EXPECT_TRUE(IsIntegerText("-2147483648"));
+    EXPECT_FALSE(IsIntegerText("2147483648"));
+    EXPECT_FALSE(IsIntegerText("abc"));
+    EXPECT_FALSE(IsIntegerText(""));
+    EXPECT_FALSE(IsIntegerText(" 1"));
+    EXPECT_FALSE(IsIntegerText("1 "));
+    EXPECT_FALSE(IsIntegerText("1.0"));
+    EXPECT_FALSE(IsIntegerText("0x1"));
+}
+
+TEST(BridgeProtocolTest, FramesRoundTripAndTruncatedOnesAreRefused) {
+    bridge::Request request;
+    request.sequence = 42;
+    request.pageId = 9;
+    request.frameId = 1ull << 40;
+    request.hasParam = true;
+    request.url = "file:///opt/maplenook/res/web/brush.html";
+    request.param = std::string("app:x&\0y", 8);
+    const std::string frame = bridge::EncodeRequest(request);
+    uint32_t size = 0;
+    std::memcpy(&size, frame.data(), sizeof size);
+    ASSERT_EQ(size, frame.size() - sizeof size);
+    const std::string body = frame.substr(sizeof size);
+    bridge::Request decoded;
+    ASSERT_TRUE(bridge::DecodeRequest(body, decoded));
+    EXPECT_EQ(decoded.sequence, 42u);
+    EXPECT_EQ(decoded.pageId, 9u);
+    EXPECT_EQ(decoded.frameId, 1ull << 40);
+    EXPECT_TRUE(decoded.hasParam);
+    EXPECT_EQ(decoded.url, request.url);
+    EXPECT_EQ(decoded.param, request.param);
+    for (size_t cut = 0; cut < body.size(); ++cut) {
+        bridge::Request partial;
+        EXPECT_FALSE(bridge::DecodeRequest(body.substr(0, cut), partial)) << cut;
+    }
+
+    const std::string replyFrame = bridge::EncodeReply({7, bridge::kReplyNoTarget, ""});
+    bridge::Reply reply;
+    ASSERT_TRUE(bridge::DecodeReply(replyFrame.substr(sizeof size), reply));
+    EXPECT_EQ(reply.sequence, 7u);
+    EXPECT_EQ(reply.status, bridge::kReplyNoTarget);
+    std::string lying = replyFrame.substr(sizeof size);
+    lying[5] = '\x7f';  // text length beyond the body
+    EXPECT_FALSE(bridge::DecodeReply(lying, reply));
+}
+
+}  // namespace
