@@ -51,6 +51,7 @@ class FakePanelWindow : public os::PanelWindow {
     void SetDestroyHandler(std::function<void()> handler) override {
         destroyed = std::move(handler);
     }
+    void SetSizeHandler(std::function<void()> handler) override { sized = std::move(handler); }
     bool HasWebView() const override { return withWebView && alive; }
     void SetWebViewBounds(const os::Rect& bounds) override { viewBounds = bounds; }
     void SetWebEventHandler(std::function<void(os::WebEvent&)> handler) override {
@@ -82,6 +83,7 @@ class FakePanelWindow : public os::PanelWindow {
     std::function<bool(const os::KeyEvent&)> key;
     std::function<bool()> closeRequest;
     std::function<void()> destroyed;
+    std::function<void()> sized;
     std::function<void(os::WebEvent&)> webEvent;
 };
 
