@@ -240,6 +240,24 @@ TEST_F(BridgeCallTest, AppRunStartsARealProgramWithoutAShell) {
     EXPECT_EQ(CallFrom(panel, "app:app.run"), "-1");
 }
 
+TEST_F(BridgeCallTest, AFailingCommandRaisesAnErrorInThePageAndTheNextCallWorks) {
+    WebTestPanel panel("fails", module.path());
+    panel.extraCommands = [](PageCommand& command) -> int {
+        if (command.name == "test.fail") throw std::runtime_error("disk on fire");
+        return 0;
+    };
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    EXPECT_EQ(panel.Evaluate(R"((function () {
+        const e = document.createElement('div');
+        e.setAttribute('param', 'app:test.fail');
+        e.setAttribute('result', 'before');
+        try { window.external.Call(e); return 'no error'; }
+        catch (error) { return String(error.message || error) + '/' + e.getAttribute('result'); }
+    })())"),
+              "window.external: disk on fire/before");
+    EXPECT_EQ(CallFrom(panel, "app:test.echo&after"), "after");
+}
+
 TEST_F(BridgeCallTest, ResultIsSetBeforeCallReturnsInAThousandCalls) {
     WebTestPanel panel("many", module.path());
     ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
