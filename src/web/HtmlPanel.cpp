@@ -24,6 +24,7 @@ uint64_t NextPanelId() {
     return next++;
 }
 
+constexpr const char* kProgramIconPath = "\\res\\skin\\icon.png";
 constexpr uint32_t kTemplateStyle = 0x80000048;  // WS_POPUP | DS_SETFONT | DS_FIXEDSYS
 constexpr long kBaseHostFlags =
     DOCHOSTUIFLAG_DIALOG | DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_THEME;
@@ -71,6 +72,10 @@ bool CHtmlPanel::CreatePanel() {
     if (!window_ || !window_->IsAlive()) {
         window_.reset();
         return false;
+    }
+    // The program's icon (resource 128) for the window manager and the task switcher.
+    if (auto icon = os::DecodeImageFile(JoinModulePath(moduleDirectory_, kProgramIconPath))) {
+        window_->SetIcon(*icon);
     }
     return OnInitPanel();
 }
