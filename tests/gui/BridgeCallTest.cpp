@@ -258,6 +258,24 @@ TEST_F(BridgeCallTest, AFailingCommandRaisesAnErrorInThePageAndTheNextCallWorks)
     EXPECT_EQ(CallFrom(panel, "app:test.echo&after"), "after");
 }
 
+TEST_F(BridgeCallTest, AnOversizedRequestEndsTheChannelAndThePageGetsAnErrorNotAHang) {
+    WebTestPanel panel("oversized", module.path());
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    EXPECT_EQ(panel.Evaluate(R"((function () {
+        const e = document.createElement('div');
+        e.setAttribute('param', 'app:test.echo&' + 'x'.repeat(17 << 20));
+        try { window.external.Call(e); return 'no error'; }
+        catch (error) { return String(error.message || error); }
+    })())"),
+              "window.external: the program is not answering");
+    // The program side closed that channel; later calls fail at once instead of blocking.
+    EXPECT_EQ(panel.Evaluate("(function(){try{window.external.Call(document.body);"
+                             "document.body.setAttribute('param','app:test.echo&x');"
+                             "window.external.Call(document.body);return 'no error'}"
+                             "catch(error){return 'error'}})()"),
+              "error");
+}
+
 TEST_F(BridgeCallTest, ResultIsSetBeforeCallReturnsInAThousandCalls) {
     WebTestPanel panel("many", module.path());
     ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
@@ -439,6 +457,30 @@ TEST_F(BridgeCallTest, NavigateErrorShowsNoErrorPage) {
     }));
     PumpUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(panel.Evaluate("document.body ? document.body.innerText : ''"), "");
+}
+
+// The host flags answer decides whether pages show scrollbars.
+class ScrollingPanel : public WebTestPanel {
+  public:
+    using WebTestPanel::WebTestPanel;
+    bool OnPanelEvent(PanelEvent& event) override {
+        const bool handled = WebTestPanel::OnPanelEvent(event);
+        if (event.code == kUiGetHostInfo) event.answer &= ~DOCHOSTUIFLAG_SCROLL_NO;
+        return handled;
+    }
+};
+
+TEST_F(BridgeCallTest, HostFlagsWithScrollNoHideTheScrollbars) {
+    // Classic scrollbars take room from the page, which makes them measurable.
+    setenv("GTK_OVERLAY_SCROLLING", "0", 1);
+    Page("tall.html", "<div style='width:4000px;height:4000px'></div>");
+    WebTestPanel plain("plain", module.path());
+    ScrollingPanel scrolling("scrolling", module.path());
+    ASSERT_TRUE(plain.OpenPage("\\tall.html"));
+    ASSERT_TRUE(scrolling.OpenPage("\\tall.html"));
+    const std::string gutter = "window.innerWidth - document.documentElement.clientWidth";
+    EXPECT_EQ(plain.Evaluate(gutter), "0");
+    EXPECT_NE(scrolling.Evaluate(gutter), "0");
 }
 
 }  // namespace
