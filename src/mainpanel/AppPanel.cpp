@@ -173,6 +173,9 @@ void CAppPanel::ShowMainPanel() {
 bool CAppPanel::OnPanelEvent(PanelEvent& event) {
     switch (event.code) {
         case kEventDocumentComplete:
+            // WebKit also finishes the load that failed (with no address, as nothing was
+            // committed); only a page that loaded counts.
+            if (event.url.empty() || (fellBack_ && event.url == pageUrl_)) return true;
             if (splashPanel_) splashPanel_->Hide();
             ShowMainPanel();
             return true;
@@ -180,6 +183,7 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
             if (event.url == pageUrl_) {
                 // The browser's own error page would only flash before the local copy.
                 event.cancel = true;
+                fellBack_ = true;
                 NavigatePage(ToFileUrl(ModuleDirectoryOfPanel() + "\\res\\web\\brush.html"));
             }
             return true;
@@ -215,6 +219,11 @@ void CAppPanel::OnPanelCommand(int id) {
             CWebPanel::OnPanelCommand(id);
             break;
     }
+}
+
+bool CAppPanel::OnCloseRequest() {
+    OnPanelCommand(kCommandCancel);
+    return true;
 }
 
 int CAppPanel::HandleAppCommand(PageCommand& command) {

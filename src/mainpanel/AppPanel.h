@@ -47,6 +47,8 @@ class CAppPanel : public CWebPanel,
     int HandleAppCommand(PageCommand& command) override;
     bool OnPanelEvent(PanelEvent& event) override;
     void OnPanelCommand(int id) override;
+    // The window manager's close button hides the panel, as Escape does (IDCANCEL).
+    bool OnCloseRequest() override;
 
     void ShowMainPanel();
     // Any device arrival: starts the companion program for attached phones when it is not
@@ -82,6 +84,7 @@ class CAppPanel : public CWebPanel,
     std::string cacheDir_;
     std::map<std::string, std::string> brushUrls_;
     std::string pageUrl_;
+    bool fellBack_ = false;  // the main page failed and the local copy was navigated
 
     std::shared_ptr<CBrushWorkflow> workflow_;
     std::unique_ptr<os::UsbArrivalMonitor> usbMonitor_;

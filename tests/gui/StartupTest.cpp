@@ -77,6 +77,11 @@ TEST(Startup, ASecondStartShowsTheFirstInstanceAndExitsWithOne) {
     ASSERT_EQ(windows.size(), 1u);
     EXPECT_EQ(static_cast<long>(windows[0]), handle);
     EXPECT_FALSE(IsWindowViewable(handle));  // created hidden
+    // It shows itself once its page has loaded; closing it only hides it (the program stays
+    // in the tray), as Escape does.
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowViewable(handle); }, 20s)) << first->Output();
+    EXPECT_TRUE(RequestWindowClose(handle));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowViewable(handle); }, 10s)) << first->Output();
 
     const std::string before = Listing(folder.dir());
     const std::string settings = ReadFile(folder.settingsPath());
@@ -88,13 +93,13 @@ TEST(Startup, ASecondStartShowsTheFirstInstanceAndExitsWithOne) {
     EXPECT_EQ(Listing(folder.dir()), before);
     EXPECT_EQ(ReadFile(folder.settingsPath()), settings);
 
-    EXPECT_TRUE(RequestWindowClose(handle));
+    first->Signal(SIGTERM);  // ends the loop the normal way
     const auto end = first->Wait(20s);
     EXPECT_TRUE(end.exited);
     EXPECT_EQ(end.exitCode, 0) << end.output;
     // Its hand-over socket went with it.
-    EXPECT_FALSE(fs::exists(fs::symlink_status(
-        folder.runtimeDir() + "/maplenook_wnd_" + std::to_string(static_cast<int>(handle)))));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder.runtimeDir() + "/maplenook_wnd_" +
+                                               std::to_string(static_cast<int>(handle)))));
 }
 
 TEST(Startup, AfterACrashTheNextStartTakesOverAndRewritesTheHandle) {

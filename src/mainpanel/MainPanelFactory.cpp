@@ -1,0 +1,7 @@
+#include "app/MainPanelHost.h"
+#include "mainpanel/AppPanel.h"
+
+std::unique_ptr<IMainPanel> MakeMainPanel(const std::string& panelName,
+                                          const std::string& settingsPath) {
+    return std::make_unique<CAppPanel>(panelName, settingsPath);
+}

@@ -1,0 +1,299 @@
+// The installed program under Xvfb against a loopback maker site run by the test: the main
+// page and its cache-defeating query, the usage report, the fall-back to the local page, a page
+// that drives the main panel's commands and records what comes back, and a clean exit.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ChildRun.h"
+#include "InstalledFolder.h"
+#include "LoopbackHttp.h"
+#include "TempDir.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+// The test's maker site: serves pages and packages, and keeps every report a page sends.
+class MakerSite {
+  public:
+    MakerSite() {
+        http_.server.Get(
+            "/Brush.html", [this](const httplib::Request& req, httplib::Response& res) {
+                Record("page", req.has_param("t") ? req.get_param_value("t") : "(no t)");
+                res.set_header("Cache-Control", "no-store");
+                res.set_content(mainPage_, "text/html; charset=utf-8");
+            });
+        http_.server.Get("/log", [this](const httplib::Request& req, httplib::Response& res) {
+            std::string line;
+            for (const char* key : {"command", "ip", "mac", "os"})
+                line += std::string(key) + (req.has_param(key) ? "=" : "?") + ";";
+            Record("log", line);
+            res.set_content("ok", "text/plain");
+        });
+        // Pages report with GET /note?k=<kind>&v=<value>, which works from file:// pages too.
+        http_.server.Get("/note", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req.get_param_value("k"), req.get_param_value("v"));
+            res.set_header("Access-Control-Allow-Origin", "*");
+            res.set_content("ok", "text/plain");
+        });
+        http_.server.Get(R"(/pkg/([\w.]+))",
+                         [this](const httplib::Request& req, httplib::Response& res) {
+                             const std::string file = packages_.File(req.matches[1]);
+                             if (!fs::exists(file)) {
+                                 res.status = 404;
+                                 return;
+                             }
+                             res.set_content(ReadFile(file), "application/zip");
+                         });
+        EXPECT_TRUE(http_.Start());
+    }
+
+    std::string Base() const { return http_.BaseUrl(); }
+    void SetMainPage(std::string html) { mainPage_ = std::move(html); }
+
+    // A zip served as /pkg/<zipName> holding `entry` (a path inside the archive): a shell
+    // script that writes `marker` when it runs.
+    void AddPackage(const std::string& zipName, const std::string& entry,
+                    const std::string& marker) {
+        testsupport::TempDir stage;
+        const std::string script = stage.File(entry);
+        WriteFile(script, "#!/bin/sh\necho ran > '" + marker + "'\n");
+        fs::permissions(script, fs::perms::owner_all);
+        const auto zipped = testsupport::RunChild(
+            {"sh", "-c",
+             "cd '" + stage.path() + "' && zip -q -r '" + packages_.File(zipName) + "' ."},
+            20s);
+        ASSERT_TRUE(zipped.exited && zipped.exitCode == 0) << zipped.output;
+    }
+
+    // Waits until `kind` has been reported `count` times; all values of that kind.
+    std::vector<std::string> WaitFor(const std::string& kind, size_t count,
+                                     std::chrono::milliseconds timeout = 30s) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return notes_[kind].size() >= count; });
+        return notes_[kind];
+    }
+    std::vector<std::string> Values(const std::string& kind) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return notes_[kind];
+    }
+
+  private:
+    void Record(const std::string& kind, const std::string& value) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            notes_[kind].push_back(value);
+        }
+        changed_.notify_all();
+    }
+
+    loopback::HttplibServer http_;
+    testsupport::TempDir packages_;
+    std::string mainPage_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, std::vector<std::string>> notes_;
+};
+
+// Page script shared by the test pages: call() runs a command and returns its result;
+// note() reports to the site; every notification is reported as kind "notify".
+std::string PageHead(const std::string& siteBase) {
+    return R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>MapleNook</title></head>
+<body><div id="b"></div><script>
+var SITE = ')" +
+           siteBase + R"(';
+// One report at a time, so the site receives them in the order they were made.
+var chain = Promise.resolve();
+function note(k, v) {
+  var url = SITE + '/note?k=' + encodeURIComponent(k) + '&v=' + encodeURIComponent(v);
+  chain = chain.then(function () { return fetch(url, {mode: 'no-cors'}).catch(function () {}); });
+}
+var el = document.getElementById('b');
+function call(text) {
+  el.setAttribute('param', text); el.removeAttribute('result');
+  window.external.Call(el); return el.getAttribute('result');
+}
+var waiters = [];
+function hostNotify(event, data, state) {
+  note('notify', event + '|' + data + '|' + state);
+}
+)";
+}
+
+class MainPanelEndToEnd : public testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(cache_);
+        home_ = folder_.File("home");
+        fs::create_directories(home_);
+    }
+
+    void WriteSettings(const std::string& extra = {}) {
+        folder_.WriteSettings("[app]\nwnd=0\ncachedir=" + cache_ +
+                              "\n[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n"
+                              "[mainpanel]\ntitle=MapleNook\nbkimage=1\n" +
+                              extra);
+    }
+
+    std::unique_ptr<testsupport::ChildProcess> Start(const std::string& pageUrl) {
+        auto env = folder_.Env();
+        env.push_back({"MAPLENOOK_TEST_PAGE_URL", pageUrl});
+        env.push_back({"MAPLENOOK_TEST_STATS_URL", site_.Base()});
+        env.push_back({"XDG_CONFIG_HOME", home_ + "/config"});
+        env.push_back({"XDG_DATA_HOME", home_ + "/data"});
+        env.push_back({"HOME", home_});
+        return std::make_unique<testsupport::ChildProcess>(std::vector<std::string>{folder_.exe()},
+                                                           env, folder_.dir());
+    }
+
+    testsupport::InstalledFolder folder_;
+    MakerSite site_;
+    std::string cache_ = folder_.File("cache");
+    std::string home_;
+};
+
+TEST_F(MainPanelEndToEnd, MainPageWithTimeQueryAndOneUsageReportThenQuit) {
+    WriteSettings();
+    site_.SetMainPage(PageHead(site_.Base()) +
+                      "note('loaded', location.search); setTimeout(function () {"
+                      " note('quit', call('app:app.quit')); }, 300);</script></body></html>");
+    const auto before = static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr)));
+    auto program = Start(site_.Base() + "/Brush.html");
+
+    const auto pages = site_.WaitFor("page", 1);
+    ASSERT_EQ(pages.size(), 1u) << program->Output();
+    const long t = std::strtol(pages[0].c_str(), nullptr, 10);
+    EXPECT_GE(t, before - 1);
+    EXPECT_LE(t, before + 30);
+    EXPECT_EQ(site_.WaitFor("loaded", 1).at(0), "?t=" + pages[0]);
+
+    const auto outcome = program->Wait(30s);
+    EXPECT_TRUE(outcome.exited) << outcome.output;
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    const auto reports = site_.Values("log");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "command=;ip=;mac=;os=;");
+}
+
+TEST_F(MainPanelEndToEnd, RefusedMainPageFallsBackToTheLocalPage) {
+    WriteSettings();
+    WriteFile(folder_.File("res/web/brush.html"),
+              PageHead(site_.Base()) +
+                  "note('local', location.protocol + call('app:app.getpath'));"
+                  "setTimeout(function () { call('app:app.quit'); }, 300);</script></body></html>");
+    auto program =
+        Start("http://127.0.0.1:" + std::to_string(loopback::UnusedLoopbackPort()) + "/Brush.html");
+    const auto local = site_.WaitFor("local", 1);
+    ASSERT_EQ(local.size(), 1u) << program->Output();
+    EXPECT_EQ(local[0], "file:" + cache_);
+    const auto outcome = program->Wait(30s);
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+}
+
+TEST_F(MainPanelEndToEnd, PageDrivesTheCommandsAndThePackageWorkflow) {
+    WriteSettings("url=\n");
+    const std::string base = site_.Base();
+    site_.AddPackage("tool.zip", "tool.sh", folder_.File("tool.ran"));
+    site_.AddPackage("nested.zip", "nested/nested.sh", folder_.File("nested.ran"));
+    site_.AddPackage("fresh.zip", "fresh.sh", folder_.File("fresh.ran"));
+    // A package already in the cache.
+    WriteFile(cache_ + "/here/here.sh",
+              "#!/bin/sh\necho ran > '" + folder_.File("here.ran") + "'\n");
+    fs::permissions(cache_ + "/here/here.sh", fs::perms::owner_all);
+
+    // Each step waits for the notifications of the one before, so the sequences stay apart.
+    site_.SetMainPage(PageHead(base) + R"(
+var steps = [
+  function () { note('r', 'getpath=' + call('app:app.getpath'));
+                note('r', 'getcookie-none=[' + call('app:app.getcookie&nothing') + ']');
+                note('r', 'setcookie=' + call('app:app.setcookie&colour&green'));
+                note('r', 'getcookie=' + call('app:app.getcookie&colour'));
+                note('r', 'unknown=' + call('app:app.nothing'));
+                note('r', 'boot-on=' + call('app:app.setboot&1'));
+                note('r', 'autoboot=' + call('app:app.getcookie&autoboot'));
+                note('r', 'move=' + call('app:panel.move&5&7'));
+                note('r', 'pop1=' + call('app:panel.pop'));
+                note('r', 'pop2=' + call('app:panel.pop'));
+                note('r', 'nourl=' + call('app:app.runbrush&tool.exe&tool.zip'));
+                note('r', 'here=' + call('app:app.runbrush&here.sh&)" +
+                      base + R"(/pkg/here.zip')); },
+  function () { note('vis', document.visibilityState);
+                call('app:app.runbrush&tool.sh&)" +
+                      base + R"(/pkg/tool.zip'); },
+  function () { call('app:app.runbrush&gone.sh&)" +
+                      base + R"(/pkg/gone.zip'); },
+  function () { call('app:app.runbrush&nested.sh&)" +
+                      base + R"(/pkg/nested.zip'); },
+  function () { call('app:app.runbrush&tool.sh&)" +
+                      base + R"(/pkg/tool.zip'); },
+  function () { note('r', 'check=' + call('app:app.checkapp&fresh.sh&)" +
+                      base +
+                      R"(/pkg/fresh.zip&1.0')); },
+  function () { call('app:app.checkapp&fresh.sh&)" +
+                      base + R"(/pkg/fresh.zip&1.0');
+                note('r', 'boot-off=' + call('app:app.setboot&0'));
+                note('r', 'done=1'); },
+];
+var at = 0;
+function next() { if (at < steps.length) steps[at++](); }
+var realNotify = hostNotify;
+hostNotify = function (e, d, s) {
+  realNotify(e, d, s);
+  if (s === 'run' || s === 'run.error' || s === 'download.error' ||
+      (s === 'unzip' && d === 'fresh')) setTimeout(next, s === 'unzip' ? 1500 : 50);
+};
+next();
+</script></body></html>)");
+    auto program = Start(base + "/Brush.html");
+
+    auto results = site_.WaitFor("r", 15);
+    ASSERT_GE(results.size(), 15u) << program->Output();
+    const std::vector<std::string> expectedResults{
+        "getpath=" + cache_, "getcookie-none=[]", "setcookie=-1", "getcookie=green", "unknown=-1",
+        "boot-on=-1",        "autoboot=1",        "move=-1",      "pop1=-1",         "pop2=-1",
+        "nourl=-1",          "here=-1",           "check=-1",     "boot-off=-1",     "done=1"};
+    EXPECT_EQ(results, expectedResults);
+
+    const std::vector<std::string> expectedNotes{
+        "runbrush|here|run",        "runbrush|tool|download",  "runbrush|tool|unzip",
+        "runbrush|tool|run",        "runbrush|gone|download",  "runbrush|gone|download.error",
+        "runbrush|nested|download", "runbrush|nested|unzip",   "runbrush|nested|run.error",
+        "runbrush|tool|run",        "runbrush|fresh|download", "runbrush|fresh|unzip",
+    };
+    EXPECT_EQ(site_.WaitFor("notify", expectedNotes.size()), expectedNotes);
+
+    // The programs really ran; the one in a sub-folder did not; the prefetch did not run.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(folder_.File("tool.ran")); }, 10s));
+    EXPECT_TRUE(fs::exists(folder_.File("here.ran")));
+    EXPECT_FALSE(fs::exists(folder_.File("nested.ran")));
+    EXPECT_FALSE(fs::exists(folder_.File("fresh.ran")));
+    EXPECT_TRUE(fs::exists(cache_ + "/fresh/fresh.sh"));
+    EXPECT_FALSE(fs::exists(cache_ + "/tool.zip"));
+    // After "run" the main panel is hidden.
+    EXPECT_EQ(site_.Values("vis"), std::vector<std::string>{"hidden"});
+
+    // Settings the commands wrote.
+    const std::string cfg = ReadFile(folder_.settingsPath());
+    EXPECT_NE(cfg.find("colour=green"), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("prever=1.0"), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("autoboot=0"), std::string::npos) << cfg;
+    // The autostart entry was made and removed again.
+    EXPECT_FALSE(fs::exists(home_ + "/config/autostart/MapleNook.desktop"));
+
+    program->Signal(15);
+    program->Wait(10s);
+}
+
+}  // namespace
