@@ -231,19 +231,13 @@ int CAppPanel::HandleAppCommand(PageCommand& command) {
 }
 
 bool CAppPanel::OnDeviceArrival() {
-    // A phone announces itself several times (the device, then each interface); while a
-    // companion task started by an earlier announcement still runs, the program is not yet
-    // visible in the process list, so later ones must not start it again.
-    if (companionTasksRunning_ > 0) return true;
-    const CompanionServices services = RealCompanionServices();
     std::weak_ptr<CAppPanel*> panel = alive_;
-    ::OnDeviceArrival(services, [this, panel] {
-        ++companionTasksRunning_;
+    companionArrivals_.OnArrival(RealCompanionServices(), [this, panel] {
         workflow_->StartBrushTask(cacheDir_, kCompanionImageName, brushUrls_[kCompanionImageName],
                                   [panel](int) {
                                       os::PostToGuiThread([panel] {
                                           if (auto alive = panel.lock())
-                                              --(*alive)->companionTasksRunning_;
+                                              (*alive)->companionArrivals_.TaskFinished();
                                       });
                                   });
     });

@@ -6,6 +6,7 @@
 #include "app/MainPanelHost.h"
 #include "mainpanel/AppCommands.h"
 #include "mainpanel/BrushWorkflow.h"
+#include "mainpanel/CompanionApp.h"
 #include "panel/PanelImpl.h"
 #include "panel/PopPanel.h"
 #include "panel/TrayIconImpl.h"
@@ -88,8 +89,7 @@ class CAppPanel : public CWebPanel,
 
     std::shared_ptr<CBrushWorkflow> workflow_;
     std::unique_ptr<os::UsbArrivalMonitor> usbMonitor_;
-    // Companion tasks started by arrivals and not yet ended (GUI thread).
-    int companionTasksRunning_ = 0;
+    CCompanionArrivals companionArrivals_;
     // Workers reach the panel only through closures posted to the GUI thread that check this
     // token there, so nothing touches the panel after it is gone.
     std::shared_ptr<CAppPanel*> alive_;

@@ -29,6 +29,18 @@ int OnDeviceArrival(const CompanionServices& services,
     return started;
 }
 
+int CCompanionArrivals::OnArrival(const CompanionServices& services, const StartTask& start) {
+    if (running_ > 0) return 0;
+    return OnDeviceArrival(services, [&] {
+        ++running_;
+        start();
+    });
+}
+
+void CCompanionArrivals::TaskFinished() {
+    if (running_ > 0) --running_;
+}
+
 int InstallCompanionApk(const CompanionServices& services, const std::string& apkPath) {
     bool phonePresent = false;
     for (const auto& instanceId : services.listPhoneInstanceIds()) {

@@ -28,6 +28,25 @@ bool IsProcessRunning(const std::vector<std::string>& runningImageNames,
 // already running; the check is repeated per interface. Returns how many starts were made.
 int OnDeviceArrival(const CompanionServices& services, const std::function<void()>& startCompanion);
 
+// Device arrivals as the main panel sees them. A phone announces itself several times (the
+// device, then each interface), and the companion program shows up in the process list only
+// once its task has fetched and started it; so while tasks that an earlier arrival started
+// are still running, later arrivals start nothing. GUI thread only.
+class CCompanionArrivals {
+  public:
+    // Starts one companion task; the task calls `finished` (on any thread) when it ends, and
+    // the owner then calls TaskFinished on the GUI thread.
+    using StartTask = std::function<void()>;
+
+    // OnDeviceArrival unless earlier tasks still run; how many tasks were started.
+    int OnArrival(const CompanionServices& services, const StartTask& start);
+    void TaskFinished();
+    int TasksRunning() const { return running_; }
+
+  private:
+    int running_ = 0;
+};
+
 // Worker: installs the phone package on the first present phone: waits 1200 ms, runs
 // install -r "<apk>", and retries once 1200 ms later when the output lacks "Success".
 // Nothing happens without a present phone. Always 1.

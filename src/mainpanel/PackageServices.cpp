@@ -42,7 +42,10 @@ BrushServices RealPackageServices() {
 }
 
 CompanionServices RealCompanionServices() {
-    auto detector = std::make_shared<CPhoneDetector>();
+    return RealCompanionServices(std::make_shared<CPhoneDetector>());
+}
+
+CompanionServices RealCompanionServices(std::shared_ptr<CPhoneDetector> detector) {
     CompanionServices s;
     s.listPhoneInstanceIds = [detector] {
         std::vector<PhoneInterface> phones;

@@ -2,6 +2,10 @@
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
 
+#include <memory>
+
+class CPhoneDetector;
+
 // The workflow's real network, archive, file and launcher services: libcurl downloads, minizip
 // extraction, the desktop's default action, the shared worker pool, the module directory.
 // The page-facing members (notifyPage, hideMainPanel, installCompanionApk) are left for the
@@ -12,3 +16,5 @@ BrushServices RealPackageServices();
 // detector keeps a list, so callers on different threads never share one), the process list
 // of /proc, the bridge tool runner, and real waits.
 CompanionServices RealCompanionServices();
+// The same over a given detector (tests hand in one over a copy of the device tree).
+CompanionServices RealCompanionServices(std::shared_ptr<CPhoneDetector> detector);

@@ -81,6 +81,21 @@ TEST(CompanionApp, ArrivalStartsTheCompanionPerPresentPhoneOnlyWhenNotRunning) {
     EXPECT_EQ(starts, 3);
 }
 
+TEST(CompanionApp, ArrivalsWhileCompanionTasksRunStartNothing) {
+    FakePhones p;
+    p.ids = {kPhoneA};
+    p.present[kPhoneA] = true;
+    CCompanionArrivals arrivals;
+    int starts = 0;
+    auto start = [&] { ++starts; };
+    EXPECT_EQ(arrivals.OnArrival(p.Services(), start), 1);
+    EXPECT_EQ(arrivals.OnArrival(p.Services(), start), 0);  // the same phone's next interface
+    EXPECT_EQ(arrivals.TasksRunning(), 1);
+    arrivals.TaskFinished();
+    EXPECT_EQ(arrivals.OnArrival(p.Services(), start), 1);
+    EXPECT_EQ(starts, 2);
+}
+
 TEST(CompanionApp, InstallWaitsThenInstallsAndRetriesOnceWithoutSuccess) {
     FakePhones p;
     p.ids = {kPhoneA, kPhoneB};

@@ -1,0 +1,68 @@
+// A device arrival over a copy of the USB device tree and the real process list: the companion
+// program is started for an attached phone only while no process of its name runs.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "ChildRun.h"
+#include "FakeUsbTree.h"
+#include "TempDir.h"
+#include "mainpanel/CompanionApp.h"
+#include "mainpanel/PackageServices.h"
+#include "os/ProcFs.h"
+#include "os/UsbFacts.h"
+#include "phone/PhoneDetector.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+CompanionServices ServicesOver(const FakeUsbTree& tree) {
+    const std::string root = tree.Root();
+    auto detector = std::make_shared<CPhoneDetector>(
+        [root] { return os::ReadUsbDeviceFacts(root, [](const std::string&) { return true; }); },
+        [](const std::string&, const std::string&) {});
+    return RealCompanionServices(detector);
+}
+
+TEST(CompanionArrival, StartsForAnAttachedPhoneOnlyWhileTheProgramIsNotRunning) {
+    FakeUsbTree tree;
+    tree.RootHub("usb1");
+    int starts = 0;
+    CCompanionArrivals arrivals;
+    auto start = [&] { ++starts; };
+
+    EXPECT_EQ(arrivals.OnArrival(ServicesOver(tree), start), 0) << "no phone attached";
+
+    tree.CompositePhone("1-1", "0123456789ABCDEF", 7);
+    EXPECT_GE(arrivals.OnArrival(ServicesOver(tree), start), 1);
+    EXPECT_EQ(arrivals.OnArrival(ServicesOver(tree), start), 0)
+        << "the phone's further announcements start nothing while its task runs";
+    while (arrivals.TasksRunning() > 0) arrivals.TaskFinished();
+
+    // The companion program runs (its image name in any case): nothing is started.
+    testsupport::TempDir dir;
+    const std::string image = dir.File("LanternHall.EXE");
+    fs::copy_file("/bin/sleep", image);
+    testsupport::ChildProcess running({image, "30"});
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            for (const auto& p : os::ListProcesses())
+                if (p.pid == running.pid() && p.imageName == "LanternHall.EXE") return true;
+            return false;
+        },
+        5s));
+    const int before = starts;
+    EXPECT_EQ(arrivals.OnArrival(ServicesOver(tree), start), 0);
+    EXPECT_EQ(starts, before);
+
+    running.Signal(SIGKILL);
+    running.Wait(5s);
+    EXPECT_GE(arrivals.OnArrival(ServicesOver(tree), start), 1);
+}
+
+}  // namespace
