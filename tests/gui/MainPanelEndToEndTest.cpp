@@ -243,7 +243,9 @@ var steps = [
                       R"(/pkg/fresh.zip&1.0')); },
   function () { call('app:app.checkapp&fresh.sh&)" +
                       base + R"(/pkg/fresh.zip&1.0');
-                note('r', 'boot-off=' + call('app:app.setboot&0'));
+                call('app:app.checkapp&fresh.sh&)" +
+                      base + R"(/pkg/fresh.zip&2.0'); },
+  function () { note('r', 'boot-off=' + call('app:app.setboot&0'));
                 note('r', 'done=1'); },
 ];
 var at = 0;
@@ -258,6 +260,10 @@ next();
 </script></body></html>)");
     auto program = Start(base + "/Brush.html");
 
+    // The autostart entry exists between "app.setboot&1" and "app.setboot&0".
+    ASSERT_GE(site_.WaitFor("r", 7).size(), 7u) << program->Output();
+    EXPECT_TRUE(fs::exists(home_ + "/config/autostart/MapleNook.desktop"));
+
     auto results = site_.WaitFor("r", 15);
     ASSERT_GE(results.size(), 15u) << program->Output();
     const std::vector<std::string> expectedResults{
@@ -267,10 +273,21 @@ next();
     EXPECT_EQ(results, expectedResults);
 
     const std::vector<std::string> expectedNotes{
-        "runbrush|here|run",        "runbrush|tool|download",  "runbrush|tool|unzip",
-        "runbrush|tool|run",        "runbrush|gone|download",  "runbrush|gone|download.error",
-        "runbrush|nested|download", "runbrush|nested|unzip",   "runbrush|nested|run.error",
-        "runbrush|tool|run",        "runbrush|fresh|download", "runbrush|fresh|unzip",
+        "runbrush|here|run",
+        "runbrush|tool|download",
+        "runbrush|tool|unzip",
+        "runbrush|tool|run",
+        "runbrush|gone|download",
+        "runbrush|gone|download.error",
+        "runbrush|nested|download",
+        "runbrush|nested|unzip",
+        "runbrush|nested|run.error",
+        "runbrush|tool|run",
+        "runbrush|fresh|download",
+        "runbrush|fresh|unzip",
+        // The same version again fetches nothing; a new one fetches again.
+        "runbrush|fresh|download",
+        "runbrush|fresh|unzip",
     };
     EXPECT_EQ(site_.WaitFor("notify", expectedNotes.size()), expectedNotes);
 
@@ -287,7 +304,7 @@ next();
     // Settings the commands wrote.
     const std::string cfg = ReadFile(folder_.settingsPath());
     EXPECT_NE(cfg.find("colour=green"), std::string::npos) << cfg;
-    EXPECT_NE(cfg.find("prever=1.0"), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("prever=2.0"), std::string::npos) << cfg;
     EXPECT_NE(cfg.find("autoboot=0"), std::string::npos) << cfg;
     // The autostart entry was made and removed again.
     EXPECT_FALSE(fs::exists(home_ + "/config/autostart/MapleNook.desktop"));
