@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "ChildRun.h"
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
@@ -76,6 +77,10 @@ class LoadSignal {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    if (!MAPLENOOK_TEST_HOOKS) {
+        std::fprintf(stderr, "startup_bench needs a build with MAPLENOOK_TEST_HOOKS\n");
+        return 2;
+    }
     if (std::getenv("DISPLAY") == nullptr) {
         std::fprintf(stderr, "startup_bench needs a display (xvfb-run)\n");
         return 2;
