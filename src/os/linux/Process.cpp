@@ -6,7 +6,9 @@
 namespace os {
 namespace {
 
-void NewSession(gpointer) { setsid(); }
+void NewSession(gpointer) {
+    setsid();
+}
 
 }  // namespace
 
@@ -19,14 +21,25 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
     // Without G_SPAWN_DO_NOT_REAP_CHILD GLib double-forks, so the child is never our zombie.
     const auto flags = static_cast<GSpawnFlags>(
         G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
-    GError* error = nullptr;
-    const gboolean ok =
-        g_spawn_async(workingDir.empty() ? nullptr : workingDir.c_str(), argv.data(), nullptr,
-                      flags, NewSession, nullptr, nullptr, &error);
-    if (error != nullptr) g_error_free(error);
-    return ok != FALSE;
+    // A program written a moment ago can be "busy" for a short while: a child forked by another
+    // thread of this process holds the write descriptor until its own exec closes it. That
+    // passes within milliseconds, so such a start is tried again rather than failed.
+    for (int attempt = 0;; ++attempt) {
+        GError* error = nullptr;
+        const gboolean ok =
+            g_spawn_async(workingDir.empty() ? nullptr : workingDir.c_str(), argv.data(), nullptr,
+                          flags, NewSession, nullptr, nullptr, &error);
+        const bool busy =
+            error != nullptr && g_error_matches(error, G_SPAWN_ERROR, G_SPAWN_ERROR_TXTBUSY);
+        if (error != nullptr) g_error_free(error);
+        if (ok != FALSE) return true;
+        if (!busy || attempt >= 50) return false;
+        g_usleep(10000);
+    }
 }
 
-long CurrentProcessId() { return static_cast<long>(getpid()); }
+long CurrentProcessId() {
+    return static_cast<long>(getpid());
+}
 
 }  // namespace os
