@@ -29,8 +29,11 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         const gboolean ok =
             g_spawn_async(workingDir.empty() ? nullptr : workingDir.c_str(), argv.data(), nullptr,
                           flags, NewSession, nullptr, nullptr, &error);
+        // GLib reports ETXTBSY either as TXTBUSY or, in some versions, as FAILED.
         const bool busy =
-            error != nullptr && g_error_matches(error, G_SPAWN_ERROR, G_SPAWN_ERROR_TXTBUSY);
+            error != nullptr && (g_error_matches(error, G_SPAWN_ERROR, G_SPAWN_ERROR_TXTBUSY) ||
+                                 (g_error_matches(error, G_SPAWN_ERROR, G_SPAWN_ERROR_FAILED) &&
+                                  access(program.c_str(), X_OK) == 0));
         if (error != nullptr) g_error_free(error);
         if (ok != FALSE) return true;
         if (!busy || attempt >= 50) return false;
