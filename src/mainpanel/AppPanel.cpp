@@ -221,6 +221,15 @@ void CAppPanel::OnPanelCommand(int id) {
     }
 }
 
+bool CAppPanel::TranslatePanelMessage(const os::KeyEvent& key) {
+    constexpr unsigned kKeyEscape = 0xFF1B;
+    if (key.keyval == kKeyEscape && !key.control && !key.alt && !key.shift) {
+        if (key.pressed) OnPanelCommand(kCommandCancel);
+        return true;
+    }
+    return CWebPanel::TranslatePanelMessage(key);
+}
+
 bool CAppPanel::OnCloseRequest() {
     OnPanelCommand(kCommandCancel);
     return true;

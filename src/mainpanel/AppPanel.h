@@ -50,6 +50,8 @@ class CAppPanel : public CWebPanel,
     void OnPanelCommand(int id) override;
     // The window manager's close button hides the panel, as Escape does (IDCANCEL).
     bool OnCloseRequest() override;
+    // Escape is the dialog's cancel key: it sends command 2, which hides the panel.
+    bool TranslatePanelMessage(const os::KeyEvent& key) override;
 
     void ShowMainPanel();
     // Any device arrival: starts the companion program for attached phones when it is not
