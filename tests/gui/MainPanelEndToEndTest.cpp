@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -18,6 +19,8 @@
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
 #include "TempDir.h"
+#include "X11Windows.h"
+#include "app/Settings.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -202,6 +205,41 @@ TEST_F(MainPanelEndToEnd, RefusedMainPageFallsBackToTheLocalPage) {
     EXPECT_EQ(local[0], "file:" + cache_);
     const auto outcome = program->Wait(30s);
     EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+}
+
+// The window's geometry as the X server reports it: left, top, width, height.
+std::vector<long> Geometry(long window) {
+    const auto info = testsupport::RunChild({"xwininfo", "-id", std::to_string(window)}, 10s);
+    std::vector<long> values;
+    for (const char* key :
+         {"Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:"}) {
+        const auto at = info.output.find(key);
+        values.push_back(
+            at == std::string::npos
+                ? -1
+                : std::strtol(info.output.c_str() + at + std::strlen(key), nullptr, 10));
+    }
+    return values;
+}
+
+TEST_F(MainPanelEndToEnd, OffsetsFromTheSettingsPlaceThePanelAtTheScreenCorner) {
+    WriteSettings("x=10\ny=0\n");
+    auto program =
+        Start("http://127.0.0.1:" + std::to_string(loopback::UnusedLoopbackPort()) + "/Brush.html");
+    long handle = 0;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            handle = ReadSettingInt(folder_.settingsPath(), "app", "wnd");
+            return handle != 0 && testsupport::IsWindowViewable(handle);
+        },
+        30s))
+        << program->Output();
+    const auto g = Geometry(handle);
+    ASSERT_EQ(g.size(), 4u);
+    EXPECT_EQ(g[0] + g[2], 1280 - 10) << "right edge 10 pixels from the screen's";
+    EXPECT_EQ(g[1] + g[3], 800) << "bottom edge on the screen's";
+    program->Signal(15);
+    EXPECT_EQ(program->Wait(10s).exitCode, 0);
 }
 
 TEST_F(MainPanelEndToEnd, PageDrivesTheCommandsAndThePackageWorkflow) {
