@@ -22,19 +22,19 @@ void CWebPanel::ClosePanel() {
     if (os::PanelWindow* window = Window()) window->Destroy();
 }
 
-bool CWebPanel::TranslatePanelMessage(const os::KeyEvent& key) {
+bool CWebPanel::PreTranslateMessage(const Message& msg) {
     os::PanelWindow* window = Window();
-    if (window == nullptr || !window->HasWebView()) return false;
-    const os::ScreenPoint cursor = os::CursorPosition();
+    if (window == nullptr || !window->HasWebView() || msg.window != window->Handle()) return false;
+    if (msg.code != kMessageKeyDown && msg.code != kMessageKeyUp) return false;
     const os::Rect screen = window->ScreenRect();
-    const int x = cursor.x - screen.left;
-    const int y = cursor.y - screen.top;
-    // The child under the pointer is the web view exactly when the pointer is on the body band.
+    const int x = msg.pointX - screen.left;
+    const int y = msg.pointY - screen.top;
+    // The child under the message's point is the web view exactly when it is on the body band.
     const bool overPage =
         x >= bodyRect.left && x < bodyRect.right && y >= bodyRect.top && y < bodyRect.bottom;
     // The host keeps track of held keys from every key event, offered or not, so that a key
     // released away from the page is not taken for held.
-    const bool consumed = CHtmlPanel::TranslatePanelMessage(key);
+    const bool consumed = TranslatePanelMessage(KeyOfMessage(msg));
     return overPage && consumed;
 }
 

@@ -15,7 +15,7 @@ class CWebPanel : public CDPanel<CWebPanel>, public CHtmlPanel {
     bool OnInitPanel() override;
     void ClosePanel() override;
     // Keys go to the page's accelerator handling only while the pointer is over the page.
-    bool TranslatePanelMessage(const os::KeyEvent& key) override;
+    bool PreTranslateMessage(const Message& msg) override;
 
     // The window keeps only the rounded rectangle of its current size.
     void SetPanelRgn(int cornerWidth, int cornerHeight);

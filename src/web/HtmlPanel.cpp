@@ -1,5 +1,7 @@
 #include "web/HtmlPanel.h"
 
+#include "os/Screen.h"
+
 #include <atomic>
 #include <unordered_map>
 
@@ -87,9 +89,16 @@ bool CHtmlPanel::OnInitPanel() {
         auto found = LivePanels().find(id);
         if (found != LivePanels().end()) found->second->DispatchWebEvent(event);
     });
-    window_->SetKeyHandler([this](const os::KeyEvent& key) { return TranslatePanelMessage(key); });
+    window_->SetKeyHandler([this](const os::KeyEvent& key) { return OfferKeyToMessageLoop(key); });
     window_->SetCloseRequestHandler([this] { return OnCloseRequest(); });
-    window_->SetDestroyHandler([this] { OnFinalMessage(); });
+    window_->SetDestroyHandler([this] {
+        UnregisterMessageFilter();
+        OnFinalMessage();
+    });
+    if (CMessageLoop* loop = GetMessageLoop()) {
+        loop->AddMessageFilter(this);
+        filterRegistered_ = true;
+    }
     const os::Size client = window_->ClientSize();
     window_->SetWebViewBounds({0, 0, client.width, client.height});
     return window_->HasWebView();
@@ -157,6 +166,51 @@ void CHtmlPanel::DispatchWebEvent(PanelEvent& event) {
 
 void CHtmlPanel::HandleBridgeCall(PanelEvent& event) {
     event.result = CommandResultText(ExecuteCommand(event.param));
+}
+
+namespace {
+// The toolkit's modifier bits as a message carries them (GDK's shift, control and alt masks).
+constexpr unsigned kModifierShift = 1u << 0;
+constexpr unsigned kModifierControl = 1u << 2;
+constexpr unsigned kModifierAlt = 1u << 3;
+}  // namespace
+
+os::KeyEvent CHtmlPanel::KeyOfMessage(const Message& msg) {
+    os::KeyEvent key;
+    key.keyval = static_cast<unsigned>(msg.key);
+    key.pressed = msg.code == kMessageKeyDown;
+    key.shift = (msg.modifiers & kModifierShift) != 0;
+    key.control = (msg.modifiers & kModifierControl) != 0;
+    key.alt = (msg.modifiers & kModifierAlt) != 0;
+    return key;
+}
+
+bool CHtmlPanel::OfferKeyToMessageLoop(const os::KeyEvent& key) {
+    Message msg;
+    msg.window = window_ ? window_->Handle() : 0;
+    msg.code = key.pressed ? kMessageKeyDown : kMessageKeyUp;
+    msg.key = key.keyval;
+    msg.modifiers = (key.shift ? kModifierShift : 0) | (key.control ? kModifierControl : 0) |
+                    (key.alt ? kModifierAlt : 0);
+    const os::ScreenPoint cursor = os::CursorPosition();
+    msg.pointX = cursor.x;
+    msg.pointY = cursor.y;
+    CMessageLoop* loop = GetMessageLoop();
+    // Without a running loop (a panel driven directly) the panel is its own only filter.
+    if (loop == nullptr || !filterRegistered_) return PreTranslateMessage(msg);
+    return loop->PreTranslateMessage(msg);
+}
+
+void CHtmlPanel::UnregisterMessageFilter() {
+    if (!filterRegistered_) return;
+    if (CMessageLoop* loop = GetMessageLoop()) loop->RemoveMessageFilter(this);
+    filterRegistered_ = false;
+}
+
+bool CHtmlPanel::PreTranslateMessage(const Message& msg) {
+    if (!window_ || msg.window != window_->Handle()) return false;
+    if (msg.code != kMessageKeyDown && msg.code != kMessageKeyUp) return false;
+    return TranslatePanelMessage(KeyOfMessage(msg));
 }
 
 bool CHtmlPanel::TranslatePanelMessage(const os::KeyEvent& key) {

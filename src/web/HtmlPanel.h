@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "app/MessageLoop.h"
 #include "os/PanelWindow.h"
 #include "web/CommonCommands.h"
 #include "web/PageCommand.h"
@@ -18,7 +19,7 @@
 // The window can go before the object (ClosePanel, the window manager); OnFinalMessage then
 // runs, and with autoDelete the object deletes itself on the next turn of the main loop. All
 // members are for the GUI thread except NotifyPage.
-class CHtmlPanel : public CommonCommandTarget {
+class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
   public:
     CHtmlPanel(std::string panelName, int autoDelete, std::string settingsPath = {});
     ~CHtmlPanel() override;
@@ -48,6 +49,10 @@ class CHtmlPanel : public CommonCommandTarget {
     // Keys before the web view; true consumes. The base eats every key while F5 is down, so
     // neither F5 nor Ctrl+F5 reloads the page.
     virtual bool TranslatePanelMessage(const os::KeyEvent& key);
+    // The panel's message filter, registered with the GUI thread's message loop from
+    // OnInitPanel until the window goes: key messages aimed at this panel's window go to
+    // TranslatePanelMessage.
+    bool PreTranslateMessage(const Message& msg) override;
     // WM_COMMAND to the panel; "app.quit" sends 1. The base does nothing.
     void OnPanelCommand(int id) override;
     // The window is gone. The base schedules `delete this` when autoDelete is nonzero.
@@ -93,8 +98,14 @@ class CHtmlPanel : public CommonCommandTarget {
     // Whose origin counts as the main page for the bridge (the build's page address by default).
     void SetTrustedMainPage(std::string url) { trustedMainPage_ = std::move(url); }
 
+    static os::KeyEvent KeyOfMessage(const Message& msg);
+
   private:
     void DispatchWebEvent(PanelEvent& event);
+    // A key of the window, offered to the message loop's filters (newest first) before the
+    // web view sees it; true when a filter consumed it.
+    bool OfferKeyToMessageLoop(const os::KeyEvent& key);
+    void UnregisterMessageFilter();
     void HandleBridgeCall(PanelEvent& event);
 
     std::unique_ptr<os::PanelWindow> window_;
@@ -103,6 +114,7 @@ class CHtmlPanel : public CommonCommandTarget {
     uint32_t style_;
     uint32_t exStyle_ = 0;
     bool f5Down_ = false;
+    bool filterRegistered_ = false;
     // Names the panel to posted notifications, which look it up on the GUI thread.
     const uint64_t panelId_;
 };

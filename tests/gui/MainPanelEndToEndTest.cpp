@@ -207,6 +207,21 @@ TEST_F(MainPanelEndToEnd, RefusedMainPageFallsBackToTheLocalPage) {
     EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
 }
 
+TEST_F(MainPanelEndToEnd, MainPageAnsweredWithAnHttpErrorFallsBackToTheLocalPage) {
+    WriteSettings();
+    WriteFile(folder_.File("res/web/brush.html"),
+              PageHead(site_.Base()) +
+                  "note('local', location.protocol);"
+                  "setTimeout(function () { call('app:app.quit'); }, 300);</script></body></html>");
+    // The site has no such page: its 404 answer must not be shown as the main page.
+    auto program = Start(site_.Base() + "/NoSuchPage.html");
+    const auto local = site_.WaitFor("local", 1);
+    ASSERT_EQ(local.size(), 1u) << program->Output();
+    EXPECT_EQ(local[0], "file:");
+    const auto outcome = program->Wait(30s);
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+}
+
 // The window's geometry as the X server reports it: left, top, width, height.
 std::vector<long> Geometry(long window) {
     const auto info = testsupport::RunChild({"xwininfo", "-id", std::to_string(window)}, 10s);

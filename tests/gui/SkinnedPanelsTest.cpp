@@ -10,6 +10,7 @@
 
 #include "ChildRun.h"
 #include "TempDir.h"
+#include "app/MessageLoop.h"
 #include "os/PanelWindow.h"
 #include "os/PixelBuffer.h"
 #include "os/Tray.h"
@@ -242,36 +243,38 @@ TEST(TrayWithXEmbedManager, AddingSucceedsAndTheIconIsDeletedOnce) {
 }
 
 TEST_F(SkinnedPanels, KeysReachThePageOnlyWhileThePointerIsOverIt) {
+    CMessageLoop loop;
+    RegisterMessageLoop(&loop);
     CWebPanel panel("mainpanel", cfg_, 0);
     ASSERT_TRUE(panel.CreatePanel());
     os::PanelWindow* window = panel.Window();
     window->MoveResize({100, 100, 460, 660});
     window->Show();
     ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect() == os::Rect{100, 100, 460, 660}; }));
-    GdkDevice* pointer =
-        gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
-    auto warp = [&](int x, int y) {
-        gdk_device_warp(pointer, gdk_screen_get_default(), x, y);
-        gdk_display_sync(gdk_display_get_default());
+    const long handle = window->Handle();
+    // A key message as the window hands it to the loop, with the pointer where it was.
+    auto offer = [&](unsigned keyval, bool down, int x, int y, long target) {
+        Message msg;
+        msg.window = target;
+        msg.code = down ? kMessageKeyDown : kMessageKeyUp;
+        msg.key = keyval;
+        msg.pointX = x;
+        msg.pointY = y;
+        return loop.PreTranslateMessage(msg);
     };
-    os::KeyEvent f5;
-    f5.keyval = os::kKeyF5;
     // Over the head band: not offered to the page's key handling, so F5 is not eaten here.
-    warp(200, 110);
-    EXPECT_FALSE(panel.TranslatePanelMessage(f5));
+    EXPECT_FALSE(offer(os::kKeyF5, true, 200, 110, handle));
     // Over the page: the host eats F5 (no reload).
-    warp(200, 300);
-    EXPECT_TRUE(panel.TranslatePanelMessage(f5));
-    // Outside the window altogether.
-    warp(700, 700);
-    EXPECT_FALSE(panel.TranslatePanelMessage(f5));
+    EXPECT_TRUE(offer(os::kKeyF5, true, 200, 300, handle));
+    // Outside the window altogether, and a message aimed at another window.
+    EXPECT_FALSE(offer(os::kKeyF5, true, 700, 700, handle));
+    EXPECT_FALSE(offer(os::kKeyF5, true, 200, 300, handle + 1));
     // F5 let go away from the page is no longer held when typing on the page.
-    os::KeyEvent release = f5;
-    release.pressed = false;
-    panel.TranslatePanelMessage(release);
-    warp(200, 300);
-    os::KeyEvent letter;
-    letter.keyval = 'a';
-    EXPECT_FALSE(panel.TranslatePanelMessage(letter));
+    offer(os::kKeyF5, false, 700, 700, handle);
+    EXPECT_FALSE(offer('a', true, 200, 300, handle));
+    // Once the window is gone its filter is off the loop: F5 held over the page goes unseen.
+    offer(os::kKeyF5, true, 200, 300, handle);
     panel.ClosePanel();
+    EXPECT_FALSE(offer(os::kKeyF5, true, 200, 300, handle));
+    UnregisterMessageLoop();
 }

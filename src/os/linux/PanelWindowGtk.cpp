@@ -147,6 +147,8 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     GtkWidget* window_ = nullptr;
     GtkWidget* layout_ = nullptr;
     WebKitWebView* view_ = nullptr;
+    // HTTP status of a main-page answer refused as an error, reported with the failed load.
+    unsigned httpErrorStatus_ = 0;
     bool viewCoversClient_ = true;
     // The X server applies a move or resize later; until it reports the geometry asked
     // for, callers read what they asked for, as they would after MoveWindow.
@@ -440,12 +442,34 @@ gboolean PanelWindowGtk::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* ur
     event.code = 271;
     event.url = uri ? uri : "";
     event.value = error ? error->code : 0;
-    Self(self)->Raise(event);
+    auto* window = Self(self);
+    if (window->httpErrorStatus_ != 0 &&
+        g_error_matches(error, WEBKIT_POLICY_ERROR,
+                        WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
+        event.value = static_cast<long>(window->httpErrorStatus_);
+    }
+    window->httpErrorStatus_ = 0;
+    window->Raise(event);
     return event.cancel ? TRUE : FALSE;  // TRUE: WebKit shows no error page
 }
 
 gboolean PanelWindowGtk::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                         WebKitPolicyDecisionType type, gpointer self) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        // A browser control reports an HTTP error answer of the page as a failed navigation;
+        // WebKit would show the server's error page. Refusing the answer makes WebKit fail the
+        // load, which reaches the panel as that navigation error.
+        auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        const guint status = webkit_uri_response_get_status_code(
+            webkit_response_policy_decision_get_response(response));
+        if (webkit_response_policy_decision_is_main_frame_main_resource(response) &&
+            status >= 400) {
+            Self(self)->httpErrorStatus_ = status;
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        return FALSE;
+    }
     if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
     WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
