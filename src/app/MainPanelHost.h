@@ -5,7 +5,7 @@
 // What start-up needs of the main panel, and nothing more: construct, create (which runs the
 // panel's own initialisation before it returns), read its window handle, hide, destroy.
 class IMainPanel {
-public:
+  public:
     virtual ~IMainPanel() = default;
     // Creates the window with no parent; false when it cannot be created.
     virtual bool Create() = 0;

@@ -31,5 +31,5 @@ int ReadSettingInt(const std::string& file, const std::string& section, const st
                    int defaultValue = 0);
 
 // Creates file, section and key as needed; the file is replaced atomically. Nonzero on success.
-int WriteSettingString(const std::string& file, const std::string& section,
-                       const std::string& key, const std::string& value);
+int WriteSettingString(const std::string& file, const std::string& section, const std::string& key,
+                       const std::string& value);

@@ -1,6 +1,8 @@
 #include "app/TextCase.h"
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string AsciiLowerCopy(const std::string& s) {
     std::string out = s;

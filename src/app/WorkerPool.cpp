@@ -14,4 +14,6 @@ boost::asio::thread_pool& Pool() {
 
 }  // namespace
 
-void QueueWorkerTask(std::function<void()> task) { boost::asio::post(Pool(), std::move(task)); }
+void QueueWorkerTask(std::function<void()> task) {
+    boost::asio::post(Pool(), std::move(task));
+}

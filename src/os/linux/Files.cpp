@@ -67,6 +67,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
     return false;
 }
 
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool FileExists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 }  // namespace os

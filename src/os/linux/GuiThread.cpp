@@ -19,7 +19,9 @@ gboolean RunTask(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void DeleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+void DeleteTask(gpointer data) {
+    delete static_cast<std::function<void()>*>(data);
+}
 
 }  // namespace
 
@@ -30,7 +32,9 @@ void PostToGuiThread(std::function<void()> task) {
                     DeleteTask);
 }
 
-bool IsGuiThread() { return std::this_thread::get_id() == g_guiThread.load(); }
+bool IsGuiThread() {
+    return std::this_thread::get_id() == g_guiThread.load();
+}
 
 int RunGuiLoop() {
     g_guiThread = std::this_thread::get_id();
