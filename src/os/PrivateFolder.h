@@ -3,6 +3,11 @@
 
 namespace os {
 
+// Makes `path` a folder only this user can enter (mode 0700) when it is missing, and accepts
+// it only as a real folder (no symlink) owned by this user, tightening a looser mode. False
+// when it cannot be made or is not such a folder.
+bool MakePrivateFolder(const std::string& path);
+
 // A folder only this user can reach, with a trailing "/": $XDG_RUNTIME_DIR/<name>/, else
 // /tmp/<name>-<uid>/. A candidate is used only when it is a real directory (not a symlink)
 // owned by this user; a wider mode is narrowed to 0700. When neither candidate qualifies

@@ -38,16 +38,17 @@ TEST(InstanceLock, OnlyOneProcessHoldsItAndItEndsWithTheProcess) {
         30s);
     EXPECT_TRUE(heldThenExec.exited && heldThenExec.exitCode == 0);
 
+    // The holder says when it has the lock; probing earlier could take the lock from under it.
+    const std::string held = dir.File("held");
     const pid_t holder = StartInChild([&] {
-        if (os::TakeInstanceLock(lock) == os::InstanceLock::Acquired) pause();
+        if (os::TakeInstanceLock(lock) != os::InstanceLock::Acquired) return;
+        WriteFile(held, "1");
+        pause();
     });
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            const auto probe =
-                RunInChild([&] { return static_cast<int>(os::TakeInstanceLock(lock)); }, 30s);
-            return probe.exitCode == static_cast<int>(os::InstanceLock::HeldByAnother);
-        },
-        10s));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(held); }, 10s));
+    const auto probe =
+        RunInChild([&] { return static_cast<int>(os::TakeInstanceLock(lock)); }, 30s);
+    EXPECT_EQ(probe.exitCode, static_cast<int>(os::InstanceLock::HeldByAnother));
     KillAndReap(holder, SIGKILL);  // a crash frees the lock too
     EXPECT_EQ(os::TakeInstanceLock(lock), os::InstanceLock::Acquired);
     EXPECT_EQ(Mode(lock), 0600u);

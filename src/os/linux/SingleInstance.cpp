@@ -33,14 +33,6 @@ std::string UserRuntimeFolder() {
     return MakePrivateFolder(dir) ? dir : std::string();
 }
 
-bool MakePrivateFolder(const std::string& path) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    // lstat, so that a symlink planted by someone else is refused rather than followed.
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !IsOwnFolder(st)) return false;
-    return (st.st_mode & 077) == 0 || chmod(path.c_str(), 0700) == 0;
-}
-
 InstanceLock TakeInstanceLock(const std::string& path) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return InstanceLock::Failed;
