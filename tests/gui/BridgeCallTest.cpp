@@ -4,12 +4,15 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "TempDir.h"
 #include "WebTestPanel.h"
 #include "os/Files.h"
+#include "os/linux/WebHost.h"
 
 using testsupport::PumpUntil;
 using testsupport::ReadFile;
@@ -36,6 +39,13 @@ class PageServer {
         server_.Get("/page.html", [this](const httplib::Request&, httplib::Response& response) {
             response.set_content(html_, "text/html");
         });
+        // Pages report with GET /note?v=<value>, which reaches the test even from a page whose
+        // panel is gone.
+        server_.Get("/note", [this](const httplib::Request& request, httplib::Response& response) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            notes_.push_back(request.get_param_value("v"));
+            response.set_content("ok", "text/plain");
+        });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -46,9 +56,15 @@ class PageServer {
     }
     std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::string Url() const { return Origin() + "/page.html"; }
+    std::vector<std::string> Notes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return notes_;
+    }
 
   private:
     std::string html_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> notes_;
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;
@@ -340,6 +356,123 @@ TEST_F(BridgeCallTest, CommandClosingItsOwnPanel) {
     EXPECT_FALSE(kept.NavigatePage("\\blank.html"));
     kept.NotifyPage("late");  // nothing to run it in: dropped
     PumpUntil([] { return false; }, std::chrono::milliseconds(100));
+}
+
+TEST_F(BridgeCallTest, CallsAfterTheCommandClosedThePanelFailAtOnceInsteadOfBlocking) {
+    // The script goes on after its own panel closed: the next Call finds no panel and must
+    // come back with an error; the page then reports both outcomes over plain HTTP.
+    PageServer server(Html(R"(<script>
+        function closeThenCall() {
+            const e = document.createElement('div');
+            e.setAttribute('param', 'app:panel.close');
+            e.setAttribute('result', 'untouched');
+            window.external.Call(e);
+            const first = e.getAttribute('result');
+            e.setAttribute('param', 'app:test.echo&late');
+            e.setAttribute('result', 'untouched');
+            let second;
+            try { window.external.Call(e); second = 'returned:' + e.getAttribute('result'); }
+            catch (error) { second = 'threw:' + String(error.message || error); }
+            const report = new XMLHttpRequest();
+            report.open('GET', '/note?v=' + encodeURIComponent(first + '|' + second), false);
+            report.send();
+        }
+    </script>)"));
+    bool deleted = false;
+    auto* panel = new WebTestPanel("closing", module.path(), server.Origin() + "/Brush.html", 1);
+    panel->destroyedFlag = &deleted;
+    ASSERT_TRUE(panel->OpenPage(server.Url()));
+    panel->RunPageScript("setTimeout(closeThenCall, 0);");
+    ASSERT_TRUE(PumpUntil([&] { return !server.Notes().empty(); }));
+    EXPECT_EQ(server.Notes(),
+              std::vector<std::string>{"-1|threw:window.external: the page's panel is gone"});
+    EXPECT_TRUE(PumpUntil([&] { return deleted; }));
+}
+
+// A panel whose answer to the context-menu request a test chooses.
+class MenuPanel : public WebTestPanel {
+  public:
+    MenuPanel(const std::string& name, const std::string& moduleDirectory, long answer)
+        : WebTestPanel(name, moduleDirectory), answer_(answer) {}
+    bool OnPanelEvent(PanelEvent& event) override {
+        const bool handled = WebTestPanel::OnPanelEvent(event);
+        if (event.code == kUiShowContextMenu) event.answer = answer_;
+        return handled;
+    }
+
+  private:
+    long answer_;
+};
+
+// Presses and releases the right button over the view at (x, y) as GDK delivers a real click.
+void RightClick(os::PanelWindow& window, int x, int y) {
+    GtkWidget* view = GTK_WIDGET(os::detail::NativeWebView(window));
+    GdkWindow* target = gtk_widget_get_window(view);
+    GdkDevice* pointer =
+        gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+    int originX = 0;
+    int originY = 0;
+    gdk_window_get_origin(target, &originX, &originY);
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+        GdkEvent* event = gdk_event_new(type);
+        event->button.window = GDK_WINDOW(g_object_ref(target));
+        event->button.send_event = TRUE;
+        event->button.time = GDK_CURRENT_TIME;
+        event->button.x = x;
+        event->button.y = y;
+        event->button.x_root = originX + x;
+        event->button.y_root = originY + y;
+        event->button.button = 3;
+        gdk_event_set_device(event, pointer);
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    }
+}
+
+// The context menu WebKit pops up, if one is on screen.
+GtkWidget* VisibleMenu() {
+    GtkWidget* found = nullptr;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* item = toplevels; item != nullptr; item = item->next) {
+        GtkWidget* child = gtk_bin_get_child(GTK_BIN(item->data));
+        if (child != nullptr && GTK_IS_MENU(child) && gtk_widget_get_mapped(child)) found = child;
+    }
+    g_list_free(toplevels);
+    return found;
+}
+
+TEST_F(BridgeCallTest, ContextMenuShowsOnlyWhenThePanelAnswersNonzero) {
+    Page("menu.html", R"(<div style="width:100%;height:300px">text</div>
+        <script>window.menus = 0;
+        document.addEventListener('contextmenu', () => { ++window.menus; });</script>)");
+    WebTestPanel plain("plain", module.path());
+    MenuPanel allowing("allowing", module.path(), 1);
+    for (WebTestPanel* panel :
+         {static_cast<WebTestPanel*>(&plain), static_cast<WebTestPanel*>(&allowing)}) {
+        SCOPED_TRACE(panel->panelName);
+        ASSERT_TRUE(panel->OpenPage("\\menu.html"));
+        panel->Window()->MoveResize({100, 100, 500, 400});
+        panel->Window()->Show();
+        GtkWidget* view = GTK_WIDGET(os::detail::NativeWebView(*panel->Window()));
+        ASSERT_TRUE(PumpUntil([&] {
+            return gtk_widget_get_mapped(view) && gtk_widget_get_allocated_width(view) > 100;
+        }));
+        RightClick(*panel->Window(), 40, 40);
+        ASSERT_TRUE(PumpUntil([&] {
+            return std::count(panel->events.begin(), panel->events.end(), kUiShowContextMenu) == 1;
+        }));
+        EXPECT_EQ(panel->Evaluate("window.menus"), "1");
+        if (panel == &plain) {
+            // Given time to appear, no menu does.
+            EXPECT_FALSE(
+                PumpUntil([] { return VisibleMenu() != nullptr; }, std::chrono::milliseconds(700)));
+        } else {
+            EXPECT_TRUE(PumpUntil([] { return VisibleMenu() != nullptr; }));
+        }
+        // A menu left open would hold the pointer grab from the next panel.
+        if (GtkWidget* menu = VisibleMenu()) gtk_menu_popdown(GTK_MENU(menu));
+        panel->Window()->Hide();
+    }
 }
 
 TEST_F(BridgeCallTest, ModalDialogInACommandLeavesOtherPanelsWorking) {

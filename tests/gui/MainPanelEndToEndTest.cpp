@@ -16,6 +16,7 @@
 
 #include "BuildConfig.h"
 #include "ChildRun.h"
+#include "ImageFiles.h"
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
 #include "TempDir.h"
@@ -36,6 +37,11 @@ class MakerSite {
         http_.server.Get(
             "/Brush.html", [this](const httplib::Request& req, httplib::Response& res) {
                 Record("page", req.has_param("t") ? req.get_param_value("t") : "(no t)");
+                {
+                    // A held page answers only once the test releases it (or after a while).
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait_for(lock, 30s, [&] { return !holdMainPage_; });
+                }
                 res.set_header("Cache-Control", "no-store");
                 res.set_content(mainPage_, "text/html; charset=utf-8");
             });
@@ -66,6 +72,15 @@ class MakerSite {
 
     std::string Base() const { return http_.BaseUrl(); }
     void SetMainPage(std::string html) { mainPage_ = std::move(html); }
+    // While held, requests for the main page wait for ReleaseMainPage before they are answered.
+    void HoldMainPage() { holdMainPage_ = true; }
+    void ReleaseMainPage() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            holdMainPage_ = false;
+        }
+        changed_.notify_all();
+    }
 
     // A zip served as /pkg/<zipName> holding `entry` (a path inside the archive): a shell
     // script that writes `marker` when it runs.
@@ -109,6 +124,7 @@ class MakerSite {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::string, std::vector<std::string>> notes_;
+    bool holdMainPage_ = false;
 };
 
 // Page script shared by the test pages: call() runs a command and returns its result;
@@ -253,6 +269,47 @@ TEST_F(MainPanelEndToEnd, OffsetsFromTheSettingsPlaceThePanelAtTheScreenCorner) 
     ASSERT_EQ(g.size(), 4u);
     EXPECT_EQ(g[0] + g[2], 1280 - 10) << "right edge 10 pixels from the screen's";
     EXPECT_EQ(g[1] + g[3], 800) << "bottom edge on the screen's";
+    program->Signal(15);
+    EXPECT_EQ(program->Wait(10s).exitCode, 0);
+}
+
+TEST_F(MainPanelEndToEnd, SplashShowsWhileTheMainPageLoadsAndGoesWhenItCompletes) {
+    testsupport::WriteSolidImage(folder_.File("res/skin/plash.png"), "png", 200, 120, 0xFF1565C0,
+                                 false);
+    folder_.WriteSettings("[app]\nwnd=0\ncachedir=" + cache_ +
+                          "\n[resource]\ntotal=2\n1=\\res\\skin\\bk.png\n"
+                          "2=\\res\\skin\\plash.png\n"
+                          "[mainpanel]\ntitle=MapleNook\nbkimage=1\n"
+                          "[plash]\ntitle=MapleNook Splash\nbkimage=2\n");
+    site_.SetMainPage(PageHead(site_.Base()) + "note('loaded', '1');</script></body></html>");
+    site_.HoldMainPage();
+    auto program = Start(site_.Base() + "/Brush.html");
+
+    // The page is asked for and held: the splash is up, centred, the main panel not yet shown.
+    ASSERT_EQ(site_.WaitFor("page", 1).size(), 1u) << program->Output();
+    unsigned long splash = 0;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            const auto found = testsupport::FindWindowsOf(program->pid(), "MapleNook Splash");
+            splash = found.empty() ? 0 : found[0];
+            return splash != 0 && testsupport::IsWindowViewable(splash);
+        },
+        30s))
+        << program->Output();
+    EXPECT_EQ(Geometry(static_cast<long>(splash)), (std::vector<long>{540, 340, 200, 120}));
+    long main = 0;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return (main = ReadSettingInt(folder_.settingsPath(), "app", "wnd")) != 0; }, 30s));
+    EXPECT_FALSE(testsupport::IsWindowViewable(main));
+    EXPECT_TRUE(testsupport::IsWindowViewable(splash)) << "still loading";
+
+    site_.ReleaseMainPage();
+    ASSERT_EQ(site_.WaitFor("loaded", 1).size(), 1u) << program->Output();
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [&] {
+            return !testsupport::IsWindowViewable(splash) && testsupport::IsWindowViewable(main);
+        },
+        30s));
     program->Signal(15);
     EXPECT_EQ(program->Wait(10s).exitCode, 0);
 }
