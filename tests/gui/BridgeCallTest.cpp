@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -290,6 +294,67 @@ TEST_F(BridgeCallTest, AnOversizedRequestEndsTheChannelAndThePageGetsAnErrorNotA
                              "window.external.Call(document.body);return 'no error'}"
                              "catch(error){return 'error'}})()"),
               "error");
+}
+
+// The program's ends of the bridge channels: unnamed stream socket pairs whose other end a
+// web process made (WebKit's own channels are made by the program, so their peer is us).
+std::vector<int> BridgeChannelEnds() {
+    std::vector<int> ends;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        struct stat info {};
+        if (fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+        int domain = 0;
+        int type = 0;
+        socklen_t size = sizeof domain;
+        if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0 || domain != AF_UNIX) {
+            continue;
+        }
+        size = sizeof type;
+        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM) continue;
+        sockaddr_un address{};
+        size = sizeof address;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+            size != sizeof(sa_family_t)) {
+            continue;
+        }
+        ucred peer{};
+        size = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid == getpid()) {
+            continue;
+        }
+        const std::string comm = ReadFile("/proc/" + std::to_string(peer.pid) + "/comm");
+        if (comm.rfind("WebKitWebProces", 0) == 0) ends.push_back(fd);
+    }
+    return ends;
+}
+
+TEST_F(BridgeCallTest, APageBlockedInACallGetsAnErrorWhenTheProgramSideGoesAway) {
+    WebTestPanel panel("dropped", module.path());
+    size_t dropped = 0;
+    panel.extraCommands = [&](PageCommand& command) {
+        if (command.name != "test.drop") return 0;
+        // The page is waiting for this answer; its channel goes away underneath it.
+        const std::vector<int> ends = BridgeChannelEnds();
+        dropped = ends.size();
+        for (int fd : ends) shutdown(fd, SHUT_RDWR);
+        command.result = std::string("never delivered");
+        return 1;
+    };
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    EXPECT_EQ(panel.Evaluate(R"((function () {
+        const e = document.createElement('div');
+        e.setAttribute('param', 'app:test.drop');
+        e.setAttribute('result', 'before');
+        try { window.external.Call(e); return 'no error'; }
+        catch (error) { return String(error.message || error) + '/' + e.getAttribute('result'); }
+    })())"),
+              "window.external: the program is not answering/before");
+    EXPECT_EQ(dropped, 1u);
+    EXPECT_EQ(panel.Evaluate("(function(){document.body.setAttribute('param','app:test.echo&x');"
+                             "try{window.external.Call(document.body);return 'no error'}"
+                             "catch(error){return String(error.message||error)}})()"),
+              "window.external: the program is not answering");
 }
 
 TEST_F(BridgeCallTest, ResultIsSetBeforeCallReturnsInAThousandCalls) {
