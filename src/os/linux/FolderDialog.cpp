@@ -21,6 +21,12 @@ std::optional<std::string> ChooseFolder(const std::string& title) {
         "确定", GTK_RESPONSE_ACCEPT, nullptr);
     gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(dialog), TRUE);
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 440);
+    // Start in a real folder rather than "Recent", where no folder can be chosen, and let
+    // Enter in the location field choose what it names.
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), g_get_home_dir());
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     std::optional<std::string> chosen;
     if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
         // Only folders with a local path: anything else counts as no choice.
