@@ -341,9 +341,11 @@ var steps = [
                 note('r', 'nourl=' + call('app:app.runbrush&tool.exe&tool.zip'));
                 note('r', 'here=' + call('app:app.runbrush&here.sh&)" +
                       base + R"(/pkg/here.zip')); },
-  function () { note('vis', document.visibilityState);
-                call('app:app.runbrush&tool.sh&)" +
-                      base + R"(/pkg/tool.zip'); },
+  // Hiding the window reaches the page's visibility a moment later; give it a few seconds.
+  function () { whenHidden(function (state) {
+                  note('vis', state);
+                  call('app:app.runbrush&tool.sh&)" +
+                      base + R"(/pkg/tool.zip'); }); },
   function () { call('app:app.runbrush&gone.sh&)" +
                       base + R"(/pkg/gone.zip'); },
   function () { call('app:app.runbrush&nested.sh&)" +
@@ -362,6 +364,14 @@ var steps = [
 ];
 var at = 0;
 function next() { if (at < steps.length) steps[at++](); }
+function whenHidden(done) {
+  var start = Date.now();
+  (function poll() {
+    if (document.visibilityState === 'hidden' || Date.now() - start > 5000)
+      done(document.visibilityState);
+    else setTimeout(poll, 50);
+  })();
+}
 var realNotify = hostNotify;
 hostNotify = function (e, d, s) {
   realNotify(e, d, s);
