@@ -364,21 +364,23 @@ var steps = [
 ];
 var at = 0;
 function next() { if (at < steps.length) steps[at++](); }
-function whenHidden(done) {
+function when(state, done) {
   var start = Date.now();
   (function poll() {
-    if (document.visibilityState === 'hidden' || Date.now() - start > 5000)
+    if (document.visibilityState === state || Date.now() - start > 5000)
       done(document.visibilityState);
     else setTimeout(poll, 50);
   })();
 }
+function whenHidden(done) { when('hidden', done); }
 var realNotify = hostNotify;
 hostNotify = function (e, d, s) {
   realNotify(e, d, s);
   if (s === 'run' || s === 'run.error' || s === 'download.error' ||
       (s === 'unzip' && d === 'fresh')) setTimeout(next, s === 'unzip' ? 1500 : 50);
 };
-next();
+// Start once the finished load has shown the panel, so that no step's hiding comes first.
+when('visible', function () { next(); });
 </script></body></html>)");
     auto program = Start(base + "/Brush.html");
 
