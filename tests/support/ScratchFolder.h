@@ -1,20 +1,13 @@
 #pragma once
 #include <string>
 
-// A fresh folder under /tmp, removed with everything in it when the test ends.
-class ScratchFolder {
+#include "TempDir.h"
+
+// A fresh temporary folder (see TempDir) that also joins paths with "/".
+class ScratchFolder : public testsupport::TempDir {
   public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::string& path() const { return path_; }
     // path() + "/" + relative
-    std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-
-  private:
-    std::string path_;
+    std::string operator/(const std::string& relative) const { return File(relative); }
 };
 
 // Runs `command` through /bin/sh and returns its standard output.
