@@ -21,3 +21,8 @@ using CurlHeaderList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
 // Appends one "Name: value" line; false when libcurl could not allocate it.
 bool AppendHeader(CurlHeaderList& list, const char* line);
+
+// What every transfer of the program sets: the address and headers, only http/https (also
+// after redirects, since addresses come from pages), at most 20 redirects, no signals (workers
+// run transfers), a minute to connect and `stallSeconds` without data before giving up.
+void SetWebTransferOptions(CURL* easy, const char* url, curl_slist* headers, long stallSeconds);

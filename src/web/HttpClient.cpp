@@ -60,17 +60,8 @@ std::optional<std::string> Perform(const RequestJob& job) {
     const std::string wireUrl = UrlForWire(job.url);
     std::string response;
     CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, wireUrl.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     // The browser object's defaults: a minute to connect, half a minute without any data.
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
+    SetWebTransferOptions(h, wireUrl.c_str(), headers.get(), 30L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &response);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);

@@ -118,20 +118,9 @@ int DownloadToFolder(const std::string& url, const std::string& folder) {
     BodyFile file(folder, name);
     Transfer transfer{easy.get(), &file};
     CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
-    // Package URLs come from pages: only web transfers, never local files or other schemes.
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A dead server must not hold a worker forever: a minute without data ends the transfer.
+    SetWebTransferOptions(h, url.c_str(), headers.get(), 60L);
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    // A dead server must not hold a worker forever: give up on connecting after a minute and
-    // on a transfer that has moved nothing for a minute.
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 60L);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
