@@ -35,8 +35,8 @@ std::optional<std::string> KeyName(const std::string& line) {
     return Trim(line.substr(0, eq));
 }
 
-// A name or value is one line: whatever follows a line break would otherwise become lines of
-// their own (a forged key or section, even).
+// A value is one line: whatever follows a line break would otherwise become lines of its own (a
+// forged key or section, even).
 std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find_first_of("\r\n"));
 }
@@ -91,26 +91,32 @@ IniText IniText::Decode(const std::string& bytes) {
     } else {
         text = bytes;
     }
-    if (text.find("\r\n") != std::string::npos) ini.newline_ = "\r\n";
-    ini.endsWithNewline_ = text.empty() || text.back() == '\n';
+    // A line ends at CR LF, LF or a lone CR, as the profile functions read it; each line keeps
+    // its own ending so that a rewrite gives back every untouched byte.
+    bool sawEnding = false;
     size_t start = 0;
     while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        ini.lines_.push_back({std::move(line)});
-        start = end + 1;
+        const auto end = text.find_first_of("\r\n", start);
+        Line line;
+        if (end == std::string::npos) {
+            line.text = text.substr(start);
+            start = text.size();
+        } else {
+            line.text = text.substr(start, end - start);
+            const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+            line.ending = text.substr(end, crlf ? 2 : 1);
+            start = end + line.ending.size();
+            if (!sawEnding) ini.newline_ = line.ending;
+            sawEnding = true;
+        }
+        ini.lines_.push_back(std::move(line));
     }
     return ini;
 }
 
 std::string IniText::Encode() const {
     std::string text;
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        text += lines_[i].text;
-        if (i + 1 < lines_.size() || endsWithNewline_) text += newline_;
-    }
+    for (const Line& line : lines_) text += line.text + line.ending;
     switch (encoding_) {
         case Encoding::Utf16LeBom:
             return std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(text);
@@ -171,31 +177,40 @@ std::vector<std::pair<std::string, std::string>> IniText::Entries(
     return entries;
 }
 
-void IniText::Set(const std::string& sectionName, const std::string& keyName,
-                  const std::string& value) {
+bool IniText::IsStorableName(const std::string& name, bool isKey) {
+    if (name.empty() || name.find_first_of("\r\n") != std::string::npos) return false;
+    if (Trim(name) != name) return false;
+    if (isKey && (name.front() == '[' || name.find('=') != std::string::npos)) return false;
+    return true;
+}
+
+void IniText::InsertLine(size_t at, std::string text) {
+    // The line before an addition at the end may have had no ending of its own.
+    if (at == lines_.size() && at > 0 && lines_[at - 1].ending.empty()) {
+        lines_[at - 1].ending = newline_;
+    }
+    lines_.insert(lines_.begin() + static_cast<long>(at), Line{std::move(text), newline_});
+}
+
+bool IniText::Set(const std::string& section, const std::string& key, const std::string& value) {
+    if (!IsStorableName(section, false) || !IsStorableName(key, true)) return false;
     // Only the first line is stored: what a later read would have returned anyway.
-    const std::string section = Trim(FirstLine(sectionName));
-    const std::string key = Trim(FirstLine(keyName));
     const std::string stored = FirstLine(value);
-    const std::string line = key + "=" + stored;
     const auto s = FindSection(section);
     if (!s) {
-        endsWithNewline_ = true;
-        // A blank line between sections, as the profile functions lay them out.
-        if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back({""});
-        lines_.push_back({"[" + section + "]"});
-        lines_.push_back({line});
-        return;
+        InsertLine(lines_.size(), "[" + section + "]");
+        InsertLine(lines_.size(), key + "=" + stored);
+        return true;
     }
     if (const auto k = FindKey(*s, key)) {
-        // Keep the key's own spelling; only the value changes.
-        const std::string& old = lines_[*k].text;
-        lines_[*k].text = Trim(old.substr(0, old.find('='))) + "=" + stored;
-        return;
+        // Keep the key's own spelling and the line's ending; only the value changes.
+        std::string& old = lines_[*k].text;
+        old = Trim(old.substr(0, old.find('='))) + "=" + stored;
+        return true;
     }
     // After the section's last non-blank line, so blank separators stay between sections.
     size_t at = SectionEnd(*s);
     while (at > *s + 1 && Trim(lines_[at - 1].text).empty()) --at;
-    if (at == lines_.size()) endsWithNewline_ = true;
-    lines_.insert(lines_.begin() + static_cast<long>(at), {line});
+    InsertLine(at, key + "=" + stored);
+    return true;
 }

@@ -30,21 +30,29 @@ class IniText {
     std::vector<std::pair<std::string, std::string>> Entries(const std::string& section) const;
 
     // Replaces the first matching key's value in place, or adds the key at the end of the first
-    // matching section, or adds the section at the end of the file.
-    void Set(const std::string& section, const std::string& key, const std::string& value);
+    // matching section, or adds the section at the end of the file. Only the value's first line
+    // is stored. Changes nothing and returns false when the section or key is not a name that
+    // reads back as itself (see IsStorableName).
+    bool Set(const std::string& section, const std::string& key, const std::string& value);
+
+    // True for a section or key name that a later read finds again as the same name: not
+    // empty, no line break, no blank at either end and, for keys, no "=" and no leading "["
+    // (such a line would read as another key or as a section header).
+    static bool IsStorableName(const std::string& name, bool isKey);
 
     Encoding encoding() const { return encoding_; }
 
   private:
     struct Line {
-        std::string text;  // without its line ending
+        std::string text;    // without its line ending
+        std::string ending;  // "\r\n", "\n", "\r" or, on a last line, nothing
     };
+    void InsertLine(size_t at, std::string text);
     std::optional<size_t> FindSection(const std::string& section) const;
     std::optional<size_t> FindKey(size_t sectionLine, const std::string& key) const;
     size_t SectionEnd(size_t sectionLine) const;
 
     std::vector<Line> lines_;
-    std::string newline_ = "\n";
-    bool endsWithNewline_ = true;
+    std::string newline_ = "\n";  // the file's first line ending, given to added lines
     Encoding encoding_ = Encoding::Utf8;
 };

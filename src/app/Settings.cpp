@@ -31,6 +31,8 @@ std::string SettingsPathFor(const std::string& moduleDirectory) {
 std::string ReadSettingString(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& defaultValue) {
     std::string bytes;
+    // A name no write can store could only alias some other key.
+    if (!IniText::IsStorableName(key, true)) return CutSettingValue(defaultValue);
     if (!os::ReadWholeFile(file, bytes)) return CutSettingValue(defaultValue);
     const IniText ini = IniText::Decode(bytes);
     const auto value = ini.Find(section, key);
@@ -55,6 +57,8 @@ int ReadSettingInt(const std::string& file, const std::string& section, const st
 
 int WriteSettingString(const std::string& file, const std::string& section, const std::string& key,
                        const std::string& value) {
+    // A key that would read back as another key or as a section header is never written.
+    if (!IniText::IsStorableName(section, false) || !IniText::IsStorableName(key, true)) return 0;
     std::string bytes;
     IniText ini;
     if (os::ReadWholeFile(file, bytes)) {
@@ -63,6 +67,6 @@ int WriteSettingString(const std::string& file, const std::string& section, cons
         // A file that is there but cannot be read must not be replaced by this one key.
         return 0;
     }
-    ini.Set(section, key, value);
+    if (!ini.Set(section, key, value)) return 0;
     return os::ReplaceFileAtomically(file, ini.Encode()) ? 1 : 0;
 }

@@ -18,6 +18,7 @@ std::string ShortPathOf(const std::string& path);
 // ModuleDirectory() + "/cfg.ini", computed once at start and handed to every panel.
 std::string SettingsPathFor(const std::string& moduleDirectory);
 
+// A key that no write could store (see WriteSettingString) reads as `defaultValue`.
 std::string ReadSettingString(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& defaultValue = {});
 
@@ -31,5 +32,7 @@ int ReadSettingInt(const std::string& file, const std::string& section, const st
                    int defaultValue = 0);
 
 // Creates file, section and key as needed; the file is replaced atomically. Nonzero on success.
+// Writes nothing and gives 0 for a key that would not read back as itself: empty, with a line
+// break, "=" or blanks at either end, or starting with "[".
 int WriteSettingString(const std::string& file, const std::string& section, const std::string& key,
                        const std::string& value);

@@ -110,6 +110,17 @@ TEST(SettingsFile, WritesKeepTheRestOfATrickyInstallerFile) {
     EXPECT_EQ(ReadSettingString(cfg, "app", "cachedir"), "/cache");
 }
 
+TEST(SettingsFile, CrOnlyFileIsReadAndOnlyTheChangedLineIsRewritten) {
+    TempDir dir;
+    const std::string cfg = dir.File("cfg.ini");
+    WriteFile(cfg, "[resource]\rtotal=2\r[app]\r\nwnd=3\r[settings]\rk=v\r");
+    EXPECT_EQ(ReadSettingInt(cfg, "resource", "total"), 2);
+    EXPECT_EQ(ReadSettingInt(cfg, "app", "wnd"), 3);
+    EXPECT_NE(WriteSettingString(cfg, "app", "wnd", "4"), 0);
+    EXPECT_EQ(WriteSettingString(cfg, "settings", "[app]", "9"), 0);
+    EXPECT_EQ(ReadFile(cfg), "[resource]\rtotal=2\r[app]\r\nwnd=4\r[settings]\rk=v\r");
+}
+
 TEST(SettingsFile, Utf16FileIsReadAndWrittenBackAsUtf16) {
     TempDir dir;
     const std::string cfg = dir.File("cfg.ini");

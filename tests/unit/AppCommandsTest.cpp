@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,23 @@ TEST_F(AppCommandsTest, CookiesLiveInTheSettingsSection) {
     EXPECT_EQ(Run("app:app.setcookie&theme"), "-1");
     EXPECT_EQ(Run("app:app.setcookie&theme&&"), "-1");
     EXPECT_EQ(ReadSettingString(settings_, "settings", "theme"), "dark");
+}
+
+TEST_F(AppCommandsTest, CookieKeysCannotForgeOtherSettings) {
+    ASSERT_EQ(Run("app:app.setcookie&theme&dark"), "-1");
+    ASSERT_NE(WriteSettingString(settings_, "app", "wnd", "12"), 0);
+    std::string before;
+    {
+        std::ifstream in(settings_, std::ios::binary);
+        before.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    for (const char* key : {"[app]", "[settings]", "theme=x", " theme", "theme ", "a\nwnd"}) {
+        EXPECT_EQ(Run(std::string("app:app.setcookie&") + key + "&1"), "-1");
+        EXPECT_EQ(Run(std::string("app:app.getcookie&") + key), "") << key;
+    }
+    std::ifstream in(settings_, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
+    EXPECT_EQ(Run("app:app.getcookie&THEME"), "dark");
 }
 
 TEST_F(AppCommandsTest, RunBrushRecordsTheUrlAndStartsATask) {

@@ -132,7 +132,6 @@ TEST(IniTextWrite, NewKeysGoToTheEndOfTheirSectionAndNewSectionsToTheEnd) {
               "[settings]\n"
               "a=1\n"
               "b=2\n"
-              "\n"
               "[new]\n"
               "k=v\n");
     IniText empty = IniText::Decode("");
@@ -143,11 +142,35 @@ TEST(IniTextWrite, NewKeysGoToTheEndOfTheirSectionAndNewSectionsToTheEnd) {
 TEST(IniTextWrite, LineBreaksNeverReachTheFile) {
     IniText ini = IniText::Decode("[settings]\nkeep=1\n");
     ini.Set("settings", "note", "first line\r\n[app]\nwnd=666");
-    ini.Set("settings\n[app]", "x\nwnd", "1");
+    EXPECT_FALSE(ini.Set("settings\n[app]", "x", "1"));
+    EXPECT_FALSE(ini.Set("settings", "x\nwnd", "1"));
     EXPECT_EQ(ValueOr(ini, "settings", "note"), "first line");
     EXPECT_EQ(ValueOr(ini, "app", "wnd"), "<none>");
-    EXPECT_EQ(ValueOr(ini, "settings", "x"), "1");
-    EXPECT_EQ(ini.Encode(), "[settings]\nkeep=1\nnote=first line\nx=1\n");
+    EXPECT_EQ(ini.Encode(), "[settings]\nkeep=1\nnote=first line\n");
+}
+
+TEST(IniTextWrite, LoneCrEndsALineAndEveryEndingSurvivesARewrite) {
+    // CR-only lines, a CR LF line and a last line ending in a bare CR.
+    IniText ini = IniText::Decode("[app]\rwnd=1\r[settings]\r\nk=v\rlast=x\r");
+    EXPECT_EQ(ValueOr(ini, "app", "wnd"), "1");
+    EXPECT_EQ(ValueOr(ini, "settings", "k"), "v");
+    EXPECT_EQ(ValueOr(ini, "settings", "last"), "x");
+    EXPECT_TRUE(ini.Set("settings", "k", "w"));
+    EXPECT_TRUE(ini.Set("settings", "added", "1"));
+    EXPECT_TRUE(ini.Set("more", "n", "2"));
+    EXPECT_EQ(ini.Encode(), "[app]\rwnd=1\r[settings]\r\nk=w\rlast=x\radded=1\r[more]\rn=2\r");
+}
+
+TEST(IniTextWrite, NamesThatWouldReadBackAsSomethingElseAreRefused) {
+    const std::string before = "[settings]\na=1\n[app]\nwnd=5\n";
+    IniText ini = IniText::Decode(before);
+    for (const char* key : {"", "[app]", "[x", "a=b", "=", "x\ry", " a", "a ", "\ta"}) {
+        EXPECT_FALSE(ini.Set("settings", key, "forged")) << key;
+    }
+    EXPECT_FALSE(ini.Set(" settings", "a", "2"));
+    EXPECT_EQ(ini.Encode(), before);
+    EXPECT_TRUE(IniText::IsStorableName("a[b]=", false));
+    EXPECT_TRUE(IniText::IsStorableName("key with inner blanks;]", true));
 }
 
 TEST(IniTextWrite, EncodingSurvivesARewrite) {
@@ -168,6 +191,7 @@ TEST(IniTextWrite, UntouchedFilesEncodeToTheSameBytes) {
         "",
         "no newline at end",
         "\n\n\n",
+        "\r\r\n\r[a]\rk=v\r\n\n\r",
         "[a]\r\nk=v\r\n\r\n; c\r\n",
         "\xEF\xBB\xBF[a]\nk=v",
         std::string("\xFF\xFE", 2) + Utf8ToUtf16Le("[a]\r\nk=中文\r\n"),
