@@ -95,8 +95,8 @@ void CAppPanel::Hide() {
 }
 
 long CAppPanel::OnCopyData(unsigned long dwData) {
-    if (dwData != SHOW_PANEL_COPYDATA) return 0;
-    ShowMainPanel();
+    // Any other request is ignored but still answered as handled.
+    if (dwData == SHOW_PANEL_COPYDATA) ShowMainPanel();
     return 1;
 }
 

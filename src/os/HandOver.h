@@ -12,11 +12,15 @@ long SendHandOverRequest(const std::string& socketPath, unsigned long dwData,
                          int timeoutMs = 10000);
 
 // Serves hand-over requests at `socketPath` on the GUI thread's main loop, answering each
-// with `handler(dwData)`. A socket file left by a crashed run is replaced. The socket is
-// removed when the server is destroyed; requests still in flight then get no answer.
+// with `handler(dwData)`; reading and answering never block that thread. At most 8 connections
+// are served at once (further ones are closed unanswered), and one that has not sent its whole
+// request within `idleTimeoutMs` is closed. A socket file left by a crashed run is replaced.
+// The socket is removed when the server is destroyed; requests still in flight then get no
+// answer.
 class HandOverServer {
   public:
-    HandOverServer(const std::string& socketPath, std::function<long(unsigned long)> handler);
+    HandOverServer(const std::string& socketPath, std::function<long(unsigned long)> handler,
+                   unsigned idleTimeoutMs = 2000);
     ~HandOverServer();
     HandOverServer(const HandOverServer&) = delete;
     HandOverServer& operator=(const HandOverServer&) = delete;

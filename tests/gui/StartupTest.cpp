@@ -1,6 +1,8 @@
 // The real program in a temporary installed folder, on the test's X display.
 #include "app/InstallCheck.h"
 #include "app/Settings.h"
+#include "app/SingleInstance.h"
+#include "os/HandOver.h"
 #include "os/SingleInstance.h"
 
 #include "ChildRun.h"
@@ -89,6 +91,8 @@ TEST(Startup, ASecondStartShowsTheFirstInstanceAndExitsWithOne) {
     EXPECT_TRUE(second.exited);
     EXPECT_EQ(second.exitCode, 1) << second.output;
     EXPECT_TRUE(WaitUntil([&] { return IsWindowViewable(handle); }, 10s));
+    // A request it does not know is still answered as handled.
+    EXPECT_EQ(os::SendHandOverRequest(HandOverSocketPath(folder.runtimeDir(), handle), 7), 1);
     // The second instance made no window and touched no file.
     EXPECT_EQ(Listing(folder.dir()), before);
     EXPECT_EQ(ReadFile(folder.settingsPath()), settings);

@@ -4,10 +4,12 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -37,6 +39,31 @@ int BindSocket(const std::string& path, bool listen) {
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
     if (listen) ::listen(fd, 4);
     return fd;
+}
+
+int Connect(const std::string& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
+    return fd;
+}
+
+// True once the server has closed its end, waiting up to `ms`. The peer reads end of file, or
+// a reset when the server dropped what it had sent unread.
+bool ClosedByServer(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, ms) != 1) return false;
+    char byte = 0;
+    const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
 }
 
 }  // namespace
@@ -108,4 +135,52 @@ TEST(HandOver, AFileThatIsNoSocketIsLeftAlone) {
     os::HandOverServer server(path, [](unsigned long) { return 1L; });
     EXPECT_FALSE(server.Serving());
     EXPECT_EQ(ReadFile(path), "user data");
+}
+
+TEST(HandOver, NoMoreThanEightConnectionsAreHeldAtOnce) {
+    TempDir dir;
+    const std::string path = dir.File("maplenook_wnd_6");
+    // Idle peers are kept for a minute here, so only the limit can close them.
+    os::HandOverServer server(
+        path, [](unsigned long) { return 1L; }, 60000);
+    ASSERT_TRUE(server.Serving());
+    WhileServing([&] {
+        std::vector<int> idle;
+        for (int i = 0; i < 8; ++i) idle.push_back(Connect(path));
+        const int surplus = Connect(path);
+        EXPECT_TRUE(ClosedByServer(surplus, 10000));
+        for (int fd : idle) EXPECT_FALSE(ClosedByServer(fd, 0));
+        // A freed place is taken by the next request, which is answered.
+        close(idle.back());
+        idle.pop_back();
+        long answer = 0;
+        for (int tries = 0; tries < 100 && answer == 0; ++tries) {
+            answer = os::SendHandOverRequest(path, 1);
+            if (answer == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(answer, 1);
+        close(surplus);
+        for (int fd : idle) close(fd);
+    });
+}
+
+TEST(HandOver, PeersThatNeverFinishARequestAreDropped) {
+    TempDir dir;
+    const std::string path = dir.File("maplenook_wnd_8");
+    os::HandOverServer server(path, [](unsigned long) { return 1L; });
+    ASSERT_TRUE(server.Serving());
+    const size_t before = OpenDescriptors();
+    WhileServing([&] {
+        std::vector<int> peers;
+        for (int i = 0; i < 40; ++i) {
+            peers.push_back(Connect(path));
+            // Half of them send part of a request and stop.
+            if (i % 2 == 0) send(peers.back(), "1", 1, MSG_NOSIGNAL);
+        }
+        for (int fd : peers) EXPECT_TRUE(ClosedByServer(fd, 10000));
+        // Only the peers' own ends are still open: the server kept none of its.
+        EXPECT_EQ(OpenDescriptors(), before + peers.size());
+        EXPECT_EQ(os::SendHandOverRequest(path, 1), 1);
+        for (int fd : peers) close(fd);
+    });
 }

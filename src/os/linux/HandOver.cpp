@@ -19,6 +19,9 @@ namespace os {
 namespace {
 
 constexpr size_t kMaxLine = 32;
+// Connections served at once; more are closed unanswered, so idle peers cannot pile up
+// descriptors.
+constexpr size_t kMaxOpenConnections = 8;
 
 bool MakeAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -81,22 +84,44 @@ struct HandOverServerState {
     std::string path;
     std::function<long(unsigned long)> handler;  // emptied when the server is destroyed
     GSocketService* service = nullptr;
+    unsigned idleTimeoutMs = 2000;
+    size_t open = 0;  // connections being served
 };
 
 namespace {
 
-// One connection: its request line is read without blocking the GUI thread.
+// One connection: its request line is read and its answer written without blocking the GUI
+// thread; a peer that has not sent its request in time is dropped.
 struct Exchange {
     std::shared_ptr<HandOverServerState> state;
     GSocketConnection* connection = nullptr;
+    GCancellable* cancel = nullptr;
+    guint timer = 0;
     std::string request;
+    std::string answer;
     char buffer[kMaxLine] = {};
 };
 
 void Finish(Exchange* exchange) {
+    if (exchange->timer != 0) g_source_remove(exchange->timer);
     g_io_stream_close(G_IO_STREAM(exchange->connection), nullptr, nullptr);
     g_object_unref(exchange->connection);
+    g_object_unref(exchange->cancel);
+    --exchange->state->open;
     delete exchange;
+}
+
+gboolean OnIdleTooLong(gpointer data) {
+    auto* exchange = static_cast<Exchange*>(data);
+    exchange->timer = 0;
+    // The pending read or write ends with "cancelled", and its callback finishes the exchange.
+    g_cancellable_cancel(exchange->cancel);
+    return G_SOURCE_REMOVE;
+}
+
+void OnAnswerWritten(GObject* source, GAsyncResult* result, gpointer data) {
+    g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, nullptr);
+    Finish(static_cast<Exchange*>(data));
 }
 
 void OnRequestRead(GObject* source, GAsyncResult* result, gpointer data) {
@@ -106,27 +131,38 @@ void OnRequestRead(GObject* source, GAsyncResult* result, gpointer data) {
     const bool complete = exchange->request.find('\n') != std::string::npos;
     if (n > 0 && !complete && exchange->request.size() < kMaxLine) {
         g_input_stream_read_async(G_INPUT_STREAM(source), exchange->buffer, sizeof exchange->buffer,
-                                  G_PRIORITY_DEFAULT, nullptr, OnRequestRead, exchange);
+                                  G_PRIORITY_DEFAULT, exchange->cancel, OnRequestRead, exchange);
         return;
     }
     auto& handler = exchange->state->handler;
-    if (complete && handler) {
-        const unsigned long dwData = std::strtoul(exchange->request.c_str(), nullptr, 10);
-        const std::string answer = std::to_string(handler(dwData)) + "\n";
-        GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(exchange->connection));
-        g_output_stream_write_all(out, answer.data(), answer.size(), nullptr, nullptr, nullptr);
+    if (!complete || !handler) {
+        Finish(exchange);
+        return;
     }
-    Finish(exchange);
+    const unsigned long dwData = std::strtoul(exchange->request.c_str(), nullptr, 10);
+    exchange->answer = std::to_string(handler(dwData)) + "\n";
+    GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(exchange->connection));
+    g_output_stream_write_all_async(out, exchange->answer.data(), exchange->answer.size(),
+                                    G_PRIORITY_DEFAULT, exchange->cancel, OnAnswerWritten,
+                                    exchange);
 }
 
 gboolean OnIncoming(GSocketService*, GSocketConnection* connection, GObject*, gpointer data) {
-    auto* state = static_cast<std::shared_ptr<HandOverServerState>*>(data);
+    const auto& state = *static_cast<std::shared_ptr<HandOverServerState>*>(data);
+    if (state->open >= kMaxOpenConnections) {
+        // Refused: the peer sees the connection closed at once and takes it as no answer.
+        g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
+        return TRUE;
+    }
+    ++state->open;
     auto* exchange = new Exchange;
-    exchange->state = *state;
+    exchange->state = state;
     exchange->connection = G_SOCKET_CONNECTION(g_object_ref(connection));
+    exchange->cancel = g_cancellable_new();
+    exchange->timer = g_timeout_add(state->idleTimeoutMs, OnIdleTooLong, exchange);
     GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
     g_input_stream_read_async(in, exchange->buffer, sizeof exchange->buffer, G_PRIORITY_DEFAULT,
-                              nullptr, OnRequestRead, exchange);
+                              exchange->cancel, OnRequestRead, exchange);
     return TRUE;
 }
 
@@ -137,10 +173,11 @@ void DeleteStateRef(gpointer data, GClosure*) {
 }  // namespace
 
 HandOverServer::HandOverServer(const std::string& socketPath,
-                               std::function<long(unsigned long)> handler)
+                               std::function<long(unsigned long)> handler, unsigned idleTimeoutMs)
     : state_(std::make_shared<HandOverServerState>()) {
     state_->path = socketPath;
     state_->handler = std::move(handler);
+    state_->idleTimeoutMs = idleTimeoutMs;
     sockaddr_un check{};
     if (!MakeAddress(socketPath, check)) return;
     // Only a socket is replaced: a socket file left behind by a crashed run has this name.
