@@ -23,8 +23,7 @@ int RunAppCommand(PageCommand& command, AppCommandHost& host) {
 
     if (name == "app.setpath") {
         if (auto folder = host.BrowseForCacheFolder()) {
-            host.CacheDir() = *folder;
-            WriteSettingString(host.SettingsFile(), "app", "cachedir", *folder);
+            host.SetCacheDir(*folder);
             command.result = *folder;
         }
     } else if (name == "app.getpath") {
@@ -36,10 +35,7 @@ int RunAppCommand(PageCommand& command, AppCommandHost& host) {
         if (command.Has(2))
             WriteSettingString(host.SettingsFile(), "settings", command.Item(1), command.Item(2));
     } else if (name == "app.runbrush") {
-        if (command.Has(2)) {
-            host.BrushUrls()[command.Item(1)] = command.Item(2);
-            host.StartBrushTask(command.Item(1), command.Item(2));
-        }
+        if (command.Has(2)) host.StartBrushTask(command.Item(1), command.Item(2));
     } else if (name == "app.setboot") {
         // The text is stored as the page wrote it, not as the number it reads as.
         if (command.Has(1) && host.SetAutostartEntry(ReadCommandNumber(command.Item(1)) != 0))

@@ -1,5 +1,4 @@
 #pragma once
-#include <map>
 #include <optional>
 #include <string>
 
@@ -12,9 +11,10 @@ class AppCommandHost {
     virtual ~AppCommandHost() = default;
     virtual const std::string& SettingsFile() const = 0;
     virtual const std::string& MainPanelName() const = 0;
-    virtual std::string& CacheDir() = 0;
-    // Package file name -> download URL, as "app.runbrush" last gave it; never shrinks.
-    virtual std::map<std::string, std::string>& BrushUrls() = 0;
+    // The cache folder as the settings store it.
+    virtual std::string CacheDir() const = 0;
+    // Takes `folder` as the cache folder and stores it in the settings ([app] cachedir).
+    virtual void SetCacheDir(const std::string& folder) = 0;
 
     // The folder chooser titled "缓存目录"; none when cancelled.
     virtual std::optional<std::string> BrowseForCacheFolder() = 0;
@@ -26,6 +26,7 @@ class AppCommandHost {
     // Creates the pop panel when there is none, navigates it to a non-empty `url`, then
     // toggles it.
     virtual void PopPanel(const std::string& url) = 0;
+    // Remembers `url` as the package's address and runs the package on a worker.
     virtual void StartBrushTask(const std::string& fileName, const std::string& url) = 0;
     virtual void PrefetchIfStale(const std::string& fileName, const std::string& url,
                                  const std::string& version) = 0;

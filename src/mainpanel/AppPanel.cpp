@@ -1,86 +1,51 @@
 #include "mainpanel/AppPanel.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
-#include "BuildConfig.h"
 #include "app/Settings.h"
-#include "mainpanel/CompanionApp.h"
 #include "mainpanel/MainPanelPlacement.h"
-#include "mainpanel/PackageServices.h"
+#include "mainpanel/MakerAddresses.h"
 #include "mainpanel/UsageReport.h"
 #include "os/Files.h"
 #include "os/FolderDialog.h"
 #include "os/GuiThread.h"
 #include "os/Process.h"
-#include "os/UsbArrivalMonitor.h"
 #include "panel/ImageRegistry.h"
 #include "phone/ModuleLib.h"
 #include "sysutil/Autostart.h"
 
-namespace {
-
-// The maker's addresses; test builds let end-to-end tests point them at their own loopback
-// server.
-std::string MakerAddress(const char* testVariable, const std::string& built) {
-#if MAPLENOOK_TEST_HOOKS
-    if (const char* value = std::getenv(testVariable); value != nullptr && *value != '\0')
-        return value;
-#else
-    (void)testVariable;
-#endif
-    return built;
-}
-
-std::string MainPageAddress() {
-    return MakerAddress("MAPLENOOK_TEST_PAGE_URL", MAPLENOOK_PAGE_URL);
-}
-
-std::string UsageReportAddress() {
-    return MakerAddress("MAPLENOOK_TEST_STATS_URL", MAPLENOOK_STATS_URL) + "/log?command=sign&";
-}
-
-}  // namespace
-
 CAppPanel::CAppPanel(std::string name, std::string settings)
     : CWebPanel(std::move(name), std::move(settings), 0),
       alive_(std::make_shared<CAppPanel*>(this)) {
-    workflow_ = std::make_shared<CBrushWorkflow>(PanelBrushServices());
+    std::weak_ptr<CAppPanel*> panel = alive_;
+    CPackageDesk::PanelSide side;
+    side.notifyPage = [panel](const std::string& event, const std::string& data) {
+        os::PostToGuiThread([panel, event, data] {
+            if (auto alive = panel.lock()) (*alive)->NotifyPage(event, data);
+        });
+    };
+    side.hideMainPanel = [panel] {
+        os::PostToGuiThread([panel] {
+            if (auto alive = panel.lock()) (*alive)->HideMainPanel();
+        });
+    };
+    desk_ = std::make_unique<CPackageDesk>(settingsPath, std::move(side));
     SetTrustedMainPage(MainPageAddress());
 }
 
 CAppPanel::~CAppPanel() {
     alive_.reset();
-    usbMonitor_.reset();
+    desk_.reset();
     if (popPanel_ != nullptr) popPanel_->ClosePanel();
     OnTrayDestroy();
-}
-
-BrushServices CAppPanel::PanelBrushServices() {
-    BrushServices services = RealPackageServices();
-    std::weak_ptr<CAppPanel*> panel = alive_;
-    services.notifyPage = [panel](const std::string& event, const std::string& data) {
-        os::PostToGuiThread([panel, event, data] {
-            if (auto alive = panel.lock()) (*alive)->NotifyPage(event, data);
-        });
-    };
-    services.hideMainPanel = [panel] {
-        os::PostToGuiThread([panel] {
-            if (auto alive = panel.lock()) (*alive)->HideMainPanel();
-        });
-    };
-    services.installCompanionApk = [](const std::string& apkPath) {
-        InstallCompanionApk(RealCompanionServices(), apkPath);
-    };
-    return services;
 }
 
 // --- start-up's view ---
 
 bool CAppPanel::Create() {
     if (!CreatePanel()) return false;
-    // The icon goes in once the window is initialised, as after WM_INITDIALOG.
+    // The icon goes in once the window exists: its menu commands go to this panel.
     OnTrayInitDialog();
     return true;
 }
@@ -115,45 +80,21 @@ bool CAppPanel::OnInitPanel() {
     }
 
     defaultCommand = ID_SHOW_MAIN;
-    PlaceOnScreen();
+    if (os::PanelWindow* window = Window()) PlaceMainPanelWindow(*window, settingsPath, panelName);
 
     pageUrl_ = MainPageUrlAt(MainPageAddress(), static_cast<int64_t>(std::time(nullptr)));
     NavigatePage(pageUrl_);
 
-    cacheDir_ = ReadSettingString(settingsPath, "app", "cachedir");
-    SendUsageReportTo(UsageReportAddress());
-
-    // Device arrivals reach the panel as WM_DEVICECHANGE broadcasts do on Windows.
-    std::weak_ptr<CAppPanel*> panel = alive_;
-    usbMonitor_ = std::make_unique<os::UsbArrivalMonitor>([panel] {
-        if (auto alive = panel.lock()) (*alive)->OnDeviceArrival();
-    });
+    desk_->Start();
+    SendUsageReport();
     return true;
-}
-
-void CAppPanel::PlaceOnScreen() {
-    os::PanelWindow* window = Window();
-    if (window == nullptr) return;
-    const os::Size client = window->ClientSize();
-    const os::Rect outer = window->ScreenRect();
-    const os::ScreenSize screen = os::PrimaryScreenSize();
-    const int x = ReadSettingInt(settingsPath, panelName, "x");
-    const int y = ReadSettingInt(settingsPath, panelName, "y");
-    const os::MonitorAreas areas =
-        os::MonitorAreasAt(outer.left + outer.width() / 2, outer.top + outer.height() / 2);
-    const PanelPlacement place = PlaceMainPanel(
-        x, y, client.width, client.height, screen.width, screen.height,
-        {areas.workArea.left, areas.workArea.top, areas.workArea.right, areas.workArea.bottom});
-    window->MoveResize(
-        {place.left, place.top, place.left + outer.width(), place.top + outer.height()});
-    if (place.topmost) window->SetKeepAbove(true);
 }
 
 void CAppPanel::ClosePanel() {
     // The pop panel's window goes first; its gone handler clears the pointer.
     if (popPanel_ != nullptr) popPanel_->ClosePanel();
     splashPanel_.reset();
-    usbMonitor_.reset();
+    desk_->Stop();
     OnTrayDestroy();
     CWebPanel::ClosePanel();
     os::QuitGuiLoop(0);
@@ -239,20 +180,6 @@ int CAppPanel::HandleAppCommand(PageCommand& command) {
     return RunAppCommand(command, *this);
 }
 
-bool CAppPanel::OnDeviceArrival() {
-    std::weak_ptr<CAppPanel*> panel = alive_;
-    companionArrivals_.OnArrival(RealCompanionServices(), [this, panel] {
-        workflow_->StartBrushTask(cacheDir_, kCompanionImageName, brushUrls_[kCompanionImageName],
-                                  [panel](int) {
-                                      os::PostToGuiThread([panel] {
-                                          if (auto alive = panel.lock())
-                                              (*alive)->companionArrivals_.TaskFinished();
-                                      });
-                                  });
-    });
-    return true;
-}
-
 // --- the command host ---
 
 std::optional<std::string> CAppPanel::BrowseForCacheFolder() {
@@ -288,14 +215,4 @@ void CAppPanel::PopPanel(const std::string& url) {
     }
     if (!url.empty()) popPanel_->NavigatePage(url);
     popPanel_->ToggleSlide();
-}
-
-void CAppPanel::StartBrushTask(const std::string& fileName, const std::string& url) {
-    workflow_->StartBrushTask(cacheDir_, fileName, url);
-}
-
-void CAppPanel::PrefetchIfStale(const std::string& fileName, const std::string& url,
-                                const std::string& version) {
-    ::PrefetchIfStale(*workflow_, settingsPath, ModuleDirectoryOfPanel(), cacheDir_, fileName, url,
-                      version);
 }

@@ -1,20 +1,14 @@
 #pragma once
-#include <map>
 #include <memory>
 #include <string>
 
 #include "app/MainPanelHost.h"
 #include "mainpanel/AppCommands.h"
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/CompanionApp.h"
+#include "mainpanel/PackageDesk.h"
 #include "panel/PanelImpl.h"
 #include "panel/PopPanel.h"
 #include "panel/TrayIconImpl.h"
 #include "panel/WebPanel.h"
-
-namespace os {
-class UsbArrivalMonitor;
-}
 
 // Window commands of the main panel (WM_COMMAND ids); the tray's are in panel/TrayMenu.h.
 inline constexpr int kCommandExit = 1;
@@ -25,8 +19,8 @@ inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
 inline constexpr long kMainPanelHostFlags = 0x1004000D;
 
 // The program's main window: a skinned web panel with the tray icon. It loads the maker's main
-// page (falling back to the local copy), answers the page's own commands, runs packages on
-// workers and starts the companion program when a phone arrives. Start-up owns it.
+// page (falling back to the local copy) and answers the page's own commands; packages and
+// phones are its package desk's. Start-up owns it.
 class CAppPanel : public CWebPanel,
                   public CTrayIconImpl<CAppPanel>,
                   public IMainPanel,
@@ -56,7 +50,7 @@ class CAppPanel : public CWebPanel,
     void ShowMainPanel();
     // Any device arrival: starts the companion program for attached phones when it is not
     // running. Always true.
-    bool OnDeviceArrival();
+    bool OnDeviceArrival() { return desk_->OnDeviceArrival(); }
 
     // --- what the tray mix-in needs ---
     void SendPanelCommand(int command) { OnPanelCommand(command); }
@@ -68,31 +62,28 @@ class CAppPanel : public CWebPanel,
     // --- AppCommandHost ---
     const std::string& SettingsFile() const override { return settingsPath; }
     const std::string& MainPanelName() const override { return panelName; }
-    std::string& CacheDir() override { return cacheDir_; }
-    std::map<std::string, std::string>& BrushUrls() override { return brushUrls_; }
+    std::string CacheDir() const override { return desk_->CacheDir(); }
+    void SetCacheDir(const std::string& folder) override { desk_->SetCacheDir(folder); }
     std::optional<std::string> BrowseForCacheFolder() override;
     bool SetAutostartEntry(bool enable) override;
     void HideMainPanel() override;
     void MoveMainPanel(long dx, long dy) override;
     void PopPanel(const std::string& url) override;
-    void StartBrushTask(const std::string& fileName, const std::string& url) override;
+    void StartBrushTask(const std::string& fileName, const std::string& url) override {
+        desk_->StartBrushTask(fileName, url);
+    }
     void PrefetchIfStale(const std::string& fileName, const std::string& url,
-                         const std::string& version) override;
-
-    void PlaceOnScreen();
-    BrushServices PanelBrushServices();
+                         const std::string& version) override {
+        desk_->PrefetchIfStale(fileName, url, version);
+    }
 
     CPopPanel* popPanel_ = nullptr;  // deletes itself; cleared by its gone handler
     std::unique_ptr<CPanelImpl> splashPanel_;
-    std::string cacheDir_;
-    std::map<std::string, std::string> brushUrls_;
     std::string pageUrl_;
     bool fellBack_ = false;  // the main page failed and the local copy was navigated
 
-    std::shared_ptr<CBrushWorkflow> workflow_;
-    std::unique_ptr<os::UsbArrivalMonitor> usbMonitor_;
-    CCompanionArrivals companionArrivals_;
     // Workers reach the panel only through closures posted to the GUI thread that check this
     // token there, so nothing touches the panel after it is gone.
     std::shared_ptr<CAppPanel*> alive_;
+    std::unique_ptr<CPackageDesk> desk_;
 };

@@ -21,7 +21,7 @@ void CBrushWorkflow::StartFetchTask(const std::string& cacheDir, const std::stri
 }
 
 void CBrushWorkflow::Notify(const std::string& base, const char* state) {
-    services_.notifyPage("runbrush", base + "','" + state);
+    if (services_.notifyPage) services_.notifyPage("runbrush", base + "','" + state);
 }
 
 CPackageLocks::Hold CBrushWorkflow::LockPackage(const std::string& cacheDir,
@@ -62,10 +62,9 @@ int CBrushWorkflow::EnsureAndRun(const std::string& cacheDir, const std::string&
         Notify(*base, "run.error");
         return 0;
     }
-    services_.hideMainPanel();
+    if (services_.hideMainPanel) services_.hideMainPanel();
     Notify(*base, "run");
-    if (fileName == kCompanionImageName)
-        services_.installCompanionApk(FileSystemPathOf(services_.moduleDirectory, "\\phone.apk"));
+    if (services_.afterStart) services_.afterStart(fileName);
     return 1;
 }
 

@@ -5,9 +5,10 @@
 
 #include "mainpanel/PackageLocks.h"
 
-// What the package workflow needs of the rest of the program. The main panel hands in the real
-// ones (the page's notifications, its window, libcurl, minizip, the desktop's launcher); tests
-// hand in fakes. Every member is called on a worker thread.
+// What the package workflow needs of the rest of the program. The package desk hands in the
+// real ones (the page's notifications, its window, libcurl, minizip, the desktop's launcher);
+// tests hand in fakes. Every member is called on a worker thread; the page-facing ones
+// (notifyPage, hideMainPanel, afterStart) may be left empty.
 struct BrushServices {
     // NotifyPage of the main panel: queues hostNotify('<event>','<data>'); for its page.
     std::function<void(const std::string& event, const std::string& data)> notifyPage;
@@ -23,16 +24,13 @@ struct BrushServices {
     std::function<bool(const std::string& directory, const std::string& file)> startProgram;
     std::function<bool(const std::string& path)> fileExists;
     std::function<bool(const std::string& path)> removeFile;
-    // Installs the phone package after the companion program has started.
-    std::function<void(const std::string& apkPath)> installCompanionApk;
+    // Runs after a package's program has started and the page was told; empty for none.
+    std::function<void(const std::string& fileName)> afterStart;
     // Runs a task on the shared worker pool.
     std::function<void(std::function<void()>)> queueTask;
     // Where module-relative texts ("\phone.apk", a cache folder starting with "\") resolve.
     std::string moduleDirectory;
 };
-
-// The file name of the maker's companion desktop program, a package like any other.
-inline constexpr const char* kCompanionImageName = "lanternhall.exe";
 
 // Makes sure a package's program is in the cache (downloading and extracting it on first use),
 // starts it and tells the page each stage with hostNotify('runbrush','<base>','<state>'):

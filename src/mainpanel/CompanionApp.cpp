@@ -60,6 +60,14 @@ int InstallCompanionApk(const CompanionServices& services, const std::string& ap
     return 1;
 }
 
+std::function<void(const std::string& fileName)> CompanionAfterStart(
+    const std::string& moduleDirectory, std::function<void(const std::string& apkPath)> install) {
+    return [apk = FileSystemPathOf(moduleDirectory, "\\phone.apk"),
+            install = std::move(install)](const std::string& fileName) {
+        if (fileName == kCompanionImageName) install(apk);
+    };
+}
+
 int PrefetchIfStale(CBrushWorkflow& workflow, const std::string& settingsPath,
                     const std::string& moduleDirectory, const std::string& cacheDir,
                     const std::string& fileName, const std::string& url,

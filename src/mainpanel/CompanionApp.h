@@ -5,6 +5,9 @@
 
 class CBrushWorkflow;
 
+// The file name of the maker's companion desktop program, a package like any other.
+inline constexpr const char* kCompanionImageName = "lanternhall.exe";
+
 // What the companion-app steps need of the phone side; the main panel hands in the phone
 // detector, the bridge tool runner and the process list, tests hand in fakes.
 struct CompanionServices {
@@ -51,6 +54,11 @@ class CCompanionArrivals {
 // install -r "<apk>", and retries once 1200 ms later when the output lacks "Success".
 // Nothing happens without a present phone. Always 1.
 int InstallCompanionApk(const CompanionServices& services, const std::string& apkPath);
+
+// The workflow's after-start step for the companion program: once exactly kCompanionImageName
+// has started, `install` gets the phone package beside the program (<module>/phone.apk).
+std::function<void(const std::string& fileName)> CompanionAfterStart(
+    const std::string& moduleDirectory, std::function<void(const std::string& apkPath)> install);
 
 // GUI thread ("app.checkapp"): when the package's program is missing from the cache or
 // `version` differs from [app] prever, writes [app] prever := version at once and fetches the

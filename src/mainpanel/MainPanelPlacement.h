@@ -21,6 +21,15 @@ struct PlacementArea {
 PanelPlacement PlaceMainPanel(int x, int y, int width, int height, int screenWidth,
                               int screenHeight, const PlacementArea& workArea);
 
+namespace os {
+class PanelWindow;
+}
+
+// Moves the main panel's window where PlaceMainPanel puts it on the primary screen and the work
+// area of the monitor it is on, [<panel>] x and y read from the settings.
+void PlaceMainPanelWindow(os::PanelWindow& window, const std::string& settingsPath,
+                          const std::string& panelName);
+
 // The address navigated at start: the main page with a query that defeats caches, made of the
 // low 32 bits of `secondsSince1970` as a signed decimal number ("%s?t=%d").
 std::string MainPageUrlAt(const std::string& mainPageUrl, int64_t secondsSince1970);

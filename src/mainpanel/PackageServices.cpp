@@ -35,9 +35,6 @@ BrushServices RealPackageServices() {
         return std::filesystem::remove(path, error);
     };
     s.queueTask = [](std::function<void()> task) { QueueWorkerTask(std::move(task)); };
-    s.notifyPage = [](const std::string&, const std::string&) {};
-    s.hideMainPanel = [] {};
-    s.installCompanionApk = [](const std::string&) {};
     return s;
 }
 

@@ -8,8 +8,8 @@ class CPhoneDetector;
 
 // The workflow's real network, archive, file and launcher services: libcurl downloads, minizip
 // extraction, the desktop's default action, the shared worker pool, the module directory.
-// The page-facing members (notifyPage, hideMainPanel, installCompanionApk) are left for the
-// main panel to fill.
+// The page-facing members (notifyPage, hideMainPanel, afterStart) stay empty: the package desk
+// wires them.
 BrushServices RealPackageServices();
 
 // The phone side of the companion-app steps: a phone detector of its own for each call (the

@@ -1,8 +1,8 @@
 #include "mainpanel/UsageReport.h"
 
-#include "BuildConfig.h"
 #include "app/Settings.h"
 #include "app/WorkerPool.h"
+#include "mainpanel/MakerAddresses.h"
 #include "os/Process.h"
 #include "sysutil/SystemInfo.h"
 #include "web/HttpClient.h"
@@ -36,7 +36,7 @@ void LaunchUpdaterIn(const std::string& moduleDirectory, long windowHandle) {
 }
 
 std::string UsageReportBase() {
-    return std::string(MAPLENOOK_STATS_URL) + "/log?command=sign&";
+    return StatsServerAddress() + "/log?command=sign&";
 }
 
 std::string UsageReportUrl(const std::string& reportBase, const std::string& ip,

@@ -15,7 +15,7 @@ void SendUsageReport();
 // The same, to a given report base (an address ending in "/log?command=sign&").
 void SendUsageReportTo(const std::string& reportBase);
 
-// The statistics server address of this build followed by "/log?command=sign&".
+// The statistics server address followed by "/log?command=sign&".
 std::string UsageReportBase();
 
 // reportBase + "ip=<ip>&mac=<mac>&os=<os>&", values as they are. Only "#" is escaped, since it

@@ -20,8 +20,11 @@ class FakeHost : public AppCommandHost {
     explicit FakeHost(std::string settings) : settings_(std::move(settings)) {}
     const std::string& SettingsFile() const override { return settings_; }
     const std::string& MainPanelName() const override { return panelName_; }
-    std::string& CacheDir() override { return cacheDir; }
-    std::map<std::string, std::string>& BrushUrls() override { return brushUrls; }
+    std::string CacheDir() const override { return cacheDir; }
+    void SetCacheDir(const std::string& folder) override {
+        cacheDir = folder;
+        WriteSettingString(settings_, "app", "cachedir", folder);
+    }
     std::optional<std::string> BrowseForCacheFolder() override { return chosenFolder; }
     bool SetAutostartEntry(bool enable) override {
         calls.push_back(enable ? "autostart on" : "autostart off");
@@ -33,6 +36,7 @@ class FakeHost : public AppCommandHost {
     }
     void PopPanel(const std::string& url) override { calls.push_back("pop [" + url + "]"); }
     void StartBrushTask(const std::string& f, const std::string& u) override {
+        brushUrls[f] = u;
         calls.push_back("brush " + f + " " + u);
     }
     void PrefetchIfStale(const std::string& f, const std::string& u,

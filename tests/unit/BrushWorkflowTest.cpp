@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mainpanel/BrushWorkflow.h"
+#include "mainpanel/CompanionApp.h"
 #include "mainpanel/PackagePaths.h"
 
 namespace {
@@ -77,10 +78,10 @@ struct FakeWorld {
             std::lock_guard<std::mutex> guard(mutex);
             return files.erase(path) > 0;
         };
-        s.installCompanionApk = [this](const std::string& apk) {
+        s.afterStart = CompanionAfterStart(s.moduleDirectory, [this](const std::string& apk) {
             Log("install:" + apk);
             installs.push_back(apk);
-        };
+        });
         if (runInline)
             s.queueTask = [](std::function<void()> task) { task(); };
         else

@@ -153,7 +153,6 @@ class PrefetchTest : public ::testing::Test {
         s.startProgram = [](const std::string&, const std::string&) { return false; };
         s.fileExists = [](const std::string& p) { return std::filesystem::exists(p); };
         s.removeFile = [](const std::string& p) { return std::filesystem::remove(p); };
-        s.installCompanionApk = [](const std::string&) {};
         s.queueTask = [](std::function<void()> task) { task(); };
         flow_ = std::make_shared<CBrushWorkflow>(s);
     }

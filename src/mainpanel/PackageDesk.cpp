@@ -1,0 +1,73 @@
+#include "mainpanel/PackageDesk.h"
+
+#include "app/Settings.h"
+#include "mainpanel/PackageServices.h"
+#include "os/GuiThread.h"
+#include "os/UsbArrivalMonitor.h"
+
+CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel)
+    : CPackageDesk(std::move(settingsPath), std::move(panel), RealPackageServices(),
+                   [] { return RealCompanionServices(); }) {}
+
+CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServices services,
+                           std::function<CompanionServices()> companion)
+    : settingsPath_(std::move(settingsPath)),
+      moduleDirectory_(services.moduleDirectory),
+      companion_(std::move(companion)),
+      alive_(std::make_shared<CPackageDesk*>(this)) {
+    services.notifyPage = std::move(panel.notifyPage);
+    services.hideMainPanel = std::move(panel.hideMainPanel);
+    auto companionSide = companion_;
+    services.afterStart =
+        CompanionAfterStart(services.moduleDirectory, [companionSide](const std::string& apkPath) {
+            InstallCompanionApk(companionSide(), apkPath);
+        });
+    workflow_ = std::make_shared<CBrushWorkflow>(std::move(services));
+}
+
+CPackageDesk::~CPackageDesk() {
+    alive_.reset();
+    usbMonitor_.reset();
+}
+
+void CPackageDesk::Start() {
+    cacheDir_ = ReadSettingString(settingsPath_, "app", "cachedir");
+    std::weak_ptr<CPackageDesk*> desk = alive_;
+    usbMonitor_ = std::make_unique<os::UsbArrivalMonitor>([desk] {
+        if (auto alive = desk.lock()) (*alive)->OnDeviceArrival();
+    });
+}
+
+void CPackageDesk::Stop() {
+    usbMonitor_.reset();
+}
+
+void CPackageDesk::SetCacheDir(const std::string& folder) {
+    cacheDir_ = folder;
+    WriteSettingString(settingsPath_, "app", "cachedir", folder);
+}
+
+void CPackageDesk::StartBrushTask(const std::string& fileName, const std::string& url) {
+    brushUrls_[fileName] = url;
+    workflow_->StartBrushTask(cacheDir_, fileName, url);
+}
+
+void CPackageDesk::PrefetchIfStale(const std::string& fileName, const std::string& url,
+                                   const std::string& version) {
+    ::PrefetchIfStale(*workflow_, settingsPath_, moduleDirectory_, cacheDir_, fileName, url,
+                      version);
+}
+
+bool CPackageDesk::OnDeviceArrival() {
+    std::weak_ptr<CPackageDesk*> desk = alive_;
+    companionArrivals_.OnArrival(companion_(), [this, desk] {
+        workflow_->StartBrushTask(cacheDir_, kCompanionImageName, brushUrls_[kCompanionImageName],
+                                  [desk](int) {
+                                      os::PostToGuiThread([desk] {
+                                          if (auto alive = desk.lock())
+                                              (*alive)->companionArrivals_.TaskFinished();
+                                      });
+                                  });
+    });
+    return true;
+}

@@ -1,0 +1,66 @@
+#pragma once
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "mainpanel/BrushWorkflow.h"
+#include "mainpanel/CompanionApp.h"
+
+namespace os {
+class UsbArrivalMonitor;
+}
+
+// The package and phone side of the main panel: the cache folder, the download address each
+// package was last run with, the package workflow, the companion program's arrival rules, the
+// USB arrival monitor and the version prefetch. The window, the tray and the page stay with the
+// panel, which hands in the two things the packages need of it. GUI thread only.
+class CPackageDesk {
+  public:
+    // What the desk needs of the panel; both may be called on any thread.
+    struct PanelSide {
+        std::function<void(const std::string& event, const std::string& data)> notifyPage;
+        std::function<void()> hideMainPanel;
+    };
+
+    // The real services: libcurl, minizip, the desktop's launcher, the phone detector.
+    CPackageDesk(std::string settingsPath, PanelSide panel);
+    // Given services (tests); `companion` makes the phone side for each arrival.
+    CPackageDesk(std::string settingsPath, PanelSide panel, BrushServices services,
+                 std::function<CompanionServices()> companion);
+    ~CPackageDesk();
+    CPackageDesk(const CPackageDesk&) = delete;
+    CPackageDesk& operator=(const CPackageDesk&) = delete;
+
+    // Reads the cache folder from the settings and starts watching USB arrivals.
+    void Start();
+    // Stops watching USB arrivals; tasks already queued run on.
+    void Stop();
+
+    // The cache folder as the settings store it ([app] cachedir).
+    const std::string& CacheDir() const { return cacheDir_; }
+    // Takes `folder` as the cache folder from now on and stores it in the settings.
+    void SetCacheDir(const std::string& folder);
+
+    // Remembers `url` as the package's address and runs the package on a worker.
+    void StartBrushTask(const std::string& fileName, const std::string& url);
+    // "app.checkapp": fetches the package ahead of use when missing or of another version.
+    void PrefetchIfStale(const std::string& fileName, const std::string& url,
+                         const std::string& version);
+    // Any device arrival: runs the companion program for attached phones when it is not
+    // running, from the address it was last run with. Always true.
+    bool OnDeviceArrival();
+
+  private:
+    std::string settingsPath_;
+    std::string moduleDirectory_;
+    std::string cacheDir_;
+    std::map<std::string, std::string> brushUrls_;  // package file name -> address; never shrinks
+    std::function<CompanionServices()> companion_;
+    std::shared_ptr<CBrushWorkflow> workflow_;
+    CCompanionArrivals companionArrivals_;
+    std::unique_ptr<os::UsbArrivalMonitor> usbMonitor_;
+    // Workers reach the desk only through closures posted to the GUI thread that check this
+    // token there, so nothing touches the desk after it is gone.
+    std::shared_ptr<CPackageDesk*> alive_;
+};
