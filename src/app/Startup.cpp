@@ -12,7 +12,9 @@
 #include "os/SingleInstance.h"
 #include "os/TerminationSignals.h"
 
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -34,15 +36,16 @@ int RunApplication() {
     const std::string moduleDirectory = ModuleDirectory();
     const std::string settingsPath = SettingsPathFor(moduleDirectory);
 
+    // Without a lock the program still starts, as the only instance it can know of.
     const std::string runtimeFolder = os::UserRuntimeFolder();
-    if (runtimeFolder.empty()) return 0;
-    switch (os::TakeInstanceLock(runtimeFolder + "/" + kInstanceLockName)) {
-        case os::InstanceLock::Failed:
-            return 0;
-        case os::InstanceLock::HeldByAnother:
-            return HandOverToFirstInstance(settingsPath, runtimeFolder);
-        case os::InstanceLock::Acquired:
-            break;
+    const os::InstanceLock lock =
+        runtimeFolder.empty() ? os::InstanceLock::Failed
+                              : os::TakeInstanceLock(runtimeFolder + "/" + kInstanceLockName);
+    if (lock == os::InstanceLock::HeldByAnother) {
+        return HandOverToFirstInstance(settingsPath, runtimeFolder);
+    }
+    if (lock == os::InstanceLock::Failed) {
+        std::fprintf(stderr, "maplenook: cannot take the single-instance lock; starting anyway\n");
     }
 
     RegisterResourceList(settingsPath, moduleDirectory);
@@ -56,9 +59,12 @@ int RunApplication() {
     const long handle = mainPanel->WindowHandle();
     // Serving before [app] wnd names the window, so a second instance that reads the new
     // handle always finds someone to answer.
-    const os::HandOverServer handOver(
-        HandOverSocketPath(runtimeFolder, handle),
-        [panel = mainPanel.get()](unsigned long dwData) { return panel->OnCopyData(dwData); });
+    std::optional<os::HandOverServer> handOver;
+    if (lock == os::InstanceLock::Acquired) {
+        handOver.emplace(
+            HandOverSocketPath(runtimeFolder, handle),
+            [panel = mainPanel.get()](unsigned long dwData) { return panel->OnCopyData(dwData); });
+    }
     WriteSettingString(settingsPath, "app", "wnd", WindowHandleText(handle));
     mainPanel->Hide();
 

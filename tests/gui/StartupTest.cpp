@@ -218,3 +218,34 @@ TEST(Startup, WithoutADisplayTheProgramEndsQuietlyWithZero) {
     EXPECT_EQ(damaged.exitCode, 0);
     EXPECT_NE(damaged.output.find(kDamagedInstallationText), std::string::npos) << damaged.output;
 }
+
+TEST(Startup, ATakenLockFolderNameFallsBackAndTwoStartsStillMeet) {
+    if (geteuid() != 0 || RunChild({"unshare", "-m", "true"}, 10s).exitCode != 0) {
+        GTEST_SKIP() << "needs a private mount namespace";
+    }
+    InstalledFolder folder;
+    const std::string home = folder.File("home");
+    const std::string foreign = folder.File("foreign");
+    fs::create_directory(home);
+    fs::create_directory(foreign);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    // The mount point; only inside the runs' namespaces is the name someone else's folder.
+    const std::string shared = "/tmp/maplenook-0";
+    ASSERT_TRUE(os::MakePrivateFolder(shared));
+    const std::string script = "mount --bind \"$1\" \"$2\" && exec \"$3\"";
+    std::vector<std::string> argv{"env", "-u", "XDG_RUNTIME_DIR", "-u", "XDG_CACHE_HOME"};
+    argv.insert(argv.end(), {"HOME=" + home, "unshare", "-m", "--propagation", "private"});
+    argv.insert(argv.end(), {"sh", "-c", script, "sh", foreign, shared, folder.exe()});
+    ChildProcess first(argv, {}, folder.dir());
+    const long handle = WaitForMainPanel(folder);
+    ASSERT_NE(handle, 0) << first.Output();
+    const std::string fallback = home + "/.cache/maplenook-0";
+    EXPECT_TRUE(fs::exists(fallback + "/maplenook_mutex_flag"));
+    EXPECT_NE(first.Output().find(fallback), std::string::npos) << first.Output();
+
+    const auto second = RunChild(argv, 30s, {}, folder.dir());
+    EXPECT_EQ(second.exitCode, 1) << second.output;
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(20s).exitCode, 0);
+    EXPECT_TRUE(fs::is_empty(foreign));
+}

@@ -4,6 +4,8 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +93,9 @@ TEST(PrivateFolder, IsMadeOrTightenedButNeverTakenFromSomeoneElse) {
 
 TEST(RuntimeFolder, IsXdgRuntimeDirWhenItIsOursElseAPrivateTmpFolder) {
     TempDir dir;
+    // A home without an earlier fallback folder, so /tmp is the one chosen.
+    setenv("HOME", dir.path().c_str(), 1);
+    unsetenv("XDG_CACHE_HOME");
     setenv("XDG_RUNTIME_DIR", (dir.path() + "/").c_str(), 1);
     EXPECT_EQ(os::UserRuntimeFolder(), dir.path());
 
@@ -107,4 +112,48 @@ TEST(RuntimeFolder, IsXdgRuntimeDirWhenItIsOursElseAPrivateTmpFolder) {
         EXPECT_EQ(os::UserRuntimeFolder(), fallback);
         chown(dir.path().c_str(), 0, 0);
     }
+}
+
+// In a mount namespace of its own with a fresh /tmp, someone else's symlink or folder takes
+// the user's name in /tmp; the lock folder then falls back to the user's cache folder.
+TEST(RuntimeFolder, ATakenTmpNameFallsBackToTheSameCacheFolderEveryTime) {
+    const auto outcome = RunInChild(
+        [] {
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+                return 77;
+            }
+            unsetenv("XDG_RUNTIME_DIR");
+            unsetenv("XDG_CACHE_HOME");
+            const std::string uid = std::to_string(geteuid());
+            const std::string shared = "/tmp/maplenook-" + uid;
+            fs::create_directories("/tmp/victim");
+            fs::create_directories("/tmp/home");
+            fs::create_directory_symlink("/tmp/victim", shared);
+            setenv("HOME", "/tmp/home", 1);
+            const std::string fallback = "/tmp/home/.cache/maplenook-" + uid;
+            if (os::UserRuntimeFolder() != fallback || Mode(fallback) != 0700u) return 2;
+            if (!fs::is_empty("/tmp/victim")) return 3;
+            // The name comes free again: later starts still meet in the fallback folder.
+            fs::remove(shared);
+            if (os::UserRuntimeFolder() != fallback) return 4;
+
+            // A folder of another user, and a cache folder named by XDG_CACHE_HOME.
+            if (geteuid() == 0) {
+                fs::create_directory(shared);
+                if (chown(shared.c_str(), 65534, 65534) != 0) return 5;
+                setenv("XDG_CACHE_HOME", "/tmp/cache", 1);
+                if (os::UserRuntimeFolder() != "/tmp/cache/maplenook-" + uid) return 6;
+                // No home at all and the name taken: nothing private is left.
+                unsetenv("XDG_CACHE_HOME");
+                unsetenv("HOME");
+                if (!os::UserRuntimeFolder().empty()) return 7;
+            }
+            return 0;
+        },
+        30s);
+    if (outcome.exited && outcome.exitCode == 77) GTEST_SKIP() << "no private mount namespace";
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
 }

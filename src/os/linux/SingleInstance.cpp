@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace os {
@@ -19,6 +20,15 @@ bool IsOwnFolder(const struct stat& st) {
     return S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
+// The user's cache folder: $XDG_CACHE_HOME when absolute, else ~/.cache. Empty without a home.
+std::string CacheHome() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') return cache;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache";
+    return {};
+}
+
 }  // namespace
 
 std::string UserRuntimeFolder() {
@@ -29,8 +39,28 @@ std::string UserRuntimeFolder() {
         struct stat st {};
         if (stat(dir.c_str(), &st) == 0 && IsOwnFolder(st)) return dir;
     }
-    const std::string dir = "/tmp/maplenook-" + std::to_string(geteuid());
-    return MakePrivateFolder(dir) ? dir : std::string();
+    const std::string uid = std::to_string(geteuid());
+    const std::string cacheHome = CacheHome();
+    const std::string fallback = cacheHome.empty() ? "" : cacheHome + "/maplenook-" + uid;
+    // Once a start had to fall back, every later start keeps to that folder, so two starts
+    // still meet when the shared folder comes free again.
+    struct stat st {};
+    if (!fallback.empty() && lstat(fallback.c_str(), &st) == 0 && MakePrivateFolder(fallback)) {
+        return fallback;
+    }
+    const std::string shared = "/tmp/maplenook-" + uid;
+    if (MakePrivateFolder(shared)) return shared;
+    // Someone else's folder or a symlink has this user's name in /tmp.
+    if (!fallback.empty()) {
+        mkdir(cacheHome.c_str(), 0700);  // may exist already; the next step decides
+        if (MakePrivateFolder(fallback)) {
+            std::fprintf(stderr, "maplenook: %s is not a private folder of this user; using %s\n",
+                         shared.c_str(), fallback.c_str());
+            return fallback;
+        }
+    }
+    std::fprintf(stderr, "maplenook: no private folder of this user for the instance lock\n");
+    return {};
 }
 
 InstanceLock TakeInstanceLock(const std::string& path) {
