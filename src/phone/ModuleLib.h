@@ -30,9 +30,9 @@ class CModuleLib {
     // prompt; "exit\r\n" after the last one. Returns everything the session printed.
     std::string RunShellSession(const std::vector<std::string>& commands);
 
-    // Extracts every entry of the zip at `archivePath` below `destination` (created as
-    // needed; existing files are overwritten). False when the archive cannot be opened or any
-    // entry could not be extracted; the other entries are extracted all the same.
+    // Extracts the zip at `archivePath` as the folder `destination`, which it replaces as a
+    // whole only once every entry has been written and checked (see ExtractZip). False, with
+    // `destination` as it was, when the archive cannot be opened or any entry fails.
     bool UnzipTo(const std::string& archivePath, const std::string& destination);
 
     // MD5 of the file as 32 lower-case hexadecimal digits; 32 "0" when it cannot be opened.

@@ -1,55 +1,72 @@
 #include "phone/ZipExtract.h"
 
-#include "os/FileOps.h"
+#include "BuildConfig.h"
+#include "os/StagingFolder.h"
+#include "os/TextEncoding.h"
+#include "phone/StagingNames.h"
 
 #include <minizip/unzip.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 namespace {
 
-constexpr size_t kPieceSize = 16384;
+// One buffer serves every entry of an archive; large pieces keep the reads few.
+constexpr size_t kPieceSize = 256 * 1024;
+constexpr size_t kFieldSize = 65536;  // a stored name or extra field is at most this long
 constexpr unsigned long kMadeOnUnix = 3;
 constexpr unsigned kFileTypeMask = 0170000;
-constexpr unsigned kSymlinkType = 0120000;
+constexpr unsigned kRegularFileType = 0100000;
+constexpr unsigned kDefaultFileMode = 0666;
+constexpr unsigned long kEncryptedFlag = 0x1;
+constexpr unsigned long kUtf8NameFlag = 0x800;
+constexpr unsigned long kStored = 0;
+constexpr unsigned long kDeflated = 8;
 constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT": modification time in UTC
+constexpr uint16_t kUnicodePathId = 0x7075;        // "up": the name in UTF-8
+const char* const kFallbackCodePage = "CP437";     // the code page of the zip format itself
 
 struct ZipCloser {
     unzFile zip;
     ~ZipCloser() { unzClose(zip); }
 };
 
-struct EntryFacts {
-    std::string storedName;
-    bool hasUnixMode = false;
-    unsigned unixMode = 0;
-    int64_t modifyTime = 0;
-};
-
 uint16_t Le16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t Le32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The data of the first extra field `id`, or null.
+const unsigned char* FindExtraField(const unsigned char* extra, size_t size, uint16_t id,
+                                    uint16_t& length) {
+    size_t at = 0;
+    while (at + 4 <= size) {
+        const uint16_t fieldId = Le16(extra + at);
+        length = Le16(extra + at + 2);
+        if (at + 4 + length > size) break;
+        if (fieldId == id) return extra + at + 4;
+        at += 4 + length;
+    }
+    return nullptr;
 }
 
 // The "UT" extra field carries the exact modification time; the DOS date has two-second steps
 // and no time zone, so it is only the fallback.
 std::optional<int64_t> ExtendedModifyTime(const unsigned char* extra, size_t size) {
-    size_t at = 0;
-    while (at + 4 <= size) {
-        const uint16_t id = Le16(extra + at);
-        const uint16_t length = Le16(extra + at + 2);
-        const unsigned char* data = extra + at + 4;
-        if (at + 4 + length > size) break;
-        if (id == kExtendedTimestampId && length >= 5 && (data[0] & 1) != 0) {
-            const uint32_t raw = static_cast<uint32_t>(data[1]) | (data[2] << 8) | (data[3] << 16) |
-                                 (static_cast<uint32_t>(data[4]) << 24);
-            return static_cast<int64_t>(static_cast<int32_t>(raw));
-        }
-        at += 4 + length;
-    }
-    return std::nullopt;
+    uint16_t length = 0;
+    const unsigned char* data = FindExtraField(extra, size, kExtendedTimestampId, length);
+    if (data == nullptr || length < 5 || (data[0] & 1) == 0) return std::nullopt;
+    return static_cast<int64_t>(static_cast<int32_t>(Le32(data + 1)));
 }
 
 int64_t DosLocalTime(const tm_unz& date) {
@@ -64,81 +81,145 @@ int64_t DosLocalTime(const tm_unz& date) {
     return static_cast<int64_t>(std::mktime(&local));
 }
 
-bool ReadEntryFacts(unzFile zip, EntryFacts& facts) {
-    unz_file_info64 info{};
-    std::vector<char> name(65536);
-    std::vector<unsigned char> extra(65536);
-    if (unzGetCurrentFileInfo64(zip, &info, name.data(), name.size(), extra.data(), extra.size(),
-                                nullptr, 0) != UNZ_OK) {
-        return false;
-    }
-    facts.storedName.assign(name.data(), info.size_filename);
-    const auto stamped = ExtendedModifyTime(extra.data(), info.size_file_extra);
-    facts.modifyTime = stamped ? *stamped : DosLocalTime(info.tmu_date);
-    const unsigned mode = static_cast<unsigned>(info.external_fa >> 16);
-    // Some tools claim Unix and store no mode at all; that is no information, not mode 0000.
-    facts.hasUnixMode = (info.version >> 8) == kMadeOnUnix && (mode & 07777) != 0;
-    facts.unixMode = mode;
-    return true;
-}
-
-bool WriteEntryData(unzFile zip, const std::string& path) {
-    if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
-    os::OutputFile out;
-    bool ok = out.Open(path);
-    std::vector<char> piece(kPieceSize);
-    while (ok) {
-        const int n = unzReadCurrentFile(zip, piece.data(), static_cast<unsigned>(piece.size()));
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        ok = out.Write(piece.data(), static_cast<size_t>(n));
-    }
-    // Closing checks the CRC of everything read.
-    ok = (unzCloseCurrentFile(zip) == UNZ_OK) && ok;
-    if (!ok) {
-        out.Discard();
-        return false;
-    }
-    if (!out.Close()) {
-        os::RemoveFile(path);
-        return false;
-    }
-    return true;
-}
-
 bool EndsWithSeparator(const std::string& name) {
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
 
-// Folder modes are applied after every entry is in, so that a read-only folder does not
-// refuse its own files.
-using FolderModes = std::vector<std::pair<std::string, unsigned>>;
+// Writes one archive into a staging folder, checking every entry on the way.
+class Extractor {
+  public:
+    Extractor(unzFile zip, os::StagingFolder& stage)
+        : zip_(zip), stage_(stage), piece_(kPieceSize), name_(kFieldSize), extra_(kFieldSize) {}
 
-bool ExtractCurrentEntry(unzFile zip, const std::string& destination, FolderModes& folderModes) {
-    EntryFacts facts;
-    if (!ReadEntryFacts(zip, facts)) return false;
-    const auto relative = SafeEntryPath(facts.storedName);
-    if (!relative) return false;
-    if (relative->empty()) return true;
-    const std::string path = destination + *relative;
+    bool ExtractCurrentEntry();
+    // Folder entries' modes go on last, so that a read-only folder does not refuse its files.
+    bool ApplyFolderModes();
 
-    if (EndsWithSeparator(facts.storedName)) {
-        if (!os::CreateDirectories(path)) return false;
-        if (facts.hasUnixMode) folderModes.emplace_back(path, facts.unixMode);
-        return true;
-    }
-    const auto slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) os::CreateDirectories(path.substr(0, slash));
-    if (!WriteEntryData(zip, path)) return false;
-    // A symbolic link entry becomes a plain file holding the link text, never a link.
-    if (facts.hasUnixMode && (facts.unixMode & kFileTypeMask) != kSymlinkType) {
-        os::SetFileMode(path, facts.unixMode);
-    }
-    os::SetFileTimes(path, facts.modifyTime, facts.modifyTime);
+  private:
+    bool EnsureFolder(const std::string& relative);
+    bool WriteFile(const std::string& relative, const unz_file_info64& info, unsigned mode,
+                   int64_t modifyTime);
+
+    unzFile zip_;
+    os::StagingFolder& stage_;
+    std::vector<char> piece_;
+    std::vector<char> name_;
+    std::vector<unsigned char> extra_;
+    std::unordered_set<std::string> folders_;
+    std::vector<std::pair<std::string, unsigned>> folderModes_;
+};
+
+bool Extractor::EnsureFolder(const std::string& relative) {
+    if (relative.empty() || folders_.count(relative) != 0) return true;
+    const auto slash = relative.rfind('/');
+    if (slash != std::string::npos && !EnsureFolder(relative.substr(0, slash))) return false;
+    if (!stage_.MakeFolder(relative)) return false;
+    folders_.insert(relative);
     return true;
 }
 
+bool Extractor::WriteFile(const std::string& relative, const unz_file_info64& info, unsigned mode,
+                          int64_t modifyTime) {
+    os::StagingFolder::File out;
+    if (!stage_.CreateFile(relative, out)) return false;
+    if (unzOpenCurrentFile(zip_) != UNZ_OK) return false;
+    bool ok = true;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t size = 0;
+    for (;;) {
+        const int n = unzReadCurrentFile(zip_, piece_.data(), static_cast<unsigned>(piece_.size()));
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece_.data()), static_cast<uInt>(n));
+        size += static_cast<uint64_t>(n);
+        if (!out.Write(piece_.data(), static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    // The reader stops at the directory's size, so a short stream shows in the size and a
+    // changed one in the CRC; closing checks the CRC once more when everything was read.
+    ok = (unzCloseCurrentFile(zip_) == UNZ_OK) && ok;
+    ok = ok && size == info.uncompressed_size && crc == info.crc;
+    return out.Finish(mode, modifyTime) && ok;
+}
+
+bool Extractor::ExtractCurrentEntry() {
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(zip_, &info, name_.data(), name_.size(), extra_.data(),
+                                extra_.size(), nullptr, 0) != UNZ_OK) {
+        return false;
+    }
+    // Anything but plain stored or deflated data could only be written wrong.
+    if ((info.flag & kEncryptedFlag) != 0) return false;
+    if (info.compression_method != kStored && info.compression_method != kDeflated) return false;
+    if (info.compression_method == kStored && info.compressed_size != info.uncompressed_size)
+        return false;
+
+    const std::string stored(name_.data(), std::min<size_t>(info.size_filename, name_.size()));
+    const size_t extraSize = std::min<size_t>(info.size_file_extra, extra_.size());
+    const auto name =
+        EntryNameUtf8(stored, (info.flag & kUtf8NameFlag) != 0, extra_.data(), extraSize);
+    // A name we cannot read, or one that would land outside, is skipped, not written.
+    if (!name) return true;
+    const auto relative = SafeEntryPath(*name);
+    if (!relative) return true;
+    if (relative->empty()) return true;
+
+    const unsigned mode = static_cast<unsigned>(info.external_fa >> 16);
+    // Some tools claim Unix and store no mode at all; that is no information, not mode 0000.
+    const bool hasMode = (info.version >> 8) == kMadeOnUnix && (mode & 07777) != 0;
+    if (EndsWithSeparator(*name)) {
+        if (!EnsureFolder(*relative)) return false;
+        if (hasMode) folderModes_.emplace_back(*relative, mode);
+        return true;
+    }
+    const auto slash = relative->rfind('/');
+    if (slash != std::string::npos && !EnsureFolder(relative->substr(0, slash))) return false;
+    // A symbolic link (or any other special) entry becomes a plain file holding its data,
+    // never a link.
+    const unsigned type = mode & kFileTypeMask;
+    const bool plainMode = hasMode && (type == kRegularFileType || type == 0);
+    const auto stamped = ExtendedModifyTime(extra_.data(), extraSize);
+    return WriteFile(*relative, info, plainMode ? mode : kDefaultFileMode,
+                     stamped ? *stamped : DosLocalTime(info.tmu_date));
+}
+
+bool Extractor::ApplyFolderModes() {
+    bool ok = true;
+    for (const auto& [relative, mode] : folderModes_)
+        ok = stage_.SetFolderMode(relative, mode) && ok;
+    return ok;
+}
+
 }  // namespace
+
+std::optional<std::string> EntryNameUtf8(const std::string& storedName, bool utf8Flag,
+                                         const unsigned char* extra, size_t extraSize) {
+    if (storedName.find('\0') != std::string::npos) return std::nullopt;
+    if (utf8Flag) {
+        if (!os::IsValidUtf8(storedName)) return std::nullopt;
+        return storedName;
+    }
+    // Info-ZIP's "up" field: version 1, the CRC-32 of the stored name it belongs to, UTF-8.
+    uint16_t length = 0;
+    const unsigned char* up = FindExtraField(extra, extraSize, kUnicodePathId, length);
+    if (up != nullptr && length > 5 && up[0] == 1) {
+        const uLong nameCrc =
+            crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(storedName.data()),
+                  static_cast<uInt>(storedName.size()));
+        const std::string unicode(reinterpret_cast<const char*>(up + 5), length - 5u);
+        if (Le32(up + 1) == nameCrc && unicode.find('\0') == std::string::npos &&
+            os::IsValidUtf8(unicode)) {
+            return unicode;
+        }
+    }
+    // Unix archivers write UTF-8 without the flag; the makers' tools write their code page,
+    // whose double-byte names are hardly ever valid UTF-8 as well.
+    if (os::IsValidUtf8(storedName)) return storedName;
+    if (auto legacy = os::DecodeToUtf8(storedName, MAPLENOOK_LEGACY_CODEPAGE)) return legacy;
+    return os::DecodeToUtf8(storedName, kFallbackCodePage);
+}
 
 std::optional<std::string> SafeEntryPath(const std::string& storedName) {
     if (storedName.find('\0') != std::string::npos) return std::nullopt;
@@ -169,24 +250,29 @@ std::optional<std::string> SafeEntryPath(const std::string& storedName) {
 }
 
 bool ExtractZip(const std::string& archivePath, const std::string& destination) {
+    std::string folder = destination;
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    if (folder.empty()) return false;
     unzFile zip = unzOpen64(archivePath.c_str());
     if (zip == nullptr) return false;
     ZipCloser closer{zip};
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return false;
-    // An archive whose directory cannot even be entered leaves no empty destination behind.
     int rc = unzGoToFirstFile(zip);
     if (global.number_entry > 0 && rc != UNZ_OK) return false;
-    if (!os::CreateDirectories(destination)) return false;
 
-    bool allExtracted = true;
-    FolderModes folderModes;
+    const auto slash = folder.rfind('/');
+    const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    os::StagingFolder stage;
+    if (!stage.Create(folder, ExtractionStagingPrefix(name))) return false;
+    Extractor extractor(zip, stage);
     uint64_t index = 0;
     for (; rc == UNZ_OK && index < global.number_entry; rc = unzGoToNextFile(zip), ++index) {
-        if (!ExtractCurrentEntry(zip, destination, folderModes)) allExtracted = false;
+        // One bad entry fails the package: the staging folder goes, the old folder stays.
+        if (!extractor.ExtractCurrentEntry()) return false;
     }
     // A central directory that ends early leaves entries nobody could reach.
-    if (index < global.number_entry) allExtracted = false;
-    for (const auto& [path, mode] : folderModes) os::SetFileMode(path, mode);
-    return allExtracted;
+    if (index < global.number_entry) return false;
+    if (!extractor.ApplyFolderModes()) return false;
+    return stage.Publish();
 }

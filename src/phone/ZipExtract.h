@@ -4,13 +4,25 @@
 
 // Extraction of zip packages (minizip over zlib).
 
-// Extracts every entry of `archivePath` below `destination` (a folder path ending in "/"),
-// creating folders, replacing existing files, restoring entry times and, for archives made on
-// Unix, permission bits. A bad entry does not stop the others. False when the archive cannot
-// be opened or the destination made, or when any entry was not extracted.
+// Extracts the archive at `archivePath` as the folder `destination` (a folder path ending in
+// "/"). The entries are written into a hidden staging folder beside it (see StagingNames.h)
+// and checked as they go: only stored and deflated entries, each one's CRC-32 and size as the
+// central directory gives them. Only when every entry checked out does the staging folder
+// replace `destination` in one rename (the previous folder is removed afterwards), so a
+// failure or a kill at any moment leaves the previous complete folder, or none. Entry times
+// and, for archives made on Unix, permission bits within the umask are restored; entries whose
+// names would land outside the destination are skipped. False when the archive cannot be
+// opened, an entry fails, or the folder cannot be put in place.
 bool ExtractZip(const std::string& archivePath, const std::string& destination);
 
 // The relative path an entry's stored name stands for ("\" read as "/", "." and empty parts
 // dropped), or nothing when the name would land outside the destination: absolute names,
 // drive names ("C:..."), any ".." part, or a NUL byte.
 std::optional<std::string> SafeEntryPath(const std::string& storedName);
+
+// An entry's stored name as UTF-8: as stored when the archive flags it UTF-8 (nothing when it
+// is not valid UTF-8), else the Info-ZIP Unicode path of `extra` when it belongs to this name,
+// else the name as stored when it is valid UTF-8 (what Unix archivers write), else the name
+// in the makers' legacy code page (a build option, GBK by default), else in CP437.
+std::optional<std::string> EntryNameUtf8(const std::string& storedName, bool utf8Flag,
+                                         const unsigned char* extra, size_t extraSize);

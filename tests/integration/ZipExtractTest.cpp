@@ -1,7 +1,9 @@
 #include "phone/ModuleLib.h"
 
+#include "ChildRun.h"
 #include "ScratchFolder.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -176,7 +178,7 @@ TEST(UnzipTo, EntriesLeavingTheDestinationAreSkippedAndTheRestExtracted) {
                   "add('win\\\\dir\\\\file.txt', b'win', system=0, attr=0)\n");
     const std::string dest = dir / "dest/inner";
     CModuleLib lib;
-    EXPECT_FALSE(lib.UnzipTo(dir / "hostile.zip", dest));
+    EXPECT_TRUE(lib.UnzipTo(dir / "hostile.zip", dest));
     EXPECT_FALSE(fs::exists(dir / "abs"));
     const auto tree = TreeOf(dir / "dest");
     std::vector<std::string> names;
@@ -190,7 +192,7 @@ TEST(UnzipTo, EntriesLeavingTheDestinationAreSkippedAndTheRestExtracted) {
     EXPECT_EQ(ReadTestFile(dest + "/win/dir/file.txt"), "win");
 }
 
-TEST(UnzipTo, CorruptEntryIsDroppedAndTheOthersExtracted) {
+TEST(UnzipTo, CorruptEntryFailsThePackageAndKeepsThePreviousFolder) {
     ScratchFolder dir;
     for (const std::string method : {"-0", "-9"}) {
         const std::string src = dir / ("src" + method);
@@ -207,14 +209,14 @@ TEST(UnzipTo, CorruptEntryIsDroppedAndTheOthersExtracted) {
         bytes[header + 10001] = static_cast<char>(bytes[header + 10001] ^ 0xA5);
         WriteTestFile(archive, bytes);
 
-        const std::string dest = dir / ("dest" + method);
+        const std::string parent = dir / ("cache" + method);
+        const std::string dest = parent + "/pkg";
         WriteTestFile(dest + "/b.txt", "an older b");
         CModuleLib lib;
         EXPECT_FALSE(lib.UnzipTo(archive, dest)) << method;
-        EXPECT_EQ(ReadTestFile(dest + "/a.txt"), std::string(500, 'A')) << method;
-        EXPECT_EQ(ReadTestFile(dest + "/c.txt"), std::string(500, 'C')) << method;
-        // No half-written or wrong b.txt is left where a whole one was expected.
-        EXPECT_FALSE(fs::exists(dest + "/b.txt")) << method;
+        // Nothing of the bad package shows: the previous folder is as it was, no staging left.
+        EXPECT_EQ(TreeOf(parent).size(), 2u) << method;
+        EXPECT_EQ(ReadTestFile(dest + "/b.txt"), "an older b") << method;
     }
 }
 
@@ -252,4 +254,150 @@ TEST(UnzipTo, DestinationFormsAndExistingFilesAreReplaced) {
     ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dir / "second/"));
     EXPECT_EQ(ReadTestFile(dir / "second/top.txt"), "new top\n");
     EXPECT_FALSE(lib.UnzipTo(dir / "small.zip", "  "));
+}
+
+// Archives from other tools with methods we do not extract, or whose directory disagrees
+// with the data: each fails as a whole and leaves the previous package as it was.
+TEST(UnzipTo, OtherMethodsAndDirectoryMismatchesFailTheWholePackage) {
+    ScratchFolder dir;
+    // patch(name, offset, value): rewrites a 32-bit field of the entry's central header.
+    const std::string patch =
+        "import struct\n"
+        "def patch(name, offset, delta):\n"
+        "    b = bytearray(open(sys.argv[1], 'rb').read())\n"
+        "    at = b.find(b'PK\\x01\\x02')\n"
+        "    while b[at + 46:at + 46 + len(name)] != name.encode(): at = b.find(b'PK\\x01\\x02', "
+        "at + 4)\n"
+        "    v = struct.unpack_from('<I', b, at + offset)[0]\n"
+        "    struct.pack_into('<I', b, at + offset, (v + delta) & 0xffffffff)\n"
+        "    open(sys.argv[1], 'wb').write(bytes(b))\n";
+    const std::map<std::string, std::string> archives = {
+        {"bzip2",
+         "add('tool.exe', b'program', method=zipfile.ZIP_STORED)\n"
+         "add('data.bin', b'x' * 5000, method=zipfile.ZIP_BZIP2)\n"},
+        {"lzma",
+         "add('tool.exe', b'program' * 100)\n"
+         "add('data.bin', b'y' * 5000, method=zipfile.ZIP_LZMA)\n"},
+        {"crc",
+         "add('tool.exe', b'program', method=zipfile.ZIP_STORED)\n"
+         "z.close()\npatch('tool.exe', 16, 1)\nz = zipfile.ZipFile(sys.argv[1], 'a')\n"},
+        {"size",
+         "add('tool.exe', b'program' * 100)\n"
+         "z.close()\npatch('tool.exe', 24, 1)\nz = zipfile.ZipFile(sys.argv[1], 'a')\n"},
+    };
+    CModuleLib lib;
+    for (const auto& [kind, body] : archives) {
+        const std::string archive = dir / (kind + ".zip");
+        PythonZip(archive, patch + body);
+        const std::string cache = dir / ("cache-" + kind);
+        WriteTestFile(cache + "/tool/tool.exe", "previous", 0755);
+        EXPECT_FALSE(lib.UnzipTo(archive, cache + "/tool")) << kind;
+        EXPECT_EQ(TreeOf(cache).size(), 2u) << kind;
+        EXPECT_EQ(ReadTestFile(cache + "/tool/tool.exe"), "previous") << kind;
+    }
+}
+
+TEST(UnzipTo, BsdtarArchiveMatchesTheSource) {
+    ScratchFolder dir;
+    MakeSampleTree(dir / "src");
+    ASSERT_EQ(std::system(("cd " + ShellQuote(dir / "src") +
+                           " && LC_ALL=C.UTF-8 bsdtar --format zip -cf ../bsd.zip .")
+                              .c_str()),
+              0);
+    CModuleLib lib;
+    ASSERT_TRUE(lib.UnzipTo(dir / "bsd.zip", dir / "ours"));
+    EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "src"));
+}
+
+// Names stored without the UTF-8 flag, as Chinese archivers write them: GBK bytes patched
+// over ASCII stand-ins of the same length.
+TEST(UnzipTo, UnflaggedNamesAreReadInTheLegacyCodePageThenCp437) {
+    ScratchFolder dir;
+    PythonZip(
+        dir / "gbk.zip",
+        "add('QQQQ.exe', b'flash tool', 0o100755)\n"
+        "add('RRdir/SS.txt', b'backslash trail')\n"
+        "add('TT.txt', b'not gbk')\n"
+        "add('flagged/\\u540d.txt', b'utf-8')\n"
+        "z.close()\n"
+        "b = open(sys.argv[1], 'rb').read()\n"
+        "for old, new in [(b'QQQQ', '\\u5237\\u673a'.encode('gbk')), (b'RR', b'\\x81\\x5c'),\n"
+        "                 (b'SS', b'\\xcb\\xa2'), (b'TT', b'\\xff\\x81')]:\n"
+        "    b = b.replace(old, new)\n"
+        "open(sys.argv[1], 'wb').write(b)\n"
+        "z = zipfile.ZipFile(sys.argv[1], 'a')\n");
+    CModuleLib lib;
+    ASSERT_TRUE(lib.UnzipTo(dir / "gbk.zip", dir / "out"));
+    EXPECT_EQ(ReadTestFile(dir / "out/刷机.exe"), "flash tool");
+    // 0x5C is a GBK trail byte here, not a path separator.
+    EXPECT_EQ(ReadTestFile(dir / "out/乗dir/刷.txt"), "backslash trail");
+    EXPECT_EQ(ReadTestFile(dir / "out/\u00a0ü.txt"), "not gbk");
+    EXPECT_EQ(ReadTestFile(dir / "out/flagged/名.txt"), "utf-8");
+    EXPECT_EQ(TreeOf(dir / "out").size(), 6u);
+}
+
+// Modes within the umask, never set-id, set on what was extracted and not through a path.
+TEST(UnzipTo, ModesStayWithinTheUmask) {
+    ScratchFolder dir;
+    PythonZip(dir / "modes.zip",
+              "add('open/', b'', 0o40777)\n"
+              "add('open/tool.exe', b'run me', 0o104777)\n"
+              "add('shared.txt', b'shared', 0o100666)\n"
+              "add('sticky/', b'', 0o41777)\n");
+    const auto outcome = testsupport::RunInChild(
+        [&] {
+            umask(027);
+            return CModuleLib().UnzipTo(dir / "modes.zip", dir / "out") ? 0 : 1;
+        },
+        std::chrono::seconds(30));
+    ASSERT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+    const auto tree = TreeOf(dir / "out");
+    EXPECT_EQ(tree.at("open"), "dir 0750");
+    EXPECT_EQ(tree.at("sticky"), "dir 0750");
+    EXPECT_EQ(tree.at("open/tool.exe").substr(0, 9), "file 0750");
+    EXPECT_EQ(tree.at("shared.txt").substr(0, 9), "file 0640");
+    struct stat info {};
+    ASSERT_EQ(stat((dir / "out").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0750u);
+}
+
+// A kill in the middle of writing leaves the previous package whole, and the next extraction
+// puts the new one in its place.
+TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
+    ScratchFolder dir;
+    PythonZip(dir / "big.zip",
+              "add('tool.exe', b'new program', 0o100755, method=zipfile.ZIP_STORED)\n"
+              "add('payload.bin', bytes(range(256)) * (1 << 19), method=zipfile.ZIP_STORED)\n");
+    const std::string cache = dir / "cache";
+    WriteTestFile(cache + "/tool/tool.exe", "old program", 0755);
+    // A staged file between empty and whole: the extraction is under way.
+    const auto midway = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(cache, error)) {
+            if (entry.path().filename().string().rfind(".tool.unzip-", 0) != 0) continue;
+            const auto size = fs::file_size(entry.path() / "payload.bin", error);
+            if (!error && size > 0 && size < (128u << 20)) return true;
+        }
+        return false;
+    };
+    bool killed = false;
+    // The extraction may outrun the watcher on a busy machine; then it simply runs again.
+    for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
+        fs::remove_all(cache);
+        WriteTestFile(cache + "/tool/tool.exe", "old program", 0755);
+        const pid_t child = testsupport::StartInChild(
+            [&] { CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"); });
+        for (int i = 0; i < 20000 && !killed; ++i) {
+            if (midway()) killed = kill(child, SIGKILL) == 0;
+            if (ReadTestFile(cache + "/tool/tool.exe") != "old program") break;
+        }
+        testsupport::KillAndReap(child, SIGKILL);
+    }
+    ASSERT_TRUE(killed);
+    EXPECT_EQ(ReadTestFile(cache + "/tool/tool.exe"), "old program");
+    EXPECT_FALSE(fs::exists(cache + "/tool/payload.bin"));
+
+    ASSERT_TRUE(CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"));
+    EXPECT_EQ(ReadTestFile(cache + "/tool/tool.exe"), "new program");
+    EXPECT_EQ(fs::file_size(cache + "/tool/payload.bin"), 128u << 20);
 }

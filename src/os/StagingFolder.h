@@ -1,0 +1,74 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace os {
+
+// A folder that is built under a hidden, unique name beside the path it is meant for and takes
+// that path by rename only once it is complete, so nobody ever sees it half built. Everything
+// inside is created relative to the open folder, never through a path that could be swapped.
+// Modes are set through open descriptors and never exceed what the umask allows, and never
+// carry set-id or sticky bits. The staged folder is removed when the object goes away
+// unpublished, so a failure leaves the previous folder (or none) in place.
+class StagingFolder {
+  public:
+    StagingFolder() = default;
+    ~StagingFolder();
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+
+    // Creates "<folder of finalPath>/<prefix>XXXXXX" with mode 0700 (the folder of finalPath
+    // and its parents are created as needed). `finalPath` has no trailing "/".
+    bool Create(const std::string& finalPath, const std::string& prefix);
+    const std::string& path() const { return path_; }
+
+    // Creates the folder `relative` (a "/"-separated path inside, its parent already there).
+    // An existing folder counts as made.
+    bool MakeFolder(const std::string& relative);
+    // Gives the folder `relative` the permission bits of `mode` within the umask, keeping
+    // the owner's rwx so the package can always be replaced and removed.
+    bool SetFolderMode(const std::string& relative, unsigned mode);
+
+    // A file being written inside the staged folder.
+    class File {
+      public:
+        File() = default;
+        ~File();
+        File(const File&) = delete;
+        File& operator=(const File&) = delete;
+        bool Write(const char* data, size_t size);
+        // Sets the permission bits of `mode` within the umask and the modification (and
+        // access) time, then closes the file. False when any of it failed.
+        bool Finish(unsigned mode, int64_t modifyTime);
+
+      private:
+        friend class StagingFolder;
+        int fd_ = -1;
+    };
+    // Creates the file `relative` (its folder already there). A file of the same name made
+    // earlier in this folder is replaced.
+    bool CreateFile(const std::string& relative, File& file);
+
+    // Moves the staged folder to the final path, replacing whatever is there, which is then
+    // removed. The folder itself gets 0777 within the umask.
+    bool Publish();
+
+  private:
+    void Discard();
+
+    int dirFd_ = -1;
+    std::string path_;
+    std::string finalPath_;
+    std::string prefix_;
+};
+
+// The process's file-creation mask.
+unsigned CurrentUmask();
+
+// Removes `path` and, when it is a folder, everything below it, without following symlinks;
+// folders without write permission for their owner are opened up first. False when anything
+// is left.
+bool RemoveTree(const std::string& path);
+
+}  // namespace os
