@@ -12,7 +12,7 @@ bool MakePrivateFolder(const std::string& path);
 // /tmp/<name>-<uid>/. A candidate is used only when it is a real directory (not a symlink)
 // owned by this user; a wider mode is narrowed to 0700. When neither candidate qualifies
 // (someone else planted it), a fresh /tmp/<name>-<uid>-XXXXXX/ is made. Empty when nothing
-// could be made at all.
+// could be made at all. The path is the resolved one (no symlinks, no doubled "/").
 std::string PrivateUserFolder(const std::string& name);
 
 }  // namespace os

@@ -12,8 +12,12 @@ struct ProcessFacts {
     // Base name of the executable ("adb"); the kernel's short command name when the executable
     // link cannot be read (another user's process, a kernel thread).
     std::string imageName;
-    // Full path of the executable; empty when it cannot be read.
+    // Full path of the executable (as it was named, also when it has since been removed);
+    // empty when it cannot be read.
     std::string imagePath;
+    // The command line, argv[0] first; empty when it cannot be read. A program started
+    // through an interpreter (a script, "wine tool.exe") shows its own name only here.
+    std::vector<std::string> arguments;
 };
 
 // Every process visible in /proc, in ascending pid order. Also the facts behind "is a program
@@ -24,7 +28,8 @@ std::vector<ProcessFacts> ListProcesses();
 // memory in address order, each once. Empty when the process is gone or may not be inspected.
 std::vector<std::string> ProcessModulePaths(long pid);
 
-// Full path of a process's executable; empty when it cannot be read.
+// Full path of a process's executable, also when the file has since been removed or replaced
+// (the kernel's " (deleted)" mark is dropped); empty when it cannot be read.
 std::string ProcessImagePath(long pid);
 
 // Sends SIGKILL; true when the signal was delivered.

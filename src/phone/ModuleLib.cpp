@@ -82,7 +82,9 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
     std::vector<std::string> portOwners;
     if (FindPortOwners(kBridgePort, portOwners, moduleDirectory) && !portOwners.empty()) {
         const std::string foreign = PickForeignAdb(portOwners);
-        if (!foreign.empty()) adbPath_ = foreign;
+        // A server whose file is gone (removed, or a path that could not be read) cannot run
+        // our commands; our own copy can.
+        if (!foreign.empty() && os::FileExists(foreign)) adbPath_ = foreign;
     }
     return true;
 }

@@ -177,6 +177,28 @@ TEST(ModuleLibInit, RunningStaleCopyIsEndedAndReplacedOtherAdbIsLeftAlone) {
     EXPECT_EQ(Md5sum(fx.Copy("adb")), Md5sum(fx.Source("adb")));
 }
 
+// Our server keeps running from a copy an earlier run replaced (its image path now carries the
+// kernel's " (deleted)"), and the runtime folder is given with a trailing "/": still ours.
+TEST(ModuleLibInit, StaleCopyRunningFromARemovedFileIsEnded) {
+    ModuleFixture fx;
+    setenv("XDG_RUNTIME_DIR", (fx.runtime + "/").c_str(), 1);
+    fs::create_directories(fx.runtime + "/ice");
+    fs::copy_file("/bin/sleep", fx.Copy("adb"));
+    Child stale({fx.Copy("adb"), "300"});
+    ASSERT_GT(stale.pid, 0);
+    WaitUntil([&] { return ExeOf(stale.pid) == fx.Copy("adb"); });
+    fs::remove(fx.Copy("adb"));
+    WriteTestFile(fx.Copy("adb"), "another stale copy", 0755);
+    ASSERT_EQ(ExeOf(stale.pid), fx.Copy("adb") + " (deleted)");
+
+    CModuleLib lib;
+    ASSERT_TRUE(lib.Init(fx.module));
+    EXPECT_EQ(lib.toolDir(), fx.runtime + "/ice/");
+    WaitUntil([&] { return stale.KilledBySignal(); });
+    EXPECT_EQ(stale.pid, -1) << "the stale copy is still running";
+    EXPECT_EQ(Md5sum(fx.Copy("adb")), Md5sum(fx.Source("adb")));
+}
+
 TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
     if (!EnterPrivateNetwork()) GTEST_SKIP() << "needs root for a private network namespace";
     ModuleFixture fx;
@@ -185,7 +207,7 @@ TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
                   "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + record + "'\necho >> '" + record + "'\n",
                   0755);
 
-    for (const std::string folder : {"QQ.exe", "Other Tools"}) {
+    for (const std::string folder : {"QQ.exe", "Removed", "Other Tools"}) {
         const std::string server = fx.dir / (folder + "/adb");
         fs::create_directories(fx.dir / folder);
         fs::copy_file(fx.Source("adb"), server);
@@ -194,10 +216,12 @@ TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
         WaitUntil([&] { return Port5037Listening(); });
         ASSERT_TRUE(Port5037Listening());
         fs::remove(record);
+        // A server whose file is gone could not run our commands.
+        if (folder == "Removed") fs::remove(server);
 
         CModuleLib lib;
         ASSERT_TRUE(lib.Init(fx.module));
-        if (folder == "QQ.exe") {
+        if (folder != "Other Tools") {
             EXPECT_EQ(lib.adbPath(), lib.toolDir() + "adb");
         } else {
             EXPECT_EQ(lib.adbPath(), server);

@@ -40,6 +40,25 @@ std::string ReadLink(const std::string& path) {
     return buffer;
 }
 
+// The kernel marks a file that was removed or replaced after it was opened; the path is the
+// one it had, which is what every comparison means.
+std::string WithoutDeletedMark(std::string path) {
+    static const std::string kMark = " (deleted)";
+    if (path.size() > kMark.size() &&
+        path.compare(path.size() - kMark.size(), kMark.size(), kMark) == 0) {
+        path.resize(path.size() - kMark.size());
+    }
+    return path;
+}
+
+std::vector<std::string> CommandLineOf(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> arguments;
+    std::string argument;
+    while (std::getline(in, argument, '\0')) arguments.push_back(argument);
+    return arguments;
+}
+
 std::string BaseName(const std::string& path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -72,7 +91,7 @@ std::map<unsigned long, long> SocketOwners(const std::set<unsigned long>& wanted
 }  // namespace
 
 std::string ProcessImagePath(long pid) {
-    return ReadLink("/proc/" + std::to_string(pid) + "/exe");
+    return WithoutDeletedMark(ReadLink("/proc/" + std::to_string(pid) + "/exe"));
 }
 
 std::vector<ProcessFacts> ListProcesses() {
@@ -83,6 +102,7 @@ std::vector<ProcessFacts> ListProcesses() {
         facts.imagePath = ProcessImagePath(pid);
         facts.imageName =
             facts.imagePath.empty() ? ShortCommandName(pid) : BaseName(facts.imagePath);
+        facts.arguments = CommandLineOf(pid);
         // A process that ended between the listing and the reads leaves nothing to report.
         if (facts.imagePath.empty() && facts.imageName.empty()) continue;
         out.push_back(std::move(facts));
@@ -103,7 +123,7 @@ std::vector<std::string> ProcessModulePaths(long pid) {
         // blanks) and only files start with "/", not [heap], [stack] or anonymous maps.
         const auto slash = line.find('/');
         if (slash == std::string::npos) continue;
-        std::string path = line.substr(slash);
+        std::string path = WithoutDeletedMark(line.substr(slash));
         if (seen.insert(path).second) modules.push_back(std::move(path));
     }
     return modules;
