@@ -2,8 +2,10 @@
 
 #include "os/Process.h"
 #include "web/CurlHandles.h"
+#include "web/HttpClient.h"
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -22,6 +24,8 @@ class BodyFile {
   public:
     BodyFile(std::string folder, std::string finalName)
         : m_folder(std::move(folder)), m_finalName(std::move(finalName)) {}
+    // The body written straight to `path`, a new file that nothing else may already hold.
+    explicit BodyFile(const std::string& path) : m_direct(Utf8Path(path)) {}
     BodyFile(const BodyFile&) = delete;
     BodyFile& operator=(const BodyFile&) = delete;
     ~BodyFile() { Discard(); }
@@ -37,6 +41,10 @@ class BodyFile {
         if (!m_stream.is_open() && !Open()) return false;
         m_stream.close();
         if (m_stream.fail()) return false;
+        if (!m_direct.empty()) {
+            m_tempPath.clear();
+            return true;
+        }
         std::error_code error;
         fs::rename(m_tempPath, Utf8Path(m_folder) / Utf8Path(m_finalName), error);
         if (error) return false;
@@ -45,7 +53,18 @@ class BodyFile {
     }
 
   private:
+    bool OpenDirect() {
+        // Exclusive: a name somebody else made (or a link planted there) is never written.
+        std::FILE* probe = std::fopen(m_direct.c_str(), "wbx");
+        if (probe == nullptr) return false;
+        std::fclose(probe);
+        m_tempPath = m_direct;
+        m_stream.open(m_tempPath, std::ios::binary | std::ios::trunc);
+        return m_stream.is_open();
+    }
+
     bool Open() {
+        if (!m_direct.empty()) return OpenDirect();
         std::error_code error;
         const fs::path folder = Utf8Path(m_folder);
         fs::create_directories(folder, error);
@@ -72,6 +91,7 @@ class BodyFile {
 
     std::string m_folder;
     std::string m_finalName;
+    fs::path m_direct;
     fs::path m_tempPath;
     std::ofstream m_stream;
 };
@@ -105,21 +125,21 @@ std::string DownloadFileName(const std::string& url) {
     return slash == std::string::npos ? url : url.substr(slash + 1);
 }
 
-int DownloadToFolder(const std::string& url, const std::string& folder) {
-    const std::string name = DownloadFileName(url);
-    // An empty name (URL ending in "/") or a dot name cannot be a file in the folder.
-    if (name.empty() || name == "." || name == ".." || folder.empty()) return 0;
+namespace {
+
+int Download(const std::string& url, BodyFile& file) {
     if (!EnsureCurlReady()) return 0;
     CurlEasy easy(curl_easy_init());
     if (!easy) return 0;
     CurlHeaderList headers;
     if (!AppendHeader(headers, "Accept: */*")) return 0;
 
-    BodyFile file(folder, name);
     Transfer transfer{easy.get(), &file};
     CURL* h = easy.get();
+    // Escaped as requests escape theirs: libcurl sends a blank as it is, which no server takes.
+    const std::string wireUrl = UrlForWire(url);
     // A dead server must not hold a worker forever: a minute without data ends the transfer.
-    SetWebTransferOptions(h, url.c_str(), headers.get(), 60L);
+    SetWebTransferOptions(h, wireUrl.c_str(), headers.get(), 60L);
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
@@ -130,4 +150,20 @@ int DownloadToFolder(const std::string& url, const std::string& folder) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (result != CURLE_OK || transfer.writeFailed || !IsSuccessStatus(status)) return 0;
     return file.Commit() ? 1 : 0;
+}
+
+}  // namespace
+
+int DownloadToFolder(const std::string& url, const std::string& folder) {
+    const std::string name = DownloadFileName(url);
+    // An empty name (URL ending in "/") or a dot name cannot be a file in the folder.
+    if (name.empty() || name == "." || name == ".." || folder.empty()) return 0;
+    BodyFile file(folder, name);
+    return Download(url, file);
+}
+
+int DownloadToNewFile(const std::string& url, const std::string& path) {
+    if (path.empty()) return 0;
+    BodyFile file(path);
+    return Download(url, file);
 }

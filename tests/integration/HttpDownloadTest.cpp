@@ -175,3 +175,33 @@ TEST(DownloadToFolder, LargeBodiesFromParallelWorkersAreWrittenWhole) {
     }
     EXPECT_EQ(temp.Names(temp.root).size(), 3u);
 }
+
+TEST(DownloadToFolder, AddressWithBlanksIsSentEscaped) {
+    loopback::RawHttpServer raw([](const std::string&) { return loopback::OkResponse("pkg"); });
+    DownloadFolder temp;
+    ASSERT_EQ(DownloadToFolder(raw.BaseUrl() + "/my tools/pkg a.zip", temp.root.string()), 1);
+    EXPECT_EQ(ReadFile(temp.root / "pkg a.zip"), "pkg");
+    ASSERT_EQ(DownloadToNewFile(raw.BaseUrl() + "/x/b c.zip", (temp.root / "new").string()), 1);
+    EXPECT_EQ(ReadFile(temp.root / "new"), "pkg");
+    const auto requests = raw.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].rfind("GET /my%20tools/pkg%20a.zip HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(requests[1].rfind("GET /x/b%20c.zip HTTP/1.1\r\n", 0), 0u);
+}
+
+// The staged download only ever writes the one file it creates.
+TEST(DownloadToNewFile, WritesOnlyAFileItCreatesAndLeavesNothingOnFailure) {
+    loopback::RawHttpServer raw([](const std::string& request) {
+        if (request.find("/cut") != std::string::npos)
+            return "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(300, 'z');
+        return loopback::OkResponse("body");
+    });
+    DownloadFolder temp;
+    std::ofstream(temp.root / "taken") << "keep";
+    fs::create_symlink(temp.root / "taken", temp.root / "link");
+    EXPECT_EQ(DownloadToNewFile(raw.BaseUrl() + "/a.zip", (temp.root / "taken").string()), 0);
+    EXPECT_EQ(DownloadToNewFile(raw.BaseUrl() + "/a.zip", (temp.root / "link").string()), 0);
+    EXPECT_EQ(ReadFile(temp.root / "taken"), "keep");
+    EXPECT_EQ(DownloadToNewFile(raw.BaseUrl() + "/cut.zip", (temp.root / "cut").string()), 0);
+    EXPECT_FALSE(fs::exists(temp.root / "cut"));
+}
