@@ -22,7 +22,7 @@ inline constexpr long kMainPanelHostFlags = 0x1004000D;
 // page (falling back to the local copy) and answers the page's own commands; packages and
 // phones are its package desk's. Start-up owns it.
 class CAppPanel : public CWebPanel,
-                  public CTrayIconImpl<CAppPanel>,
+                  public CTrayIconImpl,
                   public IMainPanel,
                   private AppCommandHost {
   public:
@@ -53,8 +53,8 @@ class CAppPanel : public CWebPanel,
     bool OnDeviceArrival() { return desk_->OnDeviceArrival(); }
 
     // --- what the tray mix-in needs ---
-    void SendPanelCommand(int command) { OnPanelCommand(command); }
-    void PostPanelNull() {}
+    void SendPanelCommand(int command) override { OnPanelCommand(command); }
+    void PostPanelNull() override {}
 
     const std::string& PageUrl() const { return pageUrl_; }
 

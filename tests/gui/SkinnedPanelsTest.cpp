@@ -207,10 +207,10 @@ TEST_F(SkinnedPanels, MainWebPanelPaintsHeadBandTitleAndPutsThePageOnTheBody) {
 
 namespace {
 
-class NoTrayPanel : public CTrayIconImpl<NoTrayPanel> {
+class NoTrayPanel : public CTrayIconImpl {
   public:
-    void SendPanelCommand(int) {}
-    void PostPanelNull() {}
+    void SendPanelCommand(int) override {}
+    void PostPanelNull() override {}
 };
 
 }  // namespace

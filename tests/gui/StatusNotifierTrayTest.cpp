@@ -115,10 +115,10 @@ class FakeTrayHost {
     bool owned_ = false;
 };
 
-class RecordingPanel : public CTrayIconImpl<RecordingPanel> {
+class RecordingPanel : public CTrayIconImpl {
   public:
-    void SendPanelCommand(int command) { commands.push_back(command); }
-    void PostPanelNull() {}
+    void SendPanelCommand(int command) override { commands.push_back(command); }
+    void PostPanelNull() override {}
     std::vector<int> commands;
 };
 

@@ -48,13 +48,13 @@ class FakeTray : public os::TrayIcon {
     TrayLog& log_;
 };
 
-class TrayPanel : public CTrayIconImpl<TrayPanel> {
+class TrayPanel : public CTrayIconImpl {
   public:
     explicit TrayPanel(TrayLog& log) : log(log) { UseTray(std::make_unique<FakeTray>(log)); }
-    void SendPanelCommand(int command) {
+    void SendPanelCommand(int command) override {
         log.calls.push_back("command " + std::to_string(command));
     }
-    void PostPanelNull() { log.calls.push_back("post null"); }
+    void PostPanelNull() override { log.calls.push_back("post null"); }
     TrayLog& log;
 };
 

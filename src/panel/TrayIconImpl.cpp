@@ -1,0 +1,81 @@
+#include "panel/TrayIconImpl.h"
+
+#include "app/Settings.h"
+
+bool CTrayIconImpl::AddTrayIcon(const std::string& tooltip, const std::string& icon, unsigned id) {
+    iconData.uID = id;
+    iconData.icon = icon;
+    iconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    iconData.uCallbackMessage = WM_TRAYNOTIFY;
+    iconData.szTip = CutTip(tooltip);
+    os::TrayIconSpec spec;
+    spec.id = id;
+    spec.iconPath = icon;
+    spec.tooltip = iconData.szTip;
+    // Trays whose host draws the menu need it now; it is the same popup a right click
+    // would show.
+    if (auto menu = BuildPopup()) spec.hostMenu = menu->items;
+    added = Tray().Add(
+        spec, [this](unsigned iconId, unsigned message) { OnTrayNotify(iconId, message); },
+        [this](int command) { SendPanelCommand(command); });
+    return added;
+}
+
+bool CTrayIconImpl::RemoveTrayIcon() {
+    if (!added) return false;
+    iconData.uFlags = 0;
+    added = false;
+    return Tray().Delete(iconData.uID);
+}
+
+void CTrayIconImpl::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
+    if (iconId != iconData.uID) return;
+    switch (mouseMessage) {
+        case os::TRAY_RBUTTONUP: {
+            auto popup = BuildPopup();
+            if (!popup) return;
+            const os::ScreenPoint at =
+                ClampToNearestWorkArea(Tray().CursorPos(), Tray().Monitors());
+            Tray().TrackPopupMenu(popup->items, at);
+            PostPanelNull();
+            break;
+        }
+        case os::TRAY_LBUTTONDBLCLK:
+            SendPanelCommand(defaultCommand);
+            break;
+        default:
+            break;
+    }
+}
+
+void CTrayIconImpl::OnTrayInitDialog() {
+    normalIcon = JoinModulePath(ModuleDirectory(), IconResourcePath(IDI_PROGRAM_ICON));
+    AddTrayIcon("", normalIcon, TRAY_ICON_ID);
+}
+
+os::TrayIcon& CTrayIconImpl::Tray() {
+    if (!tray_) tray_ = os::MakeTrayIcon();
+    return *tray_;
+}
+
+std::optional<TrayMenu> CTrayIconImpl::BuildPopup() {
+    auto popup = LoadTrayMenu(iconData.uID);
+    if (!popup) return std::nullopt;
+    PrepareTrayMenu(*popup);
+    SetMenuDefaultItem(*popup, defaultCommand, defaultCommand == 0);
+    return popup;
+}
+
+std::string CTrayIconImpl::CutTip(const std::string& tip) {
+    size_t units = 0;
+    size_t i = 0;
+    while (i < tip.size()) {
+        const unsigned char lead = static_cast<unsigned char>(tip[i]);
+        const size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const size_t need = len == 4 ? 2 : 1;
+        if (units + need > 63 || i + len > tip.size()) break;
+        units += need;
+        i += len;
+    }
+    return tip.substr(0, i);
+}
