@@ -5,8 +5,9 @@
 namespace os {
 
 // What ShellExecute's default verb does: an executable file is started detached (own session,
-// no terminal, never through a shell); any other existing file is opened with the desktop's
-// default handler for it. True when something was started.
+// no terminal, never through a shell); any other existing file, and a URL ("scheme:..."), is
+// opened with the desktop's default handler for it; a bare program name is looked for on PATH.
+// True when something was started.
 bool ShellOpen(const std::string& path, const std::vector<std::string>& args = {},
                const std::string& workingDir = {});
 
