@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <webkit2/webkit-web-extension.h>
 
+#include <memory>
 #include <string>
 
 #include "os/linux/BridgeProtocol.h"
@@ -16,18 +17,49 @@ int g_socket = -1;
 uint32_t g_sequence = 0;
 bool g_testHooks = false;
 
-// What a Call needs to name its caller; no script context or value is kept here, so the
-// page's global object is never held alive by the function.
+// What a Call needs to name its caller: the frame, and the address of the document it was
+// made for, read from the loader when the document's window object was set up (so no page
+// script could have shaped it). No script context or value is kept here, so the page's global
+// object is never held alive by the function.
 struct CallSite {
     uint64_t pageId = 0;
     uint64_t frameId = 0;
     GWeakRef frame;
+    std::string documentUrl;
+    // Set when a later document took over the same window object.
+    std::shared_ptr<bool> revoked = std::make_shared<bool>(false);
 };
 
 void FreeCallSite(gpointer data) {
     auto* site = static_cast<CallSite*>(data);
     g_weak_ref_clear(&site->frame);
     delete site;
+}
+
+// Kept on each frame: how to hand the frame's current window object a Call for a new document
+// when WebKit reuses that window object (an initial empty document followed by a same-origin
+// one), and the revocation flag of the Call it has now. It holds only the window object the
+// frame shows, and lets go of it when the frame gets another one or goes.
+struct FrameBridge {
+    JSCValue* rearm = nullptr;
+    std::shared_ptr<bool> revoked;
+    ~FrameBridge() { g_clear_object(&rearm); }
+};
+
+constexpr const char* kFrameBridgeKey = "maplenook-frame-bridge";
+
+void FreeFrameBridge(gpointer data) {
+    delete static_cast<FrameBridge*>(data);
+}
+
+// True when `context` holds the window object the frame shows now: a Call made for an earlier
+// document of the frame (navigation, reload) finds another one there.
+bool IsFramesCurrentContext(WebKitFrame* frame, JSCContext* context) {
+    JSCContext* current =
+        webkit_frame_get_js_context_for_script_world(frame, webkit_script_world_get_default());
+    const bool same = current == context;
+    g_clear_object(&current);
+    return same;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -69,25 +101,30 @@ bool RoundTrip(const bridge::Request& request, bridge::Reply& reply) {
 
 // Called by the page's Call with the element's "param" (a string, or null when missing).
 // Returns the text for "result", or null for "leave the element alone"; throws on failure.
+// A Call whose document is no longer the frame's throws before anything is sent.
 char* NativeCall(JSCValue* param, gpointer data) {
     auto* site = static_cast<CallSite*>(data);
+    JSCContext* context = jsc_context_get_current();
+    auto* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&site->frame));
+    const bool current =
+        frame != nullptr && !*site->revoked && IsFramesCurrentContext(frame, context);
+    if (frame != nullptr) g_object_unref(frame);
+    if (!current) {
+        jsc_context_throw(context, "window.external: this page is no longer shown");
+        return nullptr;
+    }
     bridge::Request request;
     request.sequence = ++g_sequence;
     request.pageId = site->pageId;
     request.frameId = site->frameId;
+    request.url = site->documentUrl;
     request.hasParam = !jsc_value_is_null(param) && !jsc_value_is_undefined(param);
     if (request.hasParam) {
         char* text = jsc_value_to_string(param);
         request.param = text ? text : "";
         g_free(text);
     }
-    if (auto* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&site->frame))) {
-        const char* uri = webkit_frame_get_uri(frame);
-        request.url = uri ? uri : "";
-        g_object_unref(frame);
-    }
     bridge::Reply reply;
-    JSCContext* context = jsc_context_get_current();
     if (!RoundTrip(request, reply)) {
         jsc_context_throw(context, "window.external: the program is not answering");
         return nullptr;
@@ -102,7 +139,8 @@ double TestMicros(gpointer) {
 }
 
 // Builds window.external from builtins captured now, before any page script can change them.
-// The member table has no prototype, so only "call" (in any case) is found.
+// The member table has no prototype, so only "call" (in any case) is found. Returns the
+// function that gives this window object's external the Call of a later document.
 constexpr const char* kInstaller = R"JS(
 (function (nativeCall, testMicros) {
   'use strict';
@@ -113,17 +151,22 @@ constexpr const char* kInstaller = R"JS(
   const create = Object.create;
   const defineProperty = Object.defineProperty;
   const ProxyConstructor = Proxy;
-  const methods = create(null);
-  methods.call = function Call(element) {
-    let param;
-    try {
-      param = apply(getAttribute, element, ['param']);
-    } catch (e) {
-      return;  // not an element: nothing happens
-    }
-    const result = nativeCall(param);
-    if (typeof result === 'string') apply(setAttribute, element, ['result', result]);
+  let methods;
+  const arm = (native) => {
+    const table = create(null);
+    table.call = function Call(element) {
+      let param;
+      try {
+        param = apply(getAttribute, element, ['param']);
+      } catch (e) {
+        return;  // not an element: nothing happens
+      }
+      const result = native(param);
+      if (typeof result === 'string') apply(setAttribute, element, ['result', result]);
+    };
+    methods = table;
   };
+  arm(nativeCall);
   const member = (name) => typeof name === 'string' ? methods[apply(toLowerCase, name, [])] : undefined;
   const traps = create(null);
   traps.get = (target, name) => member(name);
@@ -138,6 +181,7 @@ constexpr const char* kInstaller = R"JS(
   if (testMicros) {
     defineProperty(window, 'maplenookTestMicros', {value: testMicros, writable: false, enumerable: false, configurable: false});
   }
+  return arm;
 })
 )JS";
 
@@ -147,23 +191,44 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     auto* site = new CallSite;
     site->pageId = webkit_web_page_get_id(page);
     site->frameId = webkit_frame_get_id(frame);
+    const char* uri = webkit_frame_get_uri(frame);
+    site->documentUrl = uri ? uri : "";
     g_weak_ref_init(&site->frame, frame);
+    std::shared_ptr<bool> revoked = site->revoked;
     JSCValue* call = jsc_value_new_function(context, nullptr, G_CALLBACK(NativeCall), site,
                                             FreeCallSite, G_TYPE_STRING, 1, JSC_TYPE_VALUE);
-    JSCValue* micros =
-        g_testHooks ? jsc_value_new_function(context, "maplenookTestMicros", G_CALLBACK(TestMicros),
-                                             nullptr, nullptr, G_TYPE_DOUBLE, 0)
-                    : jsc_value_new_null(context);
-    JSCValue* installer = jsc_context_evaluate(context, kInstaller, -1);
-    JSCValue* done = jsc_value_function_call(installer, JSC_TYPE_VALUE, call, JSC_TYPE_VALUE,
-                                             micros, G_TYPE_NONE);
+
+    auto* bridge = static_cast<FrameBridge*>(g_object_get_data(G_OBJECT(frame), kFrameBridgeKey));
+    JSCValue* armed = nullptr;
+    if (bridge != nullptr && bridge->rearm != nullptr &&
+        jsc_value_get_context(bridge->rearm) == context) {
+        // The same window object now shows another document: its external gets that
+        // document's Call, and the earlier document's Call stops working.
+        *bridge->revoked = true;
+        armed = jsc_value_function_call(bridge->rearm, JSC_TYPE_VALUE, call, G_TYPE_NONE);
+        bridge->revoked = revoked;
+    } else {
+        JSCValue* micros = g_testHooks ? jsc_value_new_function(context, "maplenookTestMicros",
+                                                                G_CALLBACK(TestMicros), nullptr,
+                                                                nullptr, G_TYPE_DOUBLE, 0)
+                                       : jsc_value_new_null(context);
+        JSCValue* installer = jsc_context_evaluate(context, kInstaller, -1);
+        armed = jsc_value_function_call(installer, JSC_TYPE_VALUE, call, JSC_TYPE_VALUE, micros,
+                                        G_TYPE_NONE);
+        g_object_unref(installer);
+        g_object_unref(micros);
+        bridge = new FrameBridge;
+        bridge->revoked = revoked;
+        if (armed != nullptr && jsc_value_is_function(armed))
+            bridge->rearm = JSC_VALUE(g_object_ref(armed));
+        // Replacing the data frees the previous window object's hook.
+        g_object_set_data_full(G_OBJECT(frame), kFrameBridgeKey, bridge, FreeFrameBridge);
+    }
     if (JSCException* exception = jsc_context_get_exception(context)) {
         g_warning("window.external: %s", jsc_exception_get_message(exception));
         jsc_context_clear_exception(context);
     }
-    g_clear_object(&done);
-    g_object_unref(installer);
-    g_object_unref(micros);
+    g_clear_object(&armed);
     g_object_unref(call);
     g_object_unref(context);
 }

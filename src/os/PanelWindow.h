@@ -42,7 +42,8 @@ constexpr unsigned kKeyF5 = 0xFFC2;
 // panel events (WM_WEBCTRL_EVENT). The handler fills the answer fields that apply to the code.
 struct WebEvent {
     int code = 0;
-    // 250, 252, 259, 271, 273: the address concerned; 2298: the address of the calling frame.
+    // 250, 252, 259, 271, 273: the address concerned; 2298: the address of the calling
+    // document, taken when its Call was made.
     std::string url{};
     // 113: the new title.
     std::string text{};

@@ -153,9 +153,15 @@ bool CHtmlPanel::OnPanelEvent(PanelEvent& event) {
 void CHtmlPanel::DispatchWebEvent(PanelEvent& event) {
     if (event.code == WEBCTRL_CALL) {
         // Only trusted pages reach commands, and only when the panel hands out the bridge;
-        // anything else is the "no target" case: the element is left alone.
+        // anything else is the "no target" case: the element is left alone. The calling
+        // document's address was taken when its Call was made; the view must still show a
+        // trusted page as well, so a call left over from an earlier page runs nothing.
         event.result.reset();
         if (!IsTrustedPageUrl(event.url, trustedMainPage_, moduleDirectory_)) return;
+        if (!HasWindow() ||
+            !IsTrustedPageUrl(window_->CurrentUri(), trustedMainPage_, moduleDirectory_)) {
+            return;
+        }
         PanelEvent external;
         external.code = kUiGetExternal;
         OnPanelEvent(external);
