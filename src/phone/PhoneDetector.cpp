@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <future>
 #include <memory>
+#include <unordered_map>
 
 #include "app/TextCase.h"
 #include "os/Dialogs.h"
@@ -20,15 +21,6 @@ std::string AsciiUpperCopy(std::string text) {
 std::string LastSegment(const std::string& id) {
     const auto slash = id.find_last_of('\\');
     return slash == std::string::npos ? id : id.substr(slash + 1);
-}
-
-// Like comparing the first `count` characters of both, a shorter text taking part whole.
-bool SameFirstCharactersNoCase(const std::string& a, const std::string& b, size_t count) {
-    const size_t n = std::min({a.size(), b.size(), count});
-    for (size_t k = 0; k < n; ++k) {
-        if (AsciiLower(a[k]) != AsciiLower(b[k])) return false;
-    }
-    return std::min(a.size(), count) == std::min(b.size(), count);
 }
 
 bool IsPhoneRecord(const PhoneInterface& record) {
@@ -113,51 +105,69 @@ int CPhoneDetector::Enumerate() {
 }
 
 void CPhoneDetector::Prune() {
-    // Whether a record is a phone record never changes, so it is decided once per record.
-    std::vector<bool> phone;
-    for (const auto& record : m_list) phone.push_back(IsPhoneRecord(record));
-    const auto remove = [&](size_t index) {
-        m_list.erase(m_list.begin() + static_cast<std::ptrdiff_t>(index));
-        phone.erase(phone.begin() + static_cast<std::ptrdiff_t>(index));
-    };
-    // Every removal starts the scan over, until a whole pass removes nothing.
-    bool removed = true;
-    while (removed) {
-        removed = false;
-        for (size_t i = 0; i < m_list.size() && !removed; ++i) {
-            if (!phone[i]) {
-                remove(i);
-                removed = true;
-                break;
+    // Non-phone records never share an id with a phone record, so they neither stop a scan nor
+    // decide a removal: they all go first.
+    std::erase_if(m_list, [](const PhoneInterface& record) { return !IsPhoneRecord(record); });
+
+    // A modem goes when a ready bridge record of the same vendor and product (the first 21
+    // characters, letter case folded) with another id reaches it in a scan, or it reaches that
+    // bridge record in its own: a scan in list order stops at the first other record with the
+    // scanning record's id. Bridge records are never removed and removals only move those stops
+    // later, so a removable modem stays removable: sweeping until nothing changes leaves exactly
+    // what restarting after every removal leaves, without restarting.
+    std::unordered_map<std::string, std::vector<size_t>> groups;
+    for (size_t k = 0; k < m_list.size(); ++k)
+        groups[AsciiLowerCopy(m_list[k].instanceId.substr(0, 21))].push_back(k);
+    std::vector<bool> removed(m_list.size(), false);
+    constexpr size_t kNever = SIZE_MAX;
+    for (auto& entry : groups) {
+        std::vector<size_t>& group = entry.second;  // list positions, ascending
+        for (bool changed = group.size() > 1; changed;) {
+            changed = false;
+            // Where the scan of each id stops: its first and second positions.
+            std::unordered_map<std::string, std::pair<size_t, size_t>> stops;
+            for (size_t k : group) {
+                auto [it, fresh] = stops.try_emplace(m_list[k].instanceId, k, kNever);
+                if (!fresh && it->second.second == kNever) it->second.second = k;
             }
-            for (size_t j = 0; j < m_list.size(); ++j) {
-                if (j == i) continue;
-                if (!phone[j]) {
-                    remove(j);
-                    removed = true;
-                    break;
-                }
-                const PhoneInterface& a = m_list[i];
-                const PhoneInterface& b = m_list[j];
-                if (a.instanceId == b.instanceId) {
-                    m_messageBox(kSameInstanceText, kSameInstanceCaption);
-                    break;
-                }
-                // 21 characters are USB\VID_vvvv&PID_pppp: the same vendor and product.
-                if (!SameFirstCharactersNoCase(a.instanceId, b.instanceId, 21)) continue;
-                if (a.driverReady == 1 && a.kind == KIND_ADB && b.kind == KIND_MODEM) {
-                    remove(j);
-                    removed = true;
-                    break;
-                }
-                if (b.driverReady == 1 && b.kind == KIND_ADB && a.kind == KIND_MODEM) {
-                    remove(i);
-                    removed = true;
-                    break;
+            const auto stopOf = [&](size_t k) {
+                const auto& s = stops.at(m_list[k].instanceId);
+                return s.first == k ? s.second : s.first;
+            };
+            // A bridge record with the modem's own id never qualifies: its scan stops at or
+            // before the modem, and the modem's scan stops at or before it. So the earliest ready
+            // bridge record and the farthest-reaching scan of one decide for every modem.
+            size_t earliest = kNever, farthest = 0;
+            for (size_t k : group) {
+                if (m_list[k].driverReady != 1 || m_list[k].kind != KIND_ADB) continue;
+                earliest = std::min(earliest, k);
+                farthest = std::max(farthest, stopOf(k));
+            }
+            std::vector<size_t> left;
+            for (size_t k : group) {
+                const auto& m = m_list[k];
+                const bool drop = m.kind == KIND_MODEM && (farthest > k || earliest < stopOf(k));
+                if (drop) {
+                    removed[k] = true;
+                    changed = true;
+                } else {
+                    left.push_back(k);
                 }
             }
+            group.swap(left);
         }
     }
+    size_t kept = 0;
+    for (size_t k = 0; k < m_list.size(); ++k)
+        if (!removed[k] && kept++ != k) m_list[kept - 1] = std::move(m_list[k]);
+    m_list.resize(kept);
+
+    // The scan that finds nothing more to remove meets each record of an identical pair once:
+    // one report per such record, not one per restart.
+    std::unordered_map<std::string, int> seen;
+    for (const auto& record : m_list) ++seen[record.instanceId];
+    for (const auto& record : m_list)
+        if (seen[record.instanceId] > 1) m_messageBox(kSameInstanceText, kSameInstanceCaption);
 }
 
 void CPhoneDetector::ListPhones(std::vector<PhoneInterface>& phones, bool prune) {

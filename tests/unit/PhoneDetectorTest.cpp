@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "app/TextCase.h"
+
 namespace {
 
 os::UsbDeviceFacts Node(const std::string& id, const std::string& compatible,
@@ -104,4 +108,78 @@ TEST(PhoneDetectorRules, PruneComparesVendorAndProductOnlyAcrossDevices) {
     EXPECT_EQ(phones[1].instanceId, "USB\\VID_1004&PID_6000&MI_02\\6&c&0&0002");
     EXPECT_EQ(boxes, 0);
     EXPECT_TRUE(detector.IsPresent("Usb\\Vid_1004&Pid_6000"));
+}
+
+namespace {
+
+// The plain rule, restarting from the first record after every removal.
+std::vector<PhoneInterface> PrunedByRestartingScan(std::vector<PhoneInterface> list) {
+    const auto phone = [](const PhoneInterface& r) {
+        const std::string id = AsciiLowerCopy(r.instanceId);
+        return id.find("&mi") != id.npos || id.find("&adb") != id.npos ||
+               id.find("\\vid_22d9") != id.npos;
+    };
+    const auto ready = [](const PhoneInterface& r) {
+        return r.driverReady == 1 && r.kind == KIND_ADB;
+    };
+    for (bool again = true; again;) {
+        again = false;
+        for (size_t i = 0; i < list.size() && !again; ++i) {
+            size_t drop = phone(list[i]) ? list.size() : i;
+            for (size_t j = 0; j < list.size() && drop == list.size(); ++j) {
+                if (j == i) continue;
+                const auto &a = list[i], &b = list[j];
+                if (!phone(b))
+                    drop = j;
+                else if (a.instanceId == b.instanceId)
+                    break;
+                else if (AsciiLowerCopy(a.instanceId.substr(0, 21)) !=
+                         AsciiLowerCopy(b.instanceId.substr(0, 21)))
+                    continue;
+                else if (ready(a) && b.kind == KIND_MODEM)
+                    drop = j;
+                else if (ready(b) && a.kind == KIND_MODEM)
+                    drop = i;
+            }
+            again = drop < list.size();
+            if (again) list.erase(list.begin() + static_cast<std::ptrdiff_t>(drop));
+        }
+    }
+    return list;
+}
+
+}  // namespace
+
+TEST(PhoneDetectorRules, PruneKeepsWhatTheRestartingScanKeeps) {
+    const char* compatible[] = {"USB\\Class_ff&SubClass_42&Prot_01",
+                                "USB\\Class_02&SubClass_02&Prot_01"};
+    const char* products[] = {"USB\\VID_1004&PID_633E", "usb\\vid_1004&pid_633e",
+                              "USB\\VID_22D9&PID_2765", "USB\\VID_1004&PID_6000"};
+    const char* tails[] = {"&MI_01\\6&b&1", "&MI_02\\6&b&2", "\\SERIAL", "&ADB\\7", "&MI_01\\6&c"};
+    const std::optional<uint32_t> flags[] = {0, 4, 0x40, std::nullopt};
+    std::mt19937 random(3);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<os::UsbDeviceFacts> nodes;
+        for (size_t n = random() % 10; n > 0; --n)
+            nodes.push_back(Node(std::string(products[random() % 4]) + tails[random() % 5],
+                                 compatible[random() % 2], flags[random() % 4]));
+        std::vector<PhoneInterface> unpruned, pruned;
+        Over(nodes).ListPhones(unpruned, false);
+        const auto expected = PrunedByRestartingScan(unpruned);
+        int boxes = 0;
+        Over(nodes, &boxes).ListPhones(pruned, true);
+        ASSERT_EQ(pruned.size(), expected.size()) << "round " << round;
+        int duplicated = 0;
+        for (size_t k = 0; k < expected.size(); ++k) {
+            EXPECT_EQ(pruned[k].instanceId, expected[k].instanceId) << "round " << round;
+            EXPECT_EQ(pruned[k].kind, expected[k].kind) << "round " << round;
+            for (size_t other = 0; other < expected.size(); ++other)
+                if (other != k && expected[other].instanceId == expected[k].instanceId) {
+                    ++duplicated;
+                    break;
+                }
+        }
+        // One report per record that has an identical twin, however many restarts it took.
+        EXPECT_EQ(boxes, unpruned.empty() ? 0 : duplicated) << "round " << round;
+    }
 }

@@ -1,7 +1,7 @@
 #include "os/Digest.h"
 
 #include <fcntl.h>
-#include <glib.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +12,8 @@
 namespace os {
 namespace {
 
-struct ChecksumFree {
-    void operator()(GChecksum* c) const { g_checksum_free(c); }
+struct DigestContextFree {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
 
 struct Fd {
@@ -22,6 +22,9 @@ struct Fd {
         if (fd >= 0) close(fd);
     }
 };
+
+// Large reads keep the system-call count low.
+constexpr size_t kReadSize = 256 * 1024;
 
 }  // namespace
 
@@ -32,16 +35,27 @@ std::string Md5HexOfFile(const std::string& path) {
     if (fstat(file.fd, &info) != 0 || S_ISDIR(info.st_mode)) return {};
     posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    std::unique_ptr<GChecksum, ChecksumFree> md5(g_checksum_new(G_CHECKSUM_MD5));
-    std::vector<guchar> chunk(256 * 1024);
+    std::unique_ptr<EVP_MD_CTX, DigestContextFree> md5(EVP_MD_CTX_new());
+    if (!md5 || EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr) != 1) return {};
+    std::unique_ptr<unsigned char[]> chunk(new unsigned char[kReadSize]);
     // Like the read loop it replaces: a failed read ends the input, it does not void it.
     for (;;) {
-        const ssize_t n = read(file.fd, chunk.data(), chunk.size());
+        const ssize_t n = read(file.fd, chunk.get(), kReadSize);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        g_checksum_update(md5.get(), chunk.data(), n);
+        if (EVP_DigestUpdate(md5.get(), chunk.get(), static_cast<size_t>(n)) != 1) return {};
     }
-    return g_checksum_get_string(md5.get());
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(md5.get(), bytes, &length) != 1) return {};
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * length);
+    for (unsigned int i = 0; i < length; ++i) {
+        hex.push_back(kHex[bytes[i] >> 4]);
+        hex.push_back(kHex[bytes[i] & 15]);
+    }
+    return hex;
 }
 
 }  // namespace os
