@@ -13,12 +13,16 @@
 #include "app/MessageLoop.h"
 #include "os/PanelWindow.h"
 #include "os/PixelBuffer.h"
+#include "os/Screen.h"
 #include "os/Tray.h"
 #include "panel/ImageRegistry.h"
 #include "panel/PanelImpl.h"
 #include "panel/PopPanel.h"
 #include "panel/TrayIconImpl.h"
 #include "panel/WebPanel.h"
+
+// Last: the X11 headers it pulls in define macros (None) that gtest's own names clash with.
+#include <gdk/gdkx.h>
 
 namespace {
 
@@ -240,6 +244,61 @@ TEST(TrayWithXEmbedManager, AddingSucceedsAndTheIconIsDeletedOnce) {
     EXPECT_TRUE(panel.RemoveTrayIcon());
     EXPECT_FALSE(panel.RemoveTrayIcon());
     gtk_widget_destroy(manager);
+}
+
+TEST_F(SkinnedPanels, AKeyHeldWhenTheFocusLeavesIsNotHeldAfterwards) {
+    CMessageLoop loop;
+    RegisterMessageLoop(&loop);
+    CWebPanel panel("mainpanel", cfg_, 0);
+    ASSERT_TRUE(panel.CreatePanel());
+    os::PanelWindow* window = panel.Window();
+    window->MoveResize({100, 100, 460, 660});
+    window->Show();
+    ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect() == os::Rect{100, 100, 460, 660}; }));
+    GtkWidget* toplevel = nullptr;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* it = toplevels; it != nullptr; it = it->next) {
+        GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(it->data));
+        if (gdk != nullptr && static_cast<long>(gdk_x11_window_get_xid(gdk)) == window->Handle())
+            toplevel = GTK_WIDGET(it->data);
+    }
+    g_list_free(toplevels);
+    ASSERT_NE(toplevel, nullptr);
+    // The pointer over the page, where the panel takes keys before the page.
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    gdk_device_warp(gdk_seat_get_pointer(seat), gdk_screen_get_default(), 200, 300);
+    ASSERT_TRUE(PumpUntil([] { return os::CursorPosition() == os::ScreenPoint{200, 300}; }));
+    // A handler after the panel's: it sees only the keys the panel let through.
+    int passed = 0;
+    g_signal_connect(toplevel, "key-press-event",
+                     G_CALLBACK(+[](GtkWidget*, GdkEventKey*, gpointer n) -> gboolean {
+                         ++*static_cast<int*>(n);
+                         return TRUE;
+                     }),
+                     &passed);
+    auto deliver = [&](GdkEventType type, guint keyval, guint16 code) {
+        GdkEvent* event = gdk_event_new(type);
+        if (type == GDK_FOCUS_CHANGE) {
+            event->focus_change.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(toplevel)));
+            event->focus_change.in = FALSE;
+        } else {
+            event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(toplevel)));
+            event->key.keyval = keyval;
+            event->key.hardware_keycode = code;
+            gdk_event_set_device(event, gdk_seat_get_keyboard(seat));
+        }
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    };
+    deliver(GDK_KEY_PRESS, GDK_KEY_F5, 71);
+    deliver(GDK_KEY_PRESS, GDK_KEY_a, 38);
+    EXPECT_EQ(passed, 0) << "F5 held: every key is eaten";
+    // F5 is let go while another window has the focus; this window only loses the focus.
+    deliver(GDK_FOCUS_CHANGE, 0, 0);
+    deliver(GDK_KEY_PRESS, GDK_KEY_a, 38);
+    EXPECT_EQ(passed, 1);
+    panel.ClosePanel();
+    UnregisterMessageLoop();
 }
 
 TEST_F(SkinnedPanels, KeysReachThePageOnlyWhileThePointerIsOverIt) {

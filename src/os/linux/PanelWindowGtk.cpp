@@ -1,7 +1,10 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "os/linux/WebHost.h"
 
@@ -128,6 +131,7 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     static void OnDestroy(GtkWidget*, gpointer self);
     static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean OnKey(GtkWidget*, GdkEventKey* key, gpointer self);
+    static gboolean OnFocusOut(GtkWidget*, GdkEventFocus*, gpointer self);
     static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
@@ -161,6 +165,8 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     bool skipTaskbar_ = false;
     std::function<void(PixelBuffer&)> paint_;
     std::function<bool(const KeyEvent&)> key_;
+    // Keys pressed here and not yet released here: hardware code and the value of the press.
+    std::vector<std::pair<guint16, unsigned>> heldKeys_;
     std::function<bool()> closeRequest_;
     std::function<void()> destroyed_;
     std::function<void()> sized_;
@@ -186,6 +192,7 @@ PanelWindowGtk::PanelWindowGtk(const PanelWindowOptions& options) {
     g_signal_connect(window_, "draw", G_CALLBACK(OnDraw), this);
     g_signal_connect(window_, "key-press-event", G_CALLBACK(OnKey), this);
     g_signal_connect(window_, "key-release-event", G_CALLBACK(OnKey), this);
+    g_signal_connect(window_, "focus-out-event", G_CALLBACK(OnFocusOut), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
     g_signal_connect(window_, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
@@ -375,6 +382,10 @@ gboolean PanelWindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
 
 gboolean PanelWindowGtk::OnKey(GtkWidget*, GdkEventKey* key, gpointer self) {
     PanelWindowGtk* window = Self(self);
+    auto& held = window->heldKeys_;
+    const auto same = [&](const auto& entry) { return entry.first == key->hardware_keycode; };
+    held.erase(std::remove_if(held.begin(), held.end(), same), held.end());
+    if (key->type == GDK_KEY_PRESS) held.emplace_back(key->hardware_keycode, key->keyval);
     if (!window->key_) return FALSE;
     KeyEvent event;
     event.keyval = key->keyval;
@@ -384,6 +395,22 @@ gboolean PanelWindowGtk::OnKey(GtkWidget*, GdkEventKey* key, gpointer self) {
     event.alt = (key->state & GDK_MOD1_MASK) != 0;
     auto handler = window->key_;
     return handler(event) ? TRUE : FALSE;
+}
+
+gboolean PanelWindowGtk::OnFocusOut(GtkWidget*, GdkEventFocus*, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    // Their releases go to whichever window has the focus now: as far as this window can
+    // tell they are let go here, so none stays held (F5 held would swallow every later key).
+    const auto held = std::exchange(window->heldKeys_, {});
+    for (const auto& entry : held) {
+        if (!window->key_) break;
+        KeyEvent release;
+        release.keyval = entry.second;
+        release.pressed = false;
+        auto handler = window->key_;
+        handler(release);
+    }
+    return FALSE;
 }
 
 gboolean PanelWindowGtk::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
