@@ -5,6 +5,7 @@
 #include "app/MessageLoop.h"
 #include "app/ResourceList.h"
 #include "app/Settings.h"
+#include "app/SettingsPlacement.h"
 #include "app/SingleInstance.h"
 #include "os/Dialogs.h"
 #include "os/HandOver.h"
@@ -34,7 +35,7 @@ int RunApplication() {
     RegisterMessageLoop(g_messageLoop.get());
 
     const std::string moduleDirectory = ModuleDirectory();
-    const std::string settingsPath = SettingsPathFor(moduleDirectory);
+    const std::string settingsPath = PrepareSettingsPath(moduleDirectory);
 
     // Without a lock the program still starts, as the only instance it can know of.
     const std::string runtimeFolder = os::UserRuntimeFolder();

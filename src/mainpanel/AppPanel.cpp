@@ -187,7 +187,7 @@ std::optional<std::string> CAppPanel::BrowseForCacheFolder() {
 }
 
 bool CAppPanel::SetAutostartEntry(bool enable) {
-    return SetAutostart(os::ExecutablePath(), "", "", "MapleNook", enable);
+    return SetAutostart(AutostartTarget(), "", "", "MapleNook", enable);
 }
 
 void CAppPanel::HideMainPanel() {

@@ -10,6 +10,7 @@
 #include "os/PrivateFolder.h"
 #include "phone/BridgeCommandText.h"
 #include "phone/ConflictingProcesses.h"
+#include "phone/ToolSources.h"
 #include "phone/ZipExtract.h"
 
 #include <algorithm>
@@ -21,7 +22,8 @@
 namespace {
 
 constexpr const char* kToolFolderName = "ice";
-// Shipped in the module directory's "adb" folder; adb first, since only it is ever replaced.
+// Shipped in the module directory's "adb" folder or installed by the system; adb first, since
+// only it is ever replaced.
 constexpr std::array<const char*, 3> kToolNames = {"adb", "aapt", "fastboot"};
 constexpr int kInitialWaitMs = 3000;
 constexpr size_t kReadPiece = 255;
@@ -62,7 +64,8 @@ bool CModuleLib::Init() {
 bool CModuleLib::Init(const std::string& moduleDirectory) {
     toolDir_ = os::PrivateUserFolder(kToolFolderName);
     adbPath_ = toolDir_.empty() ? std::string() : toolDir_ + "adb";
-    const std::string sourceDir = moduleDirectory + "/adb/";
+    const std::string sourceDir =
+        ToolSourceFolder(moduleDirectory, os::IsDirectory(moduleDirectory + "/adb"));
     for (const char* name : kToolNames) {
         if (!os::FileExists(sourceDir + name)) return false;
     }

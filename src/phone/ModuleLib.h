@@ -4,8 +4,9 @@
 #include <vector>
 
 // The owner of the bridge tool set (adb, fastboot, aapt) shipped in the module directory's
-// "adb" folder: copies it into a private per-user folder, decides which adb to run, runs bridge
-// commands as hidden child processes, and extracts zip packages.
+// "adb" folder, or the system's own when there is none (see ToolSourceFolder): copies it into
+// a private per-user folder, decides which adb to run, runs bridge commands as hidden child
+// processes, and extracts zip packages.
 //
 // One instance serves the whole process (Instance()); Init runs once on the GUI thread before
 // the first bridge command, and the paths are read-only afterwards.
@@ -13,8 +14,8 @@ class CModuleLib {
   public:
     static CModuleLib& Instance();
 
-    // Prepares the tool set from ModuleDirectory() + "/adb/". False when a shipped tool is
-    // missing (nothing is copied then, and adbPath still names the private copy).
+    // Prepares the tool set from ToolSourceFolder(ModuleDirectory(), ...). False when a tool
+    // is missing there (nothing is copied then, and adbPath still names the private copy).
     bool Init();
     bool Init(const std::string& moduleDirectory);
 

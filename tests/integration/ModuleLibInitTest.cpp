@@ -142,6 +142,19 @@ TEST(ModuleLibInit, MissingToolCopiesNothing) {
     EXPECT_FALSE(fs::exists(fx.Copy("aapt")));
 }
 
+TEST(ModuleLibInit, WithoutAShippedToolFolderTheSystemToolsAreCopied) {
+    ModuleFixture fx;
+    fs::remove_all(fx.module + "/adb");
+    CModuleLib lib;
+    ASSERT_TRUE(lib.Init(fx.module));
+    for (const char* tool : kTools) {
+        const std::string installed = std::string("/usr/bin/") + tool;
+        EXPECT_EQ(Md5sum(fx.Copy(tool)), Md5sum(installed)) << tool;
+        // A real copy, not a link that a package upgrade would change under a running server.
+        EXPECT_FALSE(fs::is_symlink(fx.Copy(tool))) << tool;
+    }
+}
+
 TEST(ModuleLibInit, StaleAdbIsReplacedAndOtherCopiesAreKept) {
     ModuleFixture fx;
     WriteTestFile(fx.Copy("adb"), "an older adb", 0755);

@@ -1,0 +1,64 @@
+#include "app/SettingsPlacement.h"
+
+#include "app/Settings.h"
+#include "os/FileOps.h"
+#include "os/Files.h"
+#include "os/InstallFacts.h"
+#include "os/PrivateFolder.h"
+#include "os/UserDirs.h"
+
+namespace {
+
+constexpr const char* kUserFolderName = "MapleNook";
+
+std::string UserFolderOf(const std::string& userConfigDirectory) {
+    return userConfigDirectory + "/" + kUserFolderName;
+}
+
+}  // namespace
+
+std::string UserSettingsPath(const std::string& userConfigDirectory) {
+    return UserFolderOf(userConfigDirectory) + "/cfg.ini";
+}
+
+SettingsPlacement ChooseSettingsPlacement(const SettingsFacts& facts) {
+    const std::string shipped = SettingsPathFor(facts.moduleDirectory);
+    if (facts.moduleDirectoryWritable || facts.userConfigDirectory.empty())
+        return {shipped, {}, {}};
+    SettingsPlacement placement;
+    placement.settingsPath = UserSettingsPath(facts.userConfigDirectory);
+    placement.userFolder = UserFolderOf(facts.userConfigDirectory);
+    if (!facts.userCopyExists) placement.seedFrom = shipped;
+    return placement;
+}
+
+std::string ApplySettingsPlacement(const SettingsPlacement& placement,
+                                   const std::string& moduleDirectory) {
+    if (placement.userFolder.empty()) return placement.settingsPath;
+    const std::string shipped = SettingsPathFor(moduleDirectory);
+    const std::string configFolder =
+        placement.userFolder.substr(0, placement.userFolder.find_last_of('/'));
+    // The configuration folder is made private too when this is the first program to need it.
+    if (!os::IsDirectory(configFolder) &&
+        !(os::CreateDirectories(configFolder) && os::SetFileMode(configFolder, 0700))) {
+        return shipped;
+    }
+    if (!os::MakePrivateFolder(placement.userFolder)) return shipped;
+    // The copy appears whole or not at all; one made meanwhile by a second start is kept.
+    if (!placement.seedFrom.empty() &&
+        !os::CopyFileNoReplace(placement.seedFrom, placement.settingsPath) &&
+        !os::FileExists(placement.settingsPath)) {
+        return shipped;
+    }
+    return placement.settingsPath;
+}
+
+std::string PrepareSettingsPath(const std::string& moduleDirectory) {
+    SettingsFacts facts;
+    facts.moduleDirectory = moduleDirectory;
+    facts.moduleDirectoryWritable = os::CanWriteInFolder(moduleDirectory);
+    facts.userConfigDirectory = os::UserConfigDirectory();
+    facts.userCopyExists = !facts.userConfigDirectory.empty() &&
+                           os::FileExists(UserSettingsPath(facts.userConfigDirectory));
+    return ApplySettingsPlacement(ChooseSettingsPlacement(facts), moduleDirectory);
+}

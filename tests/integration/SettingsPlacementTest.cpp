@@ -1,0 +1,58 @@
+#include "app/Settings.h"
+#include "app/SettingsPlacement.h"
+
+#include "ChildRun.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+unsigned ModeOf(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+}  // namespace
+
+// An installed program run by an ordinary user: its folder cannot be written, so the first
+// start seeds a private copy, and later starts keep what the user stored there.
+TEST(SettingsPlacement, ReadOnlyInstallationSeedsAPrivateCopyAndKeepsItsValues) {
+    TempDir temp;
+    chmod(temp.path().c_str(), 0755);
+    const std::string module = temp.File("module");
+    WriteFile(module + "/cfg.ini", "[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n");
+    chmod(module.c_str(), 0555);
+    const std::string home = temp.File("home");
+    WriteFile(home + "/.keep", "");
+    chmod(home.c_str(), 0777);
+    const std::string config = home + "/.config";
+    const std::string copy = config + "/MapleNook/cfg.ini";
+
+    const auto outcome = RunInChild(
+        [&] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 90;
+            setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            if (PrepareSettingsPath(module) != copy) return 1;
+            if (WriteSettingString(copy, "settings", "k", "v") == 0) return 2;
+            // The second start finds the copy and does not seed it again.
+            if (PrepareSettingsPath(module) != copy) return 3;
+            return ReadSettingString(copy, "settings", "k") == "v" ? 0 : 4;
+        },
+        30s);
+    chmod(module.c_str(), 0755);
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
+    EXPECT_EQ(ReadSettingString(copy, "resource", "1"), "\\res\\skin\\bk.png");
+    EXPECT_EQ(ModeOf(config), 0700u);
+    EXPECT_EQ(ModeOf(config + "/MapleNook"), 0700u);
+    EXPECT_EQ(ReadFile(module + "/cfg.ini"), "[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n");
+}
