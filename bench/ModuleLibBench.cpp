@@ -1,79 +1,52 @@
-// Measures the bridge tool module against the peer tools in the same run:
-//   UnzipTo vs `unzip -o -q` on a ~100 MB archive of a few thousand files,
-//   FileDigest vs `md5sum` on a 512 MB file,
-//   RunAdb("version") vs running the same adb directly.
+// Extraction, file digest and the bridge command runner against their peer tools, in one run:
+//   extraction (BenchTool unzip, a process per round) vs `bsdtar -xf` and `unzip -o -q`, on
+//     10 files of about 1 MB, 1,000 small files and 20,000 small files (4-12 KB);
+//   the file digest (BenchTool md5) vs `md5sum` on a 512 MiB file;
+//   RunAdb("version") vs running the same adb directly (both started from this process).
 // Everything it makes lives in one folder under /tmp and is removed at the end.
+//   ModuleLibBench [unzip|digest|adb] [rounds]
 #include "phone/ModuleLib.h"
 
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "BenchCommon.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+int g_rounds = 5;
+
+bool Run(const std::string& command) {
+    if (std::system(command.c_str()) == 0) return true;
+    std::fprintf(stderr, "failed: %s\n", command.c_str());
+    return false;
+}
 
 std::string Quote(const std::string& text) {
     return "'" + text + "'";
 }
 
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void Run(const std::string& command) {
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
-}
-
-// Alternates the two sides `rounds` times so that cache and load effects hit both alike.
-std::pair<double, double> Compare(
-    int rounds, const std::function<void()>& ours, const std::function<void()>& peer,
-    const std::function<void()>& between = [] {}) {
-    std::vector<double> a, b;
-    for (int i = 0; i < rounds; ++i) {
-        between();
-        a.push_back(Seconds(ours));
-        between();
-        b.push_back(Seconds(peer));
-    }
-    return {Median(a), Median(b)};
-}
-
-void MakeArchiveTree(const std::string& root) {
+// `count` files in 40 x 7 folders, sizes from `smallest` to `largest`; two in three deflate
+// well, the rest are random and end up stored.
+void MakeTree(const std::string& root, int count, size_t smallest, size_t largest) {
     std::mt19937 random(42);
     std::vector<char> bytes;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < count; ++i) {
         const std::string dir = root + "/d" + std::to_string(i % 40) + "/s" + std::to_string(i % 7);
         fs::create_directories(dir);
-        const size_t size = 4096 + random() % 86016;
-        bytes.resize(size);
-        if (i % 3 == 0) {
-            // Text-like content that deflates well.
-            for (size_t k = 0; k < size; ++k)
-                bytes[k] = "adb fastboot aapt phone \n"[(k * 7 + i) % 25];
+        bytes.resize(smallest + random() % (largest - smallest + 1));
+        if (i % 3 != 2) {
+            for (size_t k = 0; k < bytes.size(); ++k)
+                bytes[k] = "adb fastboot aapt phone \n"[(k * 7 + i + k / 64) % 25];
         } else {
             for (auto& b : bytes) b = static_cast<char>(random());
         }
@@ -82,29 +55,50 @@ void MakeArchiveTree(const std::string& root) {
     }
 }
 
-void BenchUnzip(const std::string& work) {
+void BenchUnzipShape(const std::string& work, const std::string& name, int count, size_t smallest,
+                     size_t largest) {
     const std::string tree = work + "/tree";
-    const std::string archive = work + "/bench.zip";
-    MakeArchiveTree(tree);
-    Run("cd " + Quote(tree) + " && zip -q -r " + Quote(archive) + " .");
+    const std::string archive = work + "/" + name + ".zip";
+    MakeTree(tree, count, smallest, largest);
+    if (!Run("cd " + Quote(tree) + " && zip -q -r " + Quote(archive) + " .")) return;
     fs::remove_all(tree);
     Run("cat " + Quote(archive) + " > /dev/null");
-    CModuleLib lib;
-    const std::string ours = work + "/ours";
-    const std::string theirs = work + "/theirs";
-    const auto [oursTime, peerTime] = Compare(
-        3, [&] { lib.UnzipTo(archive, ours); },
-        [&] { Run("unzip -o -q " + Quote(archive) + " -d " + Quote(theirs)); },
+    const std::string dest = work + "/out";
+    const auto fresh = [&] {
+        fs::remove_all(dest);
+        fs::create_directory(dest);  // bsdtar and unzip write into an existing folder
+        sync();
+    };
+    const std::string shape = name + ": " + std::to_string(count) + " files, " +
+                              std::to_string(fs::file_size(archive) / 1000) + " kB archive";
+    const auto ours = [&] {
+        return bench::RunChild({bench::BenchTool(), "unzip", archive, dest + "/"});
+    };
+    const auto bsdtar = bench::Alternate(
+        g_rounds, ours,
         [&] {
-            fs::remove_all(ours);
-            fs::remove_all(theirs);
-        });
-    std::printf(
-        "UnzipTo   %.1f MB archive, 3000 files: %.3f s, unzip -o -q: %.3f s, time ratio %.3f\n",
-        fs::file_size(archive) / 1e6, oursTime, peerTime, oursTime / peerTime);
-    fs::remove_all(ours);
-    fs::remove_all(theirs);
+            return bench::RunChild({"bsdtar", "-xf", archive, "-C", dest});
+        },
+        fresh);
+    if (bsdtar) bench::Print("extraction, " + shape, "BenchTool unzip", "bsdtar -xf", *bsdtar);
+    const auto unzip = bench::Alternate(
+        g_rounds, ours,
+        [&] {
+            return bench::RunChild({"unzip", "-o", "-q", archive, "-d", dest});
+        },
+        fresh);
+    if (unzip) bench::Print("extraction, " + shape, "BenchTool unzip", "unzip -o -q", *unzip);
+    fs::remove_all(dest);
     fs::remove(archive);
+}
+
+void BenchUnzip(const std::string& work) {
+    std::printf(
+        "MapleNook writes into a staging folder beside the destination and renames it into\n"
+        "place; all three check each entry's CRC-32.\n");
+    BenchUnzipShape(work, "large", 10, 800000, 1200000);
+    BenchUnzipShape(work, "small", 1000, 4096, 12288);
+    BenchUnzipShape(work, "many", 20000, 4096, 12288);
 }
 
 void BenchDigest(const std::string& work) {
@@ -119,21 +113,24 @@ void BenchDigest(const std::string& work) {
         }
     }
     Run("cat " + Quote(file) + " > /dev/null");
-    CModuleLib lib;
-    std::string digest;
-    const auto [oursTime, peerTime] = Compare(
-        3, [&] { digest = lib.FileDigest(file); },
-        [&] { Run("md5sum " + Quote(file) + " > /dev/null"); });
-    const double mb = fs::file_size(file) / 1e6;
-    std::printf("FileDigest 512 MiB: %.0f MB/s, md5sum: %.0f MB/s, throughput ratio %.3f\n",
-                mb / oursTime, mb / peerTime, peerTime / oursTime);
+    const auto series = bench::Alternate(
+        g_rounds,
+        [&] {
+            return bench::RunChild({bench::BenchTool(), "md5", file});
+        },
+        [&] {
+            return bench::RunChild({"md5sum", file});
+        });
+    if (series)
+        bench::Print("MD5 of a 512 MiB file (in the page cache)", "BenchTool md5", "md5sum",
+                     *series);
     fs::remove(file);
 }
 
 // Runs `program version` with output on a pipe read to the end: what a direct exec costs.
-void ExecDirectly(const std::string& program) {
+bool ExecDirectly(const std::string& program) {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe(fds) != 0) return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
@@ -148,7 +145,7 @@ void ExecDirectly(const std::string& program) {
     while (read(fds[0], buffer, sizeof buffer) > 0) {
     }
     close(fds[0]);
-    if (rc == 0) waitpid(pid, nullptr, 0);
+    return rc == 0 && waitpid(pid, nullptr, 0) == pid;
 }
 
 void BenchRunAdb(const std::string& work) {
@@ -165,12 +162,18 @@ void BenchRunAdb(const std::string& work) {
         return;
     }
     std::string output;
-    const auto [oursTime, peerTime] = Compare(
-        50, [&] { output = lib.RunAdb("version"); }, [&] { ExecDirectly(lib.adbPath()); });
-    std::printf("RunAdb(\"version\"): %.2f ms, direct exec: %.2f ms, time ratio %.3f (%s)\n",
-                oursTime * 1e3, peerTime * 1e3, oursTime / peerTime,
-                output.find("Android Debug Bridge") != std::string::npos ? "output ok"
-                                                                         : "unexpected output");
+    const auto series = bench::Alternate(
+        10 * g_rounds,
+        [&] {
+            return bench::RunHere([&] {
+                output = lib.RunAdb("version");
+                return output.find("Android Debug Bridge") != std::string::npos;
+            });
+        },
+        [&] { return bench::RunHere([&] { return ExecDirectly(lib.adbPath()); }); });
+    if (series)
+        bench::Print("adb version, both started from this process", "RunAdb", "posix_spawn + pipe",
+                     *series);
 }
 
 }  // namespace
@@ -180,6 +183,7 @@ int main(int argc, char** argv) {
     if (mkdtemp(pattern.data()) == nullptr) return 1;
     const std::string work = pattern;
     const std::string only = argc > 1 ? argv[1] : "";
+    if (argc > 2) g_rounds = std::max(1, std::atoi(argv[2]));
     if (only.empty() || only == "unzip") BenchUnzip(work);
     if (only.empty() || only == "digest") BenchDigest(work);
     if (only.empty() || only == "adb") BenchRunAdb(work);

@@ -1,51 +1,36 @@
-// A package run end to end (download + extraction + start) through the workflow, against
-// curl + unzip + exec of the same package from the same loopback server, in one run.
-//   package_run_bench [runs]
-#include <httplib.h>
+// A package run end to end (download + extraction + start of its program, waiting until that
+// program has ended) through the workflow (BenchTool packagerun, a process per round) against
+// curl + unzip + the program started one after the other from this process, both from the same
+// loopback server in a process of its own. Each round uses a fresh, empty cache folder.
+// The peer starts one process more than MapleNook (curl and unzip against one BenchTool); the
+// corrected figures take one `unzip -v` run (a start of unzip that does nothing) off the peer.
+//   PackageRunBench [rounds]
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/PackageServices.h"
+#include "BenchCommon.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     std::string pattern = (fs::temp_directory_path() / "maplenook-runbench-XXXXXX").string();
-    const fs::path root = mkdtemp(pattern.data());
+    if (mkdtemp(pattern.data()) == nullptr) return 1;
+    const fs::path root = pattern;
 
-    // The package: a program that ends at once, and 4 MB of poorly compressible data.
+    // The package: a program that tells the waiting side it ran and ends, and 4 MB of poorly
+    // compressible data.
     const fs::path stage = root / "stage";
     fs::create_directories(stage);
-    std::ofstream(stage / "tool.sh") << "#!/bin/sh\nexit 0\n";
+    fs::create_directories(root / "served");
+    std::ofstream(stage / "tool.sh") << "#!/bin/sh\nexec 3>\"$BENCH_DONE\"\nexit 0\n";
     fs::permissions(stage / "tool.sh", fs::perms::owner_all);
     {
         std::mt19937 random(7);
@@ -54,53 +39,50 @@ int main(int argc, char** argv) {
         std::ofstream(stage / "data.bin", std::ios::binary) << data;
     }
     const std::string zipCommand = "cd '" + stage.string() + "' && zip -q -X '" +
-                                   (root / "tool.zip").string() + "' tool.sh data.bin";
+                                   (root / "served" / "tool.zip").string() + "' tool.sh data.bin";
     if (std::system(zipCommand.c_str()) != 0) return 1;
-    const std::string archive = ReadAll(root / "tool.zip");
+    const std::string fifo = (root / "done").string();
+    if (mkfifo(fifo.c_str(), 0600) != 0) return 1;
 
-    httplib::Server server;
-    server.Get("/pkg/tool.zip", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(archive, "application/zip");
+    bench::FileServer server((root / "served").string());
+    if (!server.Ok()) return 1;
+    const std::string url = server.Url("tool.zip");
+
+    int round = 0;
+    fs::path cache;
+    const auto fresh = [&] {
+        cache = root / ("cache" + std::to_string(round++));
+        fs::create_directories(cache);
+    };
+    const auto ours = [&] {
+        setenv("BENCH_DONE", fifo.c_str(), 1);
+        return bench::RunChild({bench::BenchTool(), "packagerun", cache.string(), "tool.sh", url});
+    };
+    const auto peer = [&]() -> std::optional<bench::Cost> {
+        setenv("BENCH_DONE", "/dev/null", 1);
+        const std::string archive = (cache / "tool.zip").string();
+        const std::string folder = (cache / "tool").string();
+        return bench::RunHere([&] {
+            return bench::RunChild({"curl", "-s", "-f", "-o", archive, url}) &&
+                   bench::RunChild({"unzip", "-q", "-o", archive, "-d", folder}) &&
+                   fs::remove(archive) && bench::RunChild({folder + "/tool.sh"});
+        });
+    };
+    auto series = bench::Alternate(rounds, ours, peer, fresh);
+    const auto unzipStart = bench::MedianCost(rounds, [] {
+        return bench::RunChild({"unzip", "-v"});
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/pkg/tool.zip";
-
-    BrushServices services = RealPackageServices();
-    auto flow = std::make_shared<CBrushWorkflow>(services);
-
-    std::vector<double> ours, peer;
-    for (int i = 0; i < runs; ++i) {
-        const fs::path cacheA = root / ("a" + std::to_string(i));
-        const fs::path cacheB = root / ("b" + std::to_string(i));
-        fs::create_directories(cacheA);
-        fs::create_directories(cacheB);
-
-        auto start = Clock::now();
-        if (flow->EnsureAndRun(cacheA.string(), "tool.sh", url) != 1) {
-            std::fprintf(stderr, "workflow run failed\n");
-            return 1;
-        }
-        ours.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-
-        const std::string peerCommand =
-            "cd '" + cacheB.string() + "' && curl -sf -o tool.zip '" + url +
-            "' && unzip -q -o tool.zip -d tool && rm tool.zip && cd tool && ./tool.sh";
-        start = Clock::now();
-        if (std::system(peerCommand.c_str()) != 0) {
-            std::fprintf(stderr, "peer run failed\n");
-            return 1;
-        }
-        peer.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    server.stop();
-    serving.join();
     fs::remove_all(root);
-
-    const double a = Median(ours), b = Median(peer);
-    std::printf("package run (4 MB archive, %d runs, medians)\n", runs);
-    std::printf("  maplenook workflow      %8.2f ms\n", a);
-    std::printf("  curl + unzip + exec     %8.2f ms\n", b);
-    std::printf("  ratio (workflow/peer)   %8.3f  (target <= 1.1)\n", a / b);
+    if (!series || !unzipStart) {
+        std::fprintf(stderr, "a package run failed\n");
+        return 1;
+    }
+    bench::Print("package run, 4 MB archive, program waited for", "BenchTool packagerun",
+                 "curl + unzip + program", *series);
+    std::printf("one start of unzip (unzip -v): %.2f ms wall, %.2f ms cpu\n",
+                unzipStart->wall * 1e3, unzipStart->cpu * 1e3);
+    bench::Subtract(series->peer, *unzipStart);
+    bench::Print("the same, peer without its extra process start", "BenchTool packagerun",
+                 "curl + unzip + program", *series);
     return 0;
 }

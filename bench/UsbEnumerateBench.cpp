@@ -1,83 +1,48 @@
-// Phone detection over a device tree of 200 devices against lsusb. lsusb cannot be pointed at
-// a made-up tree, so it lists this machine's real devices: the ratio compares two different
-// trees and only says whether a detection pass costs about as much as one lsusb run.
+// Phone listing (ListPhones: reading the device facts, then Prune) over fake device trees of 100
+// and 1,000 devices, against reading every file of the same tree once (a plain recursive walk
+// that opens and reads each regular file, links not followed): the least any listing that
+// looks at every device must do. Both run in this process; sides alternate, each timed over a
+// batch of calls and shown per call.
+//   UsbEnumerateBench [rounds]
+#include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "FakeUsbTree.h"
 #include "os/UsbFacts.h"
 #include "phone/PhoneDetector.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MedianMicroseconds(int runs, const std::function<void()>& work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = Clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-// User + system time of this process (RUSAGE_SELF) or of its ended children, in microseconds:
-// on a busy machine wall time mostly measures the wait for a CPU.
-double CpuMicroseconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec +
-           usage.ru_stime.tv_usec;
-}
-
-double MeanCpuMicroseconds(int who, int runs, const std::function<void()>& work) {
-    const double start = CpuMicroseconds(who);
-    for (int i = 0; i < runs; ++i) work();
-    return (CpuMicroseconds(who) - start) / runs;
-}
-
-bool RunQuietly(const char* program) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {const_cast<char*>(program), nullptr};
-    pid_t pid = 0;
-    const bool started = posix_spawnp(&pid, program, &actions, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    return started && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-}
-
-// 4 root hubs, each with a hub holding 49 devices: every fourth a composite phone (media,
-// bridge, modem), the rest storage sticks, keyboards and single-interface serial adapters.
-void BuildTree(FakeUsbTree& tree) {
+// Root hubs with hubs of 49 devices each: every fourth a composite phone (media, bridge and
+// modem interfaces; every other phone's bridge has its driver, so its modem is pruned), the
+// rest storage sticks, keyboards and single-interface serial adapters.
+int BuildTree(FakeUsbTree& tree, int wanted) {
     int devices = 0;
-    for (int bus = 1; bus <= 4; ++bus) {
+    for (int bus = 1; devices < wanted; ++bus) {
         const std::string b = std::to_string(bus);
         tree.RootHub("usb" + b);
         const std::string hub = b + "-1";
         tree.Device(hub, "05e3", "0610", "", "09", 2);
         tree.Interface(hub, 0, "09", "00", "00", true);
         ++devices;
-        for (int port = 1; port <= 49; ++port, ++devices) {
+        for (int port = 1; port <= 49 && devices < wanted; ++port, ++devices) {
             const std::string name = hub + "." + std::to_string(port);
             const int devnum = 2 + port;
             switch (port % 4) {
                 case 0:
-                    tree.CompositePhone(name, "PHONE" + b + "X" + std::to_string(port), devnum);
+                    tree.Device(name, "18d1", "4ee2", "PHONE" + b + "X" + std::to_string(port),
+                                "00", devnum);
+                    tree.Interface(name, 0, "ff", "ff", "00", true);
+                    tree.Interface(name, 1, "ff", "42", "01", port % 8 == 0);
+                    tree.Interface(name, 2, "02", "02", "01", true);
                     break;
                 case 1:
                     tree.Device(name, "0781", "5567", "DISK" + std::to_string(port), "00", devnum);
@@ -95,14 +60,38 @@ void BuildTree(FakeUsbTree& tree) {
             }
         }
     }
-    std::printf("fake tree: %d devices (plus 4 root hubs)\n", devices);
+    return devices;
 }
 
-}  // namespace
+// Reads every regular file below `folder` once; the bytes read.
+size_t ReadEveryFile(const std::string& folder) {
+    size_t total = 0;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return 0;
+    char buffer[4096];
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string path = folder + "/" + name;
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0) continue;
+        if (S_ISDIR(info.st_mode)) {
+            total += ReadEveryFile(path);
+        } else if (S_ISREG(info.st_mode)) {
+            const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) continue;
+            ssize_t n = 0;
+            while ((n = read(fd, buffer, sizeof buffer)) > 0) total += static_cast<size_t>(n);
+            close(fd);
+        }
+    }
+    closedir(dir);
+    return total;
+}
 
-int main() {
+void Compare(int wanted, int rounds, int batch) {
     FakeUsbTree tree;
-    BuildTree(tree);
+    const int devices = BuildTree(tree, wanted);
     const std::string root = tree.Root();
     int boxes = 0;
     CPhoneDetector detector(
@@ -110,27 +99,35 @@ int main() {
         [&boxes](const std::string&, const std::string&) { ++boxes; });
     std::vector<PhoneInterface> phones;
     detector.ListPhones(phones, true);
-    std::printf("phones found: %zu (expected 48), message boxes: %d\n", phones.size(), boxes);
+    std::printf("fake tree of %d devices: %zu phone interfaces listed, %d message boxes\n", devices,
+                phones.size(), boxes);
+    auto series = bench::Alternate(
+        rounds,
+        [&] {
+            return bench::RunHere([&] {
+                for (int i = 0; i < batch; ++i) detector.ListPhones(phones, true);
+                return !phones.empty();
+            });
+        },
+        [&] {
+            return bench::RunHere([&] {
+                size_t bytes = 0;
+                for (int i = 0; i < batch; ++i) bytes += ReadEveryFile(root);
+                return bytes > 0;
+            });
+        });
+    if (!series) return;
+    for (auto* side : {&series->ours, &series->peer})
+        for (auto& cost : *side) cost = {cost.wall / batch, cost.cpu / batch};
+    bench::Print("phone listing, " + std::to_string(devices) + " devices, per call", "ListPhones",
+                 "read every file once", *series);
+}
 
-    const int runs = 101;
-    const double listPhones = MedianMicroseconds(runs, [&] { detector.ListPhones(phones, true); });
-    const double factsOnly = MedianMicroseconds(runs, [&] { (void)os::ReadUsbDeviceFacts(root); });
-    std::printf("ListPhones (Enumerate + Prune), median of %d: %.0f us\n", runs, listPhones);
-    std::printf("  of which reading the sysfs facts: %.0f us\n", factsOnly);
+}  // namespace
 
-    if (!RunQuietly("lsusb")) {
-        std::printf("lsusb: not available, no ratio\n");
-        return 0;
-    }
-    const double lsusb = MedianMicroseconds(31, [] { RunQuietly("lsusb"); });
-    std::printf("lsusb on this machine's /sys (process start included), median of 31: %.0f us\n",
-                lsusb);
-    std::printf("ratio ListPhones(200-device tree) / lsusb(real tree): %.2f\n", listPhones / lsusb);
-
-    const double listPhonesCpu =
-        MeanCpuMicroseconds(RUSAGE_SELF, runs, [&] { detector.ListPhones(phones, true); });
-    const double lsusbCpu = MeanCpuMicroseconds(RUSAGE_CHILDREN, 31, [] { RunQuietly("lsusb"); });
-    std::printf("CPU time, mean: ListPhones %.0f us, lsusb %.0f us, ratio %.2f\n", listPhonesCpu,
-                lsusbCpu, listPhonesCpu / lsusbCpu);
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    Compare(100, rounds, 20);
+    Compare(1000, rounds, 4);
     return 0;
 }
