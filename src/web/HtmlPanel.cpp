@@ -11,6 +11,7 @@
 #include "os/GuiThread.h"
 #include "os/Shell.h"
 #include "web/PageAddress.h"
+#include "web/ScriptText.h"
 
 namespace {
 
@@ -249,9 +250,7 @@ std::string CHtmlPanel::ToFileUrl(const std::string& path) const {
 }
 
 void CHtmlPanel::NotifyPage(const std::string& event, const std::optional<std::string>& data) {
-    std::string script = "hostNotify('" + event;
-    if (data) script += "','" + *data;
-    script += "');";
+    std::string script = HostNotifyScript(event, data);
     const uint64_t id = panelId_;
     os::PostToGuiThread([id, script = std::move(script)] {
         auto found = LivePanels().find(id);

@@ -66,8 +66,9 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     // "file://" + the absolute path with backslashes turned into "/".
     std::string ToFileUrl(const std::string& path) const;
 
-    // Queues hostNotify('<event>'[,'<data>']); (exactly, unescaped) for the page. Any thread;
-    // runs later on the GUI thread in order, dropped when the panel or its window is gone.
+    // Queues hostNotify('<event>'[,'<data>']); for the page, each argument a string literal
+    // that gives the page exactly the text (data's ',' separates further arguments). Any
+    // thread; runs later on the GUI thread in order, dropped when the panel or its window is gone.
     void NotifyPage(const std::string& event, const std::optional<std::string>& data = {});
     // Runs script text in the page's top frame; the outcome is discarded.
     void RunPageScript(const std::string& text);

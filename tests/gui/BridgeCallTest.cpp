@@ -586,7 +586,31 @@ TEST_F(BridgeCallTest, NotifyPageRunsHostNotifyWithAndWithoutData) {
     panel.NotifyPage("runbrush", std::string("pkg','download"));
     panel.NotifyPage("quote", std::string("it\\'s"));
     ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
-    EXPECT_EQ(panel.Evaluate("got.join('/')"), "runbrush/runbrush|pkg|download/quote|it's");
+    EXPECT_EQ(panel.Evaluate("got.join('/')"), "runbrush/runbrush|pkg|download/quote|it\\'s");
+}
+
+TEST_F(BridgeCallTest, HostileNotificationTextReachesHostNotifyExactlyAndNeverRuns) {
+    WebTestPanel panel("hostile", module.path());
+    ASSERT_TRUE(panel.OpenPage(
+        panel.ToFileUrl(Page("json.html",
+                             "<script>window.got=[];function hostNotify(){"
+                             "got.push(JSON.stringify(Array.from(arguments)));}</script>"))));
+    panel.NotifyPage("runbrush", std::string("q');window.x=1;('.exe','download"));
+    panel.NotifyPage("a\\',\"\r\n\xE2\x80\xA8\xE2\x80\xA9</script>\\",
+                     std::string("nul\0\x01\x7F\xFF"
+                                 "end','\xC3\xA9",
+                                 15));
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "2"; }));
+    EXPECT_EQ(panel.Evaluate("typeof window.x"), "undefined");
+    EXPECT_EQ(panel.Evaluate("got[0]"), R"(["runbrush","q');window.x=1;('.exe","download"])");
+    // A byte that is not UTF-8 arrives as U+FFFD; everything else as it was sent.
+    EXPECT_EQ(panel.Evaluate("got[1]"), R"(["a\\',\"\r\n)"
+                                        "\xE2\x80\xA8\xE2\x80\xA9"
+                                        R"(</script>\\","nul\u0000\u0001)"
+                                        "\x7F\xEF\xBF\xBD"
+                                        R"(end",")"
+                                        "\xC3\xA9"
+                                        R"("])");
 }
 
 TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {

@@ -1,0 +1,14 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// `text` as a single-quoted JavaScript string literal that evaluates to exactly `text`: quote,
+// backslash, control characters, U+2028 and U+2029 are escaped, and bytes that are not UTF-8
+// become U+FFFD, so no text can end the literal or change the script around it.
+std::string JsStringLiteral(std::string_view text);
+
+// The script of a page notification: hostNotify('<event>'[,'<data>']); with every argument a
+// literal of its own. Data carries further arguments separated by the three characters ','
+// (a package workflow sends "<name>','<state>").
+std::string HostNotifyScript(const std::string& event, const std::optional<std::string>& data);

@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include "web/ScriptText.h"
+
+TEST(ScriptText, LiteralsEscapeEverythingThatCouldEndThemAndKeepOrdinaryText) {
+    EXPECT_EQ(JsStringLiteral("flashkit"), "'flashkit'");
+    EXPECT_EQ(JsStringLiteral("\xC3\xA9\xF0\x9F\x98\x80"), "'\xC3\xA9\xF0\x9F\x98\x80'");
+    EXPECT_EQ(JsStringLiteral(std::string("'\"\\\r\n\t\0\x7F", 8)), R"('\'\"\\\r\n\x09\x00\x7f')");
+    EXPECT_EQ(JsStringLiteral("\xE2\x80\xA8\xE2\x80\xA9"), R"('\u2028\u2029')");
+    // Cut, overlong, surrogate and stray bytes: one replacement character per byte.
+    EXPECT_EQ(JsStringLiteral("\xE2\x80"
+                              "a\xC0\xAF\xED\xA0\x80\x80"),
+              R"('\ufffd\ufffda\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd')");
+}
+
+TEST(ScriptText, NotificationsKeepTheirShapeForOrdinaryText) {
+    EXPECT_EQ(HostNotifyScript("runbrush", std::nullopt), "hostNotify('runbrush');");
+    EXPECT_EQ(HostNotifyScript("runbrush", std::string("tool','download")),
+              "hostNotify('runbrush','tool','download');");
+    EXPECT_EQ(HostNotifyScript("e", std::string("")), "hostNotify('e','');");
+    EXPECT_EQ(HostNotifyScript("e", std::string("q');x=1;('")),
+              R"(hostNotify('e','q\');x=1;(\'');)");
+}
