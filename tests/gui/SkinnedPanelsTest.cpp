@@ -256,13 +256,9 @@ TEST_F(SkinnedPanels, AKeyHeldWhenTheFocusLeavesIsNotHeldAfterwards) {
     window->Show();
     ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect() == os::Rect{100, 100, 460, 660}; }));
     GtkWidget* toplevel = nullptr;
-    GList* toplevels = gtk_window_list_toplevels();
-    for (GList* it = toplevels; it != nullptr; it = it->next) {
-        GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(it->data));
-        if (gdk != nullptr && static_cast<long>(gdk_x11_window_get_xid(gdk)) == window->Handle())
-            toplevel = GTK_WIDGET(it->data);
-    }
-    g_list_free(toplevels);
+    gdk_window_get_user_data(
+        gdk_x11_window_lookup_for_display(gdk_display_get_default(), window->Handle()),
+        reinterpret_cast<gpointer*>(&toplevel));
     ASSERT_NE(toplevel, nullptr);
     // The pointer over the page, where the panel takes keys before the page.
     GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
