@@ -1,6 +1,7 @@
 #include "mainpanel/BrushWorkflow.h"
 
 #include "mainpanel/PackagePaths.h"
+#include "phone/StagingNames.h"
 
 CBrushWorkflow::CBrushWorkflow(BrushServices services) : services_(std::move(services)) {}
 
@@ -25,19 +26,47 @@ void CBrushWorkflow::Notify(const std::string& base, const char* state) {
 }
 
 CPackageLocks::Hold CBrushWorkflow::LockPackage(const std::string& cacheDir,
-                                                const std::string& fileName,
-                                                const std::string& url) {
-    // The extraction folder, and the archive file, which two packages may share by name.
+                                                const std::string& fileName, const std::string&) {
+    // The package folder; archives have unique names of their own.
     std::vector<std::string> keys;
     if (auto place = LocatePackage(services_.moduleDirectory, cacheDir, fileName))
         keys.push_back("folder:" + place->folder);
-    if (auto archive = PackageArchiveName(url))
-        keys.push_back("archive:" + CacheFolderOf(services_.moduleDirectory, cacheDir) + *archive);
     return locks_.Acquire(std::move(keys));
 }
 
-int CBrushWorkflow::EnsureAndRun(const std::string& cacheDir, const std::string& fileName,
+std::string CBrushWorkflow::UsableCacheDir(const std::string& cacheDir) const {
+    return ::UsableCacheDir(services_.moduleDirectory, cacheDir, services_.defaultCacheDir);
+}
+
+void CBrushWorkflow::StartSweep(const std::string& cacheDir) {
+    if (!services_.removeStaging) return;
+    const std::string folder = CacheFolderOf(services_.moduleDirectory, UsableCacheDir(cacheDir));
+    services_.queueTask([self = shared_from_this(), folder] {
+        self->services_.removeStaging(folder, std::string(), false);
+    });
+}
+
+void CBrushWorkflow::RemoveRunningStaging() {
+    if (!services_.removeStaging) return;
+    std::multiset<std::pair<std::string, std::string>> running;
+    {
+        std::lock_guard<std::mutex> guard(runningMutex_);
+        closing_ = true;
+        running = running_;
+    }
+    for (const auto& [folder, base] : running) services_.removeStaging(folder, base, true);
+}
+
+bool CBrushWorkflow::Closing() {
+    std::lock_guard<std::mutex> guard(runningMutex_);
+    return closing_;
+}
+
+int CBrushWorkflow::EnsureAndRun(const std::string& cacheSetting, const std::string& fileName,
                                  const std::string& url) {
+    const std::string cacheDir = UsableCacheDir(cacheSetting);
+    // No cache folder at all: an empty one would mean the installed folder.
+    if (cacheDir.empty()) return 0;
     const auto base = PackageBaseName(fileName);
     const auto place = LocatePackage(services_.moduleDirectory, cacheDir, fileName);
     if (!base || !place) return 0;
@@ -68,8 +97,10 @@ int CBrushWorkflow::EnsureAndRun(const std::string& cacheDir, const std::string&
     return 1;
 }
 
-int CBrushWorkflow::FetchPackage(const std::string& cacheDir, const std::string& fileName,
+int CBrushWorkflow::FetchPackage(const std::string& cacheSetting, const std::string& fileName,
                                  const std::string& url) {
+    const std::string cacheDir = UsableCacheDir(cacheSetting);
+    if (cacheDir.empty()) return 0;
     auto hold = LockPackage(cacheDir, fileName, url);
     return FetchLocked(cacheDir, fileName, url) == FetchOutcome::Ready ? 1 : 0;
 }
@@ -79,25 +110,39 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const std::string& cach
                                                          const std::string& url) {
     const auto base = PackageBaseName(fileName);
     const auto place = LocatePackage(services_.moduleDirectory, cacheDir, fileName);
-    const auto archiveName = PackageArchiveName(url);
-    if (!base || !place || !archiveName) return FetchOutcome::NotAttempted;
+    if (!base || !place || !PackageArchiveName(url)) return FetchOutcome::NotAttempted;
 
     const std::string cacheFolder = CacheFolderOf(services_.moduleDirectory, cacheDir);
-    const std::string archive = cacheFolder + *archiveName;
+    const auto key = std::make_pair(cacheFolder, *base);
+    {
+        std::lock_guard<std::mutex> guard(runningMutex_);
+        running_.insert(key);
+    }
+    struct Unregister {
+        CBrushWorkflow& flow;
+        std::pair<std::string, std::string> key;
+        ~Unregister() {
+            std::lock_guard<std::mutex> guard(flow.runningMutex_);
+            flow.running_.erase(flow.running_.find(key));
+        }
+    } unregister{*this, key};
+    // What an earlier run left when it was killed; this package's lock keeps ours apart.
+    if (services_.removeStaging) services_.removeStaging(cacheFolder, *base, false);
 
     Notify(*base, "download");
-    if (!services_.downloadToFolder(url, cacheFolder)) {
+    if (Closing()) return FetchOutcome::DownloadFailed;
+    if (services_.makeCacheFolder) services_.makeCacheFolder(cacheFolder);
+    // Never the address's last part: that could name any file of the cache folder.
+    const std::string archive = cacheFolder + DownloadStagingPrefix(*base) + UniqueStagingSuffix();
+    if (!services_.downloadToFile(url, archive)) {
         Notify(*base, "download.error");
         return FetchOutcome::DownloadFailed;
     }
     Notify(*base, "unzip");
-    const bool extracted = services_.unzipTo(archive, place->folder);
+    // A failed extraction leaves the previous package folder (or none) as it was.
+    const bool extracted = !Closing() && services_.unzipTo(archive, place->folder);
     services_.removeFile(archive);
-    if (!extracted) {
-        // A cut program must not count as present: the next run downloads again.
-        services_.removeFile(place->program);
-        return FetchOutcome::NoProgram;
-    }
+    if (!extracted) return FetchOutcome::NoProgram;
     return services_.fileExists(place->program) ? FetchOutcome::Ready : FetchOutcome::NoProgram;
 }
 

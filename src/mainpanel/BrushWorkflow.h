@@ -1,7 +1,10 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "mainpanel/PackageLocks.h"
 
@@ -14,10 +17,11 @@ struct BrushServices {
     std::function<void(const std::string& event, const std::string& data)> notifyPage;
     // Hides the main panel once a package has started.
     std::function<void()> hideMainPanel;
-    // HTTP GET of `url` into `folder` under the URL's last "/"-separated part; nonzero when the
-    // whole body is there.
-    std::function<int(const std::string& url, const std::string& folder)> downloadToFolder;
-    // Extracts every entry of the archive below `directory`; true when all of them were.
+    // HTTP GET of `url` into the new file `path`; nonzero when the whole body is there, and no
+    // file otherwise.
+    std::function<int(const std::string& url, const std::string& path)> downloadToFile;
+    // Extracts the archive as the folder `directory`, replacing it only when every entry was
+    // written and checked; true then.
     std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
     // Starts `file` with `directory` as its working directory the way the desktop's default
     // action does; true when started.
@@ -26,10 +30,18 @@ struct BrushServices {
     std::function<bool(const std::string& path)> removeFile;
     // Runs after a package's program has started and the page was told; empty for none.
     std::function<void(const std::string& fileName)> afterStart;
+    // Creates the cache folder when missing; empty for nothing to do.
+    std::function<bool(const std::string& folder)> makeCacheFolder;
+    // Removes a package's staging files from a cache folder (see RemoveStagingLeftovers);
+    // empty for nothing to do.
+    std::function<void(const std::string& folder, const std::string& name, bool alsoThisRun)>
+        removeStaging;
     // Runs a task on the shared worker pool.
     std::function<void(std::function<void()>)> queueTask;
     // Where module-relative texts ("\phone.apk", a cache folder starting with "\") resolve.
     std::string moduleDirectory;
+    // The cache folder of an empty setting (or one naming the module directory).
+    std::string defaultCacheDir;
 };
 
 // Makes sure a package's program is in the cache (downloading and extracting it on first use),
@@ -41,6 +53,9 @@ struct BrushServices {
 // Each call takes the cache folder as it is when the task starts, so a later "app.setpath"
 // does not move a running task. Tasks for the same package never write the same archive or
 // folder at once; the second waits for the first and then finds the program present.
+// The archive is downloaded under a staging name of its own (never the address's last part)
+// and the package folder replaced only by a complete, checked extraction; a task first clears
+// its package's leftovers of earlier runs.
 class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
   public:
     explicit CBrushWorkflow(BrushServices services);
@@ -63,6 +78,15 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     // Worker: starts `file` in `directory`; nonzero when started.
     int RunProgram(const std::string& directory, const std::string& file);
 
+    // Any thread, at quit: removes the staging files of the fetches still running, which
+    // cannot finish any more, and keeps fetches from making new ones.
+    void RemoveRunningStaging();
+    // GUI thread, at start-up: queues the removal of every staging leftover of earlier runs
+    // from the cache folder.
+    void StartSweep(const std::string& cacheDir);
+    // The folder tasks given `cacheDir` work in (the default one for an empty setting).
+    std::string UsableCacheDir(const std::string& cacheDir) const;
+
   private:
     enum class FetchOutcome {
         NotAttempted,    // the URL has no "/": nothing was sent
@@ -73,9 +97,13 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     FetchOutcome FetchLocked(const std::string& cacheDir, const std::string& fileName,
                              const std::string& url);
     void Notify(const std::string& base, const char* state);
+    bool Closing();
     CPackageLocks::Hold LockPackage(const std::string& cacheDir, const std::string& fileName,
                                     const std::string& url);
 
     BrushServices services_;
     CPackageLocks locks_;
+    std::mutex runningMutex_;
+    std::multiset<std::pair<std::string, std::string>> running_;  // (cache folder, base name)
+    bool closing_ = false;  // RemoveRunningStaging ran: no fetch starts a new step
 };

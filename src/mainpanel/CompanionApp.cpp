@@ -17,6 +17,22 @@ bool IsProcessRunning(const std::vector<std::string>& runningImageNames,
     return false;
 }
 
+std::vector<std::string> ProcessNames(const std::string& imageName,
+                                      const std::vector<std::string>& arguments) {
+    std::vector<std::string> names{imageName};
+    const auto fileNameOf = [](const std::string& path) {
+        const auto separator = path.find_last_of("/\\");
+        return separator == std::string::npos ? path : path.substr(separator + 1);
+    };
+    if (!arguments.empty()) names.push_back(fileNameOf(arguments[0]));
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].empty() || arguments[i][0] == '-') continue;
+        names.push_back(fileNameOf(arguments[i]));
+        break;
+    }
+    return names;
+}
+
 int OnDeviceArrival(const CompanionServices& services,
                     const std::function<void()>& startCompanion) {
     int started = 0;

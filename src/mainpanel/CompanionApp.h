@@ -26,6 +26,12 @@ struct CompanionServices {
 bool IsProcessRunning(const std::vector<std::string>& runningImageNames,
                       const std::string& imageName);
 
+// The names a process counts under for IsProcessRunning: its image name, and the file names
+// of its first argument and of the first one after it that is not an option, so that a program
+// run through an interpreter ("sh lanternhall.exe", "wine lanternhall.exe") counts as itself.
+std::vector<std::string> ProcessNames(const std::string& imageName,
+                                      const std::vector<std::string>& arguments);
+
 // A device arrived (any device: the arrival itself is not examined). For each attached phone
 // interface that is present, starts the companion program with `startCompanion` unless it is
 // already running; the check is repeated per interface. Returns how many starts were made.

@@ -28,10 +28,12 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
 CPackageDesk::~CPackageDesk() {
     alive_.reset();
     usbMonitor_.reset();
+    workflow_->RemoveRunningStaging();
 }
 
 void CPackageDesk::Start() {
     cacheDir_ = ReadSettingString(settingsPath_, "app", "cachedir");
+    workflow_->StartSweep(cacheDir_);
     std::weak_ptr<CPackageDesk*> desk = alive_;
     usbMonitor_ = std::make_unique<os::UsbArrivalMonitor>([desk] {
         if (auto alive = desk.lock()) (*alive)->OnDeviceArrival();
@@ -40,6 +42,8 @@ void CPackageDesk::Start() {
 
 void CPackageDesk::Stop() {
     usbMonitor_.reset();
+    // The process ends next: fetches still running cannot finish, so nothing of theirs stays.
+    workflow_->RemoveRunningStaging();
 }
 
 void CPackageDesk::SetCacheDir(const std::string& folder) {
@@ -54,8 +58,8 @@ void CPackageDesk::StartBrushTask(const std::string& fileName, const std::string
 
 void CPackageDesk::PrefetchIfStale(const std::string& fileName, const std::string& url,
                                    const std::string& version) {
-    ::PrefetchIfStale(*workflow_, settingsPath_, moduleDirectory_, cacheDir_, fileName, url,
-                      version);
+    ::PrefetchIfStale(*workflow_, settingsPath_, moduleDirectory_,
+                      workflow_->UsableCacheDir(cacheDir_), fileName, url, version);
 }
 
 bool CPackageDesk::OnDeviceArrival() {

@@ -32,12 +32,15 @@ class CPackageDesk {
     CPackageDesk(const CPackageDesk&) = delete;
     CPackageDesk& operator=(const CPackageDesk&) = delete;
 
-    // Reads the cache folder from the settings and starts watching USB arrivals.
+    // Reads the cache folder from the settings, clears what earlier runs left in it, and starts
+    // watching USB arrivals.
     void Start();
-    // Stops watching USB arrivals; tasks already queued run on.
+    // Stops watching USB arrivals and removes the staging files of running fetches (the
+    // program is quitting); tasks already queued run on.
     void Stop();
 
-    // The cache folder as the settings store it ([app] cachedir).
+    // The cache folder as the settings store it ([app] cachedir); empty means the per-user
+    // default (DefaultCacheFolder).
     const std::string& CacheDir() const { return cacheDir_; }
     // Takes `folder` as the cache folder from now on and stores it in the settings.
     void SetCacheDir(const std::string& folder);

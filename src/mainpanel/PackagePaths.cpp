@@ -1,6 +1,22 @@
 #include "mainpanel/PackagePaths.h"
 
 #include "app/Settings.h"
+#include "phone/StagingNames.h"
+
+namespace {
+
+// "/a//b/" and "/a/b" name the same folder.
+std::string NormalFolder(const std::string& path) {
+    std::string normal;
+    for (const char c : path) {
+        if (c == '/' && !normal.empty() && normal.back() == '/') continue;
+        normal += c;
+    }
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    return normal;
+}
+
+}  // namespace
 
 std::optional<std::string> PackageBaseName(const std::string& fileName) {
     const auto dot = fileName.rfind('.');
@@ -25,7 +41,8 @@ std::optional<PackageLocation> LocatePackage(const std::string& moduleDirectory,
     const auto base = PackageBaseName(fileName);
     if (!base) return std::nullopt;
     // The page names a file, not a path: nothing it sends may reach outside the cache folder.
-    if (fileName.find_first_of("/\\") != std::string::npos || *base == "." || *base == "..")
+    if (fileName.find_first_of("/\\") != std::string::npos || base->empty() || *base == "." ||
+        *base == ".." || IsStagingName(*base))
         return std::nullopt;
     return PackageLocation{
         FileSystemPathOf(moduleDirectory, cacheDir + "\\" + *base + "\\"),
@@ -34,4 +51,12 @@ std::optional<PackageLocation> LocatePackage(const std::string& moduleDirectory,
 
 std::string CacheFolderOf(const std::string& moduleDirectory, const std::string& cacheDir) {
     return FileSystemPathOf(moduleDirectory, cacheDir + "\\");
+}
+
+std::string UsableCacheDir(const std::string& moduleDirectory, const std::string& cacheDir,
+                           const std::string& defaultDir) {
+    if (cacheDir.empty()) return defaultDir;
+    const bool installedFolder =
+        NormalFolder(CacheFolderOf(moduleDirectory, cacheDir)) == NormalFolder(moduleDirectory);
+    return installedFolder ? defaultDir : cacheDir;
 }

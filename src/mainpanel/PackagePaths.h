@@ -23,11 +23,17 @@ struct PackageLocation {
     std::string program;  // <cache>/<base>/<file name>: present exactly when this file exists
 };
 
-// The location of `fileName` under `cacheDir`; none when the file name has no base name, holds
-// a path separator, or its base name is "." or "..".
+// The location of `fileName` under `cacheDir`; none when the file name has no base name or an
+// empty one (".exe"), holds a path separator, its base name is "." or "..", or its folder
+// would carry a name the cache uses for work in progress.
 std::optional<PackageLocation> LocatePackage(const std::string& moduleDirectory,
                                              const std::string& cacheDir,
                                              const std::string& fileName);
 
 // The cache folder itself with a trailing "/", the folder downloads go to.
 std::string CacheFolderOf(const std::string& moduleDirectory, const std::string& cacheDir);
+
+// The cache folder a task works in: `cacheDir` as set, or `defaultDir` when the setting is
+// empty or names the module directory itself, since the installed files are never a cache.
+std::string UsableCacheDir(const std::string& moduleDirectory, const std::string& cacheDir,
+                           const std::string& defaultDir);

@@ -8,6 +8,7 @@
 
 #include "app/Settings.h"
 #include "app/WorkerPool.h"
+#include "mainpanel/PackageCache.h"
 #include "os/Files.h"
 #include "os/ProcFs.h"
 #include "os/Shell.h"
@@ -18,8 +19,13 @@
 BrushServices RealPackageServices() {
     BrushServices s;
     s.moduleDirectory = ModuleDirectory();
-    s.downloadToFolder = [](const std::string& url, const std::string& folder) {
-        return DownloadToFolder(url, folder);
+    s.defaultCacheDir = DefaultCacheFolder();
+    s.downloadToFile = [](const std::string& url, const std::string& path) {
+        return DownloadToNewFile(url, path);
+    };
+    s.makeCacheFolder = [](const std::string& folder) { return MakeCacheFolder(folder); };
+    s.removeStaging = [](const std::string& folder, const std::string& name, bool alsoThisRun) {
+        RemoveStagingLeftovers(folder, name, alsoThisRun);
     };
     s.unzipTo = [](const std::string& archive, const std::string& directory) {
         return CModuleLib::Instance().UnzipTo(archive, directory);
@@ -56,7 +62,10 @@ CompanionServices RealCompanionServices(std::shared_ptr<CPhoneDetector> detector
     };
     s.isProcessRunning = [](const std::string& imageName) {
         std::vector<std::string> names;
-        for (const auto& process : os::ListProcesses()) names.push_back(process.imageName);
+        for (const auto& process : os::ListProcesses()) {
+            for (auto& name : ProcessNames(process.imageName, process.arguments))
+                names.push_back(std::move(name));
+        }
         return IsProcessRunning(names, imageName);
     };
     s.runAdb = [](const std::string& command) { return CModuleLib::Instance().RunAdb(command); };

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace os {
 
@@ -50,8 +51,9 @@ class StagingFolder {
     // earlier in this folder is replaced.
     bool CreateFile(const std::string& relative, File& file);
 
-    // Moves the staged folder to the final path, replacing whatever is there, which is then
-    // removed. The folder itself gets 0777 within the umask.
+    // Moves the staged folder to the final path, replacing the folder there, which is then
+    // removed; anything else there (a file, a link) is left alone and the move fails. The
+    // folder itself gets 0777 within the umask.
     bool Publish();
 
   private:
@@ -65,6 +67,22 @@ class StagingFolder {
 
 // The process's file-creation mask.
 unsigned CurrentUmask();
+
+// When this process started, in milliseconds since the epoch, known to a clock tick and never
+// later than the real start (0 when it cannot be told).
+int64_t ProcessStartTime();
+
+// One entry of a folder and when its inode last changed (milliseconds since the epoch).
+struct FolderEntryFacts {
+    std::string name;
+    int64_t changeTime = 0;
+};
+// The entries of `folder` ("." and ".." left out); empty when it cannot be read.
+std::vector<FolderEntryFacts> ListFolderEntries(const std::string& folder);
+
+// Creates `folder` and any missing parents, each new level with mode 0700; true when it is
+// a directory afterwards.
+bool MakeFolderPrivately(const std::string& folder);
 
 // Removes `path` and, when it is a folder, everything below it, without following symlinks;
 // folders without write permission for their owner are opened up first. False when anything

@@ -7,4 +7,8 @@ namespace os {
 // the home folder's ".config". Read afresh on every call. Empty when no home is known.
 std::string UserConfigDirectory();
 
+// The user's cache folder: $XDG_CACHE_HOME when it is set to an absolute path, else the home
+// folder's ".cache". Read afresh on every call. Empty when no home is known.
+std::string UserCacheDirectory();
+
 }  // namespace os

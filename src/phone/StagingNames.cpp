@@ -1,6 +1,7 @@
 #include "phone/StagingNames.h"
 
 #include <array>
+#include <random>
 
 namespace {
 
@@ -42,6 +43,16 @@ std::string ExtractionStagingPrefix(const std::string& name) {
 
 std::string DownloadStagingPrefix(const std::string& name) {
     return "." + name + kKinds[1];
+}
+
+std::string UniqueStagingSuffix() {
+    static constexpr char kAlphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
+    std::string suffix;
+    for (size_t i = 0; i < kUniqueLength; ++i) suffix += kAlphabet[pick(random)];
+    return suffix;
 }
 
 bool IsStagingName(const std::string& entryName) {

@@ -9,6 +9,9 @@
 std::string ExtractionStagingPrefix(const std::string& name);
 std::string DownloadStagingPrefix(const std::string& name);
 
+// Six random letters or digits that make a staging name unique.
+std::string UniqueStagingSuffix();
+
 // Whether `entryName` is a staging name of any package.
 bool IsStagingName(const std::string& entryName);
 // Whether `entryName` is a staging name of the package folder `name`.

@@ -165,5 +165,7 @@ int DownloadToFolder(const std::string& url, const std::string& folder) {
 int DownloadToNewFile(const std::string& url, const std::string& path) {
     if (path.empty()) return 0;
     BodyFile file(path);
+    // Made before the request, so that it has its name for the whole transfer.
+    if (!file.Write(nullptr, 0)) return 0;
     return Download(url, file);
 }

@@ -11,10 +11,10 @@
 // Blocks for the whole transfer: call it from a worker, never from the GUI thread. Thread-safe.
 int DownloadToFolder(const std::string& url, const std::string& folder);
 
-// The same GET with the body written to `path`, a file this call creates (it fails when the
-// name is taken). 1 when the whole body is there; else 0 and no file. The address is escaped
-// as for requests (UrlForWire). The file appears with the first bytes, so whoever stops the
-// transfer from outside removes it by that name.
+// The same GET with the body written to `path`, a file this call creates before it sends the
+// request (it fails when the name is taken), so whoever stops the transfer from outside can
+// remove it by that name. 1 when the whole body is there; else 0 and no file. The address is
+// escaped as for requests (UrlForWire).
 int DownloadToNewFile(const std::string& url, const std::string& path);
 
 // The text after the URL's last "/" (the whole URL when it has none), query included and not

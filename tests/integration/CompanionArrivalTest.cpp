@@ -63,6 +63,20 @@ TEST(CompanionArrival, StartsForAnAttachedPhoneOnlyWhileTheProgramIsNotRunning) 
     running.Signal(SIGKILL);
     running.Wait(5s);
     EXPECT_GE(arrivals.OnArrival(ServicesOver(tree), start), 1);
+    while (arrivals.TasksRunning() > 0) arrivals.TaskFinished();
+
+    // Started through an interpreter, the program's process is the interpreter's; it counts by
+    // its script's name all the same.
+    const std::string script = dir.File("lanternhall.exe");
+    testsupport::WriteFile(script, "#!/bin/sh\nsleep 30\n");
+    fs::permissions(script, fs::perms::owner_all);
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{script}, {"sh", "-e", script}}) {
+        testsupport::ChildProcess interpreted(argv);
+        ASSERT_TRUE(testsupport::WaitUntil(
+            [&] { return ServicesOver(tree).isProcessRunning("lanternhall.exe"); }, 5s));
+        EXPECT_EQ(arrivals.OnArrival(ServicesOver(tree), start), 0);
+    }
 }
 
 }  // namespace

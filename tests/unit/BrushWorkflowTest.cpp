@@ -30,6 +30,7 @@ struct FakeWorld {
 
     Strings notes;  // "<event>:<data>" and "hide", in call order
     Strings downloads;
+    std::map<std::string, std::string> downloaded;  // staged archive -> its URL
     std::vector<std::pair<std::string, std::string>> starts;
     Strings installs;
     std::vector<std::function<void()>> queued;
@@ -44,25 +45,24 @@ struct FakeWorld {
         s.moduleDirectory = "/opt/maplenook";
         s.notifyPage = [this](const std::string& e, const std::string& d) { Log(e + ":" + d); };
         s.hideMainPanel = [this] { Log("hide"); };
-        s.downloadToFolder = [this](const std::string& url, const std::string& folder) {
+        s.downloadToFile = [this](const std::string& url, const std::string& path) {
             std::this_thread::sleep_for(downloadDelay);
             std::lock_guard<std::mutex> guard(mutex);
-            downloads.push_back(url + " -> " + folder);
+            downloads.push_back(url + " -> " + path.substr(0, path.rfind('/') + 1));
             if (!archives.count(url)) return 0;
-            files.insert(folder + url.substr(url.rfind('/') + 1));
+            files.insert(path);
+            downloaded[path] = url;
             return 1;
         };
+        // Extraction is all or nothing: a broken archive leaves nothing.
         s.unzipTo = [this](const std::string& archive, const std::string& directory) {
             std::lock_guard<std::mutex> guard(mutex);
-            for (const auto& [url, entries] : archives) {
-                if (archive.size() < url.size() - url.rfind('/') ||
-                    archive.substr(archive.rfind('/')) != url.substr(url.rfind('/')))
-                    continue;
-                const std::string dir = directory.back() == '/' ? directory : directory + "/";
-                for (const auto& entry : entries) files.insert(dir + entry);
-                return !brokenArchives.count(url);
-            }
-            return false;
+            if (!files.count(archive) || !downloaded.count(archive)) return false;
+            const std::string url = downloaded[archive];
+            if (brokenArchives.count(url)) return false;
+            const std::string dir = directory.back() == '/' ? directory : directory + "/";
+            for (const auto& entry : archives[url]) files.insert(dir + entry);
+            return true;
         };
         s.startProgram = [this](const std::string& directory, const std::string& file) {
             std::lock_guard<std::mutex> guard(mutex);
@@ -113,6 +113,15 @@ TEST(PackagePaths, NamesAndLocations) {
     EXPECT_FALSE(LocatePackage("/m", kCache, "../x.exe"));
     EXPECT_FALSE(LocatePackage("/m", kCache, "a\\b.exe"));
     EXPECT_FALSE(LocatePackage("/m", kCache, "...exe"));
+    // An empty base name, and one the cache uses for work in progress.
+    EXPECT_FALSE(LocatePackage("/m", kCache, ".exe"));
+    EXPECT_FALSE(LocatePackage("/m", kCache, ".x.part-ab12CD.exe"));
+    EXPECT_TRUE(LocatePackage("/m", kCache, ".x.part-ab12.exe"));
+    // The installed folder is never the cache; a folder inside it may be.
+    EXPECT_EQ(UsableCacheDir("/m", "", "/home/u/.cache/p"), "/home/u/.cache/p");
+    EXPECT_EQ(UsableCacheDir("/m", "\\", "/d"), "/d");
+    EXPECT_EQ(UsableCacheDir("/m", "/m//", "/d"), "/d");
+    EXPECT_EQ(UsableCacheDir("/m", "\\cache", "/d"), "\\cache");
 }
 
 TEST(BrushWorkflow, PresentPackageOnlyRuns) {

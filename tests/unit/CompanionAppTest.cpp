@@ -145,7 +145,7 @@ class PrefetchTest : public ::testing::Test {
         s.moduleDirectory = dir_.string();
         s.notifyPage = [this](const std::string&, const std::string& d) { notes_.push_back(d); };
         s.hideMainPanel = [] {};
-        s.downloadToFolder = [this](const std::string& url, const std::string&) {
+        s.downloadToFile = [this](const std::string& url, const std::string&) {
             fetched_.push_back(url);
             return 0;
         };

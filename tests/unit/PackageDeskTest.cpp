@@ -21,8 +21,8 @@ struct FakeSides {
     BrushServices Brush() {
         BrushServices s;
         s.moduleDirectory = "/opt/m";
-        s.downloadToFolder = [this](const std::string& url, const std::string& folder) {
-            log.push_back("download " + url + " -> " + folder);
+        s.downloadToFile = [this](const std::string& url, const std::string& path) {
+            log.push_back("download " + url + " -> " + path.substr(0, path.rfind('/') + 1));
             return 0;
         };
         s.unzipTo = [](const std::string&, const std::string&) { return false; };

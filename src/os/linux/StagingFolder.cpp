@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace os {
@@ -78,6 +80,62 @@ std::string ParentOf(const std::string& path) {
 unsigned CurrentUmask() {
     static const unsigned mask = ReadUmask();
     return mask;
+}
+
+int64_t ProcessStartTime() {
+    // Field 22 of /proc/self/stat: clock ticks from boot to the start; the clocks give now.
+    std::ifstream stat("/proc/self/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    timespec now{}, sinceBoot{};
+    if (field.empty() || ticksPerSecond <= 0 || clock_gettime(CLOCK_REALTIME, &now) != 0 ||
+        clock_gettime(CLOCK_BOOTTIME, &sinceBoot) != 0) {
+        return 0;
+    }
+    const int64_t startedAfterBootMs =
+        static_cast<int64_t>(std::strtoull(field.c_str(), nullptr, 10)) * 1000 / ticksPerSecond;
+    const int64_t nowMs = now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+    const int64_t bootMs = sinceBoot.tv_sec * 1000LL + sinceBoot.tv_nsec / 1000000;
+    return nowMs - (bootMs - startedAfterBootMs);
+}
+
+std::vector<FolderEntryFacts> ListFolderEntries(const std::string& folder) {
+    std::vector<FolderEntryFacts> entries;
+    const int dir = OpenFolderAt(AT_FDCWD, folder.c_str());
+    if (dir < 0) return entries;
+    DIR* listing = fdopendir(dir);
+    if (listing == nullptr) {
+        close(dir);
+        return entries;
+    }
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat info {};
+        if (fstatat(dir, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        entries.push_back({name, static_cast<int64_t>(info.st_ctim.tv_sec) * 1000 +
+                                     info.st_ctim.tv_nsec / 1000000});
+    }
+    closedir(listing);
+    return entries;
+}
+
+bool MakeFolderPrivately(const std::string& folder) {
+    if (folder.empty()) return false;
+    for (size_t slash = folder.find('/', 1); slash != std::string::npos;
+         slash = folder.find('/', slash + 1)) {
+        mkdir(folder.substr(0, slash).c_str(), 0700);
+    }
+    mkdir(folder.c_str(), 0700);
+    struct stat info {};
+    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool RemoveTree(const std::string& path) {
@@ -167,6 +225,12 @@ bool StagingFolder::Publish() {
         return true;
     }
     if (errno == EEXIST) {
+        // Only a folder is replaced: a file of that name is somebody else's.
+        struct stat existing {};
+        if (lstat(target, &existing) != 0 || !S_ISDIR(existing.st_mode)) {
+            Discard();
+            return false;
+        }
         // One step: readers see the old folder or the new one, never neither.
         if (renameat2(AT_FDCWD, staged, AT_FDCWD, target, RENAME_EXCHANGE) != 0) {
             Discard();

@@ -28,4 +28,11 @@ std::string UserConfigDirectory() {
     return home.empty() ? std::string() : home + "/.config";
 }
 
+std::string UserCacheDirectory() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') return cache;
+    const std::string home = HomeDirectory();
+    return home.empty() ? std::string() : home + "/.cache";
+}
+
 }  // namespace os

@@ -1,0 +1,215 @@
+// The package cache with the real downloader and extractor against a loopback site: a kill at
+// any moment, addresses that name files the cache itself holds, the default folder, quitting
+// during a download, and the clean-up of what earlier runs left.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "ChildRun.h"
+#include "LoopbackHttp.h"
+#include "ScratchFolder.h"
+#include "app/Settings.h"
+#include "mainpanel/BrushWorkflow.h"
+#include "mainpanel/PackageCache.h"
+#include "mainpanel/PackageServices.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+// Serves <dir>/site/<name> as /x/<name>; /slow/<name> sends a first piece and then waits.
+struct Site {
+    ScratchFolder dir;
+    std::string cache = dir / "cache";
+    loopback::HttplibServer http;
+    Strings notes;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+
+    Site() {
+        http.server.Get(R"(/x/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
+            const std::string file = dir / ("site/" + req.matches[1].str());
+            if (!fs::exists(file))
+                res.status = 404;
+            else
+                res.set_content(ReadTestFile(file), "application/zip");
+        });
+        http.server.Get("/slow/tool.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(1000, "application/zip",
+                                     [this](size_t at, size_t, auto& sink) {
+                                         std::unique_lock<std::mutex> lock(mutex);
+                                         if (at > 0)
+                                             released.wait_for(lock, 30s, [&] { return release; });
+                                         return sink.write(std::string(500, 'z').data(), 500);
+                                     });
+        });
+        EXPECT_TRUE(http.Start());
+        fs::create_directories(cache);
+    }
+    ~Site() { Release(); }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = true;
+        released.notify_all();
+    }
+    // Info-ZIP adds ".zip" to a name without one, so the archive is renamed afterwards.
+    void Zip(const std::string& name, const std::string& options = "") {
+        const std::string made = dir / "made.zip";
+        ASSERT_EQ(std::system(("cd " + ShellQuote(dir / "src") + " && zip -q -r " + options + " " +
+                               ShellQuote(made) + " .")
+                                  .c_str()),
+                  0);
+        fs::rename(made, dir / ("site/" + name));
+    }
+    std::string Url(const std::string& name) { return http.BaseUrl() + "/x/" + name; }
+    std::shared_ptr<CBrushWorkflow> Flow() {
+        BrushServices s = RealPackageServices();
+        s.notifyPage = [this](const std::string&, const std::string& data) {
+            std::lock_guard<std::mutex> lock(mutex);
+            notes.push_back(data);
+        };
+        s.startProgram = [](const std::string&, const std::string& file) {
+            return fs::exists(file);
+        };
+        s.queueTask = [](std::function<void()> task) { task(); };
+        return std::make_shared<CBrushWorkflow>(s);
+    }
+    Strings Names(const std::string& folder) {
+        Strings names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+}  // namespace
+
+TEST(PackageCache, KilledFetchLeavesNothingPresentAndTheNextRunFetchesItWhole) {
+    Site site;
+    WriteTestFile(site.dir / "src/tool.exe", "#!/bin/sh\n", 0755);
+    ASSERT_EQ(
+        std::system(("head -c 134217728 /dev/zero > " + site.dir / "src/payload.bin").c_str()), 0);
+    fs::create_directories(site.dir / "site");
+    site.Zip("tool.zip", "-0");
+    const auto midway = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(site.cache, error)) {
+            if (entry.path().filename().string().rfind(".tool.unzip-", 0) != 0) continue;
+            const auto size = fs::file_size(entry.path() / "payload.bin", error);
+            if (!error && size > 0 && size < (128u << 20)) return true;
+        }
+        return false;
+    };
+    bool killed = false;
+    for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
+        const pid_t child = testsupport::StartInChild(
+            [&] { site.Flow()->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")); });
+        killed = testsupport::WaitUntil(
+                     [&] { return midway() || fs::exists(site.cache + "/tool"); }, 60s) &&
+                 !fs::exists(site.cache + "/tool") && kill(child, SIGKILL) == 0;
+        testsupport::KillAndReap(child, SIGKILL);
+        if (!killed) fs::remove_all(site.cache + "/tool");
+    }
+    ASSERT_TRUE(killed);
+    EXPECT_FALSE(fs::exists(site.cache + "/tool"));
+    EXPECT_FALSE(site.Names(site.cache).empty()) << "the kill left its staging files";
+
+    // A later run (a process of its own) clears the leftovers and fetches the package again.
+    // Its start is known to a clock tick; let that tick pass after the kill.
+    std::this_thread::sleep_for(50ms);
+    const auto again = testsupport::RunInChild(
+        [&] {
+            auto flow = site.Flow();
+            const int ran = flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip"));
+            std::string text;
+            for (const auto& note : site.notes) text += note + "\n";
+            WriteTestFile(site.dir / "notes.txt", text);
+            return ran == 1 ? 0 : 1;
+        },
+        120s);
+    EXPECT_TRUE(again.exited && again.exitCode == 0);
+    EXPECT_EQ(ReadTestFile(site.dir / "notes.txt"), "tool','download\ntool','unzip\ntool','run\n");
+    EXPECT_EQ(site.Names(site.cache), Strings{"tool"});
+    EXPECT_EQ(fs::file_size(site.cache + "/tool/payload.bin"), 128u << 20);
+}
+
+TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHolds) {
+    Site site;
+    WriteTestFile(site.dir / "src/tool.exe", "program", 0755);
+    fs::create_directories(site.dir / "site");
+    site.Zip("maplenook");
+    WriteTestFile(site.dir / "site/cfg.ini", "not a zip");
+    WriteTestFile(site.cache + "/cfg.ini", "[app]\n");
+    WriteTestFile(site.cache + "/maplenook", "the program");
+    auto flow = site.Flow();
+    // The archive's name is never the address's last part.
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("maplenook")), 1);
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "cfg.exe", site.Url("cfg.ini")), 0);
+    // A package folder never replaces a file of that name.
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "maplenook.exe", site.Url("maplenook")), 0);
+    // An empty base name, or one that is a staging name, is refused silently.
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, ".exe", site.Url("maplenook")), 0);
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, ".a.unzip-abc123.exe", site.Url("maplenook")), 0);
+    EXPECT_EQ(site.notes,
+              (Strings{"tool','download", "tool','unzip", "tool','run", "cfg','download",
+                       "cfg','unzip", "cfg','run.error", "maplenook','download",
+                       "maplenook','unzip", "maplenook','run.error"}));
+    EXPECT_EQ(ReadTestFile(site.cache + "/cfg.ini"), "[app]\n");
+    EXPECT_EQ(ReadTestFile(site.cache + "/maplenook"), "the program");
+    EXPECT_EQ(site.Names(site.cache), (Strings{"cfg.ini", "maplenook", "tool"}));
+
+    // An empty setting, or one naming the installed folder, means the user's cache folder.
+    setenv("XDG_CACHE_HOME", (site.dir / "xdg").c_str(), 1);
+    const std::string home = site.dir / "xdg/MapleNook/packages";
+    auto defaulted = site.Flow();
+    EXPECT_EQ(defaulted->EnsureAndRun("", "tool.exe", site.Url("maplenook")), 1);
+    EXPECT_EQ(defaulted->EnsureAndRun("\\", "tool.exe", site.Url("maplenook")), 1);
+    EXPECT_EQ(site.Names(home), Strings{"tool"});
+    struct stat info {};
+    ASSERT_EQ(stat(home.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_FALSE(fs::exists(ModuleDirectory() + "/tool"));
+}
+
+TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLeftovers) {
+    Site site;
+    auto flow = site.Flow();
+    std::thread task([&] {
+        flow->EnsureAndRun(site.cache, "tool.exe", site.http.BaseUrl() + "/slow/tool.zip");
+    });
+    const auto staged = [&] { return site.Names(site.cache).size() == 1; };
+    ASSERT_TRUE(testsupport::WaitUntil(staged, 30s));
+    EXPECT_EQ(site.Names(site.cache)[0].rfind(".tool.part-", 0), 0u);
+    flow->RemoveRunningStaging();
+    EXPECT_TRUE(site.Names(site.cache).empty());
+    site.Release();
+    task.join();
+    EXPECT_TRUE(site.Names(site.cache).empty());
+
+    // Leftovers of a run before this one go; what this run is making stays.
+    WriteTestFile(site.cache + "/.old.part-abc123", "x");
+    WriteTestFile(site.cache + "/.old.unzip-abc123/a/b", "x");
+    WriteTestFile(site.cache + "/keep/keep.exe", "x");
+    RemoveStagingLeftovers(site.cache, "", false);
+    EXPECT_EQ(site.Names(site.cache).size(), 3u);
+    std::this_thread::sleep_for(50ms);
+    const auto later = testsupport::RunInChild(
+        [&] {
+            site.Flow()->StartSweep(site.cache);
+            return 0;
+        },
+        30s);
+    EXPECT_TRUE(later.exited);
+    EXPECT_EQ(site.Names(site.cache), Strings{"keep"});
+}
