@@ -158,9 +158,9 @@ void CHtmlPanel::DispatchWebEvent(PanelEvent& event) {
         // document's address was taken when its Call was made; the view must still show a
         // trusted page as well, so a call left over from an earlier page runs nothing.
         event.result.reset();
-        if (!IsTrustedPageUrl(event.url, trustedMainPage_, moduleDirectory_)) return;
+        if (!IsTrustedPage(event.url, trustedMainPage_, moduleDirectory_)) return;
         if (!HasWindow() ||
-            !IsTrustedPageUrl(window_->CurrentUri(), trustedMainPage_, moduleDirectory_)) {
+            !IsTrustedPage(window_->CurrentUri(), trustedMainPage_, moduleDirectory_)) {
             return;
         }
         PanelEvent external;

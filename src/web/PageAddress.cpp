@@ -4,6 +4,7 @@
 
 #include "app/Settings.h"
 #include "app/TextCase.h"
+#include "os/InstallFacts.h"
 #include "web/PageCommand.h"
 
 namespace {
@@ -137,4 +138,21 @@ bool IsTrustedPageUrl(const std::string& url, const std::string& mainPageUrl,
     std::string mainRest;
     if (!ParseOrigin(mainPageUrl, main, mainRest) || main.host.empty()) return false;
     return origin.scheme == main.scheme && origin.host == main.host && origin.port == main.port;
+}
+
+bool IsTrustedPage(const std::string& url, const std::string& mainPageUrl,
+                   const std::string& moduleDirectory) {
+    Origin origin;
+    std::string rest;
+    if (!ParseOrigin(url, origin, rest) || origin.scheme != "file") {
+        return IsTrustedPageUrl(url, mainPageUrl, moduleDirectory);
+    }
+    if (!origin.host.empty() && origin.host != "localhost") return false;
+    const std::string path = UnescapePath(rest.substr(0, rest.find_first_of("?#")));
+    // A NUL would end the path early when the system reads it.
+    if (path.find('\0') != std::string::npos) return false;
+    const std::string realPath = os::ResolvedPath(path);
+    const std::string realFolder = os::ResolvedPath(moduleDirectory);
+    if (realPath.empty() || realFolder.empty()) return false;
+    return IsTrustedPageUrl(FileUrlOf(realPath), mainPageUrl, realFolder);
 }

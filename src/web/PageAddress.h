@@ -11,6 +11,13 @@ std::string PageTarget(const std::string& text, const std::string& executablePat
 std::string FileUrlOf(const std::string& path);
 
 // Pages allowed to run commands: the main page's origin (scheme, host, port of
-// `mainPageUrl`), file:// pages inside `moduleDirectory`, and res:// pages.
+// `mainPageUrl`), file:// pages inside `moduleDirectory`, and res:// pages. File paths are
+// taken as written (see IsTrustedPage).
 bool IsTrustedPageUrl(const std::string& url, const std::string& mainPageUrl,
                       const std::string& moduleDirectory);
+
+// IsTrustedPageUrl on real paths: a file:// page counts only when its fully resolved path
+// (symlinks followed) lies inside the resolved `moduleDirectory`, and only when it exists.
+// This is the check for deciding what a page may do.
+bool IsTrustedPage(const std::string& url, const std::string& mainPageUrl,
+                   const std::string& moduleDirectory);

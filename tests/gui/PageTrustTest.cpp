@@ -2,6 +2,7 @@
 // have: real pages in real panels, served from two loopback origins.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -205,6 +206,34 @@ TEST_F(PageTrustTest, CallsOfAReplacedDocumentThrowAndBlankDocumentsAreNotTruste
         [&] { return panel.Evaluate("f.contentWindow.external.Call === k") == "false"; }));
     EXPECT_EQ(panel.Evaluate("attempt({Call: k}, 'app:test.report&stale')"), "threw");
     EXPECT_TRUE(panel.reports.empty());
+}
+
+TEST_F(PageTrustTest, FilePagesAreTrustedByWhereTheyReallyAre) {
+    const std::string page = R"(<script>const e = document.createElement('div');
+        e.setAttribute('result', 'untouched'); e.setAttribute('param', 'app:test.echo&ran');
+        window.external.Call(e); document.title = e.getAttribute('result');</script>)";
+    TempDir outside;
+    TempDir elsewhere;
+    testsupport::WriteFile(module.File("inside.html"), page);
+    testsupport::WriteFile(outside.File("page.html"), page);
+    namespace fs = std::filesystem;
+    fs::create_directory_symlink(outside.path(), module.File("linkdir"));
+    fs::create_symlink(outside.File("page.html"), module.File("linkfile.html"));
+    const std::string alias = elsewhere.File("alias");
+    fs::create_directory_symlink(module.path(), alias);
+
+    const auto titleOf = [](const std::string& folder, const std::string& file) {
+        WebTestPanel panel("files", folder);
+        if (!panel.OpenPage(panel.ToFileUrl(file))) return std::string("<not loaded>");
+        return panel.Evaluate("document.title");
+    };
+    EXPECT_EQ(titleOf(module.path(), module.File("inside.html")), "ran");
+    EXPECT_EQ(titleOf(module.path(), module.File("linkdir/page.html")), "untouched");
+    EXPECT_EQ(titleOf(module.path(), module.File("linkfile.html")), "untouched");
+    // An installed folder reached through a symlink is the same folder.
+    EXPECT_EQ(titleOf(alias, alias + "/inside.html"), "ran");
+    EXPECT_EQ(titleOf(alias, module.File("inside.html")), "ran");
+    EXPECT_EQ(titleOf(alias, alias + "/linkdir/page.html"), "untouched");
 }
 
 }  // namespace
