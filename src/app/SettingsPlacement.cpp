@@ -1,6 +1,7 @@
 #include "app/SettingsPlacement.h"
 
 #include "app/Settings.h"
+#include "app/SystemLauncher.h"
 #include "os/FileOps.h"
 #include "os/Files.h"
 #include "os/InstallFacts.h"
@@ -23,8 +24,8 @@ std::string UserSettingsPath(const std::string& userConfigDirectory) {
 
 SettingsPlacement ChooseSettingsPlacement(const SettingsFacts& facts) {
     const std::string shipped = SettingsPathFor(facts.moduleDirectory);
-    if (facts.moduleDirectoryWritable || facts.userConfigDirectory.empty())
-        return {shipped, {}, {}};
+    const bool portable = facts.moduleDirectoryWritable && !facts.systemInstallation;
+    if (portable || facts.userConfigDirectory.empty()) return {shipped, {}, {}};
     SettingsPlacement placement;
     placement.settingsPath = UserSettingsPath(facts.userConfigDirectory);
     placement.userFolder = UserFolderOf(facts.userConfigDirectory);
@@ -57,6 +58,7 @@ std::string PrepareSettingsPath(const std::string& moduleDirectory) {
     SettingsFacts facts;
     facts.moduleDirectory = moduleDirectory;
     facts.moduleDirectoryWritable = os::CanWriteInFolder(moduleDirectory);
+    facts.systemInstallation = !SystemLauncher().empty();
     facts.userConfigDirectory = os::UserConfigDirectory();
     facts.userCopyExists = !facts.userConfigDirectory.empty() &&
                            os::FileExists(UserSettingsPath(facts.userConfigDirectory));

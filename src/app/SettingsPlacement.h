@@ -1,14 +1,17 @@
 #pragma once
 #include <string>
 
-// Where cfg.ini is read and written. A portable folder keeps it beside the program; an
-// installation the user cannot write to (a system package) gets a per-user copy of the
-// shipped file, made once and used from then on. Module-relative texts in the file still
+// Where cfg.ini is read and written. A portable folder keeps it beside the program; a system
+// package, or any installation the user cannot write to, gets a per-user copy of the shipped
+// file, made once and used from then on. Even root keeps its own copy rather than change a
+// package's file. Module-relative texts in the file still
 // resolve against the module directory, wherever the file lives.
 
 struct SettingsFacts {
     std::string moduleDirectory;
     bool moduleDirectoryWritable = false;
+    // Run through a system package's launcher (see SystemLauncher).
+    bool systemInstallation = false;
     // $XDG_CONFIG_HOME or ~/.config; empty when no home is known.
     std::string userConfigDirectory;
     bool userCopyExists = false;

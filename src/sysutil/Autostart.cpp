@@ -1,8 +1,8 @@
 #include "sysutil/Autostart.h"
 
 #include "app/CommandLine.h"
+#include "app/SystemLauncher.h"
 #include "os/Files.h"
-#include "os/InstallFacts.h"
 #include "os/UserDirs.h"
 
 #include <filesystem>
@@ -54,15 +54,9 @@ std::string QuoteExecArgument(const std::string& argument) {
 
 }  // namespace
 
-std::string AutostartTargetFor(const std::string& executable, const std::string& launcher,
-                               const std::string& launcherResolved) {
-    return !executable.empty() && launcherResolved == executable ? launcher : executable;
-}
-
 std::string AutostartTarget() {
-    const std::string executable = os::ExecutablePath();
-    const std::string launcher = "/usr/bin/" + executable.substr(executable.find_last_of('/') + 1);
-    return AutostartTargetFor(executable, launcher, os::ResolvedPath(launcher));
+    const std::string launcher = SystemLauncher();
+    return launcher.empty() ? os::ExecutablePath() : launcher;
 }
 
 std::string AutostartEntryPath(const std::string& name) {

@@ -18,11 +18,6 @@ std::string AutostartEntryPath(const std::string& name);
 std::string AutostartEntryText(const std::string& target, const std::string& arguments,
                                const std::string& workingDir, const std::string& name);
 
-// The program as an autostart entry should name it: `launcher` (the command on the search
-// path) when it resolves to the running `executable`, as a system package installs it;
-// otherwise the executable itself.
-std::string AutostartTargetFor(const std::string& executable, const std::string& launcher,
-                               const std::string& launcherResolved);
-
-// AutostartTargetFor the running program, with /usr/bin/<its file name> as the launcher.
+// The program as an autostart entry names it: the system package's launcher when it runs from
+// one (see SystemLauncher), so the entry reads as the command users know; else the executable.
 std::string AutostartTarget();
