@@ -4,54 +4,84 @@
 
 namespace {
 
-constexpr const char* kCommandNames[] = {
-    "app.setpath", "app.getpath", "app.getcookie", "app.setcookie", "app.runbrush",
-    "app.setboot", "panel.hide",  "panel.move",    "panel.pop",     "app.checkapp",
+using Host = AppCommandHost;
+
+// One of the main panel's own commands. `overridesCommon` marks a name the common set has too:
+// the main panel's handler answers it first.
+struct AppCommand {
+    const char* name;
+    void (*run)(PageCommand& command, Host& host);
+    bool overridesCommon = false;
 };
 
-bool IsAppCommand(const std::string& name) {
-    for (const char* known : kCommandNames)
-        if (name == known) return true;
-    return false;
+void SetPath(PageCommand& command, Host& host) {
+    if (auto folder = host.BrowseForCacheFolder()) {
+        host.SetCacheDir(*folder);
+        command.result = *folder;
+    }
 }
+
+void GetCookie(PageCommand& command, Host& host) {
+    if (command.Has(1))
+        command.result = ReadSettingString(host.SettingsFile(), "settings", command.Item(1));
+}
+
+void SetCookie(PageCommand& command, Host& host) {
+    if (command.Has(2))
+        WriteSettingString(host.SettingsFile(), "settings", command.Item(1), command.Item(2));
+}
+
+void SetBoot(PageCommand& command, Host& host) {
+    // The text is stored as the page wrote it, not as the number it reads as.
+    if (command.Has(1) && host.SetAutostartEntry(ReadCommandNumber(command.Item(1)) != 0))
+        WriteSettingString(host.SettingsFile(), "settings", "autoboot", command.Item(1));
+}
+
+void MovePanel(PageCommand& command, Host& host) {
+    if (command.Has(2))
+        host.MoveMainPanel(ReadCommandNumber(command.Item(1)), ReadCommandNumber(command.Item(2)));
+}
+
+void Pop(PageCommand& command, Host& host) {
+    host.PopPanel(command.Has(1)
+                      ? command.Item(1)
+                      : ReadSettingString(host.SettingsFile(), host.MainPanelName(), "url"));
+}
+
+constexpr AppCommand kAppCommands[] = {
+    {"app.setpath", SetPath},
+    {"app.getpath", [](PageCommand& c, Host& h) { c.result = h.CacheDir(); }},
+    {"app.getcookie", GetCookie},
+    {"app.setcookie", SetCookie},
+    {"app.runbrush",
+     [](PageCommand& c, Host& h) {
+         if (c.Has(2)) h.StartBrushTask(c.Item(1), c.Item(2));
+     }},
+    {"app.setboot", SetBoot},
+    {"panel.hide", [](PageCommand&, Host& h) { h.HideMainPanel(); }},
+    {"panel.move", MovePanel, /*overridesCommon=*/true},
+    {"panel.pop", Pop},
+    {"app.checkapp",
+     [](PageCommand& c, Host& h) {
+         if (c.Has(3)) h.PrefetchIfStale(c.Item(1), c.Item(2), c.Item(3));
+     }},
+};
 
 }  // namespace
 
 int RunAppCommand(PageCommand& command, AppCommandHost& host) {
-    const std::string& name = command.name;
-    if (!IsAppCommand(name)) return 0;
-
-    if (name == "app.setpath") {
-        if (auto folder = host.BrowseForCacheFolder()) {
-            host.SetCacheDir(*folder);
-            command.result = *folder;
+    for (const AppCommand& entry : kAppCommands) {
+        if (command.name == entry.name) {
+            entry.run(command, host);
+            return 1;
         }
-    } else if (name == "app.getpath") {
-        command.result = host.CacheDir();
-    } else if (name == "app.getcookie") {
-        if (command.Has(1))
-            command.result = ReadSettingString(host.SettingsFile(), "settings", command.Item(1));
-    } else if (name == "app.setcookie") {
-        if (command.Has(2))
-            WriteSettingString(host.SettingsFile(), "settings", command.Item(1), command.Item(2));
-    } else if (name == "app.runbrush") {
-        if (command.Has(2)) host.StartBrushTask(command.Item(1), command.Item(2));
-    } else if (name == "app.setboot") {
-        // The text is stored as the page wrote it, not as the number it reads as.
-        if (command.Has(1) && host.SetAutostartEntry(ReadCommandNumber(command.Item(1)) != 0))
-            WriteSettingString(host.SettingsFile(), "settings", "autoboot", command.Item(1));
-    } else if (name == "panel.hide") {
-        host.HideMainPanel();
-    } else if (name == "panel.move") {
-        if (command.Has(2))
-            host.MoveMainPanel(ReadCommandNumber(command.Item(1)),
-                               ReadCommandNumber(command.Item(2)));
-    } else if (name == "panel.pop") {
-        host.PopPanel(command.Has(1)
-                          ? command.Item(1)
-                          : ReadSettingString(host.SettingsFile(), host.MainPanelName(), "url"));
-    } else if (name == "app.checkapp") {
-        if (command.Has(3)) host.PrefetchIfStale(command.Item(1), command.Item(2), command.Item(3));
     }
-    return 1;
+    return 0;
+}
+
+std::vector<std::string> AppCommandsOverridingCommon() {
+    std::vector<std::string> names;
+    for (const AppCommand& entry : kAppCommands)
+        if (entry.overridesCommon) names.emplace_back(entry.name);
+    return names;
 }

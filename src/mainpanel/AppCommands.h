@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "web/PageCommand.h"
 
@@ -37,3 +38,6 @@ class AppCommandHost {
 // whose required items are missing is ignored and leaves the result at -1; only "panel.pop"
 // takes its item as optional.
 int RunAppCommand(PageCommand& command, AppCommandHost& host);
+
+// The names of the set that the common set has too, which the main panel answers its own way.
+std::vector<std::string> AppCommandsOverridingCommon();

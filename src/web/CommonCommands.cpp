@@ -85,6 +85,55 @@ void ChangeStyle(const PageCommand& command, CommonCommandTarget& target, bool e
     }
 }
 
+void TogglePanel(os::PanelWindow* window) {
+    if (window == nullptr) return;
+    if (window->IsVisible()) {
+        window->Hide();
+    } else {
+        window->Show();
+    }
+}
+
+using Target = CommonCommandTarget;
+
+// A command the page may send every panel.
+struct CommonCommand {
+    const char* name;
+    void (*run)(PageCommand& command, Target& target);
+};
+
+// Accepted names without an effect on Linux still answer, so the page sees them handled.
+constexpr CommonCommand kCommonCommands[] = {
+    {"app.run", [](PageCommand& c, Target& t) { RunApp(c, t); }},
+    {"app.quit", [](PageCommand&, Target& t) { t.OnPanelCommand(1); }},
+    {"panel.maxsize",
+     [](PageCommand&, Target& t) {
+         if (auto* window = t.CommandWindow()) window->Maximize();
+     }},
+    {"panel.normalsize",
+     [](PageCommand&, Target& t) {
+         if (auto* window = t.CommandWindow()) window->Restore();
+     }},
+    {"panel.minsize",
+     [](PageCommand&, Target& t) {
+         if (auto* window = t.CommandWindow()) window->Minimize();
+     }},
+    {"panel.move", [](PageCommand& c, Target& t) { MovePanel(c, t.CommandWindow()); }},
+    {"panel.clientarea", [](PageCommand&, Target&) {}},
+    {"panel.style", [](PageCommand& c, Target& t) { ChangeStyle(c, t, false); }},
+    {"panel.exstyle", [](PageCommand& c, Target& t) { ChangeStyle(c, t, true); }},
+    {"panel.create", [](PageCommand&, Target&) {}},
+    {"panel.close", [](PageCommand&, Target& t) { t.ClosePanel(); }},
+    {"panel.toggle", [](PageCommand&, Target& t) { TogglePanel(t.CommandWindow()); }},
+    {"panel.slide", [](PageCommand&, Target&) {}},
+};
+
+const CommonCommand* FindCommonCommand(const std::string& name) {
+    for (const CommonCommand& entry : kCommonCommands)
+        if (name == entry.name) return &entry;
+    return nullptr;
+}
+
 }  // namespace
 
 uint32_t CurrentStyle(uint32_t stored, const os::PanelWindow& window) {
@@ -103,42 +152,12 @@ uint32_t CurrentExStyle(uint32_t stored, const os::PanelWindow& window) {
 }
 
 bool RunCommonCommand(PageCommand& command, CommonCommandTarget& target) {
-    const std::string& name = command.name;
-    os::PanelWindow* window = target.CommandWindow();
-    if (name == "app.run") {
-        RunApp(command, target);
-    } else if (name == "app.quit") {
-        target.OnPanelCommand(1);
-    } else if (name == "panel.maxsize") {
-        if (window) window->Maximize();
-    } else if (name == "panel.normalsize") {
-        if (window) window->Restore();
-    } else if (name == "panel.minsize") {
-        if (window) window->Minimize();
-    } else if (name == "panel.move") {
-        MovePanel(command, window);
-    } else if (name == "panel.clientarea") {
-        // Accepted; no effect.
-    } else if (name == "panel.style") {
-        ChangeStyle(command, target, false);
-    } else if (name == "panel.exstyle") {
-        ChangeStyle(command, target, true);
-    } else if (name == "panel.create") {
-        // Accepted; no effect.
-    } else if (name == "panel.close") {
-        target.ClosePanel();
-    } else if (name == "panel.toggle") {
-        if (window) {
-            if (window->IsVisible()) {
-                window->Hide();
-            } else {
-                window->Show();
-            }
-        }
-    } else if (name == "panel.slide") {
-        // Accepted; no effect.
-    } else {
-        return false;
-    }
+    const CommonCommand* found = FindCommonCommand(command.name);
+    if (found == nullptr) return false;
+    found->run(command, target);
     return true;
+}
+
+bool IsCommonCommand(const std::string& name) {
+    return FindCommonCommand(name) != nullptr;
 }

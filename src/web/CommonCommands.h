@@ -33,6 +33,8 @@ class CommonCommandTarget {
 // Runs the first command of the common set whose name equals `command.name` exactly. False
 // when no command of the set has that name (the result is then unchanged).
 bool RunCommonCommand(PageCommand& command, CommonCommandTarget& target);
+// Whether the common set has a command of exactly this name.
+bool IsCommonCommand(const std::string& name);
 
 // Win32 style bits that have a meaning for a Linux panel window.
 constexpr uint32_t kStyleVisible = 0x10000000;       // WS_VISIBLE

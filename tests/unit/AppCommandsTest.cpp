@@ -10,6 +10,7 @@
 
 #include "app/Settings.h"
 #include "mainpanel/AppCommands.h"
+#include "web/CommonCommands.h"
 
 namespace {
 
@@ -172,6 +173,19 @@ TEST_F(AppCommandsTest, OtherNamesAreLeftToTheCommonSet) {
     EXPECT_EQ(Run("app:App.getpath"), "unhandled");
     EXPECT_EQ(Run("app:panel.Hide"), "unhandled");
     EXPECT_TRUE(host_->calls.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AppCommandTable, OnlyMarkedNamesShadowTheCommonSet) {
+    EXPECT_EQ(AppCommandsOverridingCommon(), (std::vector<std::string>{"panel.move"}));
+    for (const char* name : {"app.setpath", "app.getpath", "app.getcookie", "app.setcookie",
+                             "app.runbrush", "app.setboot", "panel.hide", "panel.pop",
+                             "app.checkapp"})
+        EXPECT_FALSE(IsCommonCommand(name)) << name << " would shadow a common command unmarked";
+    EXPECT_TRUE(IsCommonCommand("panel.move"));
 }
 
 }  // namespace
