@@ -3,6 +3,9 @@
 #include "app/CommandLine.h"
 #include "os/PanelWindow.h"
 
+#include <algorithm>
+#include <climits>
+
 namespace {
 
 void RunApp(PageCommand& command, CommonCommandTarget& target) {
@@ -22,11 +25,19 @@ void RunApp(PageCommand& command, CommonCommandTarget& target) {
     command.result = int32_t{target.StartProgram(file, args, shown) ? 1 : 0};
 }
 
+// The shift, cut so that both edges stay within int: a page asking for any distance moves the
+// window as far as it can go, never wrapping an edge round and turning its size inside out.
+int ShiftWithin(int low, int high, long delta) {
+    const long long least = static_cast<long long>(INT_MIN) - std::min(low, high);
+    const long long most = static_cast<long long>(INT_MAX) - std::max(low, high);
+    return static_cast<int>(std::clamp<long long>(delta, least, most));
+}
+
 void MovePanel(const PageCommand& command, os::PanelWindow* window) {
     if (window == nullptr || !command.Has(2)) return;
-    const long dx = ReadCommandNumber(command.Item(1));
-    const long dy = ReadCommandNumber(command.Item(2));
     os::Rect rect = window->ScreenRect();
+    const int dx = ShiftWithin(rect.left, rect.right, ReadCommandNumber(command.Item(1)));
+    const int dy = ShiftWithin(rect.top, rect.bottom, ReadCommandNumber(command.Item(2)));
     rect.left += dx;
     rect.right += dx;
     rect.top += dy;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "FakePanelWindow.h"
 #include "web/CommonCommands.h"
 #include "web/HtmlPanel.h"
@@ -79,6 +81,12 @@ TEST(CommonCommandsTest, WindowCommandsActOnThePanelWindow) {
     target.window.calls.clear();
     RunText(target, "app:panel.move&10");  // dy missing: ignored
     EXPECT_TRUE(target.window.calls.empty());
+    // However far a page asks, the window keeps its size: edges stop at the int range.
+    RunText(target, "app:panel.move&2147483647&99999999999");
+    EXPECT_EQ(target.window.rect, (os::Rect{INT_MAX - 400, INT_MAX - 300, INT_MAX, INT_MAX}));
+    RunText(target, "app:panel.move&-2147483648&-2147483648");
+    RunText(target, "app:panel.move&-2147483648&-2147483648");
+    EXPECT_EQ(target.window.rect, (os::Rect{INT_MIN, INT_MIN, INT_MIN + 400, INT_MIN + 300}));
 
     RunText(target, "app:panel.maxsize");
     EXPECT_TRUE(target.window.maximized);
