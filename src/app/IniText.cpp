@@ -41,6 +41,10 @@ std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find_first_of("\r\n"));
 }
 
+bool Utf16Keeps(const std::string& text) {
+    return Utf16LeToUtf8(Utf8ToUtf16Le(text)) == text;
+}
+
 std::string ValueOf(const std::string& line) {
     std::string v = Trim(line.substr(line.find('=') + 1));
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
@@ -194,6 +198,11 @@ void IniText::InsertLine(size_t at, std::string text) {
 
 bool IniText::Set(const std::string& section, const std::string& key, const std::string& value) {
     if (!IsStorableName(section, false) || !IsStorableName(key, true)) return false;
+    // A UTF-16 file holds names as text only: bytes that are not UTF-8 would be stored as
+    // replacement characters, the name never found again, and every write add another line.
+    if (encoding_ == Encoding::Utf16LeBom && (!Utf16Keeps(section) || !Utf16Keeps(key))) {
+        return false;
+    }
     // Only the first line is stored: what a later read would have returned anyway.
     const std::string stored = FirstLine(value);
     const auto s = FindSection(section);

@@ -181,6 +181,12 @@ TEST(IniTextWrite, EncodingSurvivesARewrite) {
     EXPECT_EQ(wide.Encode(), std::string("\xFF\xFE", 2) +
                                  Utf8ToUtf16Le("[app]\r\nwnd=1\r\n[settings]\r\nk=新值\r\n"));
 
+    // A name UTF-16 cannot hold would never be found again: refused, the file untouched.
+    const std::string refusedFile = wide.Encode();
+    EXPECT_FALSE(wide.Set("settings", "na\xFF\xFE", "v"));
+    EXPECT_FALSE(wide.Set("\xED\xA0\x80", "k", "v"));
+    EXPECT_EQ(wide.Encode(), refusedFile);
+
     IniText bom = IniText::Decode("\xEF\xBB\xBF[a]\nk=1\n");
     bom.Set("a", "k", "2");
     EXPECT_EQ(bom.Encode(), "\xEF\xBB\xBF[a]\nk=2\n");
