@@ -1,7 +1,12 @@
-// Start to visible page, and idle memory, of the installed program (local page: nothing listens
+// Start to loaded page, and idle memory, of the installed program (local page: nothing listens
 // at the main page address) against WebKitGTK's MiniBrowser showing the same page, in one run.
-// Needs a display (run under xvfb-run).   startup_bench [runs]
+// Memory is the proportional set size (PSS) of the whole process tree: the UI process and the
+// web and network processes it started. MiniBrowser's window is resized to the size of
+// MapleNook's main panel before the memory is read. CPU time is that of the whole tree when the
+// page reports it has loaded. Needs a display (run under xvfb-run).   StartupBench [rounds]
+#include <dirent.h>
 #include <httplib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,15 +16,21 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "BuildConfig.h"
 #include "ChildRun.h"
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
 #include "TempDir.h"
+#include "X11Windows.h"
+
+// Last: Xlib defines names (Success, Status) that other headers use.
+#include <X11/Xlib.h>
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -28,18 +39,103 @@ namespace {
 
 const char* kMiniBrowser = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser";
 
-// Resident memory of one process in KiB (VmRSS), 0 when it cannot be read.
-long ResidentKiB(long pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
+// The process and all its descendants, from the parent links in /proc.
+std::vector<long> ProcessTree(long root) {
+    std::vector<std::pair<long, long>> links;  // pid, parent
+    if (DIR* proc = opendir("/proc")) {
+        while (dirent* entry = readdir(proc)) {
+            const long pid = std::atol(entry->d_name);
+            if (pid <= 0) continue;
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string text;
+            std::getline(stat, text);
+            const auto close = text.rfind(')');
+            if (close == std::string::npos) continue;
+            char state = 0;
+            long parent = 0;
+            if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2)
+                links.push_back({pid, parent});
+        }
+        closedir(proc);
+    }
+    std::vector<long> tree{root};
+    for (size_t i = 0; i < tree.size(); ++i)
+        for (const auto& [pid, parent] : links)
+            if (parent == tree[i]) tree.push_back(pid);
+    return tree;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+// Proportional set size of the processes in KiB (shared pages split among their users).
+long TreePssKiB(const std::vector<long>& tree) {
+    long total = 0;
+    for (long pid : tree) {
+        std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+        std::string line;
+        while (std::getline(rollup, line))
+            if (line.rfind("Pss:", 0) == 0) total += std::atol(line.c_str() + 4);
+    }
+    return total;
+}
+
+// User + system seconds the processes have used so far.
+double TreeCpuSeconds(const std::vector<long>& tree) {
+    double total = 0;
+    for (long pid : tree) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        const auto close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        unsigned long long ticks = 0;
+        for (int i = 3; fields >> field; ++i) {
+            if (i == 14 || i == 15) ticks += std::stoull(field);
+            if (i == 15) break;
+        }
+        total += static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
+// The largest viewable top-level window of the process, with its size.
+struct WindowSize {
+    unsigned long window = 0;
+    int width = 0, height = 0;
+};
+
+WindowSize MainWindowOf(long pid) {
+    WindowSize best;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return best;
+    for (unsigned long window : testsupport::FindWindowsOf(static_cast<pid_t>(pid))) {
+        XWindowAttributes attributes{};
+        if (!testsupport::IsWindowViewable(window) ||
+            !XGetWindowAttributes(display, window, &attributes))
+            continue;
+        if (attributes.width * attributes.height > best.width * best.height)
+            best = {window, attributes.width, attributes.height};
+    }
+    XCloseDisplay(display);
+    return best;
+}
+
+// Waits up to ten seconds for the window to be shown.
+WindowSize WaitForMainWindow(long pid) {
+    for (int i = 0; i < 100; ++i) {
+        const auto found = MainWindowOf(pid);
+        if (found.window != 0) return found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {};
+}
+
+void Resize(unsigned long window, int width, int height) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return;
+    XResizeWindow(display, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(display, False);
+    XCloseDisplay(display);
 }
 
 class LoadSignal {
@@ -113,9 +209,12 @@ int main(int argc, char** argv) {
     env.push_back({"XDG_DATA_HOME", home.File("data")});
     const std::string pageUrl = "file://" + folder.File("res/web/brush.html");
 
-    std::vector<double> oursMs, peerMs, oursKiB, peerKiB;
+    bench::Series times;
+    std::vector<double> oursKiB, peerKiB, ratioKiB;
+    WindowSize panel, browserSize;
     for (int i = 0; i < runs; ++i) {
-        for (int which = 0; which < 2; ++which) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const int which = (turn == 0) == (i % 2 == 0) ? 0 : 1;  // who goes first alternates
             const int seen = signal.Count();
             const auto start = Clock::now();
             std::unique_ptr<testsupport::ChildProcess> child;
@@ -131,26 +230,45 @@ int main(int argc, char** argv) {
                              which == 0 ? "maplenook" : "MiniBrowser", child->Output().c_str());
                 return 1;
             }
-            const double ms =
-                std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-            std::this_thread::sleep_for(2s);  // idle
-            const long kib = ResidentKiB(child->pid());
-            (which == 0 ? oursMs : peerMs).push_back(ms);
+            bench::Cost cost;
+            cost.wall = std::chrono::duration<double>(Clock::now() - start).count();
+            cost.cpu = TreeCpuSeconds(ProcessTree(child->pid()));
+            if (which == 0) {
+                panel = WaitForMainWindow(child->pid());
+            } else {
+                const auto browser = WaitForMainWindow(child->pid());
+                if (browser.window == 0 || panel.width == 0) {
+                    std::fprintf(stderr, "no window to compare sizes with (%dx%d, %dx%d)\n",
+                                 panel.width, panel.height, browser.width, browser.height);
+                    return 1;
+                }
+                Resize(browser.window, panel.width, panel.height);
+            }
+            std::this_thread::sleep_for(3s);  // idle, after any re-layout
+            const auto tree = ProcessTree(child->pid());
+            const long kib = TreePssKiB(tree);
+            if (which == 1) browserSize = MainWindowOf(child->pid());
+            (which == 0 ? times.ours : times.peer).push_back(cost);
             (which == 0 ? oursKiB : peerKiB).push_back(static_cast<double>(kib));
+            std::printf("  %s: %zu processes, %ld KiB PSS\n",
+                        which == 0 ? "maplenook  " : "MiniBrowser", tree.size(), kib);
             child->Signal(SIGTERM);
             child->Wait(5s);
         }
+        ratioKiB.push_back(oursKiB.back() / peerKiB.back());
     }
 
-    const double a = Median(oursMs), b = Median(peerMs);
-    const double ra = Median(oursKiB), rb = Median(peerKiB);
-    std::printf("start to loaded local page (%d runs, medians)\n", runs);
-    std::printf("  maplenook        %8.1f ms\n", a);
-    std::printf("  MiniBrowser      %8.1f ms\n", b);
-    std::printf("  ratio            %8.3f  (target <= 1.1)\n", a / b);
-    std::printf("idle resident memory of the UI process\n");
-    std::printf("  maplenook        %8.0f KiB\n", ra);
-    std::printf("  MiniBrowser      %8.0f KiB\n", rb);
-    std::printf("  ratio            %8.3f  (target <= 1.0)\n", ra / rb);
+    bench::Print("start to loaded local page, CPU of the whole process tree", "maplenook",
+                 "MiniBrowser", times);
+    const auto a = bench::SpreadOf(oursKiB), b = bench::SpreadOf(peerKiB),
+               r = bench::SpreadOf(ratioKiB);
+    std::printf(
+        "idle PSS of the whole process tree, windows %dx%d and %dx%d%s\n", panel.width,
+        panel.height, browserSize.width, browserSize.height,
+        browserSize.width > panel.width ? " (MiniBrowser's narrowest, for its toolbar)" : "");
+    std::printf("  maplenook    %9.0f %9.0f %9.0f KiB (min median max)\n", a.min, a.median, a.max);
+    std::printf("  MiniBrowser  %9.0f %9.0f %9.0f KiB\n", b.min, b.median, b.max);
+    std::printf("  ratio MapleNook / peer  %7.3f %7.3f %7.3f   (lower is better)\n", r.min,
+                r.median, r.max);
     return 0;
 }
