@@ -131,10 +131,11 @@ inline Spread SpreadOf(std::vector<double> values) {
 
 // Prints one comparison: each side's wall and CPU time, and the ratio of the pairs of the same
 // round, MapleNook / peer. `scale` and `unit` turn seconds into the printed unit.
-inline void Print(const std::string& work, const std::string& oursName, const std::string& peerName,
-                  const Series& series, double scale = 1e3, const char* unit = "ms") {
+inline void PrintFigures(const std::string& work, const std::string& oursName,
+                         const std::string& peerName, const Series& series, double scale,
+                         const char* unit, int figures) {
     std::printf("%s (%zu rounds, sides alternating)\n", work.c_str(), series.ours.size());
-    for (int which = 0; which < 2; ++which) {
+    for (int which = 0; which < figures; ++which) {
         const char* label = which == 0 ? "wall" : "cpu ";
         std::vector<double> a, b, ratio;
         for (size_t i = 0; i < series.ours.size() && i < series.peer.size(); ++i) {
@@ -152,6 +153,18 @@ inline void Print(const std::string& work, const std::string& oursName, const st
         std::printf("  %s ratio MapleNook / peer  %9.3f %9.3f %9.3f   (lower is better)\n", label,
                     sr.min, sr.median, sr.max);
     }
+}
+
+inline void Print(const std::string& work, const std::string& oursName, const std::string& peerName,
+                  const Series& series, double scale = 1e3, const char* unit = "ms") {
+    PrintFigures(work, oursName, peerName, series, scale, unit, 2);
+}
+
+// The same for figures that have no CPU time of their own (timed inside a page).
+inline void PrintWall(const std::string& work, const std::string& oursName,
+                      const std::string& peerName, const Series& series, double scale = 1e3,
+                      const char* unit = "ms") {
+    PrintFigures(work, oursName, peerName, series, scale, unit, 1);
 }
 
 // Subtracts a fixed cost from every run of one side: the work only that side does.

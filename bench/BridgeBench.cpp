@@ -1,12 +1,18 @@
-// Round trip of a no-op page command through window.external.Call (synchronous, over the
-// extension's socket) against WebKit's own asynchronous script message handler with a reply,
-// both driven from the same page in the same run and timed with the page's microsecond clock.
+// Round trips of page commands through window.external.Call (synchronous, over the extension's
+// socket) against WebKit's own asynchronous script message handler with a reply, both driven
+// from the same page in the same run and timed with the page's microsecond clock: a no-op
+// command, and a command with a 100 KiB argument and a 1 MiB result. Both sides leave the answer
+// in the element's "result" attribute (the bridge does it for Call, the page for the handler),
+// and both handlers check the argument's length. Sides alternate by blocks; each block's median
+// is one round, shown as min / median / max with the ratio of the same round's medians.
 #include <glib/gstdio.h>
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "BenchCommon.h"
 #include "BuildConfig.h"
 #include "os/PanelWindow.h"
 #include "os/linux/WebHost.h"
@@ -15,6 +21,14 @@
 namespace {
 
 constexpr int kCalls = 10000;
+constexpr int kBigCalls = 400;
+constexpr size_t kBigArgument = 100 * 1024;
+constexpr size_t kBigResult = 1024 * 1024;
+
+const std::string& BigResult() {
+    static const std::string text(kBigResult, 'y');
+    return text;
+}
 
 class BenchPanel : public CHtmlPanel {
   public:
@@ -22,6 +36,10 @@ class BenchPanel : public CHtmlPanel {
         SetModuleDirectory(folder);
     }
     int HandleAppCommand(PageCommand& command) override {
+        if (command.name == "bench.big") {
+            command.result = command.Item(1).size() == kBigArgument ? BigResult() : "bad";
+            return 1;
+        }
         if (command.name != "bench.done") return 0;
         figures = command.tokens;
         done = true;
@@ -33,7 +51,11 @@ class BenchPanel : public CHtmlPanel {
 
 gboolean OnMessageWithReply(WebKitUserContentManager*, JSCValue* value,
                             WebKitScriptMessageReply* reply, gpointer) {
-    JSCValue* answer = jsc_value_new_string(jsc_value_get_context(value), "-1");
+    char* text = jsc_value_to_string(value);
+    const size_t length = text != nullptr ? std::strlen(text) : 0;
+    g_free(text);
+    const char* result = length == kBigArgument ? BigResult().c_str() : length == 1 ? "-1" : "bad";
+    JSCValue* answer = jsc_value_new_string(jsc_value_get_context(value), result);
     webkit_script_message_reply_return_value(reply, answer);
     g_object_unref(answer);
     return TRUE;
@@ -41,29 +63,62 @@ gboolean OnMessageWithReply(WebKitUserContentManager*, JSCValue* value,
 
 // Alternating blocks, so that neither side profits from a warmer or quieter stretch.
 const char* kPage = R"(<!doctype html><html><body><script>
-const N = %d, BLOCK = 500;
-const syncTimes = [], asyncTimes = [];
+const N = %d, BLOCK = 500, BIG_N = %d, BIG_BLOCK = 20, BIG_ARG = %d, BIG_RESULT = %d;
 const e = document.createElement('div');
-e.setAttribute('param', 'app:panel.clientarea');
 const clock = window.maplenookTestMicros;
+const handler = window.webkit.messageHandlers.bench;
 function median(a) { const s = Float64Array.from(a).sort(); return s[s.length >> 1]; }
-function p90(a) { const s = Float64Array.from(a).sort(); return s[Math.floor(s.length * 0.9)]; }
-async function run() {
-  for (let i = 0; i < 300; ++i) { window.external.Call(e); await window.webkit.messageHandlers.bench.postMessage('x'); }
-  while (syncTimes.length < N) {
-    for (let i = 0; i < BLOCK; ++i) {
-      const t0 = clock(); window.external.Call(e); syncTimes.push(clock() - t0);
-      if (e.getAttribute('result') !== '-1') throw new Error('bad result');
+async function rounds(total, block, param, message, resultLength) {
+  const sync = [], async = [];
+  const syncBlock = () => {
+    const t = [];
+    e.setAttribute('param', param);
+    for (let i = 0; i < block; ++i) { const t0 = clock(); window.external.Call(e); t.push(clock() - t0); }
+    if (e.getAttribute('result').length !== resultLength) throw new Error('bad Call result');
+    sync.push(median(t));
+  };
+  const asyncBlock = async () => {
+    const t = [];
+    for (let i = 0; i < block; ++i) {
+      const t0 = clock(); e.setAttribute('result', await handler.postMessage(message)); t.push(clock() - t0);
     }
-    for (let i = 0; i < BLOCK; ++i) {
-      const t0 = clock(); await window.webkit.messageHandlers.bench.postMessage('x'); asyncTimes.push(clock() - t0);
-    }
+    if (e.getAttribute('result').length !== resultLength) throw new Error('bad handler result');
+    async.push(median(t));
+  };
+  for (let r = 0; r < total / block; ++r) {
+    if (r %% 2 === 0) { syncBlock(); await asyncBlock(); } else { await asyncBlock(); syncBlock(); }
   }
-  e.setAttribute('param', ['app:bench.done', median(syncTimes), median(asyncTimes), p90(syncTimes), p90(asyncTimes)].join('&'));
+  return [sync.join(','), async.join(',')];
+}
+async function run() {
+  const big = 'x'.repeat(BIG_ARG);
+  await rounds(600, 300, 'app:panel.clientarea', 'x', 2);  // warm-up
+  const noop = await rounds(N, BLOCK, 'app:panel.clientarea', 'x', 2);
+  const large = await rounds(BIG_N, BIG_BLOCK, 'app:bench.big&' + big, big, BIG_RESULT);
+  e.setAttribute('param', ['app:bench.done', ...noop, ...large].join('&'));
   window.external.Call(e);
 }
 setTimeout(() => run().catch(err => { e.setAttribute('param', 'app:bench.done&error&' + err); window.external.Call(e); }), 0);
 </script></body></html>)";
+
+// A round list ("12.5,13.1,...") as seconds, for the common printout.
+std::vector<double> Rounds(const std::string& text) {
+    std::vector<double> values;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        values.push_back(std::stod(text.substr(start, end - start)) / 1e6);
+        start = end + 1;
+    }
+    return values;
+}
+
+void PrintRounds(const std::string& work, const std::string& ours, const std::string& peer) {
+    bench::Series series;
+    for (double v : Rounds(ours)) series.ours.push_back({v, 0});
+    for (double v : Rounds(peer)) series.peer.push_back({v, 0});
+    bench::PrintWall(work, "window.external.Call", "message handler + reply", series, 1e6, "us");
+}
 
 }  // namespace
 
@@ -82,7 +137,8 @@ int main() {
     if (folder == nullptr) return 1;
     const std::string pagePath = std::string(folder) + "/bench.html";
     char page[8192];
-    std::snprintf(page, sizeof page, kPage, kCalls);
+    std::snprintf(page, sizeof page, kPage, kCalls, kBigCalls, static_cast<int>(kBigArgument),
+                  static_cast<int>(kBigResult));
     g_file_set_contents(pagePath.c_str(), page, -1, nullptr);
 
     BenchPanel panel(folder);
@@ -104,13 +160,9 @@ int main() {
                      panel.figures.size() > 2 ? panel.figures[2].c_str() : "timeout");
         return 1;
     }
-    const double syncMedian = std::stod(panel.figures[1]);
-    const double asyncMedian = std::stod(panel.figures[2]);
-    std::printf("no-op command round trip, %d calls each, same page, same run\n", kCalls);
-    std::printf("  window.external.Call (sync)       median %8.1f us   p90 %8.1f us\n", syncMedian,
-                std::stod(panel.figures[3]));
-    std::printf("  WebKit message handler with reply median %8.1f us   p90 %8.1f us\n", asyncMedian,
-                std::stod(panel.figures[4]));
-    std::printf("  ratio Call / message handler: %.2f\n", syncMedian / asyncMedian);
+    std::printf("page command round trips, per call, medians of alternating blocks\n");
+    PrintRounds("no-op command, blocks of 500 calls", panel.figures[1], panel.figures[2]);
+    PrintRounds("100 KiB argument, 1 MiB result, blocks of 20 calls", panel.figures[3],
+                panel.figures[4]);
     return 0;
 }
