@@ -3,6 +3,7 @@
 // that drives the main panel's commands and records what comes back, and a clean exit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -58,7 +59,16 @@ class MakerSite {
             res.set_header("Access-Control-Allow-Origin", "*");
             res.set_content("ok", "text/plain");
         });
-        http_.server.Get(R"(/pkg/([\w.]+))",
+        // A package that sends its first bytes and then waits for the test.
+        http_.server.Get("/slow/slow.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(
+                1000, "application/zip", [this](size_t at, size_t, httplib::DataSink& sink) {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    if (at > 0) changed_.wait_for(lock, 30s, [&] { return slowReleased_; });
+                    return sink.write(std::string(500, 'z').data(), 500);
+                });
+        });
+        http_.server.Get(R"(/pkg/([\w. ]+))",
                          [this](const httplib::Request& req, httplib::Response& res) {
                              const std::string file = packages_.File(req.matches[1]);
                              if (!fs::exists(file)) {
@@ -71,6 +81,14 @@ class MakerSite {
     }
 
     std::string Base() const { return http_.BaseUrl(); }
+    std::string PackagePath(const std::string& name) const { return packages_.File(name); }
+    void ReleaseSlow() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slowReleased_ = true;
+        }
+        changed_.notify_all();
+    }
     void SetMainPage(std::string html) { mainPage_ = std::move(html); }
     // While held, requests for the main page wait for ReleaseMainPage before they are answered.
     void HoldMainPage() { holdMainPage_ = true; }
@@ -125,6 +143,7 @@ class MakerSite {
     std::condition_variable changed_;
     std::map<std::string, std::vector<std::string>> notes_;
     bool holdMainPage_ = false;
+    bool slowReleased_ = false;
 };
 
 // Page script shared by the test pages: call() runs a command and returns its result;
@@ -435,6 +454,78 @@ when('visible', function () { next(); });
 
     program->Signal(15);
     program->Wait(10s);
+}
+
+// An empty cache setting: packages land whole in the user's cache folder, whatever their
+// addresses say; a package that cannot be checked is never present; quitting during a
+// download leaves no staging file behind.
+TEST_F(MainPanelEndToEnd, PackagesGoWholeToTheUserCacheAndQuittingLeavesNoStaging) {
+    folder_.WriteSettings(
+        "[app]\nwnd=0\ncachedir=\n[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n"
+        "[mainpanel]\ntitle=MapleNook\nbkimage=1\nurl=\n");
+    const std::string base = site_.Base();
+    site_.AddPackage("tool.zip", "tool.sh", folder_.File("tool.ran"));
+    site_.AddPackage("blank tool.zip", "blank.sh", folder_.File("blank.ran"));
+    site_.AddPackage("cfg.ini", "conf.sh", folder_.File("conf.ran"));
+    const auto bzip2 = testsupport::RunChild(
+        {"python3", "-c",
+         "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    z.writestr('bad.sh', b'#!/bin/sh\\n' * 50, compress_type=zipfile.ZIP_BZIP2)\n",
+         site_.PackagePath("bad.zip")},
+        20s);
+    ASSERT_TRUE(bzip2.exited && bzip2.exitCode == 0) << bzip2.output;
+
+    site_.SetMainPage(PageHead(base) + R"(
+function run(file, url) { call('app:app.runbrush&' + file + '&' + url); }
+var steps = [
+  function () { run('.exe', ')" +
+                      base + R"(/pkg/tool.zip');
+                run('tool.sh', ')" +
+                      base + R"(/pkg/tool.zip'); },
+  function () { run('bad.sh', ')" +
+                      base + R"(/pkg/bad.zip'); },
+  function () { run('blank.sh', ')" +
+                      base + R"(/pkg/blank tool.zip'); },
+  function () { run('conf.sh', ')" +
+                      base + R"(/pkg/cfg.ini'); },
+  function () { run('slow.sh', ')" +
+                      base + R"(/slow/slow.zip'); },
+];
+var at = 0;
+function next() { if (at < steps.length) steps[at++](); }
+var realNotify = hostNotify;
+hostNotify = function (e, d, s) {
+  realNotify(e, d, s);
+  if (d === 'slow' && s === 'download') setTimeout(function () { call('app:app.quit'); }, 200);
+  else if (s === 'run' || s === 'run.error') setTimeout(next, 50);
+};
+next();
+</script></body></html>)");
+    auto program = Start(base + "/Brush.html");
+
+    const std::vector<std::string> expectedNotes{
+        "runbrush|tool|download",  "runbrush|tool|unzip",  "runbrush|tool|run",
+        "runbrush|bad|download",   "runbrush|bad|unzip",   "runbrush|bad|run.error",
+        "runbrush|blank|download", "runbrush|blank|unzip", "runbrush|blank|run",
+        "runbrush|conf|download",  "runbrush|conf|unzip",  "runbrush|conf|run",
+        "runbrush|slow|download"};
+    EXPECT_EQ(site_.WaitFor("notify", expectedNotes.size()), expectedNotes) << program->Output();
+    const auto outcome = program->Wait(30s);
+    site_.ReleaseSlow();
+    EXPECT_TRUE(outcome.exited) << outcome.output;
+
+    const std::string cache = home_ + "/.cache/MapleNook/packages";
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(cache))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"blank", "conf", "tool"}));
+    EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(folder_.File("conf.ran")); }, 10s));
+    EXPECT_FALSE(fs::exists(folder_.File("bad.ran")));
+    // Nothing reached the installed folder.
+    EXPECT_NE(ReadFile(folder_.settingsPath()).find("bkimage=1"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder_.File("tool")));
 }
 
 }  // namespace
