@@ -12,8 +12,9 @@ class IMainPanel {
     // The window's handle as a second instance finds it in [app] wnd (the X11 window id).
     virtual long WindowHandle() const = 0;
     virtual void Hide() = 0;
-    // The hand-over request of a second instance (dwData 1 shows the panel); the answer.
-    virtual long OnCopyData(unsigned long dwData) = 0;
+    // The hand-over request of a second instance (dwData 1 shows the panel, brought forward
+    // with the X server time `userTime` of the user's start, 0 when unknown); the answer.
+    virtual long OnCopyData(unsigned long dwData, unsigned long userTime) = 0;
 };
 
 // The program's main panel for `panelName` ("mainpanel"), keeping `settingsPath` for its reads.

@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "os/HandOver.h"
+#include "os/UserTime.h"
 
 #include <cstdint>
 
@@ -16,6 +17,9 @@ std::string HandOverSocketPath(const std::string& runtimeFolder, long handle) {
 int HandOverToFirstInstance(const std::string& settingsPath, const std::string& runtimeFolder) {
     const int handle = ReadSettingInt(settingsPath, "app", "wnd", 0);
     if (handle == 0) return 0;
+    // The first instance's panel comes forward for this start's user action, which a window
+    // manager that prevents focus stealing asks for.
+    const os::HandOverRequest request{SHOW_PANEL_COPYDATA, os::StartingUserTime()};
     return static_cast<int>(
-        os::SendHandOverRequest(HandOverSocketPath(runtimeFolder, handle), SHOW_PANEL_COPYDATA));
+        os::SendHandOverRequest(HandOverSocketPath(runtimeFolder, handle), request));
 }

@@ -62,9 +62,10 @@ int RunApplication() {
     // handle always finds someone to answer.
     std::optional<os::HandOverServer> handOver;
     if (lock == os::InstanceLock::Acquired) {
-        handOver.emplace(
-            HandOverSocketPath(runtimeFolder, handle),
-            [panel = mainPanel.get()](unsigned long dwData) { return panel->OnCopyData(dwData); });
+        handOver.emplace(HandOverSocketPath(runtimeFolder, handle),
+                         [panel = mainPanel.get()](const os::HandOverRequest& request) {
+                             return panel->OnCopyData(request.dwData, request.userTime);
+                         });
     }
     WriteSettingString(settingsPath, "app", "wnd", WindowHandleText(handle));
     mainPanel->Hide();

@@ -56,12 +56,13 @@ long CAppPanel::WindowHandle() const {
 }
 
 void CAppPanel::Hide() {
-    HideMainPanel();
+    // Start-up hides the panel before it was ever shown: no taskbar entry is needed yet.
+    if (os::PanelWindow* window = Window()) window->Hide();
 }
 
-long CAppPanel::OnCopyData(unsigned long dwData) {
+long CAppPanel::OnCopyData(unsigned long dwData, unsigned long userTime) {
     // Any other request is ignored but still answered as handled.
-    if (dwData == SHOW_PANEL_COPYDATA) ShowMainPanel();
+    if (dwData == SHOW_PANEL_COPYDATA) ShowMainPanel(userTime);
     return 1;
 }
 
@@ -105,8 +106,8 @@ void CAppPanel::ConfigureBrowser() {
     browserSilent = true;
 }
 
-void CAppPanel::ShowMainPanel() {
-    if (os::PanelWindow* window = Window()) window->Show();
+void CAppPanel::ShowMainPanel(unsigned long userTime) {
+    if (os::PanelWindow* window = Window()) window->Present(userTime);
 }
 
 // --- events and commands ---
@@ -191,7 +192,15 @@ bool CAppPanel::SetAutostartEntry(bool enable) {
 }
 
 void CAppPanel::HideMainPanel() {
-    if (os::PanelWindow* window = Window()) window->Hide();
+    os::PanelWindow* window = Window();
+    if (window == nullptr) return;
+    // Without a tray icon a hidden panel could only come back through a second start; the
+    // taskbar keeps a minimised one in reach.
+    if (added) {
+        window->Hide();
+    } else {
+        window->Minimize();
+    }
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {

@@ -33,7 +33,7 @@ class CAppPanel : public CWebPanel,
     bool Create() override;
     long WindowHandle() const override;
     void Hide() override;
-    long OnCopyData(unsigned long dwData) override;
+    long OnCopyData(unsigned long dwData, unsigned long userTime) override;
 
     // --- CHtmlPanel ---
     bool OnInitPanel() override;
@@ -47,7 +47,9 @@ class CAppPanel : public CWebPanel,
     // Escape is the dialog's cancel key: it sends command 2, which hides the panel.
     bool TranslatePanelMessage(const os::KeyEvent& key) override;
 
-    void ShowMainPanel();
+    // De-iconifies, shows, raises and focuses the panel; `userTime` is the X server time of
+    // the user action that asked (0: now).
+    void ShowMainPanel(unsigned long userTime = 0);
     // Any device arrival: starts the companion program for attached phones when it is not
     // running. Always true.
     bool OnDeviceArrival() { return desk_->OnDeviceArrival(); }

@@ -5,10 +5,20 @@
 
 namespace os {
 
+// One hand-over request: what is asked (the WM_COPYDATA dwData), and the X server time of the
+// user action that started the asking process (0: unknown), so the window it brings forward
+// may take the focus.
+struct HandOverRequest {
+    unsigned long dwData = 0;
+    unsigned long userTime = 0;
+};
+
 // Sends request `dwData` to the process serving the Unix socket at `socketPath` and returns
 // its answer: the stand-in for SendMessage(WM_COPYDATA). 0 when nobody serves the socket (the
 // handle it is named after is stale) or no answer comes within `timeoutMs`.
 long SendHandOverRequest(const std::string& socketPath, unsigned long dwData,
+                         int timeoutMs = 10000);
+long SendHandOverRequest(const std::string& socketPath, const HandOverRequest& request,
                          int timeoutMs = 10000);
 
 // Serves hand-over requests at `socketPath` on the GUI thread's main loop, answering each
@@ -20,6 +30,9 @@ long SendHandOverRequest(const std::string& socketPath, unsigned long dwData,
 class HandOverServer {
   public:
     HandOverServer(const std::string& socketPath, std::function<long(unsigned long)> handler,
+                   unsigned idleTimeoutMs = 2000);
+    HandOverServer(const std::string& socketPath,
+                   std::function<long(const HandOverRequest&)> handler,
                    unsigned idleTimeoutMs = 2000);
     ~HandOverServer();
     HandOverServer(const HandOverServer&) = delete;

@@ -95,6 +95,10 @@ class PanelWindow {
 
     virtual void Show() = 0;
     virtual void Hide() = 0;
+    // De-iconifies, shows, raises and focuses the window. `userTime` is the X server time of
+    // the user action that asked for it (0: now), so a window manager that prevents focus
+    // stealing lets the window come forward.
+    virtual void Present(unsigned long userTime) = 0;
     virtual bool IsVisible() const = 0;
     virtual void Minimize() = 0;
     virtual void Maximize() = 0;
@@ -113,11 +117,16 @@ class PanelWindow {
     virtual Size ClientSize() const = 0;
     // Only the union of `rects` (client coordinates) is part of the window; empty: all of it.
     virtual void SetWindowRegion(const std::vector<Rect>& rects) = 0;
+    // A left-button press inside `clientRect` starts moving the window, as on a title band;
+    // an empty rectangle turns that off.
+    virtual void SetDragBand(const Rect& clientRect) = 0;
 
     // Colour the paint buffer is filled with before the paint handler runs (0xAARRGGBB).
     virtual void SetBackgroundColor(uint32_t argb) = 0;
-    // Called on every draw with a buffer of the client size, prefilled with the background
-    // colour; the window shows it beneath the web view (and wherever the view is not).
+    // Called on every draw with a buffer of the client size times the device scale (see
+    // PixelBuffer::scale), prefilled with the background colour, transparent when the screen
+    // composites (then the buffer's alpha is shown); the window shows it beneath the web view
+    // (and wherever the view is not).
     virtual void SetPaintHandler(std::function<void(PixelBuffer& canvas)> handler) = 0;
     virtual void QueueRedraw() = 0;
     // Keys reach the handler before the web view; returning true consumes the key.

@@ -3,9 +3,11 @@
 #include <string>
 
 #include "os/PixelBuffer.h"
+#include "panel/ImageRegistry.h"
 #include "panel/PanelDescription.h"
 #include "panel/PanelLayout.h"
 #include "panel/PanelRect.h"
+#include "panel/PanelRegion.h"
 #include "panel/SkinPainter.h"
 
 // Skin mix-in of a panel window class T (CRTP). The window itself stays T's; the mix-in reads
@@ -58,11 +60,20 @@ class CDPanel {
     void PaintSkin(os::PixelBuffer& canvas) {
         SkinPaint skin;
         skin.bkImage = bkImage;
+        if (canvas.scale > 1)
+            skin.scaledImage = GetImageRegistry().ImageAtScale(bkImage, canvas.scale);
         skin.bkMode = bkMode;
         skin.outBorder = outBorder;
         skin.windowText = Self().GetPanelText();
         skin.headRect = headRect;
         ::PaintSkin(canvas, skin);
+    }
+
+    // The part of the window the skin covers (client coordinates): its transparent pixels are
+    // left out, so no corner shows the window's background.
+    std::vector<PanelRect> SkinShape() {
+        const PanelRect client = Self().GetPanelClientRect();
+        return SkinShapeRegion(bkImage, bkMode, client.Width(), client.Height());
     }
 
     // The mix-in's share of the window's messages.

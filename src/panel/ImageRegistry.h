@@ -17,8 +17,16 @@ class ImageRegistry {
     // The image under `key`, or null.
     const os::PixelBuffer* FindImage(const std::string& key) const;
 
+    // `image` for a screen of `scale` device pixels a pixel: a registered image's
+    // "<name>@<scale>x.<ext>" beside its file when that has exactly the scaled size, else the
+    // image resampled smoothly. Made once and kept, like the images. Scale 1 or less: `image`.
+    const os::PixelBuffer* ImageAtScale(const os::PixelBuffer* image, int scale);
+
   private:
     std::map<std::string, std::shared_ptr<const os::PixelBuffer>> images_;
+    std::map<const os::PixelBuffer*, std::string> paths_;
+    std::map<std::pair<const os::PixelBuffer*, int>, std::shared_ptr<const os::PixelBuffer>>
+        scaled_;
 };
 
 // The one registry of the process, created empty on first use (GUI thread only).

@@ -21,7 +21,13 @@ bool CPanelImpl::Create() {
     }
     window_->SetSkipTaskbar(false);
     window_->SetPaintHandler([this](os::PixelBuffer& canvas) { OnEraseBackground(canvas); });
-    window_->SetSizeHandler([this] { OnPanelSize(); });
+    window_->SetSizeHandler([this] {
+        OnPanelSize();
+        std::vector<os::Rect> shape;
+        for (const PanelRect& span : SkinShape())
+            shape.push_back({span.left, span.top, span.right, span.bottom});
+        window_->SetWindowRegion(shape);
+    });
     OnInitPanel();
     window_->Show();
     return true;

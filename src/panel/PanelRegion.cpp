@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "panel/SkinPainter.h"
+
 std::vector<PanelRect> RoundRectRegion(int width, int height, int cornerWidth, int cornerHeight) {
     if (width <= 0 || height <= 0) return {};
     const double rx = std::min(cornerWidth, width) / 2.0;
@@ -38,4 +40,50 @@ PanelRect CenterInWorkArea(int width, int height, const PanelRect& work) {
     x = std::max(work.left, std::min(x, work.right - width));
     y = std::max(work.top, std::min(y, work.bottom - height));
     return {x, y, x + width, y + height};
+}
+
+std::vector<PanelRect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
+                                       int height) {
+    if (width <= 0 || height <= 0) return {};
+    if (image == nullptr || image->empty() || !image->hasAlpha || bkMode != BKMODE_ALPHA ||
+        image->pixels.size() < static_cast<size_t>(image->width) * image->height) {
+        return {{0, 0, width, height}};
+    }
+    std::vector<PanelRect> spans;
+    std::vector<PanelRect> previous;  // the spans of the row above, to grow them downwards
+    size_t previousStart = 0;
+    for (int y = 0; y < height; ++y) {
+        std::vector<PanelRect> row;
+        if (y >= image->height) {
+            row.push_back({0, y, width, y + 1});
+        } else {
+            const int inside = std::min(width, image->width);
+            int x = 0;
+            while (x < inside) {
+                while (x < inside && (image->at(x, y) >> 24) == 0) ++x;
+                const int start = x;
+                while (x < inside && (image->at(x, y) >> 24) != 0) ++x;
+                if (x > start) row.push_back({start, y, x, y + 1});
+            }
+            // Right of the image the window keeps its background.
+            if (width > inside) {
+                if (!row.empty() && row.back().right == inside) {
+                    row.back().right = width;
+                } else {
+                    row.push_back({inside, y, width, y + 1});
+                }
+            }
+        }
+        bool same = row.size() == previous.size();
+        for (size_t i = 0; same && i < row.size(); ++i)
+            same = row[i].left == previous[i].left && row[i].right == previous[i].right;
+        if (same && !row.empty()) {
+            for (size_t i = 0; i < row.size(); ++i) spans[previousStart + i].bottom = y + 1;
+        } else {
+            previousStart = spans.size();
+            spans.insert(spans.end(), row.begin(), row.end());
+        }
+        previous = std::move(row);
+    }
+    return spans;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "os/PixelBuffer.h"
 #include "panel/PanelRect.h"
 
 // The rounded rectangle (0, 0, width, height) with corner ellipses of cornerWidth x
@@ -9,3 +10,9 @@ std::vector<PanelRect> RoundRectRegion(int width, int height, int cornerWidth, i
 
 // The window rectangle that centres a window on `work`, kept inside it where it fits.
 PanelRect CenterInWorkArea(int width, int height, const PanelRect& work);
+
+// The part of a width x height window that a skin drawn in `bkMode` covers, as horizontal
+// spans: the image's fully transparent pixels lie outside it when the mode blends with the
+// image's alpha; every other mode (and a missing or opaque image) covers the whole window.
+std::vector<PanelRect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
+                                       int height);

@@ -34,7 +34,8 @@ void BlendImageAt(os::PixelBuffer& canvas, const os::PixelBuffer& image, int dx,
             const uint32_t src = image.at(x - dx, y - dy);
             const uint32_t dst = canvas.at(x, y);
             const uint32_t a = src >> 24;
-            uint32_t out = kOpaque;
+            const uint32_t dstAlpha = dst >> 24;
+            uint32_t out = (a + dstAlpha * (255 - a) / 255) << 24;
             for (int shift = 0; shift <= 16; shift += 8) {
                 out |= BlendChannel((src >> shift) & 0xFF, (dst >> shift) & 0xFF, a) << shift;
             }
@@ -107,12 +108,17 @@ bool DrawPanelText(os::PixelBuffer& canvas, const std::string& text, const Panel
 
 void PaintSkin(os::PixelBuffer& canvas, const SkinPaint& skin) {
     if (canvas.empty()) return;
+    const int scale = std::max(1, canvas.scale);
     const PanelRect window{0, 0, canvas.width, canvas.height};
-    DrawBkImage(canvas, skin.bkImage, skin.bkMode, window);
-    if (skin.outBorder != 0) FrameRect(canvas, window, 0xFFFFFF);
+    DrawBkImage(canvas, scale > 1 ? skin.scaledImage : skin.bkImage, skin.bkMode, window);
+    if (skin.outBorder != 0) {
+        for (int i = 0; i < scale; ++i)
+            FrameRect(canvas, {i, i, canvas.width - i, canvas.height - i}, 0xFFFFFF);
+    }
     if (!skin.windowText.empty()) {
-        const PanelRect textRect{skin.headRect.left + 10, skin.headRect.top + 4,
-                                 skin.headRect.right, skin.headRect.bottom};
-        DrawPanelText(canvas, skin.windowText, textRect, PANEL_TEXT_POINTS, PANEL_TEXT_COLOUR);
+        const PanelRect textRect{(skin.headRect.left + 10) * scale, (skin.headRect.top + 4) * scale,
+                                 skin.headRect.right * scale, skin.headRect.bottom * scale};
+        DrawPanelText(canvas, skin.windowText, textRect, PANEL_TEXT_POINTS * scale,
+                      PANEL_TEXT_COLOUR);
     }
 }

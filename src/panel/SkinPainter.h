@@ -19,8 +19,9 @@ inline constexpr uint32_t PANEL_TEXT_COLOUR = 0xFFFFFF;
 // Draws `image` into `rect` of the window canvas in background mode `mode`:
 // 1 one row of unscaled copies along the top, 2 one column down the left, 3 the part of the
 // image under the rectangle, 4 the image blended with its own alpha, anything else the image
-// unscaled at the top-left. A null or empty image draws nothing. The canvas is the window's
-// visible surface, so every pixel written is opaque.
+// unscaled at the top-left. A null or empty image draws nothing. Copies are opaque; the blend
+// keeps the canvas's transparency where the image is transparent (a window with an alpha
+// channel), and is opaque over an opaque canvas.
 void DrawBkImage(os::PixelBuffer& canvas, const os::PixelBuffer* image, int mode,
                  const PanelRect& rect);
 
@@ -34,6 +35,8 @@ bool DrawPanelText(os::PixelBuffer& canvas, const std::string& text, const Panel
 
 struct SkinPaint {
     const os::PixelBuffer* bkImage = nullptr;
+    // The image for a canvas whose scale is above 1, drawn instead of bkImage; none: no image.
+    const os::PixelBuffer* scaledImage = nullptr;
     int bkMode = BKMODE_ALPHA;
     int outBorder = 0;
     std::string windowText;
@@ -42,5 +45,6 @@ struct SkinPaint {
 
 // Paints a panel's skin over the window canvas (which holds the window background): the
 // image, a white frame when there is an outer border, the window text in the head band.
-// Where the image does not reach the canvas keeps what it had.
+// Where the image does not reach the canvas keeps what it had. A canvas at a scale above 1
+// gets the scaled image and text, with the bands' coordinates scaled.
 void PaintSkin(os::PixelBuffer& canvas, const SkinPaint& skin);

@@ -56,6 +56,12 @@ void CWebPanel::OnWebPanelSize() {
     // Before the web host's own set-up there is no view to place.
     if (!initialised_) return;
     if (os::PanelWindow* window = Window()) {
+        // The skin's shape also clips the web view where it reaches a rounded corner.
+        std::vector<os::Rect> shape;
+        for (const PanelRect& span : SkinShape())
+            shape.push_back({span.left, span.top, span.right, span.bottom});
+        window->SetWindowRegion(shape);
+        window->SetDragBand({headRect.left, headRect.top, headRect.right, headRect.bottom});
         window->SetWebViewBounds({bodyRect.left, bodyRect.top, bodyRect.right, bodyRect.bottom});
         window->QueueRedraw();
     }

@@ -90,6 +90,45 @@ TEST(HandOver, TheServerAnswersEachRequestWithItsHandler) {
     EXPECT_EQ(seen, (std::vector<unsigned long>{1, 9, 1}));
 }
 
+TEST(HandOver, TheAskingUsersTimeTravelsWithTheRequestAndOldPeersStillUnderstandEachOther) {
+    TempDir dir;
+    const std::string path = dir.File("maplenook_wnd_8");
+    std::vector<std::pair<unsigned long, unsigned long>> seen;
+    os::HandOverServer server(path, [&](const os::HandOverRequest& request) {
+        seen.emplace_back(request.dwData, request.userTime);
+        return 1L;
+    });
+    long answers[3] = {};
+    WhileServing([&] {
+        answers[0] = os::SendHandOverRequest(path, os::HandOverRequest{1, 4294967295ul});
+        answers[1] = os::SendHandOverRequest(path, 1);  // a peer that sends no time
+        // A time that does not fit 32 bits is no time at all.
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const char request[] = "1 99999999999999\n";
+        send(fd, request, sizeof request - 1, 0);
+        char answer[8] = {};
+        answers[2] = recv(fd, answer, sizeof answer, 0) > 0 ? std::atol(answer) : -1;
+        close(fd);
+    });
+    EXPECT_EQ(answers[0], 1);
+    EXPECT_EQ(answers[1], 1);
+    EXPECT_EQ(answers[2], 1);
+    EXPECT_EQ(seen, (std::vector<std::pair<unsigned long, unsigned long>>{
+                        {1, 4294967295ul}, {1, 0}, {1, 0}}));
+
+    // A server that reads only the number answers a request that carries a time.
+    const std::string oldPath = dir.File("maplenook_wnd_9");
+    os::HandOverServer oldServer(oldPath,
+                                 [](unsigned long dwData) { return dwData == 1 ? 1L : 0L; });
+    long oldAnswer = 0;
+    WhileServing([&] { oldAnswer = os::SendHandOverRequest(oldPath, os::HandOverRequest{1, 77}); });
+    EXPECT_EQ(oldAnswer, 1);
+}
+
 TEST(HandOver, NobodyServingMeansZero) {
     TempDir dir;
     EXPECT_EQ(os::SendHandOverRequest(dir.File("maplenook_wnd_1"), 1), 0);

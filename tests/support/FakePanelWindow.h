@@ -23,6 +23,9 @@ class FakePanelWindow : public os::PanelWindow {
     void SetIcon(const os::PixelBuffer&) override { Log("SetIcon"); }
     void Show() override { visible = true, Log("Show"); }
     void Hide() override { visible = false, Log("Hide"); }
+    void Present(unsigned long time) override {
+        visible = true, minimized = false, presentedAt = time, Log("Present");
+    }
     bool IsVisible() const override { return visible; }
     void Minimize() override { minimized = true, Log("Minimize"); }
     void Maximize() override { maximized = true, Log("Maximize"); }
@@ -37,6 +40,7 @@ class FakePanelWindow : public os::PanelWindow {
     void MoveResize(const os::Rect& to) override { rect = to, Log("MoveResize"); }
     os::Size ClientSize() const override { return {rect.width(), rect.height()}; }
     void SetWindowRegion(const std::vector<os::Rect>& rects) override { region = rects; }
+    void SetDragBand(const os::Rect& band) override { dragBand = band; }
     void SetBackgroundColor(uint32_t argb) override { background = argb; }
     void SetPaintHandler(std::function<void(os::PixelBuffer&)> handler) override {
         paint = std::move(handler);
@@ -75,6 +79,8 @@ class FakePanelWindow : public os::PanelWindow {
     os::Rect rect{0, 0, 411, 439};
     os::Rect viewBounds;
     std::vector<os::Rect> region;
+    os::Rect dragBand;
+    unsigned long presentedAt = 0;
     uint32_t background = 0xFFFFFFFF;
     std::vector<std::string> calls;
     std::vector<std::string> loaded;

@@ -120,4 +120,21 @@ bool RequestWindowClose(unsigned long window) {
     return sent != 0;
 }
 
+TrayHostStandIn::TrayHostStandIn() {
+    Display* display = XOpenDisplay(nullptr);
+    display_ = display;
+    if (display == nullptr) return;
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+    const Atom selection = XInternAtom(display, name.c_str(), False);
+    const Window owner =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(display, selection, owner, CurrentTime);
+    XSync(display, False);
+    owning_ = XGetSelectionOwner(display, selection) == owner;
+}
+
+TrayHostStandIn::~TrayHostStandIn() {
+    if (display_ != nullptr) XCloseDisplay(static_cast<Display*>(display_));
+}
+
 }  // namespace testsupport

@@ -22,4 +22,19 @@ std::string WindowTitle(unsigned long window);
 // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
 bool RequestWindowClose(unsigned long window);
 
+// Owns the XEmbed tray selection of the default screen while it lives, so a program finds a
+// tray host there (the icons it docks are never drawn).
+class TrayHostStandIn {
+  public:
+    TrayHostStandIn();
+    ~TrayHostStandIn();
+    TrayHostStandIn(const TrayHostStandIn&) = delete;
+    TrayHostStandIn& operator=(const TrayHostStandIn&) = delete;
+    bool Owning() const { return owning_; }
+
+  private:
+    void* display_ = nullptr;
+    bool owning_ = false;
+};
+
 }  // namespace testsupport

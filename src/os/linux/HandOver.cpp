@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-// The exchange is one line each way: the request's dwData in decimal, then the answer.
+// The exchange is one line each way: the request's dwData in decimal, then the answer. A request
+// may carry the asking user action's X server time after a space; servers that read only the
+// number ignore it, and a request without it reads as time 0.
 
 namespace os {
 namespace {
@@ -48,6 +50,11 @@ class Fd {
 }  // namespace
 
 long SendHandOverRequest(const std::string& socketPath, unsigned long dwData, int timeoutMs) {
+    return SendHandOverRequest(socketPath, HandOverRequest{dwData, 0}, timeoutMs);
+}
+
+long SendHandOverRequest(const std::string& socketPath, const HandOverRequest& handOver,
+                         int timeoutMs) {
     sockaddr_un address{};
     if (!MakeAddress(socketPath, address)) return 0;
     const Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -55,7 +62,9 @@ long SendHandOverRequest(const std::string& socketPath, unsigned long dwData, in
     if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return 0;
     }
-    const std::string request = std::to_string(dwData) + "\n";
+    std::string request = std::to_string(handOver.dwData);
+    if (handOver.userTime != 0) request += " " + std::to_string(handOver.userTime & 0xFFFFFFFFul);
+    request += "\n";
     if (send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size())) {
         return 0;
@@ -82,7 +91,7 @@ long SendHandOverRequest(const std::string& socketPath, unsigned long dwData, in
 
 struct HandOverServerState {
     std::string path;
-    std::function<long(unsigned long)> handler;  // emptied when the server is destroyed
+    std::function<long(const HandOverRequest&)> handler;  // emptied when the server is destroyed
     GSocketService* service = nullptr;
     unsigned idleTimeoutMs = 2000;
     size_t open = 0;  // connections being served
@@ -139,8 +148,14 @@ void OnRequestRead(GObject* source, GAsyncResult* result, gpointer data) {
         Finish(exchange);
         return;
     }
-    const unsigned long dwData = std::strtoul(exchange->request.c_str(), nullptr, 10);
-    exchange->answer = std::to_string(handler(dwData)) + "\n";
+    HandOverRequest request;
+    char* rest = nullptr;
+    request.dwData = std::strtoul(exchange->request.c_str(), &rest, 10);
+    if (rest != nullptr && *rest == ' ') {
+        const unsigned long long time = std::strtoull(rest + 1, nullptr, 10);
+        if (time <= 0xFFFFFFFFull) request.userTime = static_cast<unsigned long>(time);
+    }
+    exchange->answer = std::to_string(handler(request)) + "\n";
     GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(exchange->connection));
     g_output_stream_write_all_async(out, exchange->answer.data(), exchange->answer.size(),
                                     G_PRIORITY_DEFAULT, exchange->cancel, OnAnswerWritten,
@@ -174,6 +189,16 @@ void DeleteStateRef(gpointer data, GClosure*) {
 
 HandOverServer::HandOverServer(const std::string& socketPath,
                                std::function<long(unsigned long)> handler, unsigned idleTimeoutMs)
+    : HandOverServer(
+          socketPath,
+          [handler = std::move(handler)](const HandOverRequest& request) {
+              return handler(request.dwData);
+          },
+          idleTimeoutMs) {}
+
+HandOverServer::HandOverServer(const std::string& socketPath,
+                               std::function<long(const HandOverRequest&)> handler,
+                               unsigned idleTimeoutMs)
     : state_(std::make_shared<HandOverServerState>()) {
     state_->path = socketPath;
     state_->handler = std::move(handler);

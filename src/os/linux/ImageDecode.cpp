@@ -38,3 +38,48 @@ std::optional<PixelBuffer> DecodeImageFile(const std::string& path) {
 }
 
 }  // namespace os
+
+namespace os {
+
+PixelBuffer ScaleImage(const PixelBuffer& image, int width, int height) {
+    PixelBuffer out;
+    out.hasAlpha = image.hasAlpha;
+    if (image.empty() || width <= 0 || height <= 0 ||
+        image.pixels.size() < static_cast<size_t>(image.width) * image.height) {
+        return out;
+    }
+    GdkPixbuf* source = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, image.width, image.height);
+    if (source == nullptr) return out;
+    const int sourceStride = gdk_pixbuf_get_rowstride(source);
+    guchar* sourceRows = gdk_pixbuf_get_pixels(source);
+    for (int y = 0; y < image.height; ++y) {
+        guchar* p = sourceRows + static_cast<size_t>(y) * sourceStride;
+        for (int x = 0; x < image.width; ++x, p += 4) {
+            const uint32_t v = image.at(x, y);
+            p[0] = (v >> 16) & 0xFF;
+            p[1] = (v >> 8) & 0xFF;
+            p[2] = v & 0xFF;
+            p[3] = v >> 24;
+        }
+    }
+    // GdkPixbuf weights colours by alpha while it filters, so transparent pixels do not bleed.
+    GdkPixbuf* scaled = gdk_pixbuf_scale_simple(source, width, height, GDK_INTERP_BILINEAR);
+    g_object_unref(source);
+    if (scaled == nullptr) return out;
+    out.width = width;
+    out.height = height;
+    out.pixels.resize(static_cast<size_t>(width) * height);
+    const int stride = gdk_pixbuf_get_rowstride(scaled);
+    const guchar* rows = gdk_pixbuf_read_pixels(scaled);
+    for (int y = 0; y < height; ++y) {
+        const guchar* p = rows + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < width; ++x, p += 4) {
+            out.at(x, y) =
+                (uint32_t{p[3]} << 24) | (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+        }
+    }
+    g_object_unref(scaled);
+    return out;
+}
+
+}  // namespace os

@@ -41,6 +41,7 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     void Hide() override {
         if (window_) gtk_widget_hide(window_);
     }
+    void Present(unsigned long userTime) override;
     bool IsVisible() const override { return window_ && gtk_widget_get_visible(window_); }
     void Minimize() override {
         if (window_) gtk_window_iconify(GTK_WINDOW(window_));
@@ -72,6 +73,7 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     void MoveResize(const Rect& rect) override;
     Size ClientSize() const override;
     void SetWindowRegion(const std::vector<Rect>& rects) override;
+    void SetDragBand(const Rect& rect) override { dragBand_ = rect; }
 
     void SetBackgroundColor(uint32_t argb) override {
         background_ = argb;
@@ -132,6 +134,7 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean OnKey(GtkWidget*, GdkEventKey* key, gpointer self);
     static gboolean OnFocusOut(GtkWidget*, GdkEventFocus*, gpointer self);
+    static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
     static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
@@ -160,6 +163,9 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     int configuresSincePending_ = 0;
     std::string title_;
     uint32_t background_ = 0xFFFFFFFF;
+    // The window has an alpha channel (a compositor shows its transparency).
+    bool rgba_ = false;
+    Rect dragBand_;
     GdkWindowState state_ = GdkWindowState(0);
     bool keepAbove_ = false;
     bool skipTaskbar_ = false;
@@ -184,7 +190,17 @@ PanelWindowGtk::PanelWindowGtk(const PanelWindowOptions& options) {
     gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultWidth, kDefaultHeight);
     // The window paints its own background (the skin) beneath the web view.
     gtk_widget_set_app_paintable(window_, TRUE);
+    // With a compositor the skin's soft edges blend with what lies behind the window; without
+    // one the window's shape cuts the transparent pixels away.
+    GdkScreen* screen = gtk_widget_get_screen(window_);
+    if (gdk_screen_is_composited(screen)) {
+        if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen)) {
+            gtk_widget_set_visual(window_, visual);
+            rgba_ = true;
+        }
+    }
     layout_ = gtk_layout_new(nullptr, nullptr);
+    gtk_widget_add_events(layout_, GDK_BUTTON_PRESS_MASK);
     gtk_widget_set_app_paintable(layout_, TRUE);
     gtk_container_add(GTK_CONTAINER(window_), layout_);
 
@@ -193,6 +209,7 @@ PanelWindowGtk::PanelWindowGtk(const PanelWindowOptions& options) {
     g_signal_connect(window_, "key-press-event", G_CALLBACK(OnKey), this);
     g_signal_connect(window_, "key-release-event", G_CALLBACK(OnKey), this);
     g_signal_connect(window_, "focus-out-event", G_CALLBACK(OnFocusOut), this);
+    g_signal_connect(window_, "button-press-event", G_CALLBACK(OnButtonPress), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
     g_signal_connect(window_, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
@@ -310,6 +327,20 @@ void PanelWindowGtk::SetWindowRegion(const std::vector<Rect>& rects) {
     cairo_region_destroy(region);
 }
 
+void PanelWindowGtk::Present(unsigned long userTime) {
+    if (window_ == nullptr) return;
+    GtkWindow* window = GTK_WINDOW(window_);
+    // A panel iconified with its own button and then hidden would map iconified again.
+    gtk_window_deiconify(window);
+    guint32 time = static_cast<guint32>(userTime);
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    // Without the asking action's time, the server's current time stands for it: the request
+    // always comes from the user (the tray, a second start, a page that finished loading).
+    if (time == 0 && gdkWindow != nullptr && GDK_IS_X11_WINDOW(gdkWindow))
+        time = gdk_x11_get_server_time(gdkWindow);
+    gtk_window_present_with_time(window, time);
+}
+
 void PanelWindowGtk::SetWebViewBounds(const Rect& rect) {
     if (view_ == nullptr) return;
     const Size client = ClientSize();
@@ -343,13 +374,17 @@ void PanelWindowGtk::OnDestroy(GtkWidget*, gpointer self) {
 
 gboolean PanelWindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
     PanelWindowGtk* window = Self(self);
-    const int width = gtk_widget_get_allocated_width(widget);
-    const int height = gtk_widget_get_allocated_height(widget);
+    const int scale = std::max(1, gtk_widget_get_scale_factor(widget));
+    const int width = gtk_widget_get_allocated_width(widget) * scale;
+    const int height = gtk_widget_get_allocated_height(widget) * scale;
     if (width <= 0 || height <= 0) return FALSE;
     PixelBuffer canvas;
     canvas.width = width;
     canvas.height = height;
-    canvas.pixels.assign(static_cast<size_t>(width) * height, window->background_);
+    canvas.scale = scale;
+    canvas.hasAlpha = window->rgba_;
+    const uint32_t fill = window->rgba_ ? window->background_ & 0x00FFFFFFu : window->background_;
+    canvas.pixels.assign(static_cast<size_t>(width) * height, fill);
     if (window->paint_) window->paint_(canvas);
     if (canvas.width != width || canvas.height != height ||
         canvas.pixels.size() != static_cast<size_t>(width) * height) {
@@ -362,7 +397,7 @@ gboolean PanelWindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
         auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
         for (int x = 0; x < width; ++x) {
             const uint32_t p = canvas.at(x, y);
-            const uint32_t a = p >> 24;
+            const uint32_t a = window->rgba_ ? p >> 24 : 0xFF;
             // cairo wants premultiplied colours; the buffer holds straight ones.
             const uint32_t r = ((p >> 16) & 0xFF) * a / 255;
             const uint32_t g = ((p >> 8) & 0xFF) * a / 255;
@@ -371,6 +406,7 @@ gboolean PanelWindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
         }
     }
     cairo_surface_mark_dirty(surface);
+    cairo_surface_set_device_scale(surface, scale, scale);
     cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, surface, 0, 0);
@@ -411,6 +447,21 @@ gboolean PanelWindowGtk::OnFocusOut(GtkWidget*, GdkEventFocus*, gpointer self) {
         handler(release);
     }
     return FALSE;
+}
+
+gboolean PanelWindowGtk::OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self) {
+    PanelWindowGtk* window = Self(self);
+    if (event->button != 1 || event->type != GDK_BUTTON_PRESS || window->window_ == nullptr)
+        return FALSE;
+    int originX = 0, originY = 0;
+    gdk_window_get_origin(gtk_widget_get_window(window->window_), &originX, &originY);
+    const int x = static_cast<int>(event->x_root) - originX;
+    const int y = static_cast<int>(event->y_root) - originY;
+    const Rect& band = window->dragBand_;
+    if (x < band.left || x >= band.right || y < band.top || y >= band.bottom) return FALSE;
+    gtk_window_begin_move_drag(GTK_WINDOW(window->window_), 1, static_cast<int>(event->x_root),
+                               static_cast<int>(event->y_root), event->time);
+    return TRUE;
 }
 
 gboolean PanelWindowGtk::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {

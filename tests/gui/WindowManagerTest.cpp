@@ -1,0 +1,334 @@
+// The installed program on its own X server with a real window manager (openbox): a panel that
+// was minimised, hidden or covered comes forward again, a panel without a tray minimises
+// instead of vanishing, the skin's head band drags it, and the skin's transparent corners show
+// the desktop behind, at scale 1 and 2.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "ChildRun.h"
+#include "InstalledFolder.h"
+#include "LoopbackHttp.h"
+#include "TempDir.h"
+#include "app/Settings.h"
+#include "os/PixelBuffer.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string RunTool(const std::vector<std::string>& argv) {
+    return testsupport::RunChild(argv, 10s).output;
+}
+
+// A property of a window (or of the root with window 0) as xprop prints it.
+std::string Property(unsigned long window, const std::string& name) {
+    if (window == 0) return RunTool({"xprop", "-root", name});
+    return RunTool({"xprop", "-id", std::to_string(window), name});
+}
+
+std::string WmState(unsigned long window) {
+    const std::string text = Property(window, "WM_STATE");
+    if (text.find("Iconic") != std::string::npos) return "Iconic";
+    if (text.find("Normal") != std::string::npos) return "Normal";
+    return "Withdrawn";
+}
+
+// Window ids in a root property that holds a list of windows ("0x..., 0x...").
+std::vector<unsigned long> WindowList(const std::string& name) {
+    const std::string text = Property(0, name);
+    std::vector<unsigned long> ids;
+    for (size_t at = text.find("0x"); at != std::string::npos; at = text.find("0x", at + 2))
+        ids.push_back(std::strtoul(text.c_str() + at, nullptr, 16));
+    return ids;
+}
+
+unsigned long ActiveWindow() {
+    const auto ids = WindowList("_NET_ACTIVE_WINDOW");
+    return ids.empty() ? 0 : ids[0];
+}
+
+// The topmost managed window.
+unsigned long TopWindow() {
+    const auto ids = WindowList("_NET_CLIENT_LIST_STACKING");
+    return ids.empty() ? 0 : ids.back();
+}
+
+struct Geometry {
+    long x = -1, y = -1, width = -1, height = -1;
+};
+
+Geometry GeometryOf(unsigned long window) {
+    const std::string info = RunTool({"xwininfo", "-id", std::to_string(window)});
+    auto read = [&](const char* key) {
+        const auto at = info.find(key);
+        return at == std::string::npos
+                   ? -1L
+                   : std::strtol(info.c_str() + at + std::strlen(key), nullptr, 10);
+    };
+    return {read("Absolute upper-left X:"), read("Absolute upper-left Y:"), read("Width:"),
+            read("Height:")};
+}
+
+// A private X server with openbox managing it; this process and its children use it.
+class DesktopWithWindowManager {
+  public:
+    DesktopWithWindowManager() {
+        // The server picks a free display itself and writes its number to descriptor 3.
+        const std::string numberFile = files_.File("display");
+        server_ = std::make_unique<testsupport::ChildProcess>(std::vector<std::string>{
+            "sh", "-c",
+            "exec Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -ac 3>'" + numberFile +
+                "'"});
+        ready_ = testsupport::WaitUntil(
+            [&] { return testsupport::ReadFile(numberFile).find('\n') != std::string::npos; }, 20s);
+        if (!ready_) return;
+        display_ = ":" + std::to_string(std::atoi(testsupport::ReadFile(numberFile).c_str()));
+        setenv("DISPLAY", display_.c_str(), 1);
+        wm_ = std::make_unique<testsupport::ChildProcess>(
+            std::vector<std::string>{"openbox", "--sm-disable"});
+        ready_ = testsupport::WaitUntil(
+            [] { return Property(0, "_NET_SUPPORTING_WM_CHECK").find("0x") != std::string::npos; },
+            20s);
+    }
+    ~DesktopWithWindowManager() {
+        // A server that ends on its own terms removes its lock file and socket.
+        wm_.reset();
+        if (server_) {
+            server_->Signal(SIGTERM);
+            server_->Wait(10s);
+        }
+    }
+
+    bool Ready() const { return ready_; }
+    std::string Output() const {
+        return display_ + ": " + (server_ ? server_->Output() : "") + (wm_ ? wm_->Output() : "");
+    }
+
+    // The screen's pixels.
+    os::PixelBuffer Screenshot(const std::string& file) {
+        RunTool({"import", "-window", "root", file});
+        auto image = os::DecodeImageFile(file);
+        return image ? *image : os::PixelBuffer{};
+    }
+
+  private:
+    testsupport::TempDir files_;
+    std::string display_;
+    bool ready_ = false;
+    std::unique_ptr<testsupport::ChildProcess> server_;
+    std::unique_ptr<testsupport::ChildProcess> wm_;
+};
+
+// The maker's site for these tests: a main page that runs the commands the test queues.
+class CommandSite {
+  public:
+    CommandSite() {
+        http_.server.Get("/Brush.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(kPage, "text/html; charset=utf-8");
+        });
+        http_.server.Get("/next", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            res.set_header("Cache-Control", "no-store");
+            res.set_content(queue_.empty() ? "" : queue_.front(), "text/plain");
+            if (!queue_.empty()) queue_.pop_front();
+        });
+        EXPECT_TRUE(http_.Start());
+    }
+    std::string PageUrl() const { return http_.BaseUrl() + "/Brush.html"; }
+    void Queue(const std::string& command) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(command);
+    }
+    bool Drained() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return queue_.empty();
+    }
+
+  private:
+    static constexpr const char* kPage = R"(<!DOCTYPE html><html><head><meta charset="utf-8">
+<style>html,body{margin:0;height:100%;background:#fff}</style></head><body><div id="b"></div>
+<script>
+var el = document.getElementById('b');
+function poll() {
+  fetch('/next').then(function (r) { return r.text(); }).then(function (text) {
+    if (text) { el.setAttribute('param', text); window.external.Call(el); }
+    setTimeout(poll, 100);
+  }).catch(function () { setTimeout(poll, 300); });
+}
+poll();
+</script></body></html>)";
+
+    loopback::HttplibServer http_;
+    std::mutex mutex_;
+    std::deque<std::string> queue_;
+};
+
+class WindowManager : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!MAPLENOOK_TEST_HOOKS) GTEST_SKIP() << "the program must take the test's addresses";
+        if (!desktop_.Ready()) GTEST_SKIP() << "no Xvfb with openbox here: " << desktop_.Output();
+        // The shipped skin: a head band over paper, with rounded, fully transparent corners.
+        fs::copy_file(std::string(MAPLENOOK_TEST_SOURCE_DIR) + "/res/skin/mainpanel.png",
+                      folder_.File("res/skin/main.png"), fs::copy_options::overwrite_existing);
+        folder_.WriteSettings(
+            "[app]\nwnd=0\n[resource]\ntotal=1\n1=\\res\\skin\\main.png\n"
+            "[mainpanel]\ntitle=MapleNook\nbkimage=1\nheadheight=32\nfootheight=0\n");
+        fs::create_directories(folder_.File("home"));
+    }
+
+    std::unique_ptr<testsupport::ChildProcess> Start(testsupport::EnvOverrides extra = {}) {
+        auto env = folder_.Env();
+        env.push_back({"MAPLENOOK_TEST_PAGE_URL", site_.PageUrl()});
+        env.push_back({"HOME", folder_.File("home")});
+        env.push_back({"XDG_CONFIG_HOME", folder_.File("home/config")});
+        env.push_back({"XDG_DATA_HOME", folder_.File("home/data")});
+        // No session bus and no XEmbed tray on this display: the program runs without a tray.
+        env.push_back({"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder_.File("no-bus")});
+        for (auto& e : extra) env.push_back(e);
+        return std::make_unique<testsupport::ChildProcess>(std::vector<std::string>{folder_.exe()},
+                                                           env, folder_.dir());
+    }
+
+    // Starts the program and waits for its panel to be shown; its window id.
+    unsigned long StartShown(testsupport::EnvOverrides extra = {}) {
+        program_ = Start(std::move(extra));
+        unsigned long panel = 0;
+        testsupport::WaitUntil(
+            [&] {
+                panel = static_cast<unsigned long>(
+                    ReadSettingInt(folder_.settingsPath(), "app", "wnd"));
+                return panel != 0 && WmState(panel) == "Normal";
+            },
+            30s);
+        return panel;
+    }
+
+    void SecondStart() {
+        auto second = Start();
+        const auto outcome = second->Wait(30s);
+        EXPECT_TRUE(outcome.exited) << outcome.output;
+        EXPECT_EQ(outcome.exitCode, 1) << "the first instance answers the hand-over";
+    }
+
+    // Covers the panel with a focused window of another program.
+    std::unique_ptr<testsupport::ChildProcess> Cover() {
+        auto cover = std::make_unique<testsupport::ChildProcess>(std::vector<std::string>{
+            "xmessage", "-geometry", "900x900+0+0", "-name", "cover", "covering window"});
+        unsigned long window = 0;
+        testsupport::WaitUntil(
+            [&] {
+                window = TopWindow();
+                return window != 0 && window == ActiveWindow() &&
+                       RunTool({"xprop", "-id", std::to_string(window), "WM_CLASS"})
+                               .find("cover") != std::string::npos;
+            },
+            20s);
+        EXPECT_NE(window, 0u);
+        return cover;
+    }
+
+    bool ComesForward(unsigned long panel) {
+        return testsupport::WaitUntil(
+            [&] {
+                return WmState(panel) == "Normal" && ActiveWindow() == panel &&
+                       TopWindow() == panel;
+            },
+            20s);
+    }
+
+    DesktopWithWindowManager desktop_;
+    testsupport::InstalledFolder folder_;
+    CommandSite site_;
+    std::unique_ptr<testsupport::ChildProcess> program_;
+};
+
+TEST_F(WindowManager, ASecondStartBringsAMinimisedOrCoveredPanelForward) {
+    const unsigned long panel = StartShown();
+    ASSERT_NE(panel, 0u) << program_->Output();
+    auto cover = Cover();
+
+    // Covered by a focused window: the second start raises and focuses the panel.
+    SecondStart();
+    EXPECT_TRUE(ComesForward(panel)) << WmState(panel) << " active " << ActiveWindow();
+
+    // Minimised with the page's own button, covered again: it comes back from a second start.
+    site_.Queue("app:panel.minsize");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Iconic"; }, 20s));
+    auto cover2 = Cover();
+    SecondStart();
+    EXPECT_TRUE(ComesForward(panel)) << WmState(panel) << " active " << ActiveWindow();
+}
+
+TEST_F(WindowManager, WithoutATrayHidingMinimisesAndTheTaskbarStillHasThePanel) {
+    const unsigned long panel = StartShown();
+    ASSERT_NE(panel, 0u) << program_->Output();
+    // The page's hide button, then the window manager's close: never withdrawn, only iconic.
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Iconic"; }, 20s))
+        << WmState(panel);
+    const auto listed = WindowList("_NET_CLIENT_LIST");
+    EXPECT_NE(std::find(listed.begin(), listed.end(), panel), listed.end());
+    SecondStart();
+    EXPECT_TRUE(ComesForward(panel));
+}
+
+// Whether the screenshot pixel is the root window's magenta.
+bool IsRoot(const os::PixelBuffer& shot, long x, long y) {
+    if (x < 0 || y < 0 || x >= shot.width || y >= shot.height) return false;
+    const uint32_t p = shot.at(static_cast<int>(x), static_cast<int>(y)) & 0xFFFFFF;
+    return p == 0xFF00FF;
+}
+
+void ExpectCornersShowTheDesktop(DesktopWithWindowManager& desktop, unsigned long panel,
+                                 const std::string& shotFile, int scale) {
+    const Geometry g = GeometryOf(panel);
+    ASSERT_EQ(g.width, 360 * scale);
+    ASSERT_EQ(g.height, 560 * scale);
+    os::PixelBuffer shot;
+    // The skin is painted once the window is mapped; allow for the first frames.
+    testsupport::WaitUntil(
+        [&] {
+            shot = desktop.Screenshot(shotFile);
+            return !IsRoot(shot, g.x + g.width / 2, g.y + 16 * scale);
+        },
+        10s);
+    ASSERT_FALSE(shot.empty());
+    // Every corner pixel shows the desktop (no white or black square), top and bottom, where
+    // the web view reaches the rounded bottom corners too.
+    for (long dx : {0L, g.width - 1}) {
+        for (long dy : {0L, g.height - 1})
+            EXPECT_TRUE(IsRoot(shot, g.x + dx, g.y + dy)) << "corner " << dx << "," << dy;
+    }
+    // The band and the edges between the corners are the panel's.
+    EXPECT_FALSE(IsRoot(shot, g.x + g.width / 2, g.y + 1));
+    EXPECT_FALSE(IsRoot(shot, g.x + 1, g.y + g.height / 2));
+    EXPECT_FALSE(IsRoot(shot, g.x + 12 * scale, g.y + 12 * scale));
+}
+
+TEST_F(WindowManager, TransparentSkinCornersShowTheDesktopAtScaleOneAndTwo) {
+    RunTool({"xsetroot", "-solid", "#ff00ff"});
+    const unsigned long panel = StartShown();
+    ASSERT_NE(panel, 0u) << program_->Output();
+    ExpectCornersShowTheDesktop(desktop_, panel, folder_.File("shot1.png"), 1);
+    program_.reset();
+
+    const unsigned long scaled = StartShown({{"GDK_SCALE", "2"}});
+    ASSERT_NE(scaled, 0u) << program_->Output();
+    ExpectCornersShowTheDesktop(desktop_, scaled, folder_.File("shot2.png"), 2);
+}
+
+}  // namespace
