@@ -39,12 +39,16 @@ std::string ApplySettingsPlacement(const SettingsPlacement& placement,
     const std::string shipped = SettingsPathFor(moduleDirectory);
     const std::string configFolder =
         placement.userFolder.substr(0, placement.userFolder.find_last_of('/'));
-    // The configuration folder is made private too when this is the first program to need it.
-    if (!os::IsDirectory(configFolder) &&
-        !(os::CreateDirectories(configFolder) && os::SetFileMode(configFolder, 0700))) {
-        return shipped;
+    // A folder the user already has (even a link into their own dotfiles) is theirs to arrange.
+    // One made here is private, and so is the configuration folder when this is the first
+    // program to need it.
+    if (!os::IsDirectory(placement.userFolder)) {
+        if (!os::IsDirectory(configFolder) &&
+            !(os::CreateDirectories(configFolder) && os::SetFileMode(configFolder, 0700))) {
+            return shipped;
+        }
+        if (!os::MakePrivateFolder(placement.userFolder)) return shipped;
     }
-    if (!os::MakePrivateFolder(placement.userFolder)) return shipped;
     // The copy appears whole or not at all; one made meanwhile by a second start is kept.
     if (!placement.seedFrom.empty() &&
         !os::CopyFileNoReplace(placement.seedFrom, placement.settingsPath) &&

@@ -24,7 +24,8 @@ unsigned ModeOf(const std::string& path) {
 }  // namespace
 
 // An installed program run by an ordinary user: its folder cannot be written, so the first
-// start seeds a private copy, and later starts keep what the user stored there.
+// start seeds a private copy, and later starts keep what the user stored there. A settings
+// folder the user has linked into their own files is followed, not refused.
 TEST(SettingsPlacement, ReadOnlyInstallationSeedsAPrivateCopyAndKeepsItsValues) {
     TempDir temp;
     chmod(temp.path().c_str(), 0755);
@@ -45,7 +46,16 @@ TEST(SettingsPlacement, ReadOnlyInstallationSeedsAPrivateCopyAndKeepsItsValues) 
             if (WriteSettingString(copy, "settings", "k", "v") == 0) return 2;
             // The second start finds the copy and does not seed it again.
             if (PrepareSettingsPath(module) != copy) return 3;
-            return ReadSettingString(copy, "settings", "k") == "v" ? 0 : 4;
+            if (ReadSettingString(copy, "settings", "k") != "v") return 4;
+            // A settings folder the user links elsewhere is used where it points.
+            const std::string linked = home + "/linked";
+            if (mkdir((home + "/dotfiles").c_str(), 0755) != 0 ||
+                mkdir(linked.c_str(), 0700) != 0 ||
+                symlink("../dotfiles", (linked + "/MapleNook").c_str()) != 0) {
+                return 5;
+            }
+            setenv("XDG_CONFIG_HOME", linked.c_str(), 1);
+            return PrepareSettingsPath(module) == linked + "/MapleNook/cfg.ini" ? 0 : 6;
         },
         30s);
     chmod(module.c_str(), 0755);
@@ -54,5 +64,6 @@ TEST(SettingsPlacement, ReadOnlyInstallationSeedsAPrivateCopyAndKeepsItsValues) 
     EXPECT_EQ(ReadSettingString(copy, "resource", "1"), "\\res\\skin\\bk.png");
     EXPECT_EQ(ModeOf(config), 0700u);
     EXPECT_EQ(ModeOf(config + "/MapleNook"), 0700u);
+    EXPECT_EQ(ReadSettingString(home + "/dotfiles/cfg.ini", "resource", "total"), "1");
     EXPECT_EQ(ReadFile(module + "/cfg.ini"), "[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n");
 }
