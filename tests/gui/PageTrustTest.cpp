@@ -31,11 +31,8 @@ class Site {
                          [this](const httplib::Request& request, httplib::Response& response) {
                              std::lock_guard lock(mutex_);
                              auto found = pages_.find(request.matches[1]);
-                             if (found == pages_.end()) {
-                                 response.status = 404;
-                                 return;
-                             }
-                             response.set_content(found->second, "text/html");
+                             if (found != pages_.end())
+                                 response.set_content(found->second, "text/html");
                          });
         started_ = http_.Start();
     }
@@ -47,7 +44,6 @@ class Site {
         return Url(name);
     }
     std::string Url(const std::string& name) const { return http_.BaseUrl() + "/" + name; }
-    std::string Origin() const { return http_.BaseUrl(); }
     std::vector<std::string> Notes() const {
         std::lock_guard lock(mutex_);
         return notes_;

@@ -12,12 +12,3 @@ TEST(ScriptText, LiteralsEscapeEverythingThatCouldEndThemAndKeepOrdinaryText) {
                               "a\xC0\xAF\xED\xA0\x80\x80"),
               R"('\ufffd\ufffda\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd')");
 }
-
-TEST(ScriptText, NotificationsKeepTheirShapeForOrdinaryText) {
-    EXPECT_EQ(HostNotifyScript("runbrush", std::nullopt), "hostNotify('runbrush');");
-    EXPECT_EQ(HostNotifyScript("runbrush", std::string("tool','download")),
-              "hostNotify('runbrush','tool','download');");
-    EXPECT_EQ(HostNotifyScript("e", std::string("")), "hostNotify('e','');");
-    EXPECT_EQ(HostNotifyScript("e", std::string("q');x=1;('")),
-              R"(hostNotify('e','q\');x=1;(\'');)");
-}
