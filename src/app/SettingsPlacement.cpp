@@ -1,6 +1,7 @@
 #include "app/SettingsPlacement.h"
 
 #include "app/Settings.h"
+#include "app/SettingsRefresh.h"
 #include "app/SystemLauncher.h"
 #include "os/FileOps.h"
 #include "os/Files.h"
@@ -11,6 +12,8 @@
 namespace {
 
 constexpr const char* kUserFolderName = "MapleNook";
+// The shipped cfg.ini as the user's copy last took it (see RefreshUserSettings).
+constexpr const char* kSnapshotName = "shipped-cfg.ini";
 
 std::string UserFolderOf(const std::string& userConfigDirectory) {
     return userConfigDirectory + "/" + kUserFolderName;
@@ -55,6 +58,9 @@ std::string ApplySettingsPlacement(const SettingsPlacement& placement,
         !os::FileExists(placement.settingsPath)) {
         return shipped;
     }
+    // A copy that cannot take a changed shipped file is still the user's: it is used as it is.
+    RefreshUserSettings(placement.settingsPath, shipped,
+                        placement.userFolder + "/" + kSnapshotName);
     return placement.settingsPath;
 }
 

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 #include "app/SettingsPlacement.h"
+#include "app/SettingsRefresh.h"
 
 #include "ChildRun.h"
 #include "TempDir.h"
@@ -66,4 +67,43 @@ TEST(SettingsPlacement, ReadOnlyInstallationSeedsAPrivateCopyAndKeepsItsValues) 
     EXPECT_EQ(ModeOf(config + "/MapleNook"), 0700u);
     EXPECT_EQ(ReadSettingString(home + "/dotfiles/cfg.ini", "resource", "total"), "1");
     EXPECT_EQ(ReadFile(module + "/cfg.ini"), "[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n");
+}
+
+// A package upgrade changes the shipped file: the copy takes the new description and keeps
+// what was stored in it, including a hand edit of the description.
+TEST(SettingsPlacement, ChangedShippedFileIsTakenWithTheUsersValuesKept) {
+    TempDir temp;
+    const std::string shipped = temp.File("cfg.ini");
+    const std::string copy = temp.File("user/cfg.ini");
+    const std::string snapshot = temp.File("user/shipped-cfg.ini");
+    const std::string v1 =
+        "[app]\nwnd=0\ncachedir=\n[resource]\ntotal=1\n1=\\a.png\n"
+        "[mainpanel]\ntitle=Old\nx=0\n[settings]\n";
+    WriteFile(shipped, v1);
+    WriteFile(copy, v1);
+    // The first look only records what the copy was made from.
+    ASSERT_TRUE(RefreshUserSettings(copy, shipped, snapshot));
+    EXPECT_EQ(ReadFile(snapshot), v1);
+
+    WriteSettingString(copy, "app", "cachedir", "/home/u/cache");
+    WriteSettingString(copy, "settings", "autoboot", "1");
+    WriteSettingString(copy, "mainpanel", "x", "40");
+    const std::string v2 =
+        "[app]\nwnd=0\ncachedir=\n[resource]\ntotal=2\n1=\\a.png\n2=\\b.png\n"
+        "[mainpanel]\ntitle=New\nx=0\n[settings]\n";
+    WriteFile(shipped, v2);
+    ASSERT_TRUE(RefreshUserSettings(copy, shipped, snapshot));
+    EXPECT_EQ(ReadSettingString(copy, "resource", "total"), "2");
+    EXPECT_EQ(ReadSettingString(copy, "resource", "2"), "\\b.png");
+    EXPECT_EQ(ReadSettingString(copy, "mainpanel", "title"), "New");
+    EXPECT_EQ(ReadSettingString(copy, "mainpanel", "x"), "40");
+    EXPECT_EQ(ReadSettingString(copy, "app", "cachedir"), "/home/u/cache");
+    EXPECT_EQ(ReadSettingString(copy, "settings", "autoboot"), "1");
+    EXPECT_EQ(ReadFile(snapshot), v2);
+
+    // Unchanged since: the copy is left alone.
+    WriteSettingString(copy, "settings", "k", "v");
+    const std::string before = ReadFile(copy);
+    ASSERT_TRUE(RefreshUserSettings(copy, shipped, snapshot));
+    EXPECT_EQ(ReadFile(copy), before);
 }
