@@ -63,6 +63,16 @@ int main(int argc, char** argv) {
         res.set_header("Cache-Control", "no-store");
         res.set_content(page, "text/html; charset=utf-8");
     });
+    // The pop panel's page.
+    server.Get("/notices.html", [&site](const httplib::Request&, httplib::Response& res) {
+        std::string page;
+        if (!ReadFile(site + "/notices.html", page)) {
+            res.status = 404;
+            return;
+        }
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(page, "text/html; charset=utf-8");
+    });
     // Usage reports arrive as /log?command=sign&ip=...&mac=...&os=...&
     server.Get("/log", [](const httplib::Request& req, httplib::Response& res) {
         std::string line = "usage report from " + req.remote_addr + ":";

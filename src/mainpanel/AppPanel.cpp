@@ -184,7 +184,10 @@ int CAppPanel::HandleAppCommand(PageCommand& command) {
 // --- the command host ---
 
 std::optional<std::string> CAppPanel::BrowseForCacheFolder() {
-    return os::ChooseFolder("缓存目录");
+    // Packages are downloaded and extracted there, so a folder that cannot be written is
+    // refused when it is chosen, not when the first download fails.
+    return os::ChooseFolder("缓存目录", desk_->CacheFolder(),
+                            "无法写入这个文件夹，请选择其他文件夹作为缓存目录。");
 }
 
 bool CAppPanel::SetAutostartEntry(bool enable) {

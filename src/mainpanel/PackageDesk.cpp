@@ -1,6 +1,7 @@
 #include "mainpanel/PackageDesk.h"
 
 #include "app/Settings.h"
+#include "mainpanel/PackagePaths.h"
 #include "mainpanel/PackageServices.h"
 #include "os/GuiThread.h"
 #include "os/UsbArrivalMonitor.h"
@@ -13,6 +14,7 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
                            std::function<CompanionServices()> companion)
     : settingsPath_(std::move(settingsPath)),
       moduleDirectory_(services.moduleDirectory),
+      defaultCacheDir_(services.defaultCacheDir),
       companion_(std::move(companion)),
       alive_(std::make_shared<CPackageDesk*>(this)) {
     services.notifyPage = std::move(panel.notifyPage);
@@ -29,6 +31,11 @@ CPackageDesk::~CPackageDesk() {
     alive_.reset();
     usbMonitor_.reset();
     workflow_->RemoveRunningStaging();
+}
+
+std::string CPackageDesk::CacheFolder() const {
+    return CacheFolderOf(moduleDirectory_,
+                         UsableCacheDir(moduleDirectory_, cacheDir_, defaultCacheDir_));
 }
 
 void CPackageDesk::Start() {

@@ -42,6 +42,8 @@ class CPackageDesk {
     // The cache folder as the settings store it ([app] cachedir); empty means the per-user
     // default (DefaultCacheFolder).
     const std::string& CacheDir() const { return cacheDir_; }
+    // The folder packages go to now: the setting resolved, or the default; "/" at the end.
+    std::string CacheFolder() const;
     // Takes `folder` as the cache folder from now on and stores it in the settings.
     void SetCacheDir(const std::string& folder);
 
@@ -58,6 +60,7 @@ class CPackageDesk {
     std::string settingsPath_;
     std::string moduleDirectory_;
     std::string cacheDir_;
+    std::string defaultCacheDir_;
     std::map<std::string, std::string> brushUrls_;  // package file name -> address; never shrinks
     std::function<CompanionServices()> companion_;
     std::shared_ptr<CBrushWorkflow> workflow_;

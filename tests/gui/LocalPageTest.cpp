@@ -60,8 +60,9 @@ TEST_F(LocalPage, StartsFromTheProgramsSettingsAndShowsItIsOffline) {
     answers_["app.getcookie&autoboot"] = "1";
     answers_["app.getcookie&pkgbase"] = "http://127.0.0.1:9/pkgs/";
     Open();
-    EXPECT_EQ(calls_, (std::vector<std::string>{"app.getpath", "app.getcookie&autoboot",
-                                                "app.getcookie&pkgbase"}));
+    EXPECT_EQ(calls_,
+              (std::vector<std::string>{"app.getcookie&tools", "app.progress&1", "app.getpath",
+                                        "app.getcookie&autoboot", "app.getcookie&pkgbase"}));
     EXPECT_EQ(Eval("document.getElementById('banner').classList.contains('show')"), "true");
     EXPECT_EQ(Eval("document.getElementById('bootSwitch').getAttribute('aria-checked')"), "true");
     EXPECT_EQ(Eval("document.getElementById('cachePath').getAttribute('data-path')"),
@@ -122,8 +123,10 @@ TEST_F(LocalPage, WindowControlsSendTheirCommands) {
     Eval("document.getElementById('btnHide').click()");
     Eval("document.getElementById('btnPop').click()");
     Eval("document.getElementById('btnQuit').click()");
-    EXPECT_EQ(calls_,
-              (std::vector<std::string>{"panel.minsize", "panel.hide", "panel.pop", "app.quit"}));
+    // The bell opens the maker's notices in the pop panel.
+    EXPECT_EQ(calls_, (std::vector<std::string>{"panel.minsize", "panel.hide",
+                                                "panel.pop&http://127.0.0.1:17361/notices.html",
+                                                "app.quit"}));
 
     // The switch asks for autostart and reads back what the program stored.
     calls_.clear();
@@ -132,10 +135,10 @@ TEST_F(LocalPage, WindowControlsSendTheirCommands) {
     EXPECT_EQ(calls_, (std::vector<std::string>{"app.setboot&1", "app.getcookie&autoboot"}));
     EXPECT_EQ(Eval("document.getElementById('bootSwitch').getAttribute('aria-checked')"), "true");
 
-    // Dragging the title bar moves the panel by the pointer's motion.
+    // Dragging the toolbar row moves the panel by the pointer's motion.
     calls_.clear();
     Eval(
-        "(function(){var b=document.getElementById('titlebar');"
+        "(function(){var b=document.getElementById('toolbar');"
         "function ev(t,x,y){b.dispatchEvent(new PointerEvent(t,{bubbles:true,button:0,"
         "pointerId:1,screenX:x,screenY:y}));}"
         "ev('pointerdown',100,100);ev('pointermove',110,95);ev('pointermove',112,97);})()");
@@ -143,12 +146,125 @@ TEST_F(LocalPage, WindowControlsSendTheirCommands) {
     EXPECT_EQ(calls_, std::vector<std::string>{"panel.move&12&-3"});
     calls_.clear();
     Eval(
-        "(function(){var b=document.getElementById('titlebar');"
+        "(function(){var b=document.getElementById('toolbar');"
         "b.dispatchEvent(new PointerEvent('pointermove',{bubbles:true,pointerId:1,"
         "screenX:120,screenY:97}));"
         "b.dispatchEvent(new PointerEvent('pointerup',{bubbles:true,pointerId:1,"
         "screenX:120,screenY:97}));})()");
     EXPECT_EQ(calls_, std::vector<std::string>{"panel.move&8&0"});
+}
+
+TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
+    answers_["app.getpath"] = "/c";
+    Open();
+    Eval("hostNotify('runbrush','flashkit','download')");
+    // A known size: a determinate bar, sizes, and once two samples came, speed and time left.
+    Eval("hostNotify('brushprogress','flashkit','1048576','209715200','download')");
+    Eval("(function(){var t=Date.now();while(Date.now()-t<30){}})()");
+    Eval("hostNotify('brushprogress','flashkit','3145728','209715200','download')");
+    const std::string text = CardState("flashkit");
+    EXPECT_NE(text.find("3.0 MB / 200 MB"), std::string::npos) << text;
+    EXPECT_NE(text.find("/s"), std::string::npos) << text;
+    EXPECT_NE(text.find("剩余"), std::string::npos) << text;
+    EXPECT_EQ(Eval("document.querySelector('.pkg[data-base=\"flashkit\"] .bar').getAttribute("
+                   "'aria-valuenow')"),
+              "1");
+    // Unknown size: how much came, no time left.
+    Eval("hostNotify('brushprogress','unlocker','5000','-1','download')");
+    EXPECT_EQ(CardState("unlocker").find("剩余"), std::string::npos);
+    EXPECT_NE(CardState("unlocker").find("已下载"), std::string::npos);
+
+    // The cancel button names the package; the answer says it was cancelled.
+    calls_.clear();
+    Eval("document.querySelector('.pkg[data-base=\"flashkit\"] .cancel').click()");
+    EXPECT_EQ(calls_, std::vector<std::string>{"app.cancelbrush&flashkit.exe"});
+    Eval("hostNotify('runbrush','flashkit','download.error','cancelled')");
+    EXPECT_EQ(CardState("flashkit"), "已取消");
+    EXPECT_EQ(Eval("document.getElementById('toast').textContent"), "已取消：一键刷机");
+
+    // Each cause has its own words; only the network asks to check the network.
+    const std::vector<std::pair<std::string, std::string>> causes = {
+        {"http:404", "服务器上没有这个工具的安装包"},
+        {"http:503", "HTTP 503"},
+        {"network", "检查网络"},
+        {"disk", "缓存目录无法写入"},
+        {"archive", "安装包已损坏"},
+    };
+    for (const auto& [cause, words] : causes) {
+        Eval("hostNotify('runbrush','unlocker','download.error','" + cause + "')");
+        EXPECT_NE(CardState("unlocker").find(words), std::string::npos) << cause;
+        const std::string shown = Eval("document.getElementById('toast').textContent");
+        EXPECT_NE(shown.find("解锁助手"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("unlocker"), std::string::npos) << shown;
+        EXPECT_EQ(CardState("unlocker").find("检查网络") != std::string::npos, cause == "network");
+    }
+    Eval("hostNotify('runbrush','unlocker','download.error')");
+    EXPECT_EQ(CardState("unlocker").find("检查网络"), std::string::npos);
+    Eval("hostNotify('runbrush','backup','run.error','missing')");
+    EXPECT_NE(CardState("backup").find("没有这个工具的程序"), std::string::npos);
+    EXPECT_EQ(Eval("document.getElementById('toast').textContent"),
+              "无法启动：数据备份，安装包里没有这个工具的程序");
+}
+
+TEST_F(LocalPage, DownloadedToolsAreMarkedAndNamesAndContrastServeEveryReader) {
+    answers_["app.getpath"] = "/c";
+    answers_["app.getcookie&tools"] = "unlocker";
+    Open();
+    auto have = [&](const std::string& base) {
+        return Eval("document.querySelector('.pkg[data-base=\"" + base +
+                    "\"]').getAttribute('data-have')");
+    };
+    EXPECT_EQ(have("unlocker"), "1");
+    EXPECT_EQ(have("flashkit"), "0");
+    calls_.clear();
+    Eval("hostNotify('runbrush','flashkit','download')");
+    Eval("hostNotify('runbrush','flashkit','unzip')");
+    Eval("hostNotify('runbrush','flashkit','run')");
+    EXPECT_EQ(have("flashkit"), "1");
+    EXPECT_EQ(calls_, std::vector<std::string>{"app.setcookie&tools&unlocker,flashkit"});
+
+    EXPECT_EQ(Eval(RunButton("flashkit") + ".getAttribute('aria-label')"), "运行 一键刷机");
+    Eval("hostNotify('runbrush','backup','run.error')");
+    EXPECT_EQ(Eval(RunButton("backup") + ".getAttribute('aria-label')"), "重试 数据备份");
+    // No second title bar: the skin's band names the program.
+    EXPECT_EQ(Eval("document.body.innerText.indexOf('MapleNook') < 0"), "true");
+
+    // Every visible text against what lies behind it (each end of the page's gradient, layers
+    // of translucent colour in between): at least 4.5:1.
+    Eval(
+        "document.querySelector('.pkg[data-base=\"unlocker\"]').setAttribute('data-state',"
+        "'download.error')");
+    const std::string worst = Eval(R"JS((function () {
+  function parse(c) { var m = c.match(/[\d.]+/g) || [0, 0, 0, 0];
+    return [+m[0], +m[1], +m[2], m.length > 3 ? +m[3] : 1]; }
+  function over(top, under) { var a = top[3];
+    return [0, 1, 2].map(function (i) { return top[i] * a + under[i] * (1 - a); }).concat([1]); }
+  function lum(c) { var v = c.slice(0, 3).map(function (x) { x /= 255;
+      return x <= 0.03928 ? x / 12.92 : Math.pow((x + 0.055) / 1.055, 2.4); });
+    return 0.2126 * v[0] + 0.7152 * v[1] + 0.0722 * v[2]; }
+  function ratio(a, b) { var x = lum(a), y = lum(b);
+    return (Math.max(x, y) + 0.05) / (Math.min(x, y) + 0.05); }
+  var worst = 99, where = '';
+  document.querySelectorAll('body *').forEach(function (el) {
+    var own = Array.prototype.some.call(el.childNodes, function (n) {
+      return n.nodeType === 3 && n.textContent.trim(); });
+    if (!own || !el.getClientRects().length || el.closest('[hidden],button:disabled,.toast')) return;
+    var chain = [];
+    for (var e = el; e; e = e.parentElement) chain.unshift(e);
+    var behind = null;
+    chain.forEach(function (e) { var s = getComputedStyle(e);
+      var stops = (s.backgroundImage.match(/rgba?\([^)]*\)/g) || []).map(parse);
+      if (stops.length) behind = stops;
+      var bg = parse(s.backgroundColor);
+      if (bg[3] > 0 && behind) behind = behind.map(function (b) { return over(bg, b); });
+      else if (bg[3] > 0) behind = [bg]; });
+    var fg = parse(getComputedStyle(el).color);
+    (behind || [[255, 255, 255, 1]]).forEach(function (b) {
+      var r = ratio(over(fg, b), b);
+      if (r < worst) { worst = r; where = el.className + ':' + el.textContent.trim().slice(0, 12); } });
+  });
+  return worst.toFixed(2) + ' ' + where; })())JS");
+    EXPECT_GE(std::stod(worst), 4.5) << worst;
 }
 
 }  // namespace

@@ -1,18 +1,30 @@
 #include "os/FolderDialog.h"
 
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
 #include "BuildConfig.h"
 
 namespace os {
+namespace {
 
-std::optional<std::string> ChooseFolder(const std::string& title) {
+// Files can be made in it: writable and searchable by this user, on a mount that is not
+// read-only.
+bool IsWritableFolder(const std::string& path) {
+    return g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) && access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder,
+                                        const std::string& refusal) {
 #if MAPLENOOK_TEST_HOOKS
     // Test builds let an end-to-end test answer the dialog: a path chooses it, "-" cancels.
     if (const char* answer = std::getenv("MAPLENOOK_TEST_FOLDER_CHOICE")) {
         if (std::string(answer) == "-") return std::nullopt;
+        if (!refusal.empty() && !IsWritableFolder(answer)) return std::nullopt;
         return std::string(answer);
     }
 #endif
@@ -25,15 +37,33 @@ std::optional<std::string> ChooseFolder(const std::string& title) {
     gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 440);
     // Start in a real folder rather than "Recent", where no folder can be chosen, and let
     // Enter in the location field choose what it names.
-    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), g_get_home_dir());
+    const bool startThere =
+        !startFolder.empty() && g_file_test(startFolder.c_str(), G_FILE_TEST_IS_DIR);
+    if (startThere) {
+        // Opened inside the current folder, with that folder chosen: OK keeps it.
+        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), startFolder.c_str());
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), startFolder.c_str());
+    } else {
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), g_get_home_dir());
+    }
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     std::optional<std::string> chosen;
-    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
         // Only folders with a local path: anything else counts as no choice.
-        if (gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog))) {
-            chosen = path;
-            g_free(path);
+        gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+        if (path == nullptr) break;
+        const std::string folder = path;
+        g_free(path);
+        if (refusal.empty() || IsWritableFolder(folder)) {
+            chosen = folder;
+            break;
         }
+        GtkWidget* message =
+            gtk_message_dialog_new(GTK_WINDOW(dialog), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
+                                   GTK_BUTTONS_OK, "%s", refusal.c_str());
+        gtk_window_set_title(GTK_WINDOW(message), title.c_str());
+        gtk_dialog_run(GTK_DIALOG(message));
+        gtk_widget_destroy(message);
     }
     gtk_widget_destroy(dialog);
     return chosen;
