@@ -9,6 +9,7 @@
 #include "app/Settings.h"
 #include "app/WorkerPool.h"
 #include "mainpanel/PackageCache.h"
+#include "os/DiagnosticLog.h"
 #include "os/Files.h"
 #include "os/ProcFs.h"
 #include "os/Shell.h"
@@ -21,19 +22,25 @@ BrushServices RealPackageServices() {
     s.moduleDirectory = ModuleDirectory();
     s.defaultCacheDir = DefaultCacheFolder();
     s.downloadToFile = [](const std::string& url, const std::string& path) {
-        return DownloadToNewFile(url, path);
+        const auto done = DownloadToNewFile(url, path);
+        if (!done) os::LogFailure("download failed", url + " -> " + path);
+        return done;
     };
     s.makeCacheFolder = [](const std::string& folder) { return MakeCacheFolder(folder); };
     s.removeStaging = [](const std::string& folder, const std::string& name, bool alsoThisRun) {
         RemoveStagingLeftovers(folder, name, alsoThisRun);
     };
     s.unzipTo = [](const std::string& archive, const std::string& directory) {
-        return CModuleLib::Instance().UnzipTo(archive, directory);
+        const bool done = CModuleLib::Instance().UnzipTo(archive, directory);
+        if (!done) os::LogFailure("extraction failed", archive + " -> " + directory);
+        return done;
     };
     // A program keeps the execute bit it was archived with; a file without one opens with the
     // desktop's default handler, as the default verb would.
     s.startProgram = [](const std::string& directory, const std::string& file) {
-        return os::ShellOpen(file, {}, directory);
+        const bool started = os::ShellOpen(file, {}, directory);
+        if (!started) os::LogFailure("program did not start", file);
+        return started;
     };
     s.fileExists = [](const std::string& path) { return os::FileExists(path); };
     s.removeFile = [](const std::string& path) {

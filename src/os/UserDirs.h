@@ -11,4 +11,8 @@ std::string UserConfigDirectory();
 // folder's ".cache". Read afresh on every call. Empty when no home is known.
 std::string UserCacheDirectory();
 
+// The user's state folder: $XDG_STATE_HOME when it is set to an absolute path, else the home
+// folder's ".local/state". Read afresh on every call. Empty when no home is known.
+std::string UserStateDirectory();
+
 }  // namespace os

@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "os/DiagnosticLog.h"
 #include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
 
@@ -44,6 +45,7 @@ bridge::Reply Answer(const bridge::Request& request) {
     BridgeCallSink* sink = FindSink(request.pageId);
     if (sink == nullptr) {
         reply.text = "window.external: the page's panel is gone";
+        LogFailure("bridge call refused", reply.text + " (" + request.url + ")");
         return reply;
     }
     WebEvent event;
@@ -54,9 +56,11 @@ bridge::Reply Answer(const bridge::Request& request) {
         sink->OnBridgeCall(event);
     } catch (const std::exception& e) {
         reply.text = std::string("window.external: ") + e.what();
+        LogFailure("bridge call failed", reply.text);
         return reply;
     } catch (...) {
         reply.text = "window.external: the command failed";
+        LogFailure("bridge call failed", reply.text);
         return reply;
     }
     // `sink` may be gone now (the command closed its panel); only the event is read.
@@ -87,12 +91,18 @@ bool ServeInbox(Connection& connection) {
         if (inbox.size() < sizeof(uint32_t)) return true;
         uint32_t size = 0;
         std::memcpy(&size, inbox.data(), sizeof size);
-        if (size > bridge::kMaxFrame) return false;
+        if (size > bridge::kMaxFrame) {
+            LogFailure("bridge connection dropped", "a frame above the size limit");
+            return false;
+        }
         if (inbox.size() - sizeof size < size) return true;
         const std::string body = inbox.substr(sizeof size, size);
         inbox.erase(0, sizeof size + size);
         bridge::Request request;
-        if (!bridge::DecodeRequest(body, request)) return false;
+        if (!bridge::DecodeRequest(body, request)) {
+            LogFailure("bridge connection dropped", "a request that does not decode");
+            return false;
+        }
         if (!SendAll(connection.socket, bridge::EncodeReply(Answer(request)))) return false;
     }
 }

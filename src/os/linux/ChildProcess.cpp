@@ -11,7 +11,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
+
+#include "os/DiagnosticLog.h"
 
 extern char** environ;
 
@@ -120,6 +123,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, Input input) {
     if (rc != 0) {
         close(outputPipe[0]);
         if (inputPair[0] >= 0) close(inputPair[0]);
+        LogFailure("tool did not start", args[0] + ": " + std::strerror(rc));
         return false;
     }
     pid_ = pid;

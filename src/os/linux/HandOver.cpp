@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os/DiagnosticLog.h"
+
 // The exchange is one line each way: the request's dwData in decimal, then the answer. A request
 // may carry the asking user action's X server time after a space; servers that read only the
 // number ignore it, and a request without it reads as time 0.
@@ -145,6 +147,7 @@ void OnRequestRead(GObject* source, GAsyncResult* result, gpointer data) {
     }
     auto& handler = exchange->state->handler;
     if (!complete || !handler) {
+        if (!complete) LogFailure("hand-over dropped", "no whole request line");
         Finish(exchange);
         return;
     }
@@ -166,6 +169,7 @@ gboolean OnIncoming(GSocketService*, GSocketConnection* connection, GObject*, gp
     const auto& state = *static_cast<std::shared_ptr<HandOverServerState>*>(data);
     if (state->open >= kMaxOpenConnections) {
         // Refused: the peer sees the connection closed at once and takes it as no answer.
+        LogFailure("hand-over refused", "too many open connections");
         g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
         return TRUE;
     }
@@ -216,6 +220,7 @@ HandOverServer::HandOverServer(const std::string& socketPath,
                                       G_SOCKET_PROTOCOL_DEFAULT, nullptr, nullptr, nullptr);
     g_object_unref(address);
     if (!added) {
+        LogFailure("hand-over not offered", "cannot listen on " + socketPath);
         g_object_unref(service);
         return;
     }

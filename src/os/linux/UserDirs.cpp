@@ -35,4 +35,11 @@ std::string UserCacheDirectory() {
     return home.empty() ? std::string() : home + "/.cache";
 }
 
+std::string UserStateDirectory() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return state;
+    const std::string home = HomeDirectory();
+    return home.empty() ? std::string() : home + "/.local/state";
+}
+
 }  // namespace os

@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace os {
+
+// The diagnostic log: one line for each thing that failed where the user cannot see why
+// (a download, an extraction, a tool that would not start, a refused bridge call, a hand-over
+// that broke). The page is told nothing more than before; the line is for whoever looks into it.
+
+// Writes "maplenook: <what>: <detail>" to stderr and appends it, with the local time in front,
+// to DiagnosticLogPath(). Any thread; never throws; a log file that cannot be written leaves
+// the line on stderr alone.
+void LogFailure(const std::string& what, const std::string& detail);
+
+// $XDG_STATE_HOME/MapleNook/maplenook.log (~/.local/state when unset); empty without a home.
+std::string DiagnosticLogPath();
+
+// Appends `line` and a newline to `path`, creating its folder. When the file would grow past
+// `limitBytes`, it first becomes "<path>.1" (replacing an older one) and a new file starts, so
+// the log never takes more than about twice the limit. False when the line was not written.
+bool AppendCappedLine(const std::string& path, const std::string& line, std::uintmax_t limitBytes);
+
+}  // namespace os
