@@ -38,31 +38,34 @@ struct KeyEvent {
 };
 constexpr unsigned kKeyF5 = 0xFFC2;
 
-// One browser event, UI-handler request or bridge call of a web view, carrying the codes of the
-// panel events (WM_WEBCTRL_EVENT). The handler fills the answer fields that apply to the code.
+// One browser event, UI-handler request or bridge call of a web view; its code is one of
+// os/PanelEventCodes.h. The handler fills the answer fields that apply to the code.
 struct WebEvent {
     int code = 0;
-    // 250, 252, 259, 271, 273: the address concerned; 2298: the address of the calling
-    // document, taken when its Call was made.
+    // kEventBeforeNavigate2, kEventNavigateComplete2, kEventDocumentComplete, kEventNavigateError,
+    // kEventNewWindow3: the address concerned; WEBCTRL_CALL: the address of the calling document,
+    // taken when its Call was made.
     std::string url{};
-    // 113: the new title.
+    // kEventTitleChange: the new title.
     std::string text{};
-    // 108: progress and its maximum (100); 271: the error code.
+    // kEventProgressChange: progress and its maximum (100); kEventNavigateError: the error code.
     long value = 0;
     long valueMax = 0;
-    // 250, 252, 259, 271: false when the event concerns a sub-frame.
+    // kEventBeforeNavigate2, kEventNavigateComplete2, kEventDocumentComplete, kEventNavigateError:
+    // false when the event concerns a sub-frame.
     bool topFrame = true;
 
-    // Answer of 250 (block the navigation), 271 (show no error page), 273 (open nothing),
-    // 263 (keep the window).
+    // Answer of kEventBeforeNavigate2 (block the navigation), kEventNavigateError (show no error
+    // page), kEventNewWindow3 (open nothing), kEventWindowClosing (keep the window).
     bool cancel = false;
-    // Answer of 2283 (0 = handled: no context menu), 2284 (host flags), 2294 (nonzero: keep
-    // the view's drop target), 2295 (nonzero: the page gets the bridge).
+    // Answer of kUiShowContextMenu (0 = handled: no context menu), kUiGetHostInfo (host flags),
+    // kUiGetDropTarget (nonzero: keep the view's drop target), kUiGetExternal (nonzero: the page
+    // gets the bridge).
     long answer = 0;
-    // Answer of 2293 (the option key path).
+    // Answer of kUiGetOptionKeyPath (the option key path).
     std::string key{};
-    // 2298: the element's "param" (none when the attribute is missing). Answer: the text for
-    // "result"; none leaves the element untouched (no target).
+    // WEBCTRL_CALL: the element's "param" (none when the attribute is missing). Answer: the text
+    // for "result"; none leaves the element untouched (no target).
     std::optional<std::string> param{};
     std::optional<std::string> result{};
 };
@@ -142,7 +145,8 @@ class PanelWindow {
     virtual bool HasWebView() const = 0;
     // Places the view on `clientRect`; by default it covers the whole client area.
     virtual void SetWebViewBounds(const Rect& clientRect) = 0;
-    // Browser events, UI-handler requests 2283/2295 and bridge calls (2298) arrive here.
+    // Browser events, UI-handler requests kUiShowContextMenu/kUiGetExternal and bridge calls
+    // (WEBCTRL_CALL) arrive here.
     virtual void SetWebEventHandler(std::function<void(WebEvent&)> handler) = 0;
     virtual void LoadUri(const std::string& uri) = 0;
     virtual std::string CurrentUri() const = 0;

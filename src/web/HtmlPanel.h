@@ -26,9 +26,10 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     CHtmlPanel(const CHtmlPanel&) = delete;
     CHtmlPanel& operator=(const CHtmlPanel&) = delete;
 
-    // Runs ConfigureBrowser, asks the creation-time UI-handler questions (2284, 2293, 2294),
-    // creates the hidden window with its web view, then OnInitPanel. False when the window
-    // or its view cannot be made (the object stays usable, without a window).
+    // Runs ConfigureBrowser, asks the creation-time UI-handler questions (kUiGetHostInfo,
+    // kUiGetOptionKeyPath, kUiGetDropTarget), creates the hidden window with its web view, then
+    // OnInitPanel. False when the window or its view cannot be made (the object stays usable,
+    // without a window).
     bool CreatePanel();
 
     // The base makes the view cover the client area and wires events, keys and the final
@@ -44,7 +45,8 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     // Parses a page's "param" (none: the attribute is missing) and runs it; the result.
     virtual CommandResult ExecuteCommand(const std::optional<std::string>& param);
     // The panel-event chain: handle your codes, pass the others to the base class; true when
-    // handled. The base answers 271 (no error page), 2283, 2284, 2293, 2295 and runs 2298.
+    // handled. The base answers kEventNavigateError (no error page), kUiShowContextMenu,
+    // kUiGetHostInfo, kUiGetOptionKeyPath, kUiGetExternal and runs WEBCTRL_CALL.
     virtual bool OnPanelEvent(PanelEvent& event);
     // Keys before the web view; true consumes. The base eats every key while F5 is down, so
     // neither F5 nor Ctrl+F5 reloads the page.

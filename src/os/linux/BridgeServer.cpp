@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "os/DiagnosticLog.h"
+#include "os/PanelEventCodes.h"
 #include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
 
@@ -49,7 +50,7 @@ bridge::Reply Answer(const bridge::Request& request) {
         return reply;
     }
     WebEvent event;
-    event.code = 2298;
+    event.code = WEBCTRL_CALL;
     event.url = request.url;
     if (request.hasParam) event.param = request.param;
     try {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "os/PanelEventCodes.h"
 #include "os/linux/WebHost.h"
 
 namespace os {
@@ -503,9 +504,9 @@ gboolean PanelWindowGtk::OnConfigure(GtkWidget*, GdkEventConfigure* event, gpoin
 void PanelWindowGtk::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent load, gpointer self) {
     WebEvent event;
     if (load == WEBKIT_LOAD_COMMITTED) {
-        event.code = 252;
+        event.code = kEventNavigateComplete2;
     } else if (load == WEBKIT_LOAD_FINISHED) {
-        event.code = 259;
+        event.code = kEventDocumentComplete;
     } else {
         return;
     }
@@ -517,7 +518,7 @@ void PanelWindowGtk::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent load, gp
 gboolean PanelWindowGtk::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
                                       gpointer self) {
     WebEvent event;
-    event.code = 271;
+    event.code = kEventNavigateError;
     event.url = uri ? uri : "";
     event.value = error ? error->code : 0;
     auto* window = Self(self);
@@ -552,7 +553,7 @@ gboolean PanelWindowGtk::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* de
     WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebEvent event;
-    event.code = 250;
+    event.code = kEventBeforeNavigate2;
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
     event.url = uri ? uri : "";
     // WebKit names only named frames; an unnamed iframe reads as the top frame.
@@ -566,7 +567,7 @@ gboolean PanelWindowGtk::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* de
 
 GtkWidget* PanelWindowGtk::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
     WebEvent event;
-    event.code = 273;
+    event.code = kEventNewWindow3;
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
     event.url = uri ? uri : "";
     Self(self)->Raise(event);
@@ -575,7 +576,7 @@ GtkWidget* PanelWindowGtk::OnCreate(WebKitWebView*, WebKitNavigationAction* acti
 
 void PanelWindowGtk::OnTitle(GObject* object, GParamSpec*, gpointer self) {
     WebEvent event;
-    event.code = 113;
+    event.code = kEventTitleChange;
     const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(object));
     event.text = title ? title : "";
     Self(self)->Raise(event);
@@ -583,7 +584,7 @@ void PanelWindowGtk::OnTitle(GObject* object, GParamSpec*, gpointer self) {
 
 void PanelWindowGtk::OnProgress(GObject* object, GParamSpec*, gpointer self) {
     WebEvent event;
-    event.code = 108;
+    event.code = kEventProgressChange;
     event.value = static_cast<long>(
         webkit_web_view_get_estimated_load_progress(WEBKIT_WEB_VIEW(object)) * 100.0);
     event.valueMax = 100;
@@ -592,14 +593,14 @@ void PanelWindowGtk::OnProgress(GObject* object, GParamSpec*, gpointer self) {
 
 void PanelWindowGtk::OnClose(WebKitWebView*, gpointer self) {
     WebEvent event;
-    event.code = 263;
+    event.code = kEventWindowClosing;
     Self(self)->Raise(event);
 }
 
 gboolean PanelWindowGtk::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
                                        WebKitHitTestResult*, gpointer self) {
     WebEvent event;
-    event.code = 2283;
+    event.code = kUiShowContextMenu;
     event.answer = 0;  // preset, as the UI handler does: handled, no menu
     Self(self)->Raise(event);
     return event.answer == 0 ? TRUE : FALSE;
