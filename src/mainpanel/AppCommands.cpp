@@ -61,6 +61,14 @@ constexpr AppCommand kAppCommands[] = {
     {"panel.hide", [](PageCommand&, Host& h) { h.HideMainPanel(); }},
     {"panel.move", MovePanel, /*overridesCommon=*/true},
     {"panel.pop", Pop},
+    {"app.progress",
+     [](PageCommand& c, Host& h) {
+         if (c.Has(1)) h.SetPageProgress(ReadCommandNumber(c.Item(1)) != 0);
+     }},
+    {"app.cancelbrush",
+     [](PageCommand& c, Host& h) {
+         if (c.Has(1)) h.CancelBrush(c.Item(1));
+     }},
     {"app.checkapp",
      [](PageCommand& c, Host& h) {
          if (c.Has(3)) h.PrefetchIfStale(c.Item(1), c.Item(2), c.Item(3));

@@ -31,6 +31,11 @@ class AppCommandHost {
     virtual void StartBrushTask(const std::string& fileName, const std::string& url) = 0;
     virtual void PrefetchIfStale(const std::string& fileName, const std::string& url,
                                  const std::string& version) = 0;
+    // "app.progress": download and extraction progress for the page on or off; a page that
+    // asks also gets the causes of failures.
+    virtual void SetPageProgress(bool /*on*/) {}
+    // "app.cancelbrush": stops the package's running download or extraction.
+    virtual void CancelBrush(const std::string& /*fileName*/) {}
 };
 
 // The main panel's command set, offered every page command before the common set. Nonzero when

@@ -78,6 +78,8 @@ class CAppPanel : public CWebPanel,
                          const std::string& version) override {
         desk_->PrefetchIfStale(fileName, url, version);
     }
+    void SetPageProgress(bool on) override { desk_->SetPageProgress(on); }
+    void CancelBrush(const std::string& fileName) override { desk_->CancelBrush(fileName); }
 
     CPopPanel* popPanel_ = nullptr;  // deletes itself; cleared by its gone handler
     std::unique_ptr<CPanelImpl> splashPanel_;

@@ -21,8 +21,44 @@ void CBrushWorkflow::StartFetchTask(const std::string& cacheDir, const std::stri
     });
 }
 
-void CBrushWorkflow::Notify(const std::string& base, const char* state) {
-    if (services_.notifyPage) services_.notifyPage("runbrush", base + "','" + state);
+void CBrushWorkflow::Notify(const std::string& base, const char* state, const std::string& cause) {
+    if (!services_.notifyPage) return;
+    std::string data = base + "','" + state;
+    if (!cause.empty() && causesOn_) data += "','" + cause;
+    services_.notifyPage("runbrush", data);
+}
+
+void CBrushWorkflow::SetPageProgress(bool on) {
+    progressOn_ = on;
+    causesOn_ = true;
+}
+
+void CBrushWorkflow::CancelBrush(const std::string& fileName) {
+    causesOn_ = true;
+    std::lock_guard<std::mutex> guard(runningMutex_);
+    if (fetching_.count(fileName) != 0) cancelled_.insert(fileName);
+}
+
+bool CBrushWorkflow::IsCancelled(const std::string& fileName) {
+    std::lock_guard<std::mutex> guard(runningMutex_);
+    return cancelled_.count(fileName) != 0;
+}
+
+void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64_t total,
+                                    const char* phase, bool last) {
+    if (!progressOn_ || !services_.notifyPage) return;
+    const auto now = std::chrono::steady_clock::now();
+    {
+        // Ten a second is as often as a bar can usefully move; the last one always goes.
+        std::lock_guard<std::mutex> guard(runningMutex_);
+        auto& previous = lastProgress_[base];
+        if (previous.finished) return;  // libcurl reports the end more than once
+        if (!last && now - previous.at < std::chrono::milliseconds(100)) return;
+        previous.at = now;
+        previous.finished = last;
+    }
+    services_.notifyPage("brushprogress", base + "','" + std::to_string(done) + "','" +
+                                              std::to_string(total) + "','" + phase);
 }
 
 CPackageLocks::Hold CBrushWorkflow::LockPackage(const std::string& cacheDir,
@@ -79,7 +115,13 @@ int CBrushWorkflow::EnsureAndRun(const std::string& cacheSetting, const std::str
                 case FetchOutcome::DownloadFailed:
                     return 0;  // what the fetch told the page stands
                 case FetchOutcome::NoProgram:
-                    Notify(*base, "run.error");
+                    Notify(*base, "run.error", "missing");
+                    return 0;
+                case FetchOutcome::Damaged:
+                    Notify(*base, "run.error", "archive");
+                    return 0;
+                case FetchOutcome::Cancelled:
+                    Notify(*base, "run.error", "cancelled");
                     return 0;
                 case FetchOutcome::Ready:
                     break;
@@ -88,7 +130,7 @@ int CBrushWorkflow::EnsureAndRun(const std::string& cacheSetting, const std::str
     }
 
     if (!RunProgram(place->folder, place->program)) {
-        Notify(*base, "run.error");
+        Notify(*base, "run.error", "start");
         return 0;
     }
     if (services_.hideMainPanel) services_.hideMainPanel();
@@ -118,14 +160,22 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const std::string& cach
         std::lock_guard<std::mutex> guard(runningMutex_);
         running_.insert(key);
     }
+    {
+        std::lock_guard<std::mutex> guard(runningMutex_);
+        fetching_.insert(fileName);
+    }
     struct Unregister {
         CBrushWorkflow& flow;
         std::pair<std::string, std::string> key;
+        std::string fileName;
         ~Unregister() {
             std::lock_guard<std::mutex> guard(flow.runningMutex_);
             flow.running_.erase(flow.running_.find(key));
+            flow.fetching_.erase(flow.fetching_.find(fileName));
+            if (flow.fetching_.count(fileName) == 0) flow.cancelled_.erase(fileName);
+            flow.lastProgress_.erase(key.second);
         }
-    } unregister{*this, key};
+    } unregister{*this, key, fileName};
     // What an earlier run left when it was killed; this package's lock keeps ours apart.
     if (services_.removeStaging) services_.removeStaging(cacheFolder, *base, false);
 
@@ -134,15 +184,59 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const std::string& cach
     if (services_.makeCacheFolder) services_.makeCacheFolder(cacheFolder);
     // Never the address's last part: that could name any file of the cache folder.
     const std::string archive = cacheFolder + DownloadStagingPrefix(*base) + UniqueStagingSuffix();
-    if (!services_.downloadToFile(url, archive)) {
-        Notify(*base, "download.error");
+    bool downloaded = false;
+    std::string cause;
+    if (services_.downloadWatched) {
+        DownloadWatch watch;
+        int64_t received = 0;
+        int64_t size = -1;
+        watch.progress = [&](int64_t done, int64_t total) {
+            received = done;
+            if (total >= 0) size = total;
+            // Before the answer's head there is nothing to show yet.
+            if (done > 0 || total >= 0)
+                NotifyProgress(*base, done, total, "download", total >= 0 && done == total);
+            return !IsCancelled(fileName);
+        };
+        downloaded = services_.downloadWatched(url, archive, watch) != 0;
+        switch (watch.failure) {
+            case DownloadFailure::None:
+                break;
+            case DownloadFailure::HttpStatus:
+                cause = "http:" + std::to_string(watch.httpStatus);
+                break;
+            case DownloadFailure::Network:
+                cause = "network";
+                break;
+            case DownloadFailure::Disk:
+                cause = "disk";
+                break;
+            case DownloadFailure::Cancelled:
+                cause = "cancelled";
+                break;
+        }
+        // The whole body is there: its size, announced or counted.
+        const int64_t whole = size >= 0 ? size : received;
+        if (downloaded) NotifyProgress(*base, whole, whole, "download", true);
+    } else {
+        downloaded = services_.downloadToFile(url, archive) != 0;
+    }
+    if (downloaded && IsCancelled(fileName)) {
+        services_.removeFile(archive);
+        downloaded = false;
+        cause = "cancelled";
+    }
+    if (!downloaded) {
+        Notify(*base, "download.error", cause);
         return FetchOutcome::DownloadFailed;
     }
     Notify(*base, "unzip");
     // A failed extraction leaves the previous package folder (or none) as it was.
-    const bool extracted = !Closing() && services_.unzipTo(archive, place->folder);
+    const bool extracted =
+        !Closing() && !IsCancelled(fileName) && services_.unzipTo(archive, place->folder);
     services_.removeFile(archive);
-    if (!extracted) return FetchOutcome::NoProgram;
+    if (IsCancelled(fileName)) return FetchOutcome::Cancelled;
+    if (!extracted) return FetchOutcome::Damaged;
     return services_.fileExists(place->program) ? FetchOutcome::Ready : FetchOutcome::NoProgram;
 }
 

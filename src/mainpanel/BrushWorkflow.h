@@ -6,7 +6,12 @@
 #include <string>
 #include <utility>
 
+#include <atomic>
+#include <chrono>
+#include <map>
+
 #include "mainpanel/PackageLocks.h"
+#include "web/HttpDownload.h"
 
 // What the package workflow needs of the rest of the program. The package desk hands in the
 // real ones (the page's notifications, its window, libcurl, minizip, the desktop's launcher);
@@ -20,6 +25,10 @@ struct BrushServices {
     // HTTP GET of `url` into the new file `path`; nonzero when the whole body is there, and no
     // file otherwise.
     std::function<int(const std::string& url, const std::string& path)> downloadToFile;
+    // The same download, followed (progress, stopping) and telling why it failed; used instead
+    // of downloadToFile when set.
+    std::function<int(const std::string& url, const std::string& path, DownloadWatch& watch)>
+        downloadWatched;
     // Extracts the archive as the folder `directory`, replacing it only when every entry was
     // written and checked; true then.
     std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
@@ -78,6 +87,17 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     // Worker: starts `file` in `directory`; nonzero when started.
     int RunProgram(const std::string& directory, const std::string& file);
 
+    // GUI thread: a page asked for progress notifications ("app.progress"):
+    //   hostNotify('brushprogress','<base>','<done>','<total>','<phase>')
+    // at most 10 a second per package and a last one with done equal to total; a page that
+    // asked once (or cancelled) also gets the cause of a failure as the fourth argument of
+    // download.error and run.error. Other pages get exactly the sequences above.
+    void SetPageProgress(bool on);
+    // GUI thread: stops the running fetch of `fileName`: its download is cut and removed, the
+    // page gets download.error (or run.error once extracting) with the cause "cancelled", and
+    // nothing is started. No fetch of it running: nothing happens.
+    void CancelBrush(const std::string& fileName);
+
     // Any thread, at quit: removes the staging files of the fetches still running, which
     // cannot finish any more, and keeps fetches from making new ones.
     void RemoveRunningStaging();
@@ -92,11 +112,16 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
         NotAttempted,    // the URL has no "/": nothing was sent
         DownloadFailed,  // "download", "download.error" were sent
         NoProgram,       // "download", "unzip" were sent, but the program is not there
+        Damaged,         // as NoProgram: the archive could not be extracted
+        Cancelled,       // as NoProgram: the page cancelled while it was extracting
         Ready,           // "download", "unzip" were sent and the program is there
     };
     FetchOutcome FetchLocked(const std::string& cacheDir, const std::string& fileName,
                              const std::string& url);
-    void Notify(const std::string& base, const char* state);
+    void Notify(const std::string& base, const char* state, const std::string& cause = {});
+    void NotifyProgress(const std::string& base, int64_t done, int64_t total, const char* phase,
+                        bool last);
+    bool IsCancelled(const std::string& fileName);
     bool Closing();
     CPackageLocks::Hold LockPackage(const std::string& cacheDir, const std::string& fileName,
                                     const std::string& url);
@@ -106,4 +131,13 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     std::mutex runningMutex_;
     std::multiset<std::pair<std::string, std::string>> running_;  // (cache folder, base name)
     bool closing_ = false;  // RemoveRunningStaging ran: no fetch starts a new step
+    std::multiset<std::string> fetching_;  // file names of running fetches
+    std::set<std::string> cancelled_;      // of those, the ones the page cancelled
+    struct ProgressSent {
+        std::chrono::steady_clock::time_point at{};
+        bool finished = false;
+    };
+    std::map<std::string, ProgressSent> lastProgress_;  // per base name
+    std::atomic<bool> progressOn_{false};
+    std::atomic<bool> causesOn_{false};
 };

@@ -52,6 +52,10 @@ class CPackageDesk {
     // "app.checkapp": fetches the package ahead of use when missing or of another version.
     void PrefetchIfStale(const std::string& fileName, const std::string& url,
                          const std::string& version);
+    // The page's opt-ins: progress notifications (and, from then on, failure causes), and
+    // cancelling a package's running fetch.
+    void SetPageProgress(bool on) { workflow_->SetPageProgress(on); }
+    void CancelBrush(const std::string& fileName) { workflow_->CancelBrush(fileName); }
     // Any device arrival: runs the companion program for attached phones when it is not
     // running, from the address it was last run with. Always true.
     bool OnDeviceArrival();

@@ -26,6 +26,9 @@ BrushServices RealPackageServices() {
         if (!done) os::LogFailure("download failed", url + " -> " + path);
         return done;
     };
+    s.downloadWatched = [](const std::string& url, const std::string& path, DownloadWatch& watch) {
+        return DownloadToNewFile(url, path, &watch);
+    };
     s.makeCacheFolder = [](const std::string& folder) { return MakeCacheFolder(folder); };
     s.removeStaging = [](const std::string& folder, const std::string& name, bool alsoThisRun) {
         RemoveStagingLeftovers(folder, name, alsoThisRun);

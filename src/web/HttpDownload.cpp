@@ -96,14 +96,31 @@ class BodyFile {
     std::ofstream m_stream;
 };
 
+bool IsSuccessStatus(long status) {
+    return status >= 200 && status <= 299;
+}
+
 struct Transfer {
     CURL* easy = nullptr;
     BodyFile* file = nullptr;
     bool writeFailed = false;
+    bool diskFailed = false;
+    bool cancelled = false;
+    DownloadWatch* watch = nullptr;
 };
 
-bool IsSuccessStatus(long status) {
-    return status >= 200 && status <= 299;
+int OnTransferProgress(void* user, curl_off_t total, curl_off_t done, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->watch == nullptr || !transfer->watch->progress) return 0;
+    long status = 0;
+    curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+    // Only the package's own bytes count, not a redirect's or an error page's.
+    if (status != 0 && !IsSuccessStatus(status)) return 0;
+    if (transfer->watch->progress(static_cast<int64_t>(done),
+                                  total > 0 ? static_cast<int64_t>(total) : -1))
+        return 0;
+    transfer->cancelled = true;
+    return 1;  // any nonzero value aborts the transfer
 }
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
@@ -111,8 +128,13 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     long status = 0;
     curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
     // An error page is not the package; refuse it before anything reaches the disk.
-    if (!IsSuccessStatus(status) || !transfer->file->Write(data, size * count)) {
+    if (!IsSuccessStatus(status)) {
         transfer->writeFailed = true;
+        return 0;
+    }
+    if (!transfer->file->Write(data, size * count)) {
+        transfer->writeFailed = true;
+        transfer->diskFailed = true;
         return 0;
     }
     return size * count;
@@ -127,7 +149,7 @@ std::string DownloadFileName(const std::string& url) {
 
 namespace {
 
-int Download(const std::string& url, BodyFile& file) {
+int Download(const std::string& url, BodyFile& file, DownloadWatch* watch = nullptr) {
     if (!EnsureCurlReady()) return 0;
     CurlEasy easy(curl_easy_init());
     if (!easy) return 0;
@@ -135,6 +157,7 @@ int Download(const std::string& url, BodyFile& file) {
     if (!AppendHeader(headers, "Accept: */*")) return 0;
 
     Transfer transfer{easy.get(), &file};
+    transfer.watch = watch;
     CURL* h = easy.get();
     // Escaped as requests escape theirs: libcurl sends a blank as it is, which no server takes.
     const std::string wireUrl = UrlForWire(url);
@@ -144,12 +167,32 @@ int Download(const std::string& url, BodyFile& file) {
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    if (watch != nullptr && watch->progress) {
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnTransferProgress);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    }
 
     const CURLcode result = curl_easy_perform(h);
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (result != CURLE_OK || transfer.writeFailed || !IsSuccessStatus(status)) return 0;
-    return file.Commit() ? 1 : 0;
+    const bool ok = result == CURLE_OK && !transfer.writeFailed && IsSuccessStatus(status);
+    const bool committed = ok && file.Commit();
+    if (watch != nullptr) {
+        watch->httpStatus = status;
+        if (committed) {
+            watch->failure = DownloadFailure::None;
+        } else if (transfer.cancelled) {
+            watch->failure = DownloadFailure::Cancelled;
+        } else if (status != 0 && !IsSuccessStatus(status)) {
+            watch->failure = DownloadFailure::HttpStatus;
+        } else if (transfer.diskFailed || ok) {
+            watch->failure = DownloadFailure::Disk;  // written but not closed, or not written
+        } else {
+            watch->failure = DownloadFailure::Network;
+        }
+    }
+    return committed ? 1 : 0;
 }
 
 }  // namespace
@@ -162,10 +205,13 @@ int DownloadToFolder(const std::string& url, const std::string& folder) {
     return Download(url, file);
 }
 
-int DownloadToNewFile(const std::string& url, const std::string& path) {
+int DownloadToNewFile(const std::string& url, const std::string& path, DownloadWatch* watch) {
     if (path.empty()) return 0;
     BodyFile file(path);
     // Made before the request, so that it has its name for the whole transfer.
-    if (!file.Write(nullptr, 0)) return 0;
-    return Download(url, file);
+    if (!file.Write(nullptr, 0)) {
+        if (watch != nullptr) watch->failure = DownloadFailure::Disk;
+        return 0;
+    }
+    return Download(url, file, watch);
 }

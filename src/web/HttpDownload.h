@@ -1,5 +1,25 @@
 #pragma once
+#include <cstdint>
+#include <functional>
 #include <string>
+
+// Why a download did not complete, for callers that tell the user.
+enum class DownloadFailure {
+    None,
+    HttpStatus,  // the server answered with a status outside 2xx (see httpStatus)
+    Network,     // refused, reset, timed out, cut short
+    Disk,        // the body could not be written
+    Cancelled,   // the progress callback asked to stop
+};
+
+// Follows a download: `progress` gets the bytes received and the whole size (-1 while unknown)
+// as the body arrives, and stops the transfer by returning false. Afterwards `failure` and
+// `httpStatus` say how it ended.
+struct DownloadWatch {
+    std::function<bool(int64_t done, int64_t total)> progress;
+    DownloadFailure failure = DownloadFailure::None;
+    long httpStatus = 0;
+};
 
 // Fetches `url` with a plain GET (only "Accept: */*" added, nothing cached, redirects followed)
 // and stores the body in `folder` under DownloadFileName(url). The folder is created with its
@@ -15,7 +35,8 @@ int DownloadToFolder(const std::string& url, const std::string& folder);
 // request (it fails when the name is taken), so whoever stops the transfer from outside can
 // remove it by that name. 1 when the whole body is there; else 0 and no file. The address is
 // escaped as for requests (UrlForWire).
-int DownloadToNewFile(const std::string& url, const std::string& path);
+int DownloadToNewFile(const std::string& url, const std::string& path,
+                      DownloadWatch* watch = nullptr);
 
 // The text after the URL's last "/" (the whole URL when it has none), query included and not
 // decoded: ".../pkg.zip?x=1" gives "pkg.zip?x=1".

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BuildConfig.h"
@@ -68,6 +69,18 @@ class MakerSite {
                     return sink.write(std::string(500, 'z').data(), 500);
                 });
         });
+        // A package from /pkg/ sent in 64 KiB pieces with a pause after each: a long download.
+        http_.server.Get(
+            R"(/throttled/([\w.]+))", [this](const httplib::Request& req, httplib::Response& res) {
+                auto body = std::make_shared<std::string>(ReadFile(packages_.File(req.matches[1])));
+                res.set_content_provider(body->size(), "application/zip",
+                                         [body](size_t at, size_t, httplib::DataSink& sink) {
+                                             std::this_thread::sleep_for(20ms);
+                                             const size_t n =
+                                                 std::min<size_t>(65536, body->size() - at);
+                                             return sink.write(body->data() + at, n);
+                                         });
+            });
         http_.server.Get(R"(/pkg/([\w. ]+))",
                          [this](const httplib::Request& req, httplib::Response& res) {
                              const std::string file = packages_.File(req.matches[1]);
@@ -529,6 +542,93 @@ next();
     // Nothing reached the installed folder.
     EXPECT_NE(ReadFile(folder_.settingsPath()).find("bkimage=1"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder_.File("tool")));
+}
+
+TEST_F(MainPanelEndToEnd, APageThatAsksGetsProgressCausesAndCancel) {
+    WriteSettings();
+    site_.AddPackage("small.zip", "small.sh", folder_.File("small.ran"));
+    // A big package: a script and 3 MiB of noise, stored, so the download takes a while.
+    {
+        testsupport::TempDir stage;
+        WriteFile(stage.File("big.sh"),
+                  "#!/bin/sh\necho ran > '" + folder_.File("big.ran") + "'\n");
+        fs::permissions(stage.File("big.sh"), fs::perms::owner_all);
+        const auto made = testsupport::RunChild(
+            {"sh", "-c",
+             "cd '" + stage.path() + "' && head -c 3145728 /dev/urandom > noise && zip -q -0 '" +
+                 site_.PackagePath("big.zip") + "' big.sh noise"},
+            30s);
+        ASSERT_TRUE(made.exited && made.exitCode == 0) << made.output;
+    }
+    WriteFile(site_.PackagePath("bad.zip"), "PK\x03\x04 this is not an archive at all");
+    const std::string base = site_.Base();
+    // Every notification with all its arguments; the first progress of "big" cancels it, and
+    // each package starts when the one before has ended.
+    site_.SetMainPage(PageHead(base) + R"(
+var cancelled = false;
+var queue = [['small.sh', 'throttled/small.zip'], ['gone.sh', 'pkg/gone.zip'],
+             ['bad.sh', 'pkg/bad.zip'], ['big.sh', 'throttled/big.zip']];
+function next() { var p = queue.shift();
+  if (p) call('app:app.runbrush&' + p[0] + '&' + SITE + '/' + p[1]); else note('done', '1'); }
+hostNotify = function () {
+  var args = Array.prototype.slice.call(arguments);
+  note('n', args.join('|'));
+  if (args[0] === 'brushprogress' && args[1] === 'big' && !cancelled) {
+    cancelled = true; note('cancel', call('app:app.cancelbrush&big.sh'));
+  }
+  if (args[0] === 'runbrush' && /^(run|run\.error|download\.error)$/.test(args[2])) next();
+};
+note('progress', call('app:app.progress&1'));
+next();
+</script></body></html>)");
+    auto program = Start(base + "/Brush.html");
+    ASSERT_EQ(site_.WaitFor("done", 1, 90s).size(), 1u) << program->Output();
+    const auto notes = site_.Values("n");
+    EXPECT_EQ(site_.Values("progress"), std::vector<std::string>{"-1"});
+    EXPECT_EQ(site_.Values("cancel"), std::vector<std::string>{"-1"});
+
+    auto runbrush = [&](const std::string& base) {
+        std::vector<std::string> seen;
+        for (const auto& n : notes)
+            if (n.rfind("runbrush|" + base + "|", 0) == 0) seen.push_back(n.substr(9));
+        return seen;
+    };
+    auto progress = [&](const std::string& base) {
+        std::vector<std::string> seen;
+        for (const auto& n : notes)
+            if (n.rfind("brushprogress|" + base + "|", 0) == 0) seen.push_back(n.substr(14));
+        return seen;
+    };
+    EXPECT_EQ(runbrush("small"),
+              (std::vector<std::string>{"small|download", "small|unzip", "small|run"}));
+    const auto smallSize = std::to_string(fs::file_size(site_.PackagePath("small.zip")));
+    const auto small = progress("small");
+    ASSERT_FALSE(small.empty());
+    EXPECT_EQ(small.back(), "small|" + smallSize + "|" + smallSize + "|download");
+    EXPECT_EQ(std::count(small.begin(), small.end(), small.back()), 1) << "one final call";
+    EXPECT_EQ(runbrush("gone"),
+              (std::vector<std::string>{"gone|download", "gone|download.error|http:404"}));
+    EXPECT_EQ(runbrush("bad"),
+              (std::vector<std::string>{"bad|download", "bad|unzip", "bad|run.error|archive"}));
+    // Cancelled mid-way: progress below the whole size, the cause, nothing extracted or run,
+    // and no partial file left in the cache.
+    EXPECT_EQ(runbrush("big"),
+              (std::vector<std::string>{"big|download", "big|download.error|cancelled"}));
+    const auto bigSize = std::to_string(fs::file_size(site_.PackagePath("big.zip")));
+    ASSERT_FALSE(progress("big").empty());
+    for (const auto& p : progress("big")) {
+        EXPECT_EQ(p.find("big|" + bigSize + "|"), std::string::npos) << p;
+        EXPECT_NE(p.find("|" + bigSize + "|download"), std::string::npos) << p;
+    }
+    EXPECT_FALSE(fs::exists(folder_.File("big.ran")));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(folder_.File("small.ran")); }, 10s));
+    for (const auto& entry : fs::directory_iterator(cache_))
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+    EXPECT_FALSE(fs::exists(cache_ + "/big"));
+
+    site_.SetMainPage(PageHead(base) + "call('app:app.quit');</script></body></html>");
+    program->Signal(15);
+    program->Wait(20s);
 }
 
 }  // namespace

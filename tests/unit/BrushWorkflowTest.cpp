@@ -206,6 +206,47 @@ TEST(BrushWorkflow, StartFailureSendsRunErrorAndKeepsThePanel) {
     EXPECT_EQ(w.notes, (Strings{"runbrush:tool','run.error"}));
 }
 
+TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool/tool.exe"};  // the program is not at the top level
+    auto services = w.Services();
+    bool cancelDuringDownload = false;
+    std::shared_ptr<CBrushWorkflow> flow;
+    auto plain = services.downloadToFile;
+    services.downloadWatched = [&](const std::string& url, const std::string& path,
+                                   DownloadWatch& watch) {
+        if (cancelDuringDownload) flow->CancelBrush("tool.exe");
+        if (!watch.progress(10, 20)) {
+            watch.failure = DownloadFailure::Cancelled;
+            return 0;
+        }
+        return plain(url, path);
+    };
+    flow = std::make_shared<CBrushWorkflow>(services);
+    // Cancelling what does not run changes nothing, not even a later run.
+    flow->CancelBrush("tool.exe");
+    flow->SetPageProgress(true);
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    // The last progress call of a finished download has done equal to total.
+    EXPECT_EQ(w.notes,
+              (Strings{"runbrush:tool','download", "brushprogress:tool','10','20','download",
+                       "brushprogress:tool','20','20','download", "runbrush:tool','unzip",
+                       "runbrush:tool','run.error','missing"}));
+
+    w.notes.clear();
+    w.brokenArchives.insert(kToolUrl);
+    flow->SetPageProgress(false);  // progress off, causes stay
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes.back(), "runbrush:tool','run.error','archive");
+
+    w.notes.clear();
+    cancelDuringDownload = true;
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes,
+              (Strings{"runbrush:tool','download", "runbrush:tool','download.error','cancelled"}));
+    EXPECT_TRUE(w.starts.empty());
+}
+
 TEST(BrushWorkflow, CompanionProgramIsFollowedByThePhonePackage) {
     FakeWorld w;
     w.files.insert(kCache + "/lanternhall/lanternhall.exe");
