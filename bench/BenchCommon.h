@@ -187,7 +187,7 @@ inline std::optional<Cost> MedianCost(int runs, const std::function<std::optiona
     return Cost{SpreadOf(wall).median, SpreadOf(cpu).median};
 }
 
-// The benchmark programs' own folder, where BenchTool is.
+// The benchmark programs' own folder, where BenchTool and BenchNet are.
 inline std::string ProgramFolder() {
     char path[4096];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -200,7 +200,11 @@ inline std::string BenchTool() {
     return ProgramFolder() + "/BenchTool";
 }
 
-// `BenchTool serve FOLDER` as a child process for as long as this object lives: a loopback
+inline std::string BenchNet() {
+    return ProgramFolder() + "/BenchNet";
+}
+
+// `BenchNet serve FOLDER` as a child process for as long as this object lives: a loopback
 // server in a process of its own, the same for both sides.
 class FileServer {
   public:
@@ -211,7 +215,7 @@ class FileServer {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const std::string tool = BenchTool();
+        const std::string tool = BenchNet();
         char* argv[] = {const_cast<char*>(tool.c_str()), const_cast<char*>("serve"),
                         const_cast<char*>(folder.c_str()), nullptr};
         if (posix_spawn(&pid_, tool.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;

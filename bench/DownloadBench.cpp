@@ -1,6 +1,6 @@
-// The package download (BenchTool fetch) against the curl command line, both started as a
+// The package download (BenchNet fetch) against the curl command line, both started as a
 // process per round and fetching the same 200 MB body from the same loopback server, which runs
-// in a process of its own (BenchTool serve). Sides alternate; each writes into its own fresh
+// in a process of its own (BenchNet serve). Sides alternate; each writes into its own fresh
 // folder. libcurl's receive buffer is 512 KiB in MapleNook and curl's own default in the curl
 // command; both write the body to a file as it arrives.
 //   DownloadBench [rounds]
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     const auto series = bench::Alternate(
         rounds,
         [&] {
-            return bench::RunChild({bench::BenchTool(), "fetch", url, ours.string()});
+            return bench::RunChild({bench::BenchNet(), "fetch", url, ours.string()});
         },
         [&] {
             return bench::RunChild({"curl", "-s", "-f", "-o", (theirs / "pkg.bin").string(), url});
@@ -68,6 +68,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     bench::Print("download of 200 MiB over loopback, each side a process per round",
-                 "BenchTool fetch", "curl -s -f -o", *series);
+                 "BenchNet fetch", "curl -s -f -o", *series);
     return 0;
 }

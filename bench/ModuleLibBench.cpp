@@ -3,7 +3,9 @@
 //     10 files of about 1 MB, 1,000 small files and 20,000 small files (4-12 KB);
 //   the file digest (BenchTool md5) vs `md5sum` on a 512 MiB file;
 //   RunAdb("version") vs running the same adb directly (both started from this process).
-// Everything it makes lives in one folder under /tmp and is removed at the end.
+// Everything it makes lives in one folder, removed at the end: under $MAPLENOOK_BENCH_DIR when
+// set, else under /dev/shm, so that the figures show the tools' own work rather than the disk's
+// (on a virtual disk, creating a file can cost more than extracting it).
 //   ModuleLibBench [unzip|digest|adb] [rounds]
 #include "phone/ModuleLib.h"
 
@@ -179,9 +181,14 @@ void BenchRunAdb(const std::string& work) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string pattern = "/tmp/maplenook-bench-XXXXXX";
+    const char* base = std::getenv("MAPLENOOK_BENCH_DIR");
+    std::string pattern = std::string(base                           ? base
+                                      : fs::is_directory("/dev/shm") ? "/dev/shm"
+                                                                     : "/tmp") +
+                          "/maplenook-bench-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return 1;
     const std::string work = pattern;
+    std::printf("working in %s\n", work.c_str());
     const std::string only = argc > 1 ? argv[1] : "";
     if (argc > 2) g_rounds = std::max(1, std::atoi(argv[2]));
     if (only.empty() || only == "unzip") BenchUnzip(work);

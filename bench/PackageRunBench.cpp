@@ -1,8 +1,8 @@
 // A package run end to end (download + extraction + start of its program, waiting until that
-// program has ended) through the workflow (BenchTool packagerun, a process per round) against
+// program has ended) through the workflow (BenchPackageRun, a process per round) against
 // curl + unzip + the program started one after the other from this process, both from the same
 // loopback server in a process of its own. Each round uses a fresh, empty cache folder.
-// The peer starts one process more than MapleNook (curl and unzip against one BenchTool); the
+// The peer starts one process more than MapleNook (curl and unzip against one BenchPackageRun); the
 // corrected figures take one `unzip -v` run (a start of unzip that does nothing) off the peer.
 //   PackageRunBench [rounds]
 #include <sys/stat.h>
@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
     };
     const auto ours = [&] {
         setenv("BENCH_DONE", fifo.c_str(), 1);
-        return bench::RunChild({bench::BenchTool(), "packagerun", cache.string(), "tool.sh", url});
+        return bench::RunChild(
+            {bench::ProgramFolder() + "/BenchPackageRun", cache.string(), "tool.sh", url});
     };
     const auto peer = [&]() -> std::optional<bench::Cost> {
         setenv("BENCH_DONE", "/dev/null", 1);
@@ -77,12 +78,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "a package run failed\n");
         return 1;
     }
-    bench::Print("package run, 4 MB archive, program waited for", "BenchTool packagerun",
+    bench::Print("package run, 4 MB archive, program waited for", "BenchPackageRun",
                  "curl + unzip + program", *series);
     std::printf("one start of unzip (unzip -v): %.2f ms wall, %.2f ms cpu\n",
                 unzipStart->wall * 1e3, unzipStart->cpu * 1e3);
     bench::Subtract(series->peer, *unzipStart);
-    bench::Print("the same, peer without its extra process start", "BenchTool packagerun",
+    bench::Print("the same, peer without its extra process start", "BenchPackageRun",
                  "curl + unzip + program", *series);
     return 0;
 }
