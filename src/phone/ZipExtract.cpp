@@ -1,6 +1,7 @@
 #include "phone/ZipExtract.h"
 
 #include "BuildConfig.h"
+#include "os/ReadAtFile.h"
 #include "os/StagingFolder.h"
 #include "os/TextEncoding.h"
 #include "phone/StagingNames.h"
@@ -36,6 +37,59 @@ struct ZipCloser {
     unzFile zip;
     ~ZipCloser() { unzClose(zip); }
 };
+
+// minizip reads the archive through these: a position over a reader that keeps a few large
+// blocks, instead of a seek and a small read on a stdio stream for every header.
+struct ArchiveStream {
+    os::ReadAtFile file;
+    uint64_t position = 0;
+};
+
+voidpf ZCALLBACK OpenArchive(voidpf opaque, const void*, int mode) {
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
+    return opaque;  // opened before minizip asks
+}
+
+uLong ZCALLBACK ReadArchive(voidpf, voidpf stream, void* data, uLong size) {
+    auto* archive = static_cast<ArchiveStream*>(stream);
+    const size_t n = archive->file.ReadAt(archive->position, data, size);
+    archive->position += n;
+    return static_cast<uLong>(n);
+}
+
+uLong ZCALLBACK WriteArchive(voidpf, voidpf, const void*, uLong) {
+    return 0;
+}
+
+ZPOS64_T ZCALLBACK TellArchive(voidpf, voidpf stream) {
+    return static_cast<ArchiveStream*>(stream)->position;
+}
+
+long ZCALLBACK SeekArchive(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto* archive = static_cast<ArchiveStream*>(stream);
+    switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET:
+            archive->position = offset;
+            return 0;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            archive->position += offset;
+            return 0;
+        case ZLIB_FILEFUNC_SEEK_END:
+            archive->position = archive->file.size() + offset;
+            return 0;
+        default:
+            return -1;
+    }
+}
+
+int ZCALLBACK CloseArchive(voidpf, voidpf) {
+    return 0;
+}
+
+// A short read shows to minizip as a short count, which it treats as an error itself.
+int ZCALLBACK ArchiveError(voidpf, voidpf) {
+    return 0;
+}
 
 uint16_t Le16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -251,7 +305,11 @@ bool ExtractZip(const std::string& archivePath, const std::string& destination) 
     std::string folder = destination;
     while (!folder.empty() && folder.back() == '/') folder.pop_back();
     if (folder.empty()) return false;
-    unzFile zip = unzOpen64(archivePath.c_str());
+    ArchiveStream archive;
+    if (!archive.file.Open(archivePath)) return false;
+    zlib_filefunc64_def access{OpenArchive, ReadArchive,  WriteArchive, TellArchive,
+                               SeekArchive, CloseArchive, ArchiveError, &archive};
+    unzFile zip = unzOpen2_64(archivePath.c_str(), &access);
     if (zip == nullptr) return false;
     ZipCloser closer{zip};
     unz_global_info64 global{};

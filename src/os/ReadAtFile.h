@@ -1,0 +1,41 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace os {
+
+// A file opened for reading at any offset, through a small cache of large blocks: readers that
+// hop between a few places (a zip archive's directory at its end and the entries' data in
+// order) cost one system call per block instead of one seek and one read per small request.
+class ReadAtFile {
+  public:
+    ReadAtFile() = default;
+    ~ReadAtFile();
+    ReadAtFile(const ReadAtFile&) = delete;
+    ReadAtFile& operator=(const ReadAtFile&) = delete;
+
+    // False when `path` cannot be opened or is not a regular file.
+    bool Open(const std::string& path);
+    uint64_t size() const { return size_; }
+    // Copies up to `count` bytes from `offset`; the number copied (short only at the end of the
+    // file or on a read error).
+    size_t ReadAt(uint64_t offset, void* data, size_t count);
+
+  private:
+    struct Block {
+        uint64_t offset = 0;
+        size_t length = 0;
+        uint64_t lastUse = 0;
+        std::vector<unsigned char> bytes;
+    };
+    bool Load(Block& block, uint64_t offset);
+
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    uint64_t clock_ = 0;
+    Block blocks_[2];
+};
+
+}  // namespace os
