@@ -4,7 +4,7 @@
 //
 // Input: the command text itself ("app:panel.move&10&-20").
 #include "FakePanelWindow.h"
-#include "app/CommandLine.h"
+#include "base/CommandLine.h"
 #include "web/CommonCommands.h"
 #include "web/PageCommand.h"
 

@@ -5,8 +5,8 @@
 //
 // Input: section, key and value as FuzzedDataProvider strings ("\" ends one, "\\" is a
 // backslash), then the file's bytes; no bytes means no file.
-#include "app/IniText.h"
-#include "app/Settings.h"
+#include "base/IniText.h"
+#include "base/Settings.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,6 +1,6 @@
 #include "app/InstallCheck.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "os/Files.h"
 #include "panel/ImageRegistry.h"
 

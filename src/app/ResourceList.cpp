@@ -1,6 +1,6 @@
 #include "app/ResourceList.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "panel/ImageRegistry.h"
 
 #include <cstdlib>

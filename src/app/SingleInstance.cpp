@@ -1,6 +1,6 @@
 #include "app/SingleInstance.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "os/HandOver.h"
 #include "os/UserTime.h"
 

@@ -1,6 +1,6 @@
 #include "mainpanel/AppCommands.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "mainpanel/MainPanelPlacement.h"
 #include "mainpanel/MakerAddresses.h"
 #include "mainpanel/UsageReport.h"

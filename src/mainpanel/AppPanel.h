@@ -2,8 +2,8 @@
 #include <memory>
 #include <string>
 
-#include "app/MainPanelHost.h"
 #include "mainpanel/AppCommands.h"
+#include "mainpanel/MainPanelHost.h"
 #include "mainpanel/PackageDesk.h"
 #include "panel/PanelImpl.h"
 #include "panel/PopPanel.h"

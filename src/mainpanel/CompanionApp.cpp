@@ -1,7 +1,7 @@
 #include "mainpanel/CompanionApp.h"
 
-#include "app/Settings.h"
-#include "app/TextCase.h"
+#include "base/Settings.h"
+#include "base/TextCase.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/PackagePaths.h"
 #include "os/Files.h"

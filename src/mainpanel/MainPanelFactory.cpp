@@ -1,5 +1,5 @@
-#include "app/MainPanelHost.h"
 #include "mainpanel/AppPanel.h"
+#include "mainpanel/MainPanelHost.h"
 
 std::unique_ptr<IMainPanel> MakeMainPanel(const std::string& panelName,
                                           const std::string& settingsPath) {

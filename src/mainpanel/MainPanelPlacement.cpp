@@ -1,6 +1,6 @@
 #include "mainpanel/MainPanelPlacement.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "os/PanelWindow.h"
 #include "os/Screen.h"
 

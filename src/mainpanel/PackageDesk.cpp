@@ -1,6 +1,6 @@
 #include "mainpanel/PackageDesk.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "mainpanel/PackagePaths.h"
 #include "mainpanel/PackageServices.h"
 #include "os/GuiThread.h"

@@ -1,6 +1,6 @@
 #include "mainpanel/PackagePaths.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "phone/StagingNames.h"
 
 namespace {

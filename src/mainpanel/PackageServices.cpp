@@ -6,8 +6,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/Settings.h"
-#include "app/WorkerPool.h"
+#include "base/Settings.h"
+#include "base/WorkerPool.h"
 #include "mainpanel/PackageCache.h"
 #include "os/DiagnosticLog.h"
 #include "os/Files.h"

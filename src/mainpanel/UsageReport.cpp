@@ -1,7 +1,7 @@
 #include "mainpanel/UsageReport.h"
 
-#include "app/Settings.h"
-#include "app/WorkerPool.h"
+#include "base/Settings.h"
+#include "base/WorkerPool.h"
 #include "mainpanel/MakerAddresses.h"
 #include "os/Process.h"
 #include "sysutil/SystemInfo.h"

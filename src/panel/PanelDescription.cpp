@@ -1,6 +1,6 @@
 #include "panel/PanelDescription.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 PanelDescription ReadPanelDescription(const std::string& settingsFile,
                                       const std::string& panelName) {

@@ -1,6 +1,6 @@
 #include "panel/TrayIconImpl.h"
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 bool CTrayIconImpl::AddTrayIcon(const std::string& tooltip, const std::string& icon, unsigned id) {
     iconData.uID = id;

@@ -1,7 +1,7 @@
 #include "phone/ConflictingProcesses.h"
 
-#include "app/Settings.h"
-#include "app/TextCase.h"
+#include "base/Settings.h"
+#include "base/TextCase.h"
 #include "os/Files.h"
 #include "os/Process.h"
 

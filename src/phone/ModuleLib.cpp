@@ -1,7 +1,7 @@
 #include "phone/ModuleLib.h"
 
-#include "app/CommandLine.h"
-#include "app/Settings.h"
+#include "base/CommandLine.h"
+#include "base/Settings.h"
 #include "os/ChildProcess.h"
 #include "os/Digest.h"
 #include "os/FileOps.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "app/TextCase.h"
+#include "base/TextCase.h"
 #include "os/Dialogs.h"
 #include "os/GuiThread.h"
 

@@ -1,7 +1,7 @@
 #include "sysutil/Autostart.h"
 
-#include "app/CommandLine.h"
-#include "app/SystemLauncher.h"
+#include "base/CommandLine.h"
+#include "base/SystemLauncher.h"
 #include "os/Files.h"
 #include "os/UserDirs.h"
 

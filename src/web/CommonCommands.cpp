@@ -1,6 +1,6 @@
 #include "web/CommonCommands.h"
 
-#include "app/CommandLine.h"
+#include "base/CommandLine.h"
 #include "os/PanelWindow.h"
 
 #include <algorithm>

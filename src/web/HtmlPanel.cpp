@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "BuildConfig.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "os/Files.h"
 #include "os/GuiThread.h"
 #include "os/Shell.h"

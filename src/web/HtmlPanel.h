@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/MessageLoop.h"
+#include "base/MessageLoop.h"
 #include "os/PanelWindow.h"
 #include "web/CommonCommands.h"
 #include "web/PageCommand.h"

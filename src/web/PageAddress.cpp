@@ -2,8 +2,8 @@
 
 #include <boost/lexical_cast.hpp>
 
-#include "app/Settings.h"
-#include "app/TextCase.h"
+#include "base/Settings.h"
+#include "base/TextCase.h"
 #include "os/InstallFacts.h"
 #include "web/PageCommand.h"
 

@@ -23,7 +23,7 @@
 #include "LoopbackHttp.h"
 #include "TempDir.h"
 #include "X11Windows.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

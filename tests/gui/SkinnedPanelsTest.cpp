@@ -10,7 +10,7 @@
 
 #include "ChildRun.h"
 #include "TempDir.h"
-#include "app/MessageLoop.h"
+#include "base/MessageLoop.h"
 #include "os/PanelWindow.h"
 #include "os/PixelBuffer.h"
 #include "os/Screen.h"

@@ -1,7 +1,7 @@
 // The real program in a temporary installed folder, on the test's X display.
 #include "app/InstallCheck.h"
-#include "app/Settings.h"
 #include "app/SingleInstance.h"
+#include "base/Settings.h"
 #include "os/HandOver.h"
 #include "os/SingleInstance.h"
 

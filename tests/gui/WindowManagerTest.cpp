@@ -21,7 +21,7 @@
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
 #include "TempDir.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "os/PixelBuffer.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "app/MessageLoop.h"
+#include "base/MessageLoop.h"
 #include "os/GuiThread.h"
 
 #include <gtest/gtest.h>

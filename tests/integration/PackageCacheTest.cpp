@@ -15,7 +15,7 @@
 #include "ChildRun.h"
 #include "LoopbackHttp.h"
 #include "ScratchFolder.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/PackageCache.h"
 #include "mainpanel/PackageServices.h"

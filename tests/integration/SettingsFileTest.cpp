@@ -1,6 +1,6 @@
-#include "app/IniText.h"
-#include "app/Settings.h"
-#include "app/Utf16.h"
+#include "base/IniText.h"
+#include "base/Settings.h"
+#include "base/Utf16.h"
 
 #include "ChildRun.h"
 #include "TempDir.h"

@@ -1,6 +1,6 @@
-#include "app/Settings.h"
-#include "app/SettingsPlacement.h"
-#include "app/SettingsRefresh.h"
+#include "base/Settings.h"
+#include "base/SettingsPlacement.h"
+#include "base/SettingsRefresh.h"
 
 #include "ChildRun.h"
 #include "TempDir.h"

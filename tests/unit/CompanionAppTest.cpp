@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
 

@@ -1,5 +1,5 @@
-#include "app/IniText.h"
-#include "app/Utf16.h"
+#include "base/IniText.h"
+#include "base/Utf16.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/SettingsPlacement.h"
-#include "app/SystemLauncher.h"
+#include "base/SettingsPlacement.h"
+#include "base/SystemLauncher.h"
 #include "phone/ToolSources.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "app/MessageLoop.h"
 #include "app/SingleInstance.h"
+#include "base/MessageLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "mainpanel/PackageDesk.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "panel/DPanel.h"
 #include "panel/PanelDescription.h"
 #include "panel/PanelLayout.h"

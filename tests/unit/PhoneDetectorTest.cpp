@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "app/TextCase.h"
+#include "base/TextCase.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "app/IniText.h"
-#include "app/TextCase.h"
-#include "app/Utf16.h"
+#include "base/IniText.h"
+#include "base/TextCase.h"
+#include "base/Utf16.h"
 
 #include <gtest/gtest.h>
 

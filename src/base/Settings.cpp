@@ -1,6 +1,6 @@
-#include "app/Settings.h"
+#include "base/Settings.h"
 
-#include "app/IniText.h"
+#include "base/IniText.h"
 #include "os/Files.h"
 
 #include <cstdlib>

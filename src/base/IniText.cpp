@@ -1,7 +1,7 @@
-#include "app/IniText.h"
+#include "base/IniText.h"
 
-#include "app/TextCase.h"
-#include "app/Utf16.h"
+#include "base/TextCase.h"
+#include "base/Utf16.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/SystemLauncher.h"
+#include "base/SystemLauncher.h"
 
 #include "os/Files.h"
 #include "os/InstallFacts.h"

@@ -1,4 +1,4 @@
-#include "app/TextCase.h"
+#include "base/TextCase.h"
 
 char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

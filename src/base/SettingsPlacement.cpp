@@ -1,8 +1,8 @@
-#include "app/SettingsPlacement.h"
+#include "base/SettingsPlacement.h"
 
-#include "app/Settings.h"
-#include "app/SettingsRefresh.h"
-#include "app/SystemLauncher.h"
+#include "base/Settings.h"
+#include "base/SettingsRefresh.h"
+#include "base/SystemLauncher.h"
 #include "os/FileOps.h"
 #include "os/Files.h"
 #include "os/InstallFacts.h"

@@ -1,4 +1,4 @@
-#include "app/WorkerPool.h"
+#include "base/WorkerPool.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/thread_pool.hpp>

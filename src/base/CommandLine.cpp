@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "base/CommandLine.h"
 
 std::vector<std::string> SplitCommandLine(const std::string& line) {
     std::vector<std::string> args;

@@ -1,6 +1,6 @@
-#include "app/SettingsRefresh.h"
+#include "base/SettingsRefresh.h"
 
-#include "app/IniText.h"
+#include "base/IniText.h"
 #include "os/Files.h"
 
 #include <array>
