@@ -2,6 +2,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -15,6 +16,20 @@ namespace {
 // The panel dialog's template size (274 x 270 dialog units) in pixels; panels resize anyway.
 constexpr int kDefaultWidth = 411;
 constexpr int kDefaultHeight = 439;
+
+// The colour the page paints first: its body's background colour, else the first colour of its
+// background image (a gradient), else the root element's; empty when there is none.
+constexpr const char* kPageBackgroundScript = R"JS((function () {
+  function first(el) {
+    if (!el) return '';
+    var s = getComputedStyle(el);
+    if (s.backgroundColor && !/rgba\(.*,\s*0\)$/.test(s.backgroundColor) &&
+        s.backgroundColor !== 'transparent') return s.backgroundColor;
+    var m = /rgba?\([^)]*\)|#[0-9a-fA-F]{3,8}/.exec(s.backgroundImage || '');
+    return m ? m[0] : '';
+  }
+  return first(document.body) || first(document.documentElement) || '';
+})())JS";
 
 constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
 
@@ -141,6 +156,12 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
     static gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent load, gpointer self);
+    static void OnPageBackground(GObject* view, GAsyncResult* result, gpointer data);
+    struct PendingCompletion {
+        std::weak_ptr<int> token;
+        PanelWindowGtk* window;
+        std::string url;
+    };
     static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
                                  gpointer self);
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
@@ -166,6 +187,8 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     uint32_t background_ = 0xFFFFFFFF;
     // The window has an alpha channel (a compositor shows its transparency).
     bool rgba_ = false;
+    // Asynchronous callbacks hold a weak copy: expired once the window is destroyed.
+    std::shared_ptr<int> token_ = std::make_shared<int>(0);
     Rect dragBand_;
     GdkWindowState state_ = GdkWindowState(0);
     bool keepAbove_ = false;
@@ -367,6 +390,7 @@ void PanelWindowGtk::OnDestroy(GtkWidget*, gpointer self) {
     window->window_ = nullptr;
     window->layout_ = nullptr;
     window->view_ = nullptr;
+    window->token_.reset();
     if (window->destroyed_) {
         auto handler = window->destroyed_;
         handler();
@@ -512,7 +536,44 @@ void PanelWindowGtk::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent load, gp
     }
     const char* uri = webkit_web_view_get_uri(view);
     event.url = uri ? uri : "";
+    if (load == WEBKIT_LOAD_FINISHED && !event.url.empty()) {
+        // A panel shows itself when its page completes, before the page has painted: until it
+        // has, the view would show its white background. It takes the page's own background
+        // colour first, then the completion is reported.
+        auto* pending = new PendingCompletion{Self(self)->token_, Self(self), event.url};
+        webkit_web_view_evaluate_javascript(view, kPageBackgroundScript, -1, nullptr, nullptr,
+                                            nullptr, OnPageBackground, pending);
+        return;
+    }
     Self(self)->Raise(event);
+}
+
+void PanelWindowGtk::OnPageBackground(GObject* view, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<PendingCompletion> pending(static_cast<PendingCompletion*>(data));
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    if (error != nullptr) g_error_free(error);
+    if (pending->token.expired()) {
+        if (value != nullptr) g_object_unref(value);
+        return;  // the window is gone
+    }
+    PanelWindowGtk* window = pending->window;
+    if (value != nullptr) {
+        if (jsc_value_is_string(value)) {
+            gchar* text = jsc_value_to_string(value);
+            GdkRGBA colour;
+            if (text != nullptr && gdk_rgba_parse(&colour, text) && colour.alpha > 0.99 &&
+                window->view_ != nullptr)
+                webkit_web_view_set_background_color(window->view_, &colour);
+            g_free(text);
+        }
+        g_object_unref(value);
+    }
+    WebEvent event;
+    event.code = kEventDocumentComplete;
+    event.url = pending->url;
+    window->Raise(event);
 }
 
 gboolean PanelWindowGtk::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
