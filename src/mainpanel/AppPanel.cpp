@@ -1,12 +1,12 @@
 #include "mainpanel/AppPanel.h"
 
-#include <cstdio>
 #include <ctime>
 
 #include "base/Settings.h"
 #include "mainpanel/MainPanelPlacement.h"
 #include "mainpanel/MakerAddresses.h"
 #include "mainpanel/UsageReport.h"
+#include "os/DiagnosticLog.h"
 #include "os/Files.h"
 #include "os/FolderDialog.h"
 #include "os/GuiThread.h"
@@ -14,22 +14,23 @@
 #include "panel/ImageRegistry.h"
 #include "phone/ModuleLib.h"
 #include "sysutil/Autostart.h"
+#include "web/CommonCommands.h"
 
 CAppPanel::CAppPanel(std::string name, std::string settings)
     : CWebPanel(std::move(name), std::move(settings), 0),
       alive_(std::make_shared<CAppPanel*>(this)) {
-    std::weak_ptr<CAppPanel*> panel = alive_;
+    // Workers reach the panel only on the GUI thread, and only while it lives.
+    auto onPanel = [panel =
+                        std::weak_ptr<CAppPanel*>(alive_)](std::function<void(CAppPanel&)> act) {
+        os::PostToGuiThread([panel, act] {
+            if (auto alive = panel.lock()) act(**alive);
+        });
+    };
     CPackageDesk::PanelSide side;
-    side.notifyPage = [panel](const std::string& event, const std::string& data) {
-        os::PostToGuiThread([panel, event, data] {
-            if (auto alive = panel.lock()) (*alive)->NotifyPage(event, data);
-        });
+    side.notifyPage = [onPanel](const std::string& event, const std::string& data) {
+        onPanel([event, data](CAppPanel& self) { self.NotifyPage(event, data); });
     };
-    side.hideMainPanel = [panel] {
-        os::PostToGuiThread([panel] {
-            if (auto alive = panel.lock()) (*alive)->HideMainPanel();
-        });
-    };
+    side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
     desk_ = std::make_unique<CPackageDesk>(settingsPath, std::move(side));
     SetTrustedMainPage(MainPageAddress());
 }
@@ -71,7 +72,8 @@ long CAppPanel::OnCopyData(unsigned long dwData, unsigned long userTime) {
 bool CAppPanel::OnInitPanel() {
     SetPanelText("MapleNook");
     LaunchUpdater(0);
-    if (!CModuleLib::Instance().Init()) std::fprintf(stderr, "modulelib init error\n");
+    if (!CModuleLib::Instance().Init())
+        os::LogFailure("bridge tools not set up", "modulelib init error");
     CWebPanel::OnInitPanel();
 
     const std::string splashKey = ReadSettingString(settingsPath, "plash", "bkimage");
@@ -207,14 +209,7 @@ void CAppPanel::HideMainPanel() {
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {
-    os::PanelWindow* window = Window();
-    if (window == nullptr) return;
-    os::Rect r = window->ScreenRect();
-    r.left += static_cast<int>(dx);
-    r.right += static_cast<int>(dx);
-    r.top += static_cast<int>(dy);
-    r.bottom += static_cast<int>(dy);
-    window->MoveResize(r);
+    if (os::PanelWindow* window = Window()) MoveWindowBy(*window, dx, dy);
 }
 
 void CAppPanel::PopPanel(const std::string& url) {

@@ -35,14 +35,7 @@ int ShiftWithin(int low, int high, long delta) {
 
 void MovePanel(const PageCommand& command, os::PanelWindow* window) {
     if (window == nullptr || !command.Has(2)) return;
-    os::Rect rect = window->ScreenRect();
-    const int dx = ShiftWithin(rect.left, rect.right, ReadCommandNumber(command.Item(1)));
-    const int dy = ShiftWithin(rect.top, rect.bottom, ReadCommandNumber(command.Item(2)));
-    rect.left += dx;
-    rect.right += dx;
-    rect.top += dy;
-    rect.bottom += dy;
-    window->MoveResize(rect);
+    MoveWindowBy(*window, ReadCommandNumber(command.Item(1)), ReadCommandNumber(command.Item(2)));
 }
 
 void ApplyStyleChange(uint32_t before, uint32_t after, os::PanelWindow& window) {
@@ -146,6 +139,17 @@ const CommonCommand* FindCommonCommand(const std::string& name) {
 }
 
 }  // namespace
+
+void MoveWindowBy(os::PanelWindow& window, long dx, long dy) {
+    os::Rect rect = window.ScreenRect();
+    const int x = ShiftWithin(rect.left, rect.right, dx);
+    const int y = ShiftWithin(rect.top, rect.bottom, dy);
+    rect.left += x;
+    rect.right += x;
+    rect.top += y;
+    rect.bottom += y;
+    window.MoveResize(rect);
+}
 
 uint32_t CurrentStyle(uint32_t stored, const os::PanelWindow& window) {
     uint32_t style = stored & ~(kStyleVisible | kStyleMinimized | kStyleMaximized);

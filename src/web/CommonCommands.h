@@ -36,6 +36,9 @@ bool RunCommonCommand(PageCommand& command, CommonCommandTarget& target);
 // Whether the common set has a command of exactly this name.
 bool IsCommonCommand(const std::string& name);
 
+// Moves the window by (dx, dy), stopping its edges at the int range rather than wrapping them.
+void MoveWindowBy(os::PanelWindow& window, long dx, long dy);
+
 // Win32 style bits that have a meaning for a Linux panel window.
 constexpr uint32_t kStyleVisible = 0x10000000;       // WS_VISIBLE
 constexpr uint32_t kStyleMinimized = 0x20000000;     // WS_MINIMIZE
