@@ -21,6 +21,7 @@
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
 #include "TempDir.h"
+#include "X11Windows.h"
 #include "base/Settings.h"
 #include "os/PixelBuffer.h"
 
@@ -284,6 +285,27 @@ TEST_F(WindowManager, WithoutATrayHidingMinimisesAndTheTaskbarStillHasThePanel) 
     EXPECT_NE(std::find(listed.begin(), listed.end(), panel), listed.end());
     SecondStart();
     EXPECT_TRUE(ComesForward(panel));
+}
+
+TEST_F(WindowManager, TheSkinsHeadBandDragsThePanelAndThePageBodyDoesNot) {
+    const unsigned long panel = StartShown();
+    ASSERT_NE(panel, 0u) << program_->Output();
+    const Geometry before = GeometryOf(panel);
+    // A press on the page (below the band) moves nothing.
+    ASSERT_TRUE(
+        testsupport::DragPointer(before.x + 100, before.y + 200, before.x + 40, before.y + 150));
+    EXPECT_FALSE(testsupport::WaitUntil([&] { return GeometryOf(panel).x != before.x; }, 1s));
+    // The band (32 pixels high) drags it by the pointer's motion.
+    ASSERT_TRUE(
+        testsupport::DragPointer(before.x + 150, before.y + 16, before.x + 50, before.y - 34));
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [&] {
+            const Geometry now = GeometryOf(panel);
+            return now.x == before.x - 100 && now.y == before.y - 50;
+        },
+        10s))
+        << GeometryOf(panel).x << "," << GeometryOf(panel).y << " from " << before.x << ","
+        << before.y;
 }
 
 // Whether the screenshot pixel is the root window's magenta.

@@ -3,6 +3,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -118,6 +120,31 @@ bool RequestWindowClose(unsigned long window) {
     const Status sent = XSendEvent(x.get(), window, False, NoEventMask, &event);
     XSync(x.get(), False);
     return sent != 0;
+}
+
+bool DragPointer(int x, int y, int toX, int toY) {
+    Connection connection;
+    Display* display = connection.get();
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (display == nullptr || !XTestQueryExtension(display, &event, &error, &major, &minor))
+        return false;
+    auto pause = [] { usleep(40000); };
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+    pause();
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XSync(display, False);
+    pause();
+    constexpr int kSteps = 10;
+    for (int i = 1; i <= kSteps; ++i) {
+        XTestFakeMotionEvent(display, -1, x + (toX - x) * i / kSteps, y + (toY - y) * i / kSteps,
+                             CurrentTime);
+        XSync(display, False);
+        pause();
+    }
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
+    return true;
 }
 
 TrayHostStandIn::TrayHostStandIn() {

@@ -22,6 +22,10 @@ std::string WindowTitle(unsigned long window);
 // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
 bool RequestWindowClose(unsigned long window);
 
+// Presses the left button at (x, y), moves the pointer to (toX, toY) in steps and releases it
+// there, as a user's drag; false without a display or the XTest extension.
+bool DragPointer(int x, int y, int toX, int toY);
+
 // Owns the XEmbed tray selection of the default screen while it lives, so a program finds a
 // tray host there (the icons it docks are never drawn).
 class TrayHostStandIn {
