@@ -84,16 +84,29 @@ bool ReadAll(int fd, char* out, size_t size) {
     return true;
 }
 
+// A reply whose text still lies in the received frame, so that it is copied only once more,
+// into the string handed to the page.
+struct ReplyView {
+    uint32_t sequence = 0;
+    uint8_t status = bridge::kReplyError;
+    const char* text = nullptr;
+    uint32_t size = 0;
+    std::string frame;
+};
+
 // One round trip; false when the program cannot be reached.
-bool RoundTrip(const bridge::Request& request, bridge::Reply& reply) {
+bool RoundTrip(const bridge::Request& request, ReplyView& reply) {
     if (g_socket < 0 || !WriteAll(g_socket, bridge::EncodeRequest(request))) return false;
     for (;;) {
         uint32_t size = 0;
         if (!ReadAll(g_socket, reinterpret_cast<char*>(&size), sizeof size)) return false;
         if (size > bridge::kMaxFrame) return false;
-        std::string body(size, '\0');
-        if (!ReadAll(g_socket, body.data(), size)) return false;
-        if (!bridge::DecodeReply(body, reply)) return false;
+        reply.frame.resize(size);
+        if (!ReadAll(g_socket, reply.frame.data(), size)) return false;
+        bridge::Reader reader(reply.frame);
+        if (!reader.Get(reply.sequence) || !reader.Get(reply.status) ||
+            !reader.GetView(reply.text, reply.size))
+            return false;
         // A reply to an earlier call is never taken for this one's answer.
         if (reply.sequence == request.sequence) return true;
     }
@@ -124,13 +137,16 @@ char* NativeCall(JSCValue* param, gpointer data) {
         request.param = text ? text : "";
         g_free(text);
     }
-    bridge::Reply reply;
+    ReplyView reply;
     if (!RoundTrip(request, reply)) {
         jsc_context_throw(context, "window.external: the program is not answering");
         return nullptr;
     }
-    if (reply.status == bridge::kReplyResult) return g_strdup(reply.text.c_str());
-    if (reply.status == bridge::kReplyError) jsc_context_throw(context, reply.text.c_str());
+    if (reply.status == bridge::kReplyResult) return g_strndup(reply.text, reply.size);
+    if (reply.status == bridge::kReplyError) {
+        const std::string message(reply.text, reply.size);
+        jsc_context_throw(context, message.c_str());
+    }
     return nullptr;
 }
 

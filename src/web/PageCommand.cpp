@@ -1,7 +1,5 @@
 #include "web/PageCommand.h"
 
-#include <boost/algorithm/string/classification.hpp>
-#include <boost/algorithm/string/split.hpp>
 #include <boost/lexical_cast.hpp>
 
 #include <algorithm>
@@ -19,9 +17,13 @@ const std::string& PageCommand::Item(size_t item) const {
 }
 
 std::optional<PageCommand> ParsePageCommand(const std::string& text) {
+    // A plain search for "&": pages pass arguments of hundreds of kilobytes.
     std::vector<std::string> pieces;
-    boost::algorithm::split(pieces, text, boost::algorithm::is_any_of("&"));
-    std::erase_if(pieces, [](const std::string& piece) { return piece.empty(); });
+    for (size_t start = 0; start <= text.size();) {
+        const size_t end = std::min(text.find('&', start), text.size());
+        if (end > start) pieces.emplace_back(text, start, end - start);
+        start = end + 1;
+    }
     if (pieces.empty() || pieces.front().rfind("app:", 0) != 0) return std::nullopt;
     PageCommand command;
     command.name = pieces.front().substr(4);

@@ -53,42 +53,53 @@ inline void PutText(std::string& out, const std::string& text) {
 // Reads from a frame body; every read checks the bounds.
 class Reader {
   public:
-    explicit Reader(const std::string& body) : body_(body) {}
+    Reader(const char* body, size_t size) : body_(body), size_(size) {}
+    explicit Reader(const std::string& body) : Reader(body.data(), body.size()) {}
     template <typename T>
     bool Get(T& value) {
-        if (body_.size() - pos_ < sizeof(T)) return false;
-        std::memcpy(&value, body_.data() + pos_, sizeof(T));
+        if (size_ - pos_ < sizeof(T)) return false;
+        std::memcpy(&value, body_ + pos_, sizeof(T));
         pos_ += sizeof(T);
         return true;
     }
-    bool GetText(std::string& text) {
-        uint32_t size = 0;
-        if (!Get(size) || body_.size() - pos_ < size) return false;
-        text.assign(body_, pos_, size);
+    // The next text in place: valid as long as the body is.
+    bool GetView(const char*& text, uint32_t& size) {
+        if (!Get(size) || size_ - pos_ < size) return false;
+        text = body_ + pos_;
         pos_ += size;
+        return true;
+    }
+    bool GetText(std::string& text) {
+        const char* data = nullptr;
+        uint32_t size = 0;
+        if (!GetView(data, size)) return false;
+        text.assign(data, size);
         return true;
     }
 
   private:
-    const std::string& body_;
+    const char* body_;
+    size_t size_;
     size_t pos_ = 0;
 };
 
+// The size field first, then the body, built in one buffer: large texts are copied once.
 inline std::string EncodeRequest(const Request& request) {
-    std::string body;
-    Put<uint32_t>(body, request.sequence);
-    Put<uint64_t>(body, request.pageId);
-    Put<uint64_t>(body, request.frameId);
-    Put<uint8_t>(body, request.hasParam ? 1 : 0);
-    PutText(body, request.url);
-    PutText(body, request.param);
+    const size_t size = 4 + 8 + 8 + 1 + 4 + request.url.size() + 4 + request.param.size();
     std::string frame;
-    Put<uint32_t>(frame, static_cast<uint32_t>(body.size()));
-    return frame + body;
+    frame.reserve(4 + size);
+    Put<uint32_t>(frame, static_cast<uint32_t>(size));
+    Put<uint32_t>(frame, request.sequence);
+    Put<uint64_t>(frame, request.pageId);
+    Put<uint64_t>(frame, request.frameId);
+    Put<uint8_t>(frame, request.hasParam ? 1 : 0);
+    PutText(frame, request.url);
+    PutText(frame, request.param);
+    return frame;
 }
 
-inline bool DecodeRequest(const std::string& body, Request& request) {
-    Reader reader(body);
+inline bool DecodeRequest(const char* body, size_t size, Request& request) {
+    Reader reader(body, size);
     uint8_t hasParam = 0;
     if (!reader.Get(request.sequence) || !reader.Get(request.pageId) ||
         !reader.Get(request.frameId) || !reader.Get(hasParam) || !reader.GetText(request.url) ||
@@ -99,14 +110,19 @@ inline bool DecodeRequest(const std::string& body, Request& request) {
     return true;
 }
 
+inline bool DecodeRequest(const std::string& body, Request& request) {
+    return DecodeRequest(body.data(), body.size(), request);
+}
+
 inline std::string EncodeReply(const Reply& reply) {
-    std::string body;
-    Put<uint32_t>(body, reply.sequence);
-    Put<uint8_t>(body, reply.status);
-    PutText(body, reply.text);
+    const size_t size = 4 + 1 + 4 + reply.text.size();
     std::string frame;
-    Put<uint32_t>(frame, static_cast<uint32_t>(body.size()));
-    return frame + body;
+    frame.reserve(4 + size);
+    Put<uint32_t>(frame, static_cast<uint32_t>(size));
+    Put<uint32_t>(frame, reply.sequence);
+    Put<uint8_t>(frame, reply.status);
+    PutText(frame, reply.text);
+    return frame;
 }
 
 inline bool DecodeReply(const std::string& body, Reply& reply) {

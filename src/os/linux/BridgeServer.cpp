@@ -40,7 +40,7 @@ struct Connection {
     }
 };
 
-bridge::Reply Answer(const bridge::Request& request) {
+bridge::Reply Answer(bridge::Request& request) {
     bridge::Reply reply;
     reply.sequence = request.sequence;
     BridgeCallSink* sink = FindSink(request.pageId);
@@ -52,7 +52,7 @@ bridge::Reply Answer(const bridge::Request& request) {
     WebEvent event;
     event.code = WEBCTRL_CALL;
     event.url = request.url;
-    if (request.hasParam) event.param = request.param;
+    if (request.hasParam) event.param = std::move(request.param);
     try {
         sink->OnBridgeCall(event);
     } catch (const std::exception& e) {
@@ -67,7 +67,7 @@ bridge::Reply Answer(const bridge::Request& request) {
     // `sink` may be gone now (the command closed its panel); only the event is read.
     if (event.result) {
         reply.status = bridge::kReplyResult;
-        reply.text = *event.result;
+        reply.text = std::move(*event.result);
     } else {
         reply.status = bridge::kReplyNoTarget;
     }
@@ -97,10 +97,10 @@ bool ServeInbox(Connection& connection) {
             return false;
         }
         if (inbox.size() - sizeof size < size) return true;
-        const std::string body = inbox.substr(sizeof size, size);
-        inbox.erase(0, sizeof size + size);
         bridge::Request request;
-        if (!bridge::DecodeRequest(body, request)) {
+        const bool decoded = bridge::DecodeRequest(inbox.data() + sizeof size, size, request);
+        inbox.erase(0, sizeof size + size);
+        if (!decoded) {
             LogFailure("bridge connection dropped", "a request that does not decode");
             return false;
         }
@@ -111,7 +111,8 @@ bool ServeInbox(Connection& connection) {
 gboolean OnReadable(GSocket* socket, GIOCondition condition, gpointer data) {
     auto* connection = static_cast<Connection*>(data);
     if (condition & (G_IO_ERR | G_IO_NVAL)) return G_SOURCE_REMOVE;
-    char buffer[16384];
+    // Large enough that a 100 KiB argument arrives in a few reads.
+    char buffer[65536];
     for (;;) {
         GError* error = nullptr;
         const gssize n =
