@@ -52,6 +52,7 @@ void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64
         // Ten a second is as often as a bar can usefully move; the last one always goes.
         std::lock_guard<std::mutex> guard(runningMutex_);
         auto& previous = lastProgress_[base];
+        if (previous.phase != phase) previous = ProgressSent{{}, false, phase};
         if (previous.finished) return;  // libcurl reports the end more than once
         if (!last && now - previous.at < std::chrono::milliseconds(100)) return;
         previous.at = now;
@@ -232,8 +233,22 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const std::string& cach
     }
     Notify(*base, "unzip");
     // A failed extraction leaves the previous package folder (or none) as it was.
-    const bool extracted =
-        !Closing() && !IsCancelled(fileName) && services_.unzipTo(archive, place->folder);
+    bool extracted = false;
+    if (!Closing() && !IsCancelled(fileName)) {
+        if (services_.unzipWatched) {
+            int64_t whole = 0;
+            extracted =
+                services_.unzipWatched(archive, place->folder, [&](uint64_t done, uint64_t total) {
+                    whole = static_cast<int64_t>(total);
+                    NotifyProgress(*base, static_cast<int64_t>(done), whole, "unzip",
+                                   done == total);
+                    return !IsCancelled(fileName);
+                });
+            if (extracted) NotifyProgress(*base, whole, whole, "unzip", true);
+        } else {
+            extracted = services_.unzipTo(archive, place->folder);
+        }
+    }
     services_.removeFile(archive);
     if (IsCancelled(fileName)) return FetchOutcome::Cancelled;
     if (!extracted) return FetchOutcome::Damaged;

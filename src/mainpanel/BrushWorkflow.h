@@ -32,6 +32,11 @@ struct BrushServices {
     // Extracts the archive as the folder `directory`, replacing it only when every entry was
     // written and checked; true then.
     std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
+    // The same extraction, telling the bytes written and the whole size, stopped when
+    // `progress` returns false; used instead of unzipTo when set.
+    std::function<bool(const std::string& archive, const std::string& directory,
+                       const std::function<bool(uint64_t done, uint64_t total)>& progress)>
+        unzipWatched;
     // Starts `file` with `directory` as its working directory the way the desktop's default
     // action does; true when started.
     std::function<bool(const std::string& directory, const std::string& file)> startProgram;
@@ -136,6 +141,7 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     struct ProgressSent {
         std::chrono::steady_clock::time_point at{};
         bool finished = false;
+        std::string phase;
     };
     std::map<std::string, ProgressSent> lastProgress_;  // per base name
     std::atomic<bool> progressOn_{false};

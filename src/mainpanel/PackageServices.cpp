@@ -38,6 +38,10 @@ BrushServices RealPackageServices() {
         if (!done) os::LogFailure("extraction failed", archive + " -> " + directory);
         return done;
     };
+    s.unzipWatched = [](const std::string& archive, const std::string& directory,
+                        const std::function<bool(uint64_t, uint64_t)>& progress) {
+        return CModuleLib::Instance().UnzipTo(archive, directory, progress);
+    };
     // A program keeps the execute bit it was archived with; a file without one opens with the
     // desktop's default handler, as the default verb would.
     s.startProgram = [](const std::string& directory, const std::string& file) {

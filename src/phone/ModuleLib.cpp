@@ -152,14 +152,15 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
     return os::LocaleToUtf8(output);
 }
 
-bool CModuleLib::UnzipTo(const std::string& archivePath, const std::string& destination) {
+bool CModuleLib::UnzipTo(const std::string& archivePath, const std::string& destination,
+                         const ExtractProgress& progress) {
     std::string folder = destination;
     const auto last = folder.find_last_not_of(" \t\r\n\v\f");
     folder.erase(last == std::string::npos ? 0 : last + 1);
     // An empty destination would mean the file-system root: refuse it.
     if (folder.empty()) return false;
     if (folder.back() != '/') folder += '/';
-    return ExtractZip(archivePath, folder);
+    return ExtractZip(archivePath, folder, progress);
 }
 
 std::string CModuleLib::FileDigest(const std::string& path) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "phone/ZipExtract.h"
+
 // The owner of the bridge tool set (adb, fastboot, aapt) shipped in the module directory's
 // "adb" folder, or the system's own when there is none (see ToolSourceFolder): copies it into
 // a private per-user folder, decides which adb to run, runs bridge commands as hidden child
@@ -34,7 +36,8 @@ class CModuleLib {
     // Extracts the zip at `archivePath` as the folder `destination`, which it replaces as a
     // whole only once every entry has been written and checked (see ExtractZip). False, with
     // `destination` as it was, when the archive cannot be opened or any entry fails.
-    bool UnzipTo(const std::string& archivePath, const std::string& destination);
+    bool UnzipTo(const std::string& archivePath, const std::string& destination,
+                 const ExtractProgress& progress = {});
 
     // MD5 of the file as 32 lower-case hexadecimal digits; 32 "0" when it cannot be opened.
     std::string FileDigest(const std::string& path);

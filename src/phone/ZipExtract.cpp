@@ -142,8 +142,15 @@ bool EndsWithSeparator(const std::string& name) {
 // Writes one archive into a staging folder, checking every entry on the way.
 class Extractor {
   public:
-    Extractor(unzFile zip, os::StagingFolder& stage)
-        : zip_(zip), stage_(stage), piece_(kPieceSize), name_(kFieldSize), extra_(kFieldSize) {}
+    Extractor(unzFile zip, os::StagingFolder& stage, const ExtractProgress& progress,
+              uint64_t total)
+        : zip_(zip),
+          stage_(stage),
+          progress_(progress),
+          total_(total),
+          piece_(kPieceSize),
+          name_(kFieldSize),
+          extra_(kFieldSize) {}
 
     bool ExtractCurrentEntry();
     // Folder entries' modes go on last, so that a read-only folder does not refuse its files.
@@ -156,6 +163,9 @@ class Extractor {
 
     unzFile zip_;
     os::StagingFolder& stage_;
+    const ExtractProgress& progress_;
+    uint64_t total_ = 0;
+    uint64_t done_ = 0;
     std::vector<char> piece_;
     std::vector<char> name_;
     std::vector<unsigned char> extra_;
@@ -186,6 +196,11 @@ bool Extractor::WriteFile(const std::string& relative, const unz_file_info64& in
         size += static_cast<uint64_t>(n);
         if (!out.Write(piece_.data(), static_cast<size_t>(n))) {
             ok = false;
+            break;
+        }
+        done_ += static_cast<uint64_t>(n);
+        if (progress_ && !progress_(done_, total_)) {
+            ok = false;  // stopped: the staging folder goes with the failure
             break;
         }
     }
@@ -301,7 +316,8 @@ std::optional<std::string> SafeEntryPath(const std::string& storedName) {
     return relative;
 }
 
-bool ExtractZip(const std::string& archivePath, const std::string& destination) {
+bool ExtractZip(const std::string& archivePath, const std::string& destination,
+                const ExtractProgress& progress) {
     std::string folder = destination;
     while (!folder.empty() && folder.back() == '/') folder.pop_back();
     if (folder.empty()) return false;
@@ -316,12 +332,24 @@ bool ExtractZip(const std::string& archivePath, const std::string& destination) 
     if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return false;
     int rc = unzGoToFirstFile(zip);
     if (global.number_entry > 0 && rc != UNZ_OK) return false;
+    // The whole size, for progress: the directory's sizes, read before any entry is.
+    uint64_t total = 0;
+    if (progress) {
+        for (uint64_t i = 0; rc == UNZ_OK && i < global.number_entry;
+             rc = unzGoToNextFile(zip), ++i) {
+            unz_file_info64 info{};
+            if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK)
+                total += info.uncompressed_size;
+        }
+        rc = unzGoToFirstFile(zip);
+        if (global.number_entry > 0 && rc != UNZ_OK) return false;
+    }
 
     const auto slash = folder.rfind('/');
     const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
     os::StagingFolder stage;
     if (!stage.Create(folder, ExtractionStagingPrefix(name))) return false;
-    Extractor extractor(zip, stage);
+    Extractor extractor(zip, stage, progress, total);
     uint64_t index = 0;
     for (; rc == UNZ_OK && index < global.number_entry; rc = unzGoToNextFile(zip), ++index) {
         // One bad entry fails the package: the staging folder goes, the old folder stays.

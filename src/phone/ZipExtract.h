@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,7 +15,11 @@
 // and, for archives made on Unix, permission bits within the umask are restored; entries whose
 // names would land outside the destination are skipped. False when the archive cannot be
 // opened, an entry fails, or the folder cannot be put in place.
-bool ExtractZip(const std::string& archivePath, const std::string& destination);
+// `progress`, when given, hears the bytes written so far and the entries' whole size as the
+// extraction goes, and stops it by returning false (which fails it as above).
+using ExtractProgress = std::function<bool(uint64_t done, uint64_t total)>;
+bool ExtractZip(const std::string& archivePath, const std::string& destination,
+                const ExtractProgress& progress = {});
 
 // The relative path an entry's stored name stands for ("\" read as "/", "." and empty parts
 // dropped), or nothing when the name would land outside the destination: absolute names,

@@ -2,6 +2,7 @@
 // reader, the file system and the program launcher.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -239,11 +240,38 @@ TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
     EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
     EXPECT_EQ(w.notes.back(), "runbrush:tool','run.error','archive");
 
+    // Cancelled while extracting: the extraction stops, nothing starts.
+    w.notes.clear();
+    w.brokenArchives.clear();
+    w.archives[kToolUrl] = {"tool.exe"};
+    flow->SetPageProgress(true);
+    auto unzip = services.unzipTo;
+    bool unzipStopped = false;
+    flow = std::make_shared<CBrushWorkflow>([&] {
+        auto s = services;
+        s.unzipWatched = [&](const std::string& archive, const std::string& directory,
+                             const std::function<bool(uint64_t, uint64_t)>& progress) {
+            if (!progress(50, 100)) return false;
+            flow->CancelBrush("tool.exe");
+            unzipStopped = !progress(60, 100);
+            return unzipStopped ? false : unzip(archive, directory);
+        };
+        return s;
+    }());
+    flow->SetPageProgress(true);
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_TRUE(unzipStopped);
+    EXPECT_EQ(w.notes.back(), "runbrush:tool','run.error','cancelled");
+    EXPECT_NE(std::find(w.notes.begin(), w.notes.end(), "brushprogress:tool','50','100','unzip"),
+              w.notes.end());
+    EXPECT_FALSE(w.files.count(kCache + "/tool/tool.exe"));
+
     w.notes.clear();
     cancelDuringDownload = true;
     EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
     EXPECT_EQ(w.notes,
-              (Strings{"runbrush:tool','download", "runbrush:tool','download.error','cancelled"}));
+              (Strings{"runbrush:tool','download", "brushprogress:tool','10','20','download",
+                       "runbrush:tool','download.error','cancelled"}));
     EXPECT_TRUE(w.starts.empty());
 }
 
