@@ -193,7 +193,12 @@ void IniText::InsertLine(size_t at, std::string text) {
     if (at == lines_.size() && at > 0 && lines_[at - 1].ending.empty()) {
         lines_[at - 1].ending = newline_;
     }
-    lines_.insert(lines_.begin() + static_cast<long>(at), Line{std::move(text), newline_});
+    // A bare CR before an empty LF line would read back as one CR LF line, and that blank line
+    // would be gone.
+    const bool joinsNext = newline_ == "\r" && at < lines_.size() && lines_[at].text.empty() &&
+                           lines_[at].ending == "\n";
+    lines_.insert(lines_.begin() + static_cast<long>(at),
+                  Line{std::move(text), joinsNext ? "\r\n" : newline_});
 }
 
 bool IniText::Set(const std::string& section, const std::string& key, const std::string& value) {

@@ -159,6 +159,11 @@ TEST(IniTextWrite, LoneCrEndsALineAndEveryEndingSurvivesARewrite) {
     EXPECT_TRUE(ini.Set("settings", "added", "1"));
     EXPECT_TRUE(ini.Set("more", "n", "2"));
     EXPECT_EQ(ini.Encode(), "[app]\rwnd=1\r[settings]\r\nk=w\rlast=x\radded=1\r[more]\rn=2\r");
+
+    // An added line before a blank LF line must not end in a bare CR, or the two read as one.
+    IniText blank = IniText::Decode("[a]\rx=1\n\n[b]\n");
+    EXPECT_TRUE(blank.Set("a", "y", "2"));
+    EXPECT_EQ(blank.Encode(), "[a]\rx=1\ny=2\r\n\n[b]\n");
 }
 
 TEST(IniTextWrite, NamesThatWouldReadBackAsSomethingElseAreRefused) {
