@@ -3,12 +3,14 @@
 // show on its cards.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "TempDir.h"
 #include "WebTestPanel.h"
+#include "os/linux/WebHost.h"
 
 namespace {
 
@@ -266,6 +268,18 @@ TEST_F(LocalPage, DownloadedToolsAreMarkedAndNamesAndContrastServeEveryReader) {
   });
   return worst.toFixed(2) + ' ' + where; })())JS");
     EXPECT_GE(std::stod(worst), 4.5) << worst;
+}
+
+TEST_F(LocalPage, BeforeItPaintsTheViewShowsThePagesOwnColourNotWhite) {
+    Open();  // the completion is reported once the view has taken the page's colour
+    WebKitWebView* view = os::detail::NativeWebView(*panel_->Window());
+    ASSERT_NE(view, nullptr);
+    GdkRGBA colour{};
+    webkit_web_view_get_background_color(view, &colour);
+    // The page's gradient starts at #1e4d3a.
+    EXPECT_EQ(std::lround(colour.red * 255), 0x1e);
+    EXPECT_EQ(std::lround(colour.green * 255), 0x4d);
+    EXPECT_EQ(std::lround(colour.blue * 255), 0x3a);
 }
 
 }  // namespace
