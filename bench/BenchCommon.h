@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -61,6 +62,7 @@ inline std::optional<Cost> RunChild(const std::vector<std::string>& argv,
     int status = 0;
     rusage usage{};
     while (wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR) return std::nullopt;
     }
     Cost cost;
     cost.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
