@@ -50,8 +50,7 @@ int Connect(const std::string& path) {
     return fd;
 }
 
-// True once the server has closed its end, waiting up to `ms`. The peer reads end of file, or
-// a reset when the server dropped what it had sent unread.
+// True once the server has closed its end (end of file, or a reset), waiting up to `ms`.
 bool ClosedByServer(int fd, int ms) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, ms) != 1) return false;
@@ -98,25 +97,19 @@ TEST(HandOver, TheAskingUsersTimeTravelsWithTheRequestAndOldPeersStillUnderstand
         seen.emplace_back(request.dwData, request.userTime);
         return 1L;
     });
-    long answers[3] = {};
+    std::vector<long> answers;
     WhileServing([&] {
-        answers[0] = os::SendHandOverRequest(path, os::HandOverRequest{1, 4294967295ul});
-        answers[1] = os::SendHandOverRequest(path, 1);  // a peer that sends no time
+        answers.push_back(os::SendHandOverRequest(path, os::HandOverRequest{1, 4294967295ul}));
+        answers.push_back(os::SendHandOverRequest(path, 1));  // a peer that sends no time
         // A time that does not fit 32 bits is no time at all.
-        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const int fd = Connect(path);
         const char request[] = "1 99999999999999\n";
         send(fd, request, sizeof request - 1, 0);
         char answer[8] = {};
-        answers[2] = recv(fd, answer, sizeof answer, 0) > 0 ? std::atol(answer) : -1;
+        answers.push_back(recv(fd, answer, sizeof answer, 0) > 0 ? std::atol(answer) : -1);
         close(fd);
     });
-    EXPECT_EQ(answers[0], 1);
-    EXPECT_EQ(answers[1], 1);
-    EXPECT_EQ(answers[2], 1);
+    EXPECT_EQ(answers, (std::vector<long>{1, 1, 1}));
     EXPECT_EQ(seen, (std::vector<std::pair<unsigned long, unsigned long>>{
                         {1, 4294967295ul}, {1, 0}, {1, 0}}));
 

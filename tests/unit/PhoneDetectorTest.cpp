@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "base/TextCase.h"
@@ -173,11 +174,9 @@ TEST(PhoneDetectorRules, PruneKeepsWhatTheRestartingScanKeeps) {
         for (size_t k = 0; k < expected.size(); ++k) {
             EXPECT_EQ(pruned[k].instanceId, expected[k].instanceId) << "round " << round;
             EXPECT_EQ(pruned[k].kind, expected[k].kind) << "round " << round;
-            for (size_t other = 0; other < expected.size(); ++other)
-                if (other != k && expected[other].instanceId == expected[k].instanceId) {
-                    ++duplicated;
-                    break;
-                }
+            duplicated += std::count_if(expected.begin(), expected.end(), [&](const auto& e) {
+                              return e.instanceId == expected[k].instanceId;
+                          }) > 1;
         }
         // One report per record that has an identical twin, however many restarts it took.
         EXPECT_EQ(boxes, unpruned.empty() ? 0 : duplicated) << "round " << round;
