@@ -492,20 +492,13 @@ TEST_F(MainPanelEndToEnd, PackagesGoWholeToTheUserCacheAndQuittingLeavesNoStagin
     ASSERT_TRUE(bzip2.exited && bzip2.exitCode == 0) << bzip2.output;
 
     site_.SetMainPage(PageHead(base) + R"(
-function run(file, url) { call('app:app.runbrush&' + file + '&' + url); }
+function run(file, path) { call('app:app.runbrush&' + file + '&' + SITE + path); }
 var steps = [
-  function () { run('.exe', ')" +
-                      base + R"(/pkg/tool.zip');
-                run('tool.sh', ')" +
-                      base + R"(/pkg/tool.zip'); },
-  function () { run('bad.sh', ')" +
-                      base + R"(/pkg/bad.zip'); },
-  function () { run('blank.sh', ')" +
-                      base + R"(/pkg/blank tool.zip'); },
-  function () { run('conf.sh', ')" +
-                      base + R"(/pkg/cfg.ini'); },
-  function () { run('slow.sh', ')" +
-                      base + R"(/slow/slow.zip'); },
+  function () { run('.exe', '/pkg/tool.zip'); run('tool.sh', '/pkg/tool.zip'); },
+  function () { run('bad.sh', '/pkg/bad.zip'); },
+  function () { run('blank.sh', '/pkg/blank tool.zip'); },
+  function () { run('conf.sh', '/pkg/cfg.ini'); },
+  function () { run('slow.sh', '/slow/slow.zip'); },
 ];
 var at = 0;
 function next() { if (at < steps.length) steps[at++](); }
@@ -587,29 +580,25 @@ next();
     EXPECT_EQ(site_.Values("progress"), std::vector<std::string>{"-1"});
     EXPECT_EQ(site_.Values("cancel"), std::vector<std::string>{"-1"});
 
-    auto runbrush = [&](const std::string& base) {
-        std::vector<std::string> seen;
+    // The notes of one event and package, without the event's name.
+    auto seen = [&](const std::string& event, const std::string& base) {
+        std::vector<std::string> found;
         for (const auto& n : notes)
-            if (n.rfind("runbrush|" + base + "|", 0) == 0) seen.push_back(n.substr(9));
-        return seen;
+            if (n.rfind(event + "|" + base + "|", 0) == 0)
+                found.push_back(n.substr(event.size() + 1));
+        return found;
     };
-    auto progress = [&](const std::string& base) {
-        std::vector<std::string> seen;
-        for (const auto& n : notes)
-            if (n.rfind("brushprogress|" + base + "|", 0) == 0) seen.push_back(n.substr(14));
-        return seen;
-    };
+    auto runbrush = [&](const std::string& base) { return seen("runbrush", base); };
+    auto progress = [&](const std::string& base) { return seen("brushprogress", base); };
     EXPECT_EQ(runbrush("small"),
               (std::vector<std::string>{"small|download", "small|unzip", "small|run"}));
     const auto smallSize = std::to_string(fs::file_size(site_.PackagePath("small.zip")));
     const auto small = progress("small");
-    std::vector<std::string> smallDownload;
-    for (const auto& p : small)
-        if (p.size() > 9 && p.compare(p.size() - 9, 9, "|download") == 0)
-            smallDownload.push_back(p);
-    ASSERT_FALSE(smallDownload.empty());
     const std::string downloaded = "small|" + smallSize + "|" + smallSize + "|download";
-    EXPECT_EQ(smallDownload.back(), downloaded);
+    const auto lastDownload = std::find_if(small.rbegin(), small.rend(),
+                                           [](const auto& p) { return p.ends_with("|download"); });
+    ASSERT_NE(lastDownload, small.rend());
+    EXPECT_EQ(*lastDownload, downloaded);
     EXPECT_EQ(std::count(small.begin(), small.end(), downloaded), 1) << "one final call";
     // Extraction reports too, after the download: the script's bytes, done equal to total last.
     const auto script = std::to_string(ReadFile(cache_ + "/small/small.sh").size());

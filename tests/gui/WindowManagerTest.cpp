@@ -56,15 +56,16 @@ std::vector<unsigned long> WindowList(const std::string& name) {
     return ids;
 }
 
-unsigned long ActiveWindow() {
-    const auto ids = WindowList("_NET_ACTIVE_WINDOW");
-    return ids.empty() ? 0 : ids[0];
-}
-
-// The topmost managed window.
-unsigned long TopWindow() {
-    const auto ids = WindowList("_NET_CLIENT_LIST_STACKING");
+// The last window of such a list: the active one, or the topmost in the stacking order.
+unsigned long LastOf(const std::string& name) {
+    const auto ids = WindowList(name);
     return ids.empty() ? 0 : ids.back();
+}
+unsigned long ActiveWindow() {
+    return LastOf("_NET_ACTIVE_WINDOW");
+}
+unsigned long TopWindow() {
+    return LastOf("_NET_CLIENT_LIST_STACKING");
 }
 
 struct Geometry {
@@ -218,11 +219,18 @@ class WindowManager : public testing::Test {
         return panel;
     }
 
-    void SecondStart() {
-        auto second = Start();
-        const auto outcome = second->Wait(30s);
+    // A second start hands over, and the panel comes forward: shown, active and on top.
+    void SecondStartBringsForward(unsigned long panel) {
+        const auto outcome = Start()->Wait(30s);
         EXPECT_TRUE(outcome.exited) << outcome.output;
         EXPECT_EQ(outcome.exitCode, 1) << "the first instance answers the hand-over";
+        EXPECT_TRUE(testsupport::WaitUntil(
+            [&] {
+                return WmState(panel) == "Normal" && ActiveWindow() == panel &&
+                       TopWindow() == panel;
+            },
+            20s))
+            << WmState(panel) << " active " << ActiveWindow();
     }
 
     // Covers the panel with a focused window of another program.
@@ -234,21 +242,11 @@ class WindowManager : public testing::Test {
             [&] {
                 window = TopWindow();
                 return window != 0 && window == ActiveWindow() &&
-                       RunTool({"xprop", "-id", std::to_string(window), "WM_CLASS"})
-                               .find("cover") != std::string::npos;
+                       Property(window, "WM_CLASS").find("cover") != std::string::npos;
             },
             20s);
         EXPECT_NE(window, 0u);
         return cover;
-    }
-
-    bool ComesForward(unsigned long panel) {
-        return testsupport::WaitUntil(
-            [&] {
-                return WmState(panel) == "Normal" && ActiveWindow() == panel &&
-                       TopWindow() == panel;
-            },
-            20s);
     }
 
     DesktopWithWindowManager desktop_;
@@ -261,17 +259,12 @@ TEST_F(WindowManager, ASecondStartBringsAMinimisedOrCoveredPanelForward) {
     const unsigned long panel = StartShown();
     ASSERT_NE(panel, 0u) << program_->Output();
     auto cover = Cover();
-
-    // Covered by a focused window: the second start raises and focuses the panel.
-    SecondStart();
-    EXPECT_TRUE(ComesForward(panel)) << WmState(panel) << " active " << ActiveWindow();
-
+    SecondStartBringsForward(panel);
     // Minimised with the page's own button, covered again: it comes back from a second start.
     site_.Queue("app:panel.minsize");
     ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Iconic"; }, 20s));
     auto cover2 = Cover();
-    SecondStart();
-    EXPECT_TRUE(ComesForward(panel)) << WmState(panel) << " active " << ActiveWindow();
+    SecondStartBringsForward(panel);
 }
 
 TEST_F(WindowManager, WithoutATrayHidingMinimisesAndTheTaskbarStillHasThePanel) {
@@ -283,8 +276,7 @@ TEST_F(WindowManager, WithoutATrayHidingMinimisesAndTheTaskbarStillHasThePanel) 
         << WmState(panel);
     const auto listed = WindowList("_NET_CLIENT_LIST");
     EXPECT_NE(std::find(listed.begin(), listed.end(), panel), listed.end());
-    SecondStart();
-    EXPECT_TRUE(ComesForward(panel));
+    SecondStartBringsForward(panel);
 }
 
 TEST_F(WindowManager, TheSkinsHeadBandDragsThePanelAndThePageBodyDoesNot) {
