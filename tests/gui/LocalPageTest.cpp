@@ -165,9 +165,8 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
     Eval("(function(){var t=Date.now();while(Date.now()-t<30){}})()");
     Eval("hostNotify('brushprogress','flashkit','3145728','209715200','download')");
     const std::string text = CardState("flashkit");
-    EXPECT_NE(text.find("3.0 / 200 MB"), std::string::npos) << text;
-    EXPECT_NE(text.find("/s"), std::string::npos) << text;
-    EXPECT_NE(text.find("剩余"), std::string::npos) << text;
+    for (const char* part : {"3.0 / 200 MB", "/s", "剩余"})
+        EXPECT_NE(text.find(part), std::string::npos) << text;
     EXPECT_EQ(Eval("document.querySelector('.pkg[data-base=\"flashkit\"] .bar').getAttribute("
                    "'aria-valuenow')"),
               "1");
@@ -220,9 +219,7 @@ TEST_F(LocalPage, DownloadedToolsAreMarkedAndNamesAndContrastServeEveryReader) {
     EXPECT_EQ(have("unlocker"), "1");
     EXPECT_EQ(have("flashkit"), "0");
     calls_.clear();
-    Eval("hostNotify('runbrush','flashkit','download')");
-    Eval("hostNotify('runbrush','flashkit','unzip')");
-    Eval("hostNotify('runbrush','flashkit','run')");
+    Eval("['download','unzip','run'].forEach(s => hostNotify('runbrush','flashkit',s))");
     EXPECT_EQ(have("flashkit"), "1");
     EXPECT_EQ(calls_, std::vector<std::string>{"app.setcookie&tools&unlocker,flashkit"});
 
