@@ -21,19 +21,16 @@ class Site {
   public:
     Site() {
         http_.server.set_keep_alive_timeout(0);
-        http_.server.Get(R"(/note)",
-                         [this](const httplib::Request& request, httplib::Response& response) {
-                             std::lock_guard lock(mutex_);
-                             notes_.push_back(request.get_param_value("v"));
-                             response.set_content("ok", "text/plain");
-                         });
-        http_.server.Get(R"(/(\w+\.html))",
-                         [this](const httplib::Request& request, httplib::Response& response) {
-                             std::lock_guard lock(mutex_);
-                             auto found = pages_.find(request.matches[1]);
-                             if (found != pages_.end())
-                                 response.set_content(found->second, "text/html");
-                         });
+        http_.server.Get("/note", [this](const auto& request, auto& response) {
+            std::lock_guard lock(mutex_);
+            notes_.push_back(request.get_param_value("v"));
+            response.set_content("ok", "text/plain");
+        });
+        http_.server.Get(R"(/(\w+\.html))", [this](const auto& request, auto& response) {
+            std::lock_guard lock(mutex_);
+            auto found = pages_.find(request.matches[1]);
+            if (found != pages_.end()) response.set_content(found->second, "text/html");
+        });
         started_ = http_.Start();
     }
     bool Started() const { return started_; }
