@@ -1,7 +1,6 @@
 // Real pages in WebKitGTK drive the real bridge: the extension, the socket, the panel.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <httplib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "LoopbackHttp.h"
 #include "TempDir.h"
 #include "WebTestPanel.h"
 #include "os/Files.h"
@@ -39,26 +39,22 @@ std::string JsText(const std::string& text) {
 class PageServer {
   public:
     explicit PageServer(std::string html) : html_(std::move(html)) {
-        server_.set_keep_alive_timeout(0);
-        server_.Get("/page.html", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_content(html_, "text/html");
-        });
+        http_.server.set_keep_alive_timeout(0);
+        http_.server.Get("/page.html",
+                         [this](const httplib::Request&, httplib::Response& response) {
+                             response.set_content(html_, "text/html");
+                         });
         // Pages report with GET /note?v=<value>, which reaches the test even from a page whose
         // panel is gone.
-        server_.Get("/note", [this](const httplib::Request& request, httplib::Response& response) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            notes_.push_back(request.get_param_value("v"));
-            response.set_content("ok", "text/plain");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        http_.server.Get("/note",
+                         [this](const httplib::Request& request, httplib::Response& response) {
+                             std::lock_guard<std::mutex> lock(mutex_);
+                             notes_.push_back(request.get_param_value("v"));
+                             response.set_content("ok", "text/plain");
+                         });
+        http_.Start();
     }
-    ~PageServer() {
-        server_.stop();
-        thread_.join();
-    }
-    std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string Origin() const { return http_.BaseUrl(); }
     std::string Url() const { return Origin() + "/page.html"; }
     std::vector<std::string> Notes() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -69,9 +65,7 @@ class PageServer {
     std::string html_;
     mutable std::mutex mutex_;
     std::vector<std::string> notes_;
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
+    loopback::HttplibServer http_;  // last: stops before the members its handlers use
 };
 
 class BridgeCallTest : public ::testing::Test {

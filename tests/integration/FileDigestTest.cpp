@@ -19,10 +19,10 @@ TEST(FileDigest, MatchesMd5sumOnEmptySmallAndLargeFiles) {
     std::mt19937 random(7);
     std::string large(5 * 1024 * 1024 + 123, '\0');
     for (auto& b : large) b = static_cast<char>(random());
-    WriteTestFile(dir / "empty", "");
-    WriteTestFile(dir / "abc", "abc");
-    WriteTestFile(dir / "one piece", std::string(1024, 'x'));
-    WriteTestFile(dir / "large.bin", large);
+    WriteFile(dir / "empty", "");
+    WriteFile(dir / "abc", "abc");
+    WriteFile(dir / "one piece", std::string(1024, 'x'));
+    WriteFile(dir / "large.bin", large);
     CModuleLib lib;
     EXPECT_EQ(lib.FileDigest(dir / "empty"), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(lib.FileDigest(dir / "abc"), "900150983cd24fb0d6963f7d28e17f72");

@@ -157,12 +157,12 @@ TEST(ModuleLibInit, WithoutAShippedToolFolderTheSystemToolsAreCopied) {
 
 TEST(ModuleLibInit, StaleAdbIsReplacedAndOtherCopiesAreKept) {
     ModuleFixture fx;
-    WriteTestFile(fx.Copy("adb"), "an older adb", 0755);
-    WriteTestFile(fx.Copy("aapt"), "an older aapt", 0755);
+    WriteFile(fx.Copy("adb"), "an older adb", 0755);
+    WriteFile(fx.Copy("aapt"), "an older aapt", 0755);
     CModuleLib lib;
     ASSERT_TRUE(lib.Init(fx.module));
     EXPECT_EQ(Md5sum(fx.Copy("adb")), Md5sum(fx.Source("adb")));
-    EXPECT_EQ(ReadTestFile(fx.Copy("aapt")), "an older aapt");
+    EXPECT_EQ(ReadFile(fx.Copy("aapt")), "an older aapt");
     EXPECT_EQ(Md5sum(fx.Copy("fastboot")), Md5sum(fx.Source("fastboot")));
     // Nothing half-copied is left behind.
     size_t entries = 0;
@@ -201,7 +201,7 @@ TEST(ModuleLibInit, StaleCopyRunningFromARemovedFileIsEnded) {
     ASSERT_GT(stale.pid, 0);
     WaitUntil([&] { return ExeOf(stale.pid) == fx.Copy("adb"); });
     fs::remove(fx.Copy("adb"));
-    WriteTestFile(fx.Copy("adb"), "another stale copy", 0755);
+    WriteFile(fx.Copy("adb"), "another stale copy", 0755);
     ASSERT_EQ(ExeOf(stale.pid), fx.Copy("adb") + " (deleted)");
 
     CModuleLib lib;
@@ -216,7 +216,7 @@ TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
     if (!EnterPrivateNetwork()) GTEST_SKIP() << "needs root for a private network namespace";
     ModuleFixture fx;
     const std::string record = fx.dir / "daemon.txt";
-    WriteTestFile(fx.module + "/krmdDaemon.exe",
+    WriteFile(fx.module + "/krmdDaemon.exe",
                   "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + record + "'\necho >> '" + record + "'\n",
                   0755);
 
@@ -242,11 +242,11 @@ TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
         // Every owner is reported to the daemon, excluded or not.
         // The daemon writes its record in two steps; wait for the whole line.
         WaitUntil([&] {
-            const std::string text = fs::exists(record) ? ReadTestFile(record) : "";
+            const std::string text = fs::exists(record) ? ReadFile(record) : "";
             return !text.empty() && text.back() == '\n';
         });
-        EXPECT_EQ(ReadTestFile(record).rfind("-p|" + server + "|\n", 0), 0u)
-            << ReadTestFile(record);
+        EXPECT_EQ(ReadFile(record).rfind("-p|" + server + "|\n", 0), 0u)
+            << ReadFile(record);
         kill(child.pid, SIGKILL);
         waitpid(child.pid, nullptr, 0);
         child.pid = -1;

@@ -24,7 +24,7 @@ std::string Quoted(const std::string& path) {
 // A tool that writes its pid first, so a test can tell whether it was ended.
 std::string WriteTool(const ScratchFolder& dir, const std::string& name, const std::string& body) {
     const std::string path = dir / name;
-    WriteTestFile(path, "#!/bin/sh\necho $$ > '" + path + ".pid'\n" + body + "\n", 0755);
+    WriteFile(path, "#!/bin/sh\necho $$ > '" + path + ".pid'\n" + body + "\n", 0755);
     return path;
 }
 
@@ -53,12 +53,12 @@ struct FakeBridge {
         const std::string runtime = dir / "run";
         mkdir(runtime.c_str(), 0700);
         setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        WriteTestFile(dir / "module/adb/adb", adbScript, 0755);
-        WriteTestFile(dir / "module/adb/aapt", "aapt", 0755);
-        WriteTestFile(dir / "module/adb/fastboot", "fastboot", 0755);
+        WriteFile(dir / "module/adb/adb", adbScript, 0755);
+        WriteFile(dir / "module/adb/aapt", "aapt", 0755);
+        WriteFile(dir / "module/adb/fastboot", "fastboot", 0755);
         ready = lib.Init(dir / "module") && lib.adbPath() == lib.toolDir() + "adb";
     }
-    std::string Log() const { return ReadTestFile(dir / "session.log"); }
+    std::string Log() const { return ReadFile(dir / "session.log"); }
 };
 
 // An "adb shell" that shows a prompt, answers each piece of input with "ran:<piece>" and a new
@@ -231,7 +231,7 @@ TEST(RunShellSession, EachClosedCommandGoesAtAPromptThenExit) {
     FakeBridge bridge(FakeShellAdb(log, "shell@android:/ $"));
     if (!bridge.ready) GTEST_SKIP() << "another bridge server owns port 5037";
     const std::string output = bridge.lib.RunAdb("-shell ls;");
-    EXPECT_EQ(ReadTestFile(log), Hex("ls") + Hex("exit\r\n"));
+    EXPECT_EQ(ReadFile(log), Hex("ls") + Hex("exit\r\n"));
     EXPECT_EQ(output, "shell@android:/ $\r\nran:ls\r\nshell@android:/ $");
 }
 
@@ -241,7 +241,7 @@ TEST(RunShellSession, RootPromptAndTextAfterTheLastSemicolonIsNotSent) {
     FakeBridge bridge(FakeShellAdb(log, "root@android:/ #"));
     if (!bridge.ready) GTEST_SKIP() << "another bridge server owns port 5037";
     bridge.lib.RunAdb("-shell  cd /sdcard\n;ls\n;rm x");
-    EXPECT_EQ(ReadTestFile(log), Hex("cd /sdcard\n") + Hex("ls\n") + Hex("exit\r\n"));
+    EXPECT_EQ(ReadFile(log), Hex("cd /sdcard\n") + Hex("ls\n") + Hex("exit\r\n"));
 }
 
 TEST(RunShellSession, UnclosedCommandSendsNothingThenExit) {
@@ -251,6 +251,6 @@ TEST(RunShellSession, UnclosedCommandSendsNothingThenExit) {
     if (!bridge.ready) GTEST_SKIP() << "another bridge server owns port 5037";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(bridge.lib.RunAdb("-shell ls"), "shell@android:/ $");
-    EXPECT_EQ(ReadTestFile(log), Hex("exit\r\n"));
+    EXPECT_EQ(ReadFile(log), Hex("exit\r\n"));
     EXPECT_LT(SecondsSince(start), 60.0);
 }

@@ -42,7 +42,7 @@ struct Site {
             if (!fs::exists(file))
                 res.status = 404;
             else
-                res.set_content(ReadTestFile(file), "application/zip");
+                res.set_content(ReadFile(file), "application/zip");
         });
         http.server.Get("/slow/tool.zip", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content_provider(1000, "application/zip",
@@ -97,7 +97,7 @@ struct Site {
 
 TEST(PackageCache, KilledFetchLeavesNothingPresentAndTheNextRunFetchesItWhole) {
     Site site;
-    WriteTestFile(site.dir / "src/tool.exe", "#!/bin/sh\n", 0755);
+    WriteFile(site.dir / "src/tool.exe", "#!/bin/sh\n", 0755);
     ASSERT_EQ(
         std::system(("head -c 134217728 /dev/zero > " + site.dir / "src/payload.bin").c_str()), 0);
     fs::create_directories(site.dir / "site");
@@ -134,24 +134,24 @@ TEST(PackageCache, KilledFetchLeavesNothingPresentAndTheNextRunFetchesItWhole) {
             const int ran = flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip"));
             std::string text;
             for (const auto& note : site.notes) text += note + "\n";
-            WriteTestFile(site.dir / "notes.txt", text);
+            WriteFile(site.dir / "notes.txt", text);
             return ran == 1 ? 0 : 1;
         },
         120s);
     EXPECT_TRUE(again.exited && again.exitCode == 0);
-    EXPECT_EQ(ReadTestFile(site.dir / "notes.txt"), "tool','download\ntool','unzip\ntool','run\n");
+    EXPECT_EQ(ReadFile(site.dir / "notes.txt"), "tool','download\ntool','unzip\ntool','run\n");
     EXPECT_EQ(site.Names(site.cache), Strings{"tool"});
     EXPECT_EQ(fs::file_size(site.cache + "/tool/payload.bin"), 128u << 20);
 }
 
 TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHolds) {
     Site site;
-    WriteTestFile(site.dir / "src/tool.exe", "program", 0755);
+    WriteFile(site.dir / "src/tool.exe", "program", 0755);
     fs::create_directories(site.dir / "site");
     site.Zip("maplenook");
-    WriteTestFile(site.dir / "site/cfg.ini", "not a zip");
-    WriteTestFile(site.cache + "/cfg.ini", "[app]\n");
-    WriteTestFile(site.cache + "/maplenook", "the program");
+    WriteFile(site.dir / "site/cfg.ini", "not a zip");
+    WriteFile(site.cache + "/cfg.ini", "[app]\n");
+    WriteFile(site.cache + "/maplenook", "the program");
     auto flow = site.Flow();
     // The archive's name is never the address's last part.
     EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("maplenook")), 1);
@@ -165,8 +165,8 @@ TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHold
               (Strings{"tool','download", "tool','unzip", "tool','run", "cfg','download",
                        "cfg','unzip", "cfg','run.error", "maplenook','download",
                        "maplenook','unzip", "maplenook','run.error"}));
-    EXPECT_EQ(ReadTestFile(site.cache + "/cfg.ini"), "[app]\n");
-    EXPECT_EQ(ReadTestFile(site.cache + "/maplenook"), "the program");
+    EXPECT_EQ(ReadFile(site.cache + "/cfg.ini"), "[app]\n");
+    EXPECT_EQ(ReadFile(site.cache + "/maplenook"), "the program");
     EXPECT_EQ(site.Names(site.cache), (Strings{"cfg.ini", "maplenook", "tool"}));
 
     // An empty setting, or one naming the installed folder, means the user's cache folder.
@@ -198,9 +198,9 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
     EXPECT_TRUE(site.Names(site.cache).empty());
 
     // Leftovers of a run before this one go; what this run is making stays.
-    WriteTestFile(site.cache + "/.old.part-abc123", "x");
-    WriteTestFile(site.cache + "/.old.unzip-abc123/a/b", "x");
-    WriteTestFile(site.cache + "/keep/keep.exe", "x");
+    WriteFile(site.cache + "/.old.part-abc123", "x");
+    WriteFile(site.cache + "/.old.unzip-abc123/a/b", "x");
+    WriteFile(site.cache + "/keep/keep.exe", "x");
     RemoveStagingLeftovers(site.cache, "", false);
     EXPECT_EQ(site.Names(site.cache).size(), 3u);
     std::this_thread::sleep_for(50ms);

@@ -13,7 +13,7 @@ TEST(ReadAtFile, AnyOffsetAndLengthGivesTheFilesBytes) {
     std::mt19937 random(5);
     std::string bytes(700 * 1024 + 17, '\0');
     for (auto& b : bytes) b = static_cast<char>(random());
-    WriteTestFile(dir / "data.bin", bytes);
+    WriteFile(dir / "data.bin", bytes);
     os::ReadAtFile file;
     ASSERT_TRUE(file.Open(dir / "data.bin"));
     EXPECT_FALSE(file.Open(dir / "data.bin"));

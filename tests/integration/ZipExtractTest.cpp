@@ -41,7 +41,7 @@ std::map<std::string, std::string> TreeOf(const std::string& root) {
             facts = "dir " + facts;
         } else {
             facts = "file " + facts + " " + std::to_string(info.st_mtime) + " " +
-                    Fingerprint(ReadTestFile(entry.path()));
+                    Fingerprint(ReadFile(entry.path()));
         }
         tree[fs::relative(entry.path(), root).string()] = facts;
     }
@@ -77,7 +77,7 @@ void ZipFolder(const std::string& folder, const std::string& archive, const std:
 void PythonZip(const std::string& archive, const std::string& body) {
     ScratchFolder scripts;
     const std::string script = scripts / "make.py";
-    WriteTestFile(script,
+    WriteFile(script,
                   "import sys, zipfile\n"
                   "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
                   "def add(name, data, mode=0o100644, date=(2001, 2, 3, 4, 5, 6), system=3,\n"
@@ -95,13 +95,13 @@ void PythonZip(const std::string& archive, const std::string& body) {
 
 // A tree with nested folders, empty files and folders, unicode names, modes and times.
 void MakeSampleTree(const std::string& root) {
-    WriteTestFile(root + "/top.txt", "hello\n", 0644);
-    WriteTestFile(root + "/nested/deeper/deepest/file.bin", RandomBytes(300000, 1), 0644);
-    WriteTestFile(root + "/empty.txt", "", 0644);
-    WriteTestFile(root + "/空 目录/文件 ü.txt", "unicode\n", 0640);
-    WriteTestFile(root + "/exec.sh", "#!/bin/sh\necho hi\n", 0755);
-    WriteTestFile(root + "/private.key", RandomBytes(1000, 2), 0600);
-    WriteTestFile(root + "/readonly.txt", "do not touch\n", 0444);
+    WriteFile(root + "/top.txt", "hello\n", 0644);
+    WriteFile(root + "/nested/deeper/deepest/file.bin", RandomBytes(300000, 1), 0644);
+    WriteFile(root + "/empty.txt", "", 0644);
+    WriteFile(root + "/空 目录/文件 ü.txt", "unicode\n", 0640);
+    WriteFile(root + "/exec.sh", "#!/bin/sh\necho hi\n", 0755);
+    WriteFile(root + "/private.key", RandomBytes(1000, 2), 0600);
+    WriteFile(root + "/readonly.txt", "do not touch\n", 0444);
     fs::create_directories(root + "/emptydir");
     time_t when = 1273129689;  // odd seconds: the DOS date alone could not hold them
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -148,7 +148,7 @@ TEST(UnzipTo, CodeMadeArchiveMatchesUnzip) {
     EXPECT_EQ(ours["folder"], "dir 0750");
     EXPECT_EQ(ours["dos.txt"].substr(0, 9), "file 0644");
     EXPECT_EQ(ours["ünïcødé/名前.txt"].substr(0, 9), "file 0604");
-    EXPECT_EQ(ReadTestFile(dir / "ours/ünïcødé/名前.txt"), "テキスト");
+    EXPECT_EQ(ReadFile(dir / "ours/ünïcødé/名前.txt"), "テキスト");
 
     std::tm local{};
     local.tm_year = 99;
@@ -185,38 +185,38 @@ TEST(UnzipTo, EntriesLeavingTheDestinationAreSkippedAndTheRestExtracted) {
     for (const auto& [name, facts] : tree) names.push_back(name);
     EXPECT_EQ(names, (std::vector<std::string>{"inner", "inner/good.txt", "inner/link", "inner/win",
                                                "inner/win/dir", "inner/win/dir/file.txt"}));
-    EXPECT_EQ(ReadTestFile(dest + "/good.txt"), "good");
+    EXPECT_EQ(ReadFile(dest + "/good.txt"), "good");
     // A link entry becomes a plain file with the link text, never a link with mode 0777.
     EXPECT_EQ(tree.at("inner/link").substr(0, 9), "file 0644");
-    EXPECT_EQ(ReadTestFile(dest + "/link"), "/etc/passwd");
-    EXPECT_EQ(ReadTestFile(dest + "/win/dir/file.txt"), "win");
+    EXPECT_EQ(ReadFile(dest + "/link"), "/etc/passwd");
+    EXPECT_EQ(ReadFile(dest + "/win/dir/file.txt"), "win");
 }
 
 TEST(UnzipTo, CorruptEntryFailsThePackageAndKeepsThePreviousFolder) {
     ScratchFolder dir;
     for (const std::string method : {"-0", "-9"}) {
         const std::string src = dir / ("src" + method);
-        WriteTestFile(src + "/a.txt", std::string(500, 'A'));
-        WriteTestFile(src + "/b.txt", RandomBytes(20000, 3));
-        WriteTestFile(src + "/c.txt", std::string(500, 'C'));
+        WriteFile(src + "/a.txt", std::string(500, 'A'));
+        WriteFile(src + "/b.txt", RandomBytes(20000, 3));
+        WriteFile(src + "/c.txt", std::string(500, 'C'));
         const std::string archive = dir / ("corrupt" + method + ".zip");
         ZipFolder(src, archive, method);
         // Damage the middle of b.txt's data: local header of b, then well into its data.
-        std::string bytes = ReadTestFile(archive);
+        std::string bytes = ReadFile(archive);
         const auto header = bytes.find("b.txt");
         ASSERT_NE(header, std::string::npos);
         bytes[header + 10000] = static_cast<char>(bytes[header + 10000] ^ 0x5A);
         bytes[header + 10001] = static_cast<char>(bytes[header + 10001] ^ 0xA5);
-        WriteTestFile(archive, bytes);
+        WriteFile(archive, bytes);
 
         const std::string parent = dir / ("cache" + method);
         const std::string dest = parent + "/pkg";
-        WriteTestFile(dest + "/b.txt", "an older b");
+        WriteFile(dest + "/b.txt", "an older b");
         CModuleLib lib;
         EXPECT_FALSE(lib.UnzipTo(archive, dest)) << method;
         // Nothing of the bad package shows: the previous folder is as it was, no staging left.
         EXPECT_EQ(TreeOf(parent).size(), 2u) << method;
-        EXPECT_EQ(ReadTestFile(dest + "/b.txt"), "an older b") << method;
+        EXPECT_EQ(ReadFile(dest + "/b.txt"), "an older b") << method;
     }
 }
 
@@ -224,10 +224,10 @@ TEST(UnzipTo, TruncatedMissingAndNonZipArchivesFail) {
     ScratchFolder dir;
     MakeSampleTree(dir / "src");
     ZipFolder(dir / "src", dir / "whole.zip", "");
-    const std::string whole = ReadTestFile(dir / "whole.zip");
-    WriteTestFile(dir / "half.zip", whole.substr(0, whole.size() / 2));
-    WriteTestFile(dir / "tail.zip", whole.substr(0, whole.size() - 10));
-    WriteTestFile(dir / "text.zip", "this is not a zip archive\n");
+    const std::string whole = ReadFile(dir / "whole.zip");
+    WriteFile(dir / "half.zip", whole.substr(0, whole.size() / 2));
+    WriteFile(dir / "tail.zip", whole.substr(0, whole.size() - 10));
+    WriteFile(dir / "text.zip", "this is not a zip archive\n");
     CModuleLib lib;
     for (const char* name : {"half.zip", "tail.zip", "text.zip", "missing.zip"}) {
         EXPECT_FALSE(lib.UnzipTo(dir / name, dir / "out")) << name;
@@ -237,22 +237,22 @@ TEST(UnzipTo, TruncatedMissingAndNonZipArchivesFail) {
 
 TEST(UnzipTo, DestinationFormsAndExistingFilesAreReplaced) {
     ScratchFolder dir;
-    WriteTestFile(dir / "src/top.txt", "new top\n");
-    WriteTestFile(dir / "src/run.sh", "#!/bin/sh\n", 0755);
+    WriteFile(dir / "src/top.txt", "new top\n");
+    WriteFile(dir / "src/run.sh", "#!/bin/sh\n", 0755);
     ZipFolder(dir / "src", dir / "small.zip", "");
     const std::string dest = dir / "dest";
-    WriteTestFile(dest + "/top.txt", "old read-only top\n", 0444);
-    WriteTestFile(dir / "outside.txt", "keep me");
+    WriteFile(dest + "/top.txt", "old read-only top\n", 0444);
+    WriteFile(dir / "outside.txt", "keep me");
     fs::create_symlink(dir / "outside.txt", dest + "/run.sh");
 
     CModuleLib lib;
     ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dest + " \t "));
-    EXPECT_EQ(ReadTestFile(dest + "/top.txt"), "new top\n");
+    EXPECT_EQ(ReadFile(dest + "/top.txt"), "new top\n");
     EXPECT_FALSE(fs::is_symlink(dest + "/run.sh"));
-    EXPECT_EQ(ReadTestFile(dest + "/run.sh"), "#!/bin/sh\n");
-    EXPECT_EQ(ReadTestFile(dir / "outside.txt"), "keep me");
+    EXPECT_EQ(ReadFile(dest + "/run.sh"), "#!/bin/sh\n");
+    EXPECT_EQ(ReadFile(dir / "outside.txt"), "keep me");
     ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dir / "second/"));
-    EXPECT_EQ(ReadTestFile(dir / "second/top.txt"), "new top\n");
+    EXPECT_EQ(ReadFile(dir / "second/top.txt"), "new top\n");
     EXPECT_FALSE(lib.UnzipTo(dir / "small.zip", "  "));
 }
 
@@ -290,10 +290,10 @@ TEST(UnzipTo, OtherMethodsAndDirectoryMismatchesFailTheWholePackage) {
         const std::string archive = dir / (kind + ".zip");
         PythonZip(archive, patch + body);
         const std::string cache = dir / ("cache-" + kind);
-        WriteTestFile(cache + "/tool/tool.exe", "previous", 0755);
+        WriteFile(cache + "/tool/tool.exe", "previous", 0755);
         EXPECT_FALSE(lib.UnzipTo(archive, cache + "/tool")) << kind;
         EXPECT_EQ(TreeOf(cache).size(), 2u) << kind;
-        EXPECT_EQ(ReadTestFile(cache + "/tool/tool.exe"), "previous") << kind;
+        EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "previous") << kind;
     }
 }
 
@@ -328,11 +328,11 @@ TEST(UnzipTo, UnflaggedNamesAreReadInTheLegacyCodePageThenCp437) {
         "z = zipfile.ZipFile(sys.argv[1], 'a')\n");
     CModuleLib lib;
     ASSERT_TRUE(lib.UnzipTo(dir / "gbk.zip", dir / "out"));
-    EXPECT_EQ(ReadTestFile(dir / "out/刷机.exe"), "flash tool");
+    EXPECT_EQ(ReadFile(dir / "out/刷机.exe"), "flash tool");
     // 0x5C is a GBK trail byte here, not a path separator.
-    EXPECT_EQ(ReadTestFile(dir / "out/乗dir/刷.txt"), "backslash trail");
-    EXPECT_EQ(ReadTestFile(dir / "out/\u00a0ü.txt"), "not gbk");
-    EXPECT_EQ(ReadTestFile(dir / "out/flagged/名.txt"), "utf-8");
+    EXPECT_EQ(ReadFile(dir / "out/乗dir/刷.txt"), "backslash trail");
+    EXPECT_EQ(ReadFile(dir / "out/\u00a0ü.txt"), "not gbk");
+    EXPECT_EQ(ReadFile(dir / "out/flagged/名.txt"), "utf-8");
     EXPECT_EQ(TreeOf(dir / "out").size(), 6u);
 }
 
@@ -369,7 +369,7 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
               "add('tool.exe', b'new program', 0o100755, method=zipfile.ZIP_STORED)\n"
               "add('payload.bin', bytes(range(256)) * (1 << 19), method=zipfile.ZIP_STORED)\n");
     const std::string cache = dir / "cache";
-    WriteTestFile(cache + "/tool/tool.exe", "old program", 0755);
+    WriteFile(cache + "/tool/tool.exe", "old program", 0755);
     // A staged file between empty and whole: the extraction is under way.
     const auto midway = [&] {
         std::error_code error;
@@ -384,20 +384,20 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
     // The extraction may outrun the watcher on a busy machine; then it simply runs again.
     for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
         fs::remove_all(cache);
-        WriteTestFile(cache + "/tool/tool.exe", "old program", 0755);
+        WriteFile(cache + "/tool/tool.exe", "old program", 0755);
         const pid_t child = testsupport::StartInChild(
             [&] { CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"); });
         for (int i = 0; i < 20000 && !killed; ++i) {
             if (midway()) killed = kill(child, SIGKILL) == 0;
-            if (ReadTestFile(cache + "/tool/tool.exe") != "old program") break;
+            if (ReadFile(cache + "/tool/tool.exe") != "old program") break;
         }
         testsupport::KillAndReap(child, SIGKILL);
     }
     ASSERT_TRUE(killed);
-    EXPECT_EQ(ReadTestFile(cache + "/tool/tool.exe"), "old program");
+    EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "old program");
     EXPECT_FALSE(fs::exists(cache + "/tool/payload.bin"));
 
     ASSERT_TRUE(CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"));
-    EXPECT_EQ(ReadTestFile(cache + "/tool/tool.exe"), "new program");
+    EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "new program");
     EXPECT_EQ(fs::file_size(cache + "/tool/payload.bin"), 128u << 20);
 }

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -64,45 +65,47 @@ std::string ReadRequest(int fd) {
 
 HttplibServer::~HttplibServer() {
     server.stop();
-    if (m_thread.joinable()) m_thread.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 bool HttplibServer::Start() {
-    m_port = server.bind_to_any_port("127.0.0.1");
-    if (m_port <= 0) return false;
+    port_ = server.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) return false;
     // The socket already listens: connections wait in its backlog until the loop accepts them.
-    m_thread = std::thread([this] { server.listen_after_bind(); });
+    thread_ = std::thread([this] { server.listen_after_bind(); });
+    // A stop() that comes before the loop runs would be lost and the join would hang.
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
-RawHttpServer::RawHttpServer(Responder respond) : m_respond(std::move(respond)) {
-    m_listenFd = ListenOnLoopback(m_port);
-    if (m_listenFd >= 0) m_thread = std::thread([this] { Serve(); });
+RawHttpServer::RawHttpServer(Responder respond) : respond_(std::move(respond)) {
+    listenFd_ = ListenOnLoopback(port_);
+    if (listenFd_ >= 0) thread_ = std::thread([this] { Serve(); });
 }
 
 RawHttpServer::~RawHttpServer() {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
     }
-    // Wakes the blocking accept; Serve sees m_stopping and returns.
-    if (m_listenFd >= 0) shutdown(m_listenFd, SHUT_RDWR);
-    if (m_thread.joinable()) m_thread.join();
-    if (m_listenFd >= 0) close(m_listenFd);
+    // Wakes the blocking accept; Serve sees stopping_ and returns.
+    if (listenFd_ >= 0) shutdown(listenFd_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    if (listenFd_ >= 0) close(listenFd_);
 }
 
 std::vector<std::string> RawHttpServer::Requests() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
 }
 
 void RawHttpServer::Serve() {
     for (;;) {
-        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stopping) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
                 close(fd);
                 return;
             }
@@ -112,10 +115,10 @@ void RawHttpServer::Serve() {
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         const std::string request = ReadRequest(fd);
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(request);
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(request);
         }
-        SendAll(fd, m_respond(request));
+        SendAll(fd, respond_(request));
         shutdown(fd, SHUT_WR);
         // Let the client read everything before the close resets the connection.
         char drain[256];

@@ -20,13 +20,13 @@ class HttplibServer {
     ~HttplibServer();
 
     bool Start();
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
     httplib::Server server;
 
   private:
-    int m_port = 0;
-    std::thread m_thread;
+    int port_ = 0;
+    std::thread thread_;
 };
 
 // Accepts one connection at a time; reads the request head and its Content-Length body, hands
@@ -39,19 +39,19 @@ class RawHttpServer {
     RawHttpServer& operator=(const RawHttpServer&) = delete;
     ~RawHttpServer();
 
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::vector<std::string> Requests() const;
 
   private:
     void Serve();
 
-    Responder m_respond;
-    int m_listenFd = -1;
-    int m_port = 0;
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_requests;
-    bool m_stopping = false;
-    std::thread m_thread;
+    Responder respond_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+    bool stopping_ = false;
+    std::thread thread_;
 };
 
 // A port on 127.0.0.1 where nothing listens (bound, then released).

@@ -31,16 +31,3 @@ std::string ShellQuote(const std::string& text) {
     }
     return quoted + "'";
 }
-
-void WriteTestFile(const std::string& path, const std::string& bytes, unsigned mode) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    fs::permissions(path, static_cast<fs::perms>(mode), fs::perm_options::replace);
-}
-
-std::string ReadTestFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}

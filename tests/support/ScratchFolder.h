@@ -16,7 +16,5 @@ std::string ShellOutput(const std::string& command);
 // Quotes `text` for /bin/sh.
 std::string ShellQuote(const std::string& text);
 
-// Writes `bytes` to `path` (parents created) and sets `mode`.
-void WriteTestFile(const std::string& path, const std::string& bytes, unsigned mode = 0644);
-
-std::string ReadTestFile(const std::string& path);
+using testsupport::ReadFile;
+using testsupport::WriteFile;

@@ -34,12 +34,14 @@ std::string TempDir::File(const std::string& relative) const {
     return path_ + "/" + relative;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
+void WriteFile(const std::string& path, const std::string& bytes, unsigned mode) {
     const fs::path parent = fs::path(path).parent_path();
     if (!parent.empty()) fs::create_directories(parent);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
     if (!out) throw std::runtime_error("cannot write " + path);
+    fs::permissions(path, static_cast<fs::perms>(mode), fs::perm_options::replace);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -19,8 +19,9 @@ class TempDir {
     std::string path_;
 };
 
-// Writes `bytes` to `path`, creating missing parent folders; throws on failure (tests only).
-void WriteFile(const std::string& path, const std::string& bytes);
+// Writes `bytes` to `path`, creating missing parent folders, and gives it `mode`; throws on
+// failure (tests only).
+void WriteFile(const std::string& path, const std::string& bytes, unsigned mode = 0644);
 // The whole file, or an empty text when it cannot be read.
 std::string ReadFile(const std::string& path);
 
