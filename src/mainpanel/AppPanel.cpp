@@ -82,7 +82,7 @@ bool CAppPanel::OnInitPanel() {
         if (!splashPanel_->Create()) splashPanel_.reset();
     }
 
-    defaultCommand = ID_SHOW_MAIN;
+    SetDefaultCommand(ID_SHOW_MAIN);
     if (os::PanelWindow* window = Window()) PlaceMainPanelWindow(*window, settingsPath, panelName);
 
     pageUrl_ = MainPageUrlAt(MainPageAddress(), static_cast<int64_t>(std::time(nullptr)));
@@ -201,7 +201,7 @@ void CAppPanel::HideMainPanel() {
     if (window == nullptr) return;
     // Without a tray icon a hidden panel could only come back through a second start; the
     // taskbar keeps a minimised one in reach.
-    if (added) {
+    if (TrayIconAdded()) {
         window->Hide();
     } else {
         window->Minimize();

@@ -10,9 +10,9 @@
 #include "panel/TrayIconImpl.h"
 #include "panel/WebPanel.h"
 
-// Window commands of the main panel (WM_COMMAND ids); the tray's are in panel/TrayMenu.h.
+// Commands the main panel's window answers in OnPanelCommand; the tray's are in panel/TrayMenu.h.
 inline constexpr int kCommandExit = 1;
-inline constexpr int kCommandCancel = 2;  // IDCANCEL: Escape
+inline constexpr int kCommandCancel = 2;  // Escape and the close button: hides the panel
 // The hand-over of a second instance that asks for the main panel.
 inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
 // What the main panel answers the host-information request with.
@@ -42,7 +42,8 @@ class CAppPanel : public CWebPanel,
     int HandleAppCommand(PageCommand& command) override;
     bool OnPanelEvent(PanelEvent& event) override;
     void OnPanelCommand(int id) override;
-    // The window manager's close button hides the panel, as Escape does (IDCANCEL).
+    // The window manager's close button hides the panel, as Escape does: the program lives on
+    // in the tray.
     bool OnCloseRequest() override;
     // Escape is the dialog's cancel key: it sends command 2, which hides the panel.
     bool TranslatePanelMessage(const os::KeyEvent& key) override;

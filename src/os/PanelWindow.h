@@ -138,7 +138,7 @@ class PanelWindow {
     virtual void SetCloseRequestHandler(std::function<bool()> handler) = 0;
     // The window is being destroyed (its last message); the object itself stays valid.
     virtual void SetDestroyHandler(std::function<void()> handler) = 0;
-    // The client size changed (WM_SIZE): runs after the new size is in place.
+    // The client size changed: runs after the new size is in place.
     virtual void SetSizeHandler(std::function<void()> handler) = 0;
 
     // --- the web view (no effect on a window created without one) ---

@@ -3,33 +3,33 @@
 #include "base/Settings.h"
 
 bool CTrayIconImpl::AddTrayIcon(const std::string& tooltip, const std::string& icon, unsigned id) {
-    iconData.uID = id;
-    iconData.icon = icon;
-    iconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    iconData.uCallbackMessage = WM_TRAYNOTIFY;
-    iconData.szTip = CutTip(tooltip);
+    iconData_.uID = id;
+    iconData_.icon = icon;
+    iconData_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    iconData_.uCallbackMessage = WM_TRAYNOTIFY;
+    iconData_.szTip = CutTip(tooltip);
     os::TrayIconSpec spec;
     spec.id = id;
     spec.iconPath = icon;
-    spec.tooltip = iconData.szTip;
+    spec.tooltip = iconData_.szTip;
     // Trays whose host draws the menu need it now; it is the same popup a right click
     // would show.
     if (auto menu = BuildPopup()) spec.hostMenu = menu->items;
-    added = Tray().Add(
+    added_ = Tray().Add(
         spec, [this](unsigned iconId, unsigned message) { OnTrayNotify(iconId, message); },
         [this](int command) { SendPanelCommand(command); });
-    return added;
+    return added_;
 }
 
 bool CTrayIconImpl::RemoveTrayIcon() {
-    if (!added) return false;
-    iconData.uFlags = 0;
-    added = false;
-    return Tray().Delete(iconData.uID);
+    if (!added_) return false;
+    iconData_.uFlags = 0;
+    added_ = false;
+    return Tray().Delete(iconData_.uID);
 }
 
 void CTrayIconImpl::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
-    if (iconId != iconData.uID) return;
+    if (iconId != iconData_.uID) return;
     switch (mouseMessage) {
         case os::TRAY_RBUTTONUP: {
             auto popup = BuildPopup();
@@ -41,7 +41,7 @@ void CTrayIconImpl::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
             break;
         }
         case os::TRAY_LBUTTONDBLCLK:
-            SendPanelCommand(defaultCommand);
+            SendPanelCommand(defaultCommand_);
             break;
         default:
             break;
@@ -49,8 +49,8 @@ void CTrayIconImpl::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
 }
 
 void CTrayIconImpl::OnTrayInitDialog() {
-    normalIcon = JoinModulePath(ModuleDirectory(), IconResourcePath(IDI_PROGRAM_ICON));
-    AddTrayIcon("", normalIcon, TRAY_ICON_ID);
+    AddTrayIcon("", JoinModulePath(ModuleDirectory(), IconResourcePath(IDI_PROGRAM_ICON)),
+                TRAY_ICON_ID);
 }
 
 os::TrayIcon& CTrayIconImpl::Tray() {
@@ -59,10 +59,10 @@ os::TrayIcon& CTrayIconImpl::Tray() {
 }
 
 std::optional<TrayMenu> CTrayIconImpl::BuildPopup() {
-    auto popup = LoadTrayMenu(iconData.uID);
+    auto popup = LoadTrayMenu(iconData_.uID);
     if (!popup) return std::nullopt;
     PrepareTrayMenu(*popup);
-    SetMenuDefaultItem(*popup, defaultCommand, defaultCommand == 0);
+    SetMenuDefaultItem(*popup, defaultCommand_, defaultCommand_ == 0);
     return popup;
 }
 

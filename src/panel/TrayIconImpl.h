@@ -55,10 +55,11 @@ class CTrayIconImpl : public TrayIconOwner {
     void OnTrayInitDialog();
     void OnTrayDestroy() { RemoveTrayIcon(); }
 
-    TrayIconData iconData;
-    bool added = false;
-    int defaultCommand = 0;
-    std::string normalIcon;
+    // The record of the last tray call, and whether the icon is in the tray now.
+    const TrayIconData& IconData() const { return iconData_; }
+    bool TrayIconAdded() const { return added_; }
+    // The command a double click sends and the popup shows in bold; 0 for none.
+    void SetDefaultCommand(int command) { defaultCommand_ = command; }
 
   private:
     os::TrayIcon& Tray();
@@ -66,5 +67,8 @@ class CTrayIconImpl : public TrayIconOwner {
     // The tip field holds 63 UTF-16 units and a terminator; never cut inside a character.
     static std::string CutTip(const std::string& tip);
 
+    TrayIconData iconData_;
+    bool added_ = false;
+    int defaultCommand_ = 0;
     std::unique_ptr<os::TrayIcon> tray_;
 };

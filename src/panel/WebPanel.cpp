@@ -96,7 +96,7 @@ void CWebPanel::ResizePanelWindow(int width, int height) {
     const os::Rect r = window->ScreenRect();
     window->MoveResize({r.left, r.top, r.left + width, r.top + height});
     // The window system confirms the size later (the size handler runs again then); lay out
-    // for the requested size now, as a synchronous WM_SIZE would.
+    // for the requested size now, so the page never shows at the old size in the new window.
     OnWebPanelSize();
 }
 

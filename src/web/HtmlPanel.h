@@ -55,7 +55,7 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     // OnInitPanel until the window goes: key messages aimed at this panel's window go to
     // TranslatePanelMessage.
     bool PreTranslateMessage(const Message& msg) override;
-    // WM_COMMAND to the panel; "app.quit" sends 1. The base does nothing.
+    // A command for the panel (a menu choice, a key); "app.quit" sends 1. The base does nothing.
     void OnPanelCommand(int id) override;
     // The window is gone. The base schedules `delete this` when autoDelete is nonzero.
     virtual void OnFinalMessage();

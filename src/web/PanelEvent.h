@@ -2,7 +2,7 @@
 #include "os/PanelEventCodes.h"
 #include "os/PanelWindow.h"
 
-// A panel event (WM_WEBCTRL_EVENT): a browser event, a UI-handler request or a bridge call,
+// A panel event: a browser event, a UI-handler request or a bridge call,
 // with its code and arguments; handlers fill the answer fields (see os::WebEvent).
 using PanelEvent = os::WebEvent;
 

@@ -224,9 +224,9 @@ class NoTrayPanel : public CTrayIconImpl {
 TEST(TrayWithoutHost, AddingFailsAndNothingIsDeletedAtTheEnd) {
     ASSERT_TRUE(os::InitGuiToolkit());
     NoTrayPanel panel;
-    panel.defaultCommand = ID_SHOW_MAIN;
+    panel.SetDefaultCommand(ID_SHOW_MAIN);
     panel.OnTrayInitDialog();
-    EXPECT_FALSE(panel.added);
+    EXPECT_FALSE(panel.TrayIconAdded());
     EXPECT_FALSE(panel.RemoveTrayIcon());
 }
 
@@ -242,7 +242,7 @@ TEST(TrayWithXEmbedManager, AddingSucceedsAndTheIconIsDeletedOnce) {
                                                     GDK_CURRENT_TIME, FALSE));
     NoTrayPanel panel;
     panel.OnTrayInitDialog();
-    EXPECT_TRUE(panel.added);
+    EXPECT_TRUE(panel.TrayIconAdded());
     EXPECT_TRUE(panel.RemoveTrayIcon());
     EXPECT_FALSE(panel.RemoveTrayIcon());
     gtk_widget_destroy(manager);

@@ -140,7 +140,7 @@ TEST(StatusNotifierTray, HostActivationMenuClickAndRemoval) {
     ASSERT_TRUE(host.Ready()) << "needs a session bus (run under dbus-run-session)";
 
     RecordingPanel panel;
-    panel.defaultCommand = ID_SHOW_MAIN;
+    panel.SetDefaultCommand(ID_SHOW_MAIN);
     ASSERT_TRUE(panel.AddTrayIcon("", std::string(MAPLENOOK_TEST_SOURCE_DIR) + "/res/skin/icon.png",
                                   TRAY_ICON_ID));
     ASSERT_TRUE(PumpUntil([&] { return !host.items.empty(); }));

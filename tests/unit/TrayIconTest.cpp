@@ -63,12 +63,12 @@ class TrayPanel : public CTrayIconImpl {
 TEST(TrayIcon, AddsWithTheProgramIdIconAndEmptyTipThenDeletesAtTheEnd) {
     TrayLog log;
     TrayPanel panel(log);
-    panel.defaultCommand = ID_SHOW_MAIN;
+    panel.SetDefaultCommand(ID_SHOW_MAIN);
     panel.OnTrayInitDialog();
-    EXPECT_TRUE(panel.added);
-    EXPECT_EQ(panel.iconData.uID, 1999u);
-    EXPECT_EQ(panel.iconData.uCallbackMessage, 3025u);
-    EXPECT_EQ(panel.iconData.uFlags, 7u);
+    EXPECT_TRUE(panel.TrayIconAdded());
+    EXPECT_EQ(panel.IconData().uID, 1999u);
+    EXPECT_EQ(panel.IconData().uCallbackMessage, 3025u);
+    EXPECT_EQ(panel.IconData().uFlags, 7u);
     EXPECT_EQ(log.added.tooltip, "");
     EXPECT_TRUE(log.added.iconPath.ends_with("/res/skin/icon.png")) << log.added.iconPath;
     ASSERT_EQ(log.added.hostMenu.size(), 1u);
@@ -85,7 +85,7 @@ TEST(TrayIcon, FailedAddSendsNoDeleteAtTheEnd) {
     log.addSucceeds = false;
     TrayPanel panel(log);
     panel.OnTrayInitDialog();
-    EXPECT_FALSE(panel.added);
+    EXPECT_FALSE(panel.TrayIconAdded());
     EXPECT_FALSE(panel.RemoveTrayIcon());
     EXPECT_EQ(log.calls, (std::vector<std::string>{"add"}));
 }
@@ -96,16 +96,16 @@ TEST(TrayIcon, LongTipsAreCutToSixtyThreeUnitsOnACharacterBoundary) {
     std::string tip;
     for (int i = 0; i < 40; ++i) tip += "枫";  // one UTF-16 unit, three bytes each
     panel.AddTrayIcon(tip, "/x.png", 7);
-    EXPECT_EQ(panel.iconData.szTip.size(), 3u * 40);
+    EXPECT_EQ(panel.IconData().szTip.size(), 3u * 40);
     tip += std::string(30, 'a');
     panel.AddTrayIcon(tip, "/x.png", 7);
-    EXPECT_EQ(panel.iconData.szTip, tip.substr(0, 3 * 40 + 23));
+    EXPECT_EQ(panel.IconData().szTip, tip.substr(0, 3 * 40 + 23));
 }
 
 TEST(TrayIcon, OnlyRightButtonUpAndDoubleClickOnOurIconDoAnything) {
     TrayLog log;
     TrayPanel panel(log);
-    panel.defaultCommand = ID_SHOW_MAIN;
+    panel.SetDefaultCommand(ID_SHOW_MAIN);
     panel.AddTrayIcon("", "/icon.png", TRAY_ICON_ID);
     log.calls.clear();
 

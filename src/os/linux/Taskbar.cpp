@@ -2,8 +2,7 @@
 
 namespace os {
 
-// Linux desktops have no "Shell_TrayWnd" and no caption animation: panels show and hide at
-// once, as on Windows without a taskbar.
+// Linux desktops offer no taskbar window to animate towards: panels show and hide at once.
 std::optional<TaskbarFacts> FindTaskbarWindows() {
     return std::nullopt;
 }

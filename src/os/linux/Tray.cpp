@@ -125,7 +125,7 @@ class LinuxTrayIcon final : public TrayIcon {
     static void OnMenuItem(GtkMenuItem* item, gpointer self) {
         auto* tray = static_cast<LinuxTrayIcon*>(self);
         const int command = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "maplenook-command"));
-        // The command arrives after the menu has closed, as a posted WM_COMMAND would: "退出"
+        // The command arrives after the menu has closed: "退出"
         // tears the tray and its menus down, which must not happen inside the menu's signal.
         std::weak_ptr<int> alive = tray->alive_;
         os::PostToGuiThread([tray, alive, command] {
