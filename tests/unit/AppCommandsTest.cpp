@@ -2,12 +2,12 @@
 // items that must neither read past the token list nor act.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "base/Settings.h"
 #include "mainpanel/AppCommands.h"
 #include "web/CommonCommands.h"
@@ -59,15 +59,9 @@ class FakeHost : public AppCommandHost {
 class AppCommandsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("maplenook-appcmd-" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-        settings_ = (dir_ / "cfg.ini").string();
+        settings_ = dir_.File("cfg.ini");
         host_ = std::make_unique<FakeHost>(settings_);
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     // Runs a command text; the result as the page reads it, or "unhandled".
     std::string Run(const std::string& text) {
@@ -77,7 +71,7 @@ class AppCommandsTest : public ::testing::Test {
         return CommandResultText(command->result);
     }
 
-    std::filesystem::path dir_;
+    testsupport::TempDir dir_;
     std::string settings_;
     std::unique_ptr<FakeHost> host_;
 };

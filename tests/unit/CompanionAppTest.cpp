@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "base/Settings.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
@@ -132,11 +133,7 @@ TEST(CompanionApp, InstallDoesNothingWithoutAPresentPhone) {
 class PrefetchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("maplenook-prefetch-" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
+        dir_ = temp_.path();
         std::filesystem::create_directories(dir_ / "cache");
         settings_ = (dir_ / "cfg.ini").string();
         cache_ = (dir_ / "cache").string();
@@ -156,7 +153,6 @@ class PrefetchTest : public ::testing::Test {
         s.queueTask = [](std::function<void()> task) { task(); };
         flow_ = std::make_shared<CBrushWorkflow>(s);
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     int Check(const std::string& file, const std::string& version) {
         return PrefetchIfStale(*flow_, settings_, dir_.string(), cache_, file,
@@ -167,6 +163,7 @@ class PrefetchTest : public ::testing::Test {
         std::ofstream(dir_ / "cache" / "tool" / "tool.exe") << "x";
     }
 
+    testsupport::TempDir temp_;
     std::filesystem::path dir_;
     std::string settings_, cache_;
     Strings notes_, fetched_;
