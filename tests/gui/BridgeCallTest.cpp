@@ -699,4 +699,40 @@ TEST_F(BridgeCallTest, HostFlagsWithScrollNoHideTheScrollbars) {
     EXPECT_NE(scrolling.Evaluate(gutter), "0");
 }
 
+// Short and long results take different paths into the page; both give the same text.
+TEST_F(BridgeCallTest, ResultTextIsTheSameForShortAndLongResults) {
+    WebTestPanel panel("text", module.path());
+    panel.extraCommands = [](PageCommand& command) -> int {
+        if (command.name != "test.raw") return 0;
+        const std::string bytes[] = {
+            "\xef\xbb\xbf"
+            "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+            std::string("a\0b", 3),
+            "a\xff",
+            "a\xed\xa0\x80",
+            "\xf4\x90\x80\x80",
+            "a\xc3"};
+        const size_t n = std::stoul(command.Item(1));
+        command.result = bytes[n] + std::string(command.Item(2) == "long" ? 300000 : 0, 'y');
+        return 1;
+    };
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    EXPECT_EQ(panel.Evaluate(R"((function () {
+        const expected = ['\uFEFFa\u00e9\u20ac\u{1F600}', 'a', '', '', '', ''];
+        const e = document.createElement('div');
+        const got = [];
+        for (const size of ['short', 'long']) {
+            for (let i = 0; i < expected.length; ++i) {
+                e.setAttribute('param', 'app:test.raw&' + i + '&' + size);
+                window.external.Call(e);
+                const tail = i === 0 && size === 'long' ? 'y'.repeat(300000) : '';
+                const want = expected[i] + tail;
+                if (e.getAttribute('result') !== want) got.push(size + i);
+            }
+        }
+        return got.join(',') || 'same';
+    })())"),
+              "same");
+}
+
 }  // namespace
