@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "os/linux/BridgeProtocol.h"
 
@@ -85,57 +86,81 @@ bool ReadAll(int fd, char* out, size_t size) {
     return true;
 }
 
-// A reply whose text still lies in the received frame, so that it is copied only once more,
-// into the string handed to the page.
-struct ReplyView {
-    uint32_t sequence = 0;
-    uint8_t status = bridge::kReplyError;
-    const char* text = nullptr;
-    uint32_t size = 0;
-    std::string frame;
-};
-
-// One round trip; false when the program cannot be reached.
-bool RoundTrip(const bridge::Request& request, ReplyView& reply) {
-    if (g_socket < 0 || !WriteAll(g_socket, bridge::EncodeRequest(request))) return false;
-    for (;;) {
-        uint32_t size = 0;
-        if (!ReadAll(g_socket, reinterpret_cast<char*>(&size), sizeof size)) return false;
-        if (size > bridge::kMaxFrame) return false;
-        reply.frame.resize(size);
-        if (!ReadAll(g_socket, reply.frame.data(), size)) return false;
-        bridge::Reader reader(reply.frame);
-        if (!reader.Get(reply.sequence) || !reader.Get(reply.status) ||
-            !reader.GetView(reply.text, reply.size))
-            return false;
-        // A reply to an earlier call is never taken for this one's answer.
-        if (reply.sequence == request.sequence) return true;
-    }
-}
-
 // Results at least this long reach the page as UTF-8 bytes that the page decodes: that is
 // several times faster for large texts than GLib's conversion of a C string, and for short
 // ones the string costs less than the decoding call.
 constexpr uint32_t kBytesResultFrom = 4096;
 
-// The value the page's Call gets for a result: a string, or a Uint8Array of UTF-8 to decode
-// (text after a NUL is dropped, as the C string path does).
-JSCValue* ResultValue(JSCContext* context, const char* text, uint32_t size) {
-    if (const void* nul = std::memchr(text, '\0', size))
-        size = static_cast<uint32_t>(static_cast<const char*>(nul) - text);
-    if (size < kBytesResultFrom) {
-        const std::string copy(text, size);
-        return jsc_value_new_string(context, copy.c_str());
-    }
+// The answer to one call. A long result's text is read straight into `bytes`, the
+// Uint8Array the page gets; any other text is in `text`.
+struct Reply {
+    uint8_t status = bridge::kReplyError;
+    std::string text;
+    JSCValue* bytes = nullptr;
+    Reply() = default;
+    Reply(const Reply&) = delete;
+    Reply& operator=(const Reply&) = delete;
+    ~Reply() { g_clear_object(&bytes); }
+};
+
+// A Uint8Array of `size` bytes and where they are, or null when there is no memory for it.
+JSCValue* NewBytes(JSCContext* context, uint32_t size, void*& data) {
     JSCValue* bytes = jsc_value_new_typed_array(context, JSC_TYPED_ARRAY_UINT8, size);
     gsize length = 0;
-    void* data = bytes != nullptr ? jsc_value_typed_array_get_data(bytes, &length) : nullptr;
-    if (data == nullptr || length != size) {
-        g_clear_object(&bytes);
+    data = bytes != nullptr ? jsc_value_typed_array_get_data(bytes, &length) : nullptr;
+    if (data == nullptr || length != size) g_clear_object(&bytes);
+    return bytes;
+}
+
+// One round trip; false when the program cannot be reached.
+bool RoundTrip(JSCContext* context, const bridge::Request& request, Reply& reply) {
+    if (g_socket < 0 || !WriteAll(g_socket, bridge::EncodeRequest(request))) return false;
+    for (;;) {
+        char head[bridge::kReplyHeadSize];
+        uint32_t sequence = 0;
+        uint8_t status = bridge::kReplyError;
+        uint32_t size = 0;
+        if (!ReadAll(g_socket, head, sizeof head) ||
+            !bridge::DecodeReplyHead(head, sequence, status, size))
+            return false;
+        // A reply to an earlier call is never taken for this one's answer.
+        const bool ours = sequence == request.sequence;
+        void* data = nullptr;
+        if (ours && status == bridge::kReplyResult && size >= kBytesResultFrom)
+            reply.bytes = NewBytes(context, size, data);
+        if (reply.bytes == nullptr) {
+            reply.text.resize(size);
+            data = reply.text.data();
+        }
+        if (!ReadAll(g_socket, static_cast<char*>(data), size)) return false;
+        if (ours) {
+            reply.status = status;
+            return true;
+        }
+    }
+}
+
+// The value the page's Call gets for a result: a string, or a Uint8Array of UTF-8 to decode.
+// Text after a NUL is dropped, as the C string path does.
+JSCValue* ResultValue(JSCContext* context, Reply& reply) {
+    if (reply.bytes != nullptr) {
+        gsize size = 0;
+        const void* data = jsc_value_typed_array_get_data(reply.bytes, &size);
+        const void* nul = std::memchr(data, '\0', size);
+        if (nul == nullptr) return std::exchange(reply.bytes, nullptr);
+        reply.text.assign(static_cast<const char*>(data), static_cast<const char*>(nul));
+    }
+    const size_t nul = reply.text.find('\0');
+    if (nul != std::string::npos) reply.text.resize(nul);
+    if (reply.text.size() < kBytesResultFrom)
+        return jsc_value_new_string(context, reply.text.c_str());
+    void* data = nullptr;
+    JSCValue* bytes = NewBytes(context, static_cast<uint32_t>(reply.text.size()), data);
+    if (bytes == nullptr) {
         jsc_context_throw(context, "window.external: no memory for the result");
         return nullptr;
     }
-    std::memcpy(data, text, size);
+    std::memcpy(data, reply.text.data(), reply.text.size());
     return bytes;
 }
 
@@ -164,15 +189,14 @@ JSCValue* NativeCall(JSCValue* param, gpointer data) {
         request.param = text ? text : "";
         g_free(text);
     }
-    ReplyView reply;
-    if (!RoundTrip(request, reply)) {
+    Reply reply;
+    if (!RoundTrip(context, request, reply)) {
         jsc_context_throw(context, "window.external: the program is not answering");
         return nullptr;
     }
-    if (reply.status == bridge::kReplyResult) return ResultValue(context, reply.text, reply.size);
+    if (reply.status == bridge::kReplyResult) return ResultValue(context, reply);
     if (reply.status == bridge::kReplyError) {
-        const std::string message(reply.text, reply.size);
-        jsc_context_throw(context, message.c_str());
+        jsc_context_throw(context, reply.text.c_str());
         return nullptr;
     }
     return jsc_value_new_undefined(context);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "os/linux/BridgeProtocol.h"
 #include "web/PageCommand.h"
@@ -106,6 +107,17 @@ TEST(BridgeProtocolTest, FramesRoundTripAndTruncatedOnesAreRefused) {
     std::string lying = replyFrame.substr(sizeof size);
     lying[5] = '\x7f';  // text length beyond the body
     EXPECT_FALSE(bridge::DecodeReply(lying, reply));
+
+    // A long text is read straight after the head, which must account for all of it.
+    const std::string replyWithText = bridge::EncodeReply({8, bridge::kReplyResult, "abc"});
+    char head[bridge::kReplyHeadSize];
+    replyWithText.copy(head, sizeof head);
+    uint32_t sequence = 0, textSize = 0;
+    uint8_t status = 0;
+    ASSERT_TRUE(bridge::DecodeReplyHead(head, sequence, status, textSize));
+    EXPECT_EQ(std::tie(sequence, status, textSize), std::make_tuple(8u, uint8_t{0}, 3u));
+    head[9] = '\x04';  // text length no longer the frame's rest
+    EXPECT_FALSE(bridge::DecodeReplyHead(head, sequence, status, textSize));
 }
 
 }  // namespace

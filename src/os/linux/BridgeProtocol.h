@@ -114,14 +114,34 @@ inline bool DecodeRequest(const std::string& body, Request& request) {
     return DecodeRequest(body.data(), body.size(), request);
 }
 
-inline std::string EncodeReply(const Reply& reply) {
-    const size_t size = 4 + 1 + 4 + reply.text.size();
+// A reply frame up to its text: size field, sequence, status and text length. Long texts
+// are sent after it as they are, and read straight to where they go.
+inline constexpr size_t kReplyHeadSize = 4 + 4 + 1 + 4;
+
+inline std::string EncodeReplyHead(uint32_t sequence, uint8_t status, size_t textSize,
+                                   size_t reserve = 0) {
     std::string frame;
-    frame.reserve(4 + size);
-    Put<uint32_t>(frame, static_cast<uint32_t>(size));
-    Put<uint32_t>(frame, reply.sequence);
-    Put<uint8_t>(frame, reply.status);
-    PutText(frame, reply.text);
+    frame.reserve(kReplyHeadSize + reserve);
+    Put<uint32_t>(frame, static_cast<uint32_t>(kReplyHeadSize - 4 + textSize));
+    Put<uint32_t>(frame, sequence);
+    Put<uint8_t>(frame, status);
+    Put<uint32_t>(frame, static_cast<uint32_t>(textSize));
+    return frame;
+}
+
+// False unless the text fills the rest of the frame and the frame is within the limit.
+inline bool DecodeReplyHead(const char (&head)[kReplyHeadSize], uint32_t& sequence, uint8_t& status,
+                            uint32_t& textSize) {
+    uint32_t size = 0;
+    Reader reader(head, kReplyHeadSize);
+    return reader.Get(size) && reader.Get(sequence) && reader.Get(status) && reader.Get(textSize) &&
+           size <= kMaxFrame && size == kReplyHeadSize - 4 + textSize;
+}
+
+inline std::string EncodeReply(const Reply& reply) {
+    std::string frame =
+        EncodeReplyHead(reply.sequence, reply.status, reply.text.size(), reply.text.size());
+    frame += reply.text;
     return frame;
 }
 
