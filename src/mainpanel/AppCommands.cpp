@@ -5,18 +5,21 @@
 namespace {
 
 using Host = AppCommandHost;
+using Packages = PackageCommandTarget;
 
-// One of the main panel's own commands. `overridesCommon` marks a name the common set has too:
-// the main panel's handler answers it first.
+// One of the main panel's own commands, acting on the panel's window (`run`) or on its packages
+// (`runPackages`). `overridesCommon` marks a name the common set has too: the main panel's
+// handler answers it first.
 struct AppCommand {
     const char* name;
-    void (*run)(PageCommand& command, Host& host);
+    void (*run)(PageCommand& command, Host& host) = nullptr;
+    void (*runPackages)(PageCommand& command, Packages& packages) = nullptr;
     bool overridesCommon = false;
 };
 
-void SetPath(PageCommand& command, Host& host) {
-    if (auto folder = host.BrowseForCacheFolder()) {
-        host.SetCacheDir(*folder);
+void SetPath(PageCommand& command, Packages& packages) {
+    if (auto folder = packages.BrowseForCacheFolder()) {
+        packages.SetCacheDir(*folder);
         command.result = *folder;
     }
 }
@@ -49,38 +52,39 @@ void Pop(PageCommand& command, Host& host) {
 }
 
 constexpr AppCommand kAppCommands[] = {
-    {"app.setpath", SetPath},
-    {"app.getpath", [](PageCommand& c, Host& h) { c.result = h.CacheDir(); }},
+    {"app.setpath", nullptr, SetPath},
+    {"app.getpath", nullptr, [](PageCommand& c, Packages& p) { c.result = p.CacheDir(); }},
     {"app.getcookie", GetCookie},
     {"app.setcookie", SetCookie},
-    {"app.runbrush",
-     [](PageCommand& c, Host& h) {
-         if (c.Has(2)) h.StartBrushTask(c.Item(1), c.Item(2));
+    {"app.runbrush", nullptr,
+     [](PageCommand& c, Packages& p) {
+         if (c.Has(2)) p.StartBrushTask(c.Item(1), c.Item(2));
      }},
     {"app.setboot", SetBoot},
     {"panel.hide", [](PageCommand&, Host& h) { h.HideMainPanel(); }},
-    {"panel.move", MovePanel, /*overridesCommon=*/true},
+    {"panel.move", MovePanel, nullptr, /*overridesCommon=*/true},
     {"panel.pop", Pop},
-    {"app.progress",
-     [](PageCommand& c, Host& h) {
-         if (c.Has(1)) h.SetPageProgress(ReadCommandNumber(c.Item(1)) != 0);
+    {"app.progress", nullptr,
+     [](PageCommand& c, Packages& p) {
+         if (c.Has(1)) p.SetPageProgress(ReadCommandNumber(c.Item(1)) != 0);
      }},
-    {"app.cancelbrush",
-     [](PageCommand& c, Host& h) {
-         if (c.Has(1)) h.CancelBrush(c.Item(1));
+    {"app.cancelbrush", nullptr,
+     [](PageCommand& c, Packages& p) {
+         if (c.Has(1)) p.CancelBrush(c.Item(1));
      }},
-    {"app.checkapp",
-     [](PageCommand& c, Host& h) {
-         if (c.Has(3)) h.PrefetchIfStale(c.Item(1), c.Item(2), c.Item(3));
+    {"app.checkapp", nullptr,
+     [](PageCommand& c, Packages& p) {
+         if (c.Has(3)) p.PrefetchIfStale(c.Item(1), c.Item(2), c.Item(3));
      }},
 };
 
 }  // namespace
 
-int RunAppCommand(PageCommand& command, AppCommandHost& host) {
+int RunAppCommand(PageCommand& command, AppCommandHost& panel, PackageCommandTarget& packages) {
     for (const AppCommand& entry : kAppCommands) {
         if (command.name == entry.name) {
-            entry.run(command, host);
+            if (entry.run != nullptr) entry.run(command, panel);
+            if (entry.runPackages != nullptr) entry.runPackages(command, packages);
             return 1;
         }
     }

@@ -5,20 +5,13 @@
 
 #include "web/PageCommand.h"
 
-// What the main panel's own page commands act on. CAppPanel is the real host; tests use a
-// fake. Every member runs on the GUI thread.
+// What the main panel's window-side page commands act on. CAppPanel is the real host; tests use
+// a fake. Every member runs on the GUI thread.
 class AppCommandHost {
   public:
     virtual ~AppCommandHost() = default;
     virtual const std::string& SettingsFile() const = 0;
     virtual const std::string& MainPanelName() const = 0;
-    // The cache folder as the settings store it.
-    virtual std::string CacheDir() const = 0;
-    // Takes `folder` as the cache folder and stores it in the settings ([app] cachedir).
-    virtual void SetCacheDir(const std::string& folder) = 0;
-
-    // The folder chooser titled "缓存目录"; none when cancelled.
-    virtual std::optional<std::string> BrowseForCacheFolder() = 0;
     // Creates (enable) or removes the autostart entry "MapleNook" for this executable; true on
     // success.
     virtual bool SetAutostartEntry(bool enable) = 0;
@@ -27,6 +20,19 @@ class AppCommandHost {
     // Creates the pop panel when there is none, navigates it to a non-empty `url`, then
     // toggles it.
     virtual void PopPanel(const std::string& url) = 0;
+};
+
+// What the package commands act on. The main panel's package desk is the real one, so these
+// commands go to it without passing through the panel. GUI thread only.
+class PackageCommandTarget {
+  public:
+    virtual ~PackageCommandTarget() = default;
+    // The cache folder as the settings store it.
+    virtual const std::string& CacheDir() const = 0;
+    // Takes `folder` as the cache folder and stores it in the settings ([app] cachedir).
+    virtual void SetCacheDir(const std::string& folder) = 0;
+    // The folder chooser titled "缓存目录"; none when cancelled.
+    virtual std::optional<std::string> BrowseForCacheFolder() = 0;
     // Remembers `url` as the package's address and runs the package on a worker.
     virtual void StartBrushTask(const std::string& fileName, const std::string& url) = 0;
     virtual void PrefetchIfStale(const std::string& fileName, const std::string& url,
@@ -42,7 +48,7 @@ class AppCommandHost {
 // `command.name` is one of its names (whether or not the command then did anything). A command
 // whose required items are missing is ignored and leaves the result at -1; only "panel.pop"
 // takes its item as optional.
-int RunAppCommand(PageCommand& command, AppCommandHost& host);
+int RunAppCommand(PageCommand& command, AppCommandHost& panel, PackageCommandTarget& packages);
 
 // The names of the set that the common set has too, which the main panel answers its own way.
 std::vector<std::string> AppCommandsOverridingCommon();

@@ -8,7 +8,6 @@
 #include "mainpanel/UsageReport.h"
 #include "os/DiagnosticLog.h"
 #include "os/Files.h"
-#include "os/FolderDialog.h"
 #include "os/GuiThread.h"
 #include "os/Process.h"
 #include "panel/ImageRegistry.h"
@@ -179,18 +178,7 @@ bool CAppPanel::OnCloseRequest() {
     return true;
 }
 
-int CAppPanel::HandleAppCommand(PageCommand& command) {
-    return RunAppCommand(command, *this);
-}
-
 // --- the command host ---
-
-std::optional<std::string> CAppPanel::BrowseForCacheFolder() {
-    // Packages are downloaded and extracted there, so a folder that cannot be written is
-    // refused when it is chosen, not when the first download fails.
-    return os::ChooseFolder("缓存目录", desk_->CacheFolder(),
-                            "无法写入这个文件夹，请选择其他文件夹作为缓存目录。");
-}
 
 bool CAppPanel::SetAutostartEntry(bool enable) {
     return SetAutostart(AutostartTarget(), "", "", "MapleNook", enable);

@@ -39,7 +39,11 @@ class CAppPanel : public CWebPanel,
     bool OnInitPanel() override;
     void ClosePanel() override;
     void ConfigureBrowser() override;
-    int HandleAppCommand(PageCommand& command) override;
+    // The main panel's command set: window commands come back here, package commands go
+    // straight to the desk.
+    int HandleAppCommand(PageCommand& command) override {
+        return RunAppCommand(command, *this, *desk_);
+    }
     bool OnPanelEvent(PanelEvent& event) override;
     void OnPanelCommand(int id) override;
     // The window manager's close button hides the panel, as Escape does: the program lives on
@@ -51,6 +55,10 @@ class CAppPanel : public CWebPanel,
     // De-iconifies, shows, raises and focuses the panel; `userTime` is the X server time of
     // the user action that asked (0: now).
     void ShowMainPanel(unsigned long userTime = 0);
+    // Remembers `url` as the package's address and runs the package on a worker.
+    void StartBrushTask(const std::string& fileName, const std::string& url) {
+        desk_->StartBrushTask(fileName, url);
+    }
     // Any device arrival: starts the companion program for attached phones when it is not
     // running. Always true.
     bool OnDeviceArrival() { return desk_->OnDeviceArrival(); }
@@ -65,22 +73,10 @@ class CAppPanel : public CWebPanel,
     // --- AppCommandHost ---
     const std::string& SettingsFile() const override { return settingsPath; }
     const std::string& MainPanelName() const override { return panelName; }
-    std::string CacheDir() const override { return desk_->CacheDir(); }
-    void SetCacheDir(const std::string& folder) override { desk_->SetCacheDir(folder); }
-    std::optional<std::string> BrowseForCacheFolder() override;
     bool SetAutostartEntry(bool enable) override;
     void HideMainPanel() override;
     void MoveMainPanel(long dx, long dy) override;
     void PopPanel(const std::string& url) override;
-    void StartBrushTask(const std::string& fileName, const std::string& url) override {
-        desk_->StartBrushTask(fileName, url);
-    }
-    void PrefetchIfStale(const std::string& fileName, const std::string& url,
-                         const std::string& version) override {
-        desk_->PrefetchIfStale(fileName, url, version);
-    }
-    void SetPageProgress(bool on) override { desk_->SetPageProgress(on); }
-    void CancelBrush(const std::string& fileName) override { desk_->CancelBrush(fileName); }
 
     CPopPanel* popPanel_ = nullptr;  // deletes itself; cleared by its gone handler
     std::unique_ptr<CPanelImpl> splashPanel_;

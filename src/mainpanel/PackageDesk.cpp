@@ -3,6 +3,7 @@
 #include "base/Settings.h"
 #include "mainpanel/PackagePaths.h"
 #include "mainpanel/PackageServices.h"
+#include "os/FolderDialog.h"
 #include "os/GuiThread.h"
 #include "os/UsbArrivalMonitor.h"
 
@@ -56,6 +57,13 @@ void CPackageDesk::Stop() {
 void CPackageDesk::SetCacheDir(const std::string& folder) {
     cacheDir_ = folder;
     WriteSettingString(settingsPath_, "app", "cachedir", folder);
+}
+
+std::optional<std::string> CPackageDesk::BrowseForCacheFolder() {
+    // Packages are downloaded and extracted there, so a folder that cannot be written is
+    // refused when it is chosen, not when the first download fails.
+    return os::ChooseFolder("缓存目录", CacheFolder(),
+                            "无法写入这个文件夹，请选择其他文件夹作为缓存目录。");
 }
 
 void CPackageDesk::StartBrushTask(const std::string& fileName, const std::string& url) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "mainpanel/AppCommands.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
 
@@ -14,8 +15,9 @@ class UsbArrivalMonitor;
 // The package and phone side of the main panel: the cache folder, the download address each
 // package was last run with, the package workflow, the companion program's arrival rules, the
 // USB arrival monitor and the version prefetch. The window, the tray and the page stay with the
-// panel, which hands in the two things the packages need of it. GUI thread only.
-class CPackageDesk {
+// panel, which hands in the two things the packages need of it. The page's package commands
+// come here straight from the command table. GUI thread only.
+class CPackageDesk : public PackageCommandTarget {
   public:
     // What the desk needs of the panel; both may be called on any thread.
     struct PanelSide {
@@ -28,7 +30,7 @@ class CPackageDesk {
     // Given services (tests); `companion` makes the phone side for each arrival.
     CPackageDesk(std::string settingsPath, PanelSide panel, BrushServices services,
                  std::function<CompanionServices()> companion);
-    ~CPackageDesk();
+    ~CPackageDesk() override;
     CPackageDesk(const CPackageDesk&) = delete;
     CPackageDesk& operator=(const CPackageDesk&) = delete;
 
@@ -41,21 +43,23 @@ class CPackageDesk {
 
     // The cache folder as the settings store it ([app] cachedir); empty means the per-user
     // default (DefaultCacheFolder).
-    const std::string& CacheDir() const { return cacheDir_; }
+    const std::string& CacheDir() const override { return cacheDir_; }
     // The folder packages go to now: the setting resolved, or the default; "/" at the end.
     std::string CacheFolder() const;
     // Takes `folder` as the cache folder from now on and stores it in the settings.
-    void SetCacheDir(const std::string& folder);
+    void SetCacheDir(const std::string& folder) override;
+    // The folder chooser, opened at the folder packages go to now.
+    std::optional<std::string> BrowseForCacheFolder() override;
 
     // Remembers `url` as the package's address and runs the package on a worker.
-    void StartBrushTask(const std::string& fileName, const std::string& url);
+    void StartBrushTask(const std::string& fileName, const std::string& url) override;
     // "app.checkapp": fetches the package ahead of use when missing or of another version.
     void PrefetchIfStale(const std::string& fileName, const std::string& url,
-                         const std::string& version);
+                         const std::string& version) override;
     // The page's opt-ins: progress notifications (and, from then on, failure causes), and
     // cancelling a package's running fetch.
-    void SetPageProgress(bool on) { workflow_->SetPageProgress(on); }
-    void CancelBrush(const std::string& fileName) { workflow_->CancelBrush(fileName); }
+    void SetPageProgress(bool on) override { workflow_->SetPageProgress(on); }
+    void CancelBrush(const std::string& fileName) override { workflow_->CancelBrush(fileName); }
     // Any device arrival: runs the companion program for attached phones when it is not
     // running, from the address it was last run with. Always true.
     bool OnDeviceArrival();

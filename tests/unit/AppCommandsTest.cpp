@@ -16,12 +16,12 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class FakeHost : public AppCommandHost {
+class FakeHost : public AppCommandHost, public PackageCommandTarget {
   public:
     explicit FakeHost(std::string settings) : settings_(std::move(settings)) {}
     const std::string& SettingsFile() const override { return settings_; }
     const std::string& MainPanelName() const override { return panelName_; }
-    std::string CacheDir() const override { return cacheDir; }
+    const std::string& CacheDir() const override { return cacheDir; }
     void SetCacheDir(const std::string& folder) override {
         cacheDir = folder;
         WriteSettingString(settings_, "app", "cachedir", folder);
@@ -67,7 +67,7 @@ class AppCommandsTest : public ::testing::Test {
     std::string Run(const std::string& text) {
         auto command = ParsePageCommand(text);
         if (!command) return "unparsed";
-        if (!RunAppCommand(*command, *host_)) return "unhandled";
+        if (!RunAppCommand(*command, *host_, *host_)) return "unhandled";
         return CommandResultText(command->result);
     }
 
