@@ -7,24 +7,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TempDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 class AutostartTest : public testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "autostart-XXXXXX").string();
-        root = mkdtemp(pattern.data());
-        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code error;
-        fs::remove_all(root, error);
-    }
+    void SetUp() override { setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1); }
     fs::path Entry() const { return root / "config" / "autostart" / "MapleNook.desktop"; }
 
-    fs::path root;
+    testsupport::TempDir dir_;
+    fs::path root = dir_.path();
 };
 
 std::string ReadFile(const fs::path& path) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "LoopbackHttp.h"
+#include "TempDir.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/PackageServices.h"
 
@@ -30,22 +31,11 @@ std::string ReadAll(const fs::path& path) {
     return out.str();
 }
 
-struct Scratch {
-    fs::path root;
-    Scratch() {
-        std::string pattern = (fs::temp_directory_path() / "maplenook-load-XXXXXX").string();
-        root = mkdtemp(pattern.data());
-    }
-    ~Scratch() {
-        std::error_code error;
-        fs::remove_all(root, error);
-    }
-};
-
 TEST(BrushLoad, TwentyRequestsForFivePackagesAtOnce) {
-    Scratch scratch;
-    const fs::path serverDir = scratch.root / "server";
-    const fs::path cache = scratch.root / "cache";
+    testsupport::TempDir scratch;
+    const fs::path root = scratch.path();
+    const fs::path serverDir = root / "server";
+    const fs::path cache = root / "cache";
     fs::create_directories(serverDir);
     fs::create_directories(cache);
 
@@ -56,7 +46,7 @@ TEST(BrushLoad, TwentyRequestsForFivePackagesAtOnce) {
     std::map<std::string, std::string> programs;
     for (int i = 0; i < kPackages; ++i) {
         const std::string name = "tool" + std::to_string(i);
-        const fs::path stage = scratch.root / "stage" / name;
+        const fs::path stage = root / "stage" / name;
         fs::create_directories(stage);
         std::string script = "#!/bin/sh\necho " + name + " >> \"" + (cache / "ran.log").string() +
                              "\"\n# " + std::string(200000 + i * 1000, 'x') + "\n";

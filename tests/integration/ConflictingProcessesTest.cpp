@@ -17,23 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "maplenook-proc-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
+using testsupport::TempDir;
 
 // A child process we started; killed and reaped on scope exit.
 struct Child {
@@ -124,8 +116,8 @@ std::vector<std::string> RecordedLines(const fs::path& record, size_t runs) {
 
 TEST(ConflictingProcesses, StaleCopyIsKilledAndAnotherFolderIsLeftAlone) {
     TempDir privateDir, otherDir;
-    const std::string stale = (privateDir.path / "adb").string();
-    const std::string other = (otherDir.path / "adb").string();
+    const std::string stale = privateDir.File("adb");
+    const std::string other = otherDir.File("adb");
     fs::copy_file("/bin/sleep", stale);
     fs::copy_file("/bin/sleep", other);
     Child staleChild(stale, {"300"});
@@ -157,7 +149,7 @@ TEST(ConflictingProcesses, StaleCopyIsKilledAndAnotherFolderIsLeftAlone) {
 
 TEST(ConflictingProcesses, ModulesIncludeMappedLibrariesAfterTheExecutable) {
     TempDir dir;
-    const std::string copy = (dir.path / "adb").string();
+    const std::string copy = dir.File("adb");
     fs::copy_file("/bin/sleep", copy);
     Child child(copy, {"300"});
     ASSERT_GT(child.pid, 0);
@@ -198,10 +190,10 @@ TEST(ConflictingProcesses, PortOwnerIsCountedOncePerRowAndClientsAreNot) {
     EXPECT_EQ(PortOwnerPids(rows, port), (std::vector<long>{getpid(), getpid()}));
 
     TempDir moduleDir;
-    const fs::path record = moduleDir.path / "record.txt";
-    WriteRecordingDaemon(moduleDir.path, record);
+    const fs::path record = moduleDir.File("record.txt");
+    WriteRecordingDaemon(moduleDir.path(), record);
     std::vector<std::string> owners{"kept"};
-    ASSERT_TRUE(FindPortOwners(port, owners, moduleDir.path.string()));
+    ASSERT_TRUE(FindPortOwners(port, owners, moduleDir.path()));
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     EXPECT_EQ(owners, (std::vector<std::string>{"kept", self, self}));
     EXPECT_EQ(RecordedLines(record, 2),
@@ -219,10 +211,10 @@ TEST(ConflictingProcesses, RealAdbServerOwnsPort5037) {
     } stopServer;
 
     TempDir moduleDir;
-    const fs::path record = moduleDir.path / "record.txt";
-    WriteRecordingDaemon(moduleDir.path, record);
+    const fs::path record = moduleDir.File("record.txt");
+    WriteRecordingDaemon(moduleDir.path(), record);
     std::vector<std::string> owners;
-    ASSERT_TRUE(FindPortOwners(5037, owners, moduleDir.path.string()));
+    ASSERT_TRUE(FindPortOwners(5037, owners, moduleDir.path()));
     ASSERT_FALSE(owners.empty());
     for (const auto& owner : owners) EXPECT_EQ(owner, adb);
     EXPECT_EQ(PickForeignAdb(owners), adb);
@@ -234,6 +226,6 @@ TEST(ConflictingProcesses, RealAdbServerOwnsPort5037) {
     // A daemon that is not installed is not started, and the owners are still listed.
     TempDir emptyModuleDir;
     std::vector<std::string> again;
-    ASSERT_TRUE(FindPortOwners(5037, again, emptyModuleDir.path.string()));
+    ASSERT_TRUE(FindPortOwners(5037, again, emptyModuleDir.path()));
     EXPECT_EQ(again, owners);
 }

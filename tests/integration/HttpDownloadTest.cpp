@@ -1,4 +1,5 @@
 #include "LoopbackHttp.h"
+#include "TempDir.h"
 #include "web/HttpDownload.h"
 
 #include <gtest/gtest.h>
@@ -13,15 +14,8 @@ namespace fs = std::filesystem;
 namespace {
 
 struct DownloadFolder {
-    fs::path root;
-    DownloadFolder() {
-        std::string pattern = (fs::temp_directory_path() / "download-test-XXXXXX").string();
-        root = mkdtemp(pattern.data());
-    }
-    ~DownloadFolder() {
-        std::error_code error;
-        fs::remove_all(root, error);
-    }
+    testsupport::TempDir dir;
+    fs::path root = dir.path();
     std::vector<std::string> Names(const fs::path& folder) const {
         std::vector<std::string> names;
         std::error_code error;

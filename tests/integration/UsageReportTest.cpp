@@ -1,4 +1,5 @@
 #include "LoopbackHttp.h"
+#include "TempDir.h"
 #include "mainpanel/UsageReport.h"
 #include "os/Files.h"
 #include "os/SystemFacts.h"
@@ -22,17 +23,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// An installed folder whose name has a space, inside a temporary folder.
 struct ModuleFolder {
-    fs::path root;
-    ModuleFolder() {
-        std::string pattern = (fs::temp_directory_path() / "module-XXXXXX").string();
-        root = fs::path(mkdtemp(pattern.data())) / "Maple Nook";
-        fs::create_directory(root);
-    }
-    ~ModuleFolder() {
-        std::error_code error;
-        fs::remove_all(root.parent_path(), error);
-    }
+    testsupport::TempDir parent;
+    fs::path root = parent.File("Maple Nook");
+    ModuleFolder() { fs::create_directory(root); }
 };
 
 std::vector<std::string> Lines(const fs::path& path) {

@@ -1,11 +1,11 @@
 #pragma once
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+
+#include "TempDir.h"
 
 // A sysfs usb devices folder laid out as the kernel does: device folders named by port path,
 // interface folders "<device>:<config>.<interface>", a "uevent" file in each as the kernel
@@ -13,16 +13,7 @@
 // Class numbers are given in hexadecimal, as lsusb shows them.
 class FakeUsbTree {
   public:
-    FakeUsbTree() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "maplenook-usb-XXXXXX").string();
-        m_root = mkdtemp(pattern.data());
-    }
-    ~FakeUsbTree() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_root, ignored);
-    }
-    std::string Root() const { return m_root.string(); }
+    std::string Root() const { return dir_.path(); }
 
     void RootHub(const std::string& name, const std::string& version = "2.00") {
         const std::string pid = version.rfind("3", 0) == 0 ? "0003" : "0002";
@@ -36,12 +27,12 @@ class FakeUsbTree {
         char text[160];
         std::snprintf(text, sizeof text, "PRODUCT=%x/%x/%x\nTYPE=%u/0/0\n", Hex(vid), Hex(pid),
                       0x100u, Hex(deviceClass));
-        m_productLines[name] = text;
+        productLines_[name] = text;
         std::snprintf(text, sizeof text,
                       "MAJOR=189\nMINOR=%d\nDEVNAME=bus/usb/%03u/%03d\nDEVTYPE=usb_device\n"
                       "DRIVER=usb\n",
                       devnum - 1, bus, devnum);
-        std::string uevent = text + m_productLines[name];
+        std::string uevent = text + productLines_[name];
         std::snprintf(text, sizeof text, "BUSNUM=%03u\nDEVNUM=%03d\n", bus, devnum);
         Write(dir, "uevent", uevent + text);
         Write(dir, "idVendor", vid);
@@ -60,7 +51,7 @@ class FakeUsbTree {
         std::snprintf(text, sizeof text, "INTERFACE=%u/%u/%u\n", Hex(cls), Hex(sub), Hex(prot));
         Write(dir, "uevent",
               std::string("DEVTYPE=usb_interface\n") + (driverBound ? "DRIVER=somedriver\n" : "") +
-                  m_productLines[device] + text);
+                  productLines_[device] + text);
         std::snprintf(text, sizeof text, "%02x", number);
         Write(dir, "bInterfaceNumber", text);
         Write(dir, "bInterfaceClass", cls);
@@ -70,7 +61,7 @@ class FakeUsbTree {
     void StorageUnit(const std::string& interfaceName, const std::string& vendor,
                      const std::string& model) {
         const std::filesystem::path unit =
-            m_root / interfaceName / "host6" / "target6:0:0" / "6:0:0:0";
+            root_ / interfaceName / "host6" / "target6:0:0" / "6:0:0:0";
         std::filesystem::create_directories(unit);
         Write(unit, "type", "0");
         Write(unit, "vendor", vendor);
@@ -92,8 +83,8 @@ class FakeUsbTree {
         return static_cast<unsigned>(std::stoul(text, nullptr, 16));
     }
     std::filesystem::path Make(const std::string& name) {
-        std::filesystem::create_directories(m_root / name);
-        return m_root / name;
+        std::filesystem::create_directories(root_ / name);
+        return root_ / name;
     }
     static void Write(const std::filesystem::path& dir, const char* name,
                       const std::string& value) {
@@ -103,6 +94,7 @@ class FakeUsbTree {
         std::filesystem::create_directory_symlink("/sys/bus/usb/drivers/somedriver",
                                                   dir / "driver");
     }
-    std::filesystem::path m_root;
-    std::map<std::string, std::string> m_productLines;
+    testsupport::TempDir dir_;
+    std::filesystem::path root_ = dir_.path();
+    std::map<std::string, std::string> productLines_;
 };
