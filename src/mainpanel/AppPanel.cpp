@@ -26,8 +26,8 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
         });
     };
     CPackageDesk::PanelSide side;
-    side.notifyPage = [onPanel](const std::string& event, const std::string& data) {
-        onPanel([event, data](CAppPanel& self) { self.NotifyPage(event, data); });
+    side.notifyPage = [onPanel](const std::string& event, const std::vector<std::string>& args) {
+        onPanel([event, args](CAppPanel& self) { self.NotifyPageArgs(event, args); });
     };
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
     desk_ = std::make_unique<CPackageDesk>(settingsPath, std::move(side));

@@ -23,9 +23,9 @@ void CBrushWorkflow::StartFetchTask(const std::string& cacheDir, const std::stri
 
 void CBrushWorkflow::Notify(const std::string& base, const char* state, const std::string& cause) {
     if (!services_.notifyPage) return;
-    std::string data = base + "','" + state;
-    if (!cause.empty() && causesOn_) data += "','" + cause;
-    services_.notifyPage("runbrush", data);
+    std::vector<std::string> args{base, state};
+    if (!cause.empty() && causesOn_) args.push_back(cause);
+    services_.notifyPage("runbrush", args);
 }
 
 void CBrushWorkflow::SetPageProgress(bool on) {
@@ -58,8 +58,8 @@ void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64
         previous.at = now;
         previous.finished = last;
     }
-    services_.notifyPage("brushprogress", base + "','" + std::to_string(done) + "','" +
-                                              std::to_string(total) + "','" + phase);
+    services_.notifyPage("brushprogress",
+                         {base, std::to_string(done), std::to_string(total), phase});
 }
 
 CPackageLocks::Hold CBrushWorkflow::LockPackage(const std::string& cacheDir,

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <atomic>
 #include <chrono>
@@ -18,8 +19,9 @@
 // tests hand in fakes. Every member is called on a worker thread; the page-facing ones
 // (notifyPage, hideMainPanel, afterStart) may be left empty.
 struct BrushServices {
-    // NotifyPage of the main panel: queues hostNotify('<event>','<data>'); for its page.
-    std::function<void(const std::string& event, const std::string& data)> notifyPage;
+    // NotifyPageArgs of the main panel: queues hostNotify('<event>','<args[0]>',...); for its
+    // page, each argument exactly its text.
+    std::function<void(const std::string& event, const std::vector<std::string>& args)> notifyPage;
     // Hides the main panel once a package has started.
     std::function<void()> hideMainPanel;
     // HTTP GET of `url` into the new file `path`; nonzero when the whole body is there, and no

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mainpanel/AppCommands.h"
 #include "mainpanel/BrushWorkflow.h"
@@ -21,7 +22,8 @@ class CPackageDesk : public PackageCommandTarget {
   public:
     // What the desk needs of the panel; both may be called on any thread.
     struct PanelSide {
-        std::function<void(const std::string& event, const std::string& data)> notifyPage;
+        std::function<void(const std::string& event, const std::vector<std::string>& args)>
+            notifyPage;
         std::function<void()> hideMainPanel;
     };
 

@@ -250,7 +250,14 @@ std::string CHtmlPanel::ToFileUrl(const std::string& path) const {
 }
 
 void CHtmlPanel::NotifyPage(const std::string& event, const std::optional<std::string>& data) {
-    std::string script = HostNotifyScript(event, data);
+    QueuePageScript(HostNotifyScript(event, data));
+}
+
+void CHtmlPanel::NotifyPageArgs(const std::string& event, const std::vector<std::string>& args) {
+    QueuePageScript(HostNotifyScript(event, args));
+}
+
+void CHtmlPanel::QueuePageScript(std::string script) {
     const uint64_t id = panelId_;
     os::PostToGuiThread([id, script = std::move(script)] {
         auto found = LivePanels().find(id);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/MessageLoop.h"
 #include "os/PanelWindow.h"
@@ -72,6 +73,8 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     // that gives the page exactly the text (data's ',' separates further arguments). Any
     // thread; runs later on the GUI thread in order, dropped when the panel or its window is gone.
     void NotifyPage(const std::string& event, const std::optional<std::string>& data = {});
+    // The same with the arguments apart, each reaching the page exactly as its text.
+    void NotifyPageArgs(const std::string& event, const std::vector<std::string>& args);
     // Runs script text in the page's top frame; the outcome is discarded.
     void RunPageScript(const std::string& text);
 
@@ -110,6 +113,8 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     bool OfferKeyToMessageLoop(const os::KeyEvent& key);
     void UnregisterMessageFilter();
     void HandleBridgeCall(PanelEvent& event);
+    // Posts `script` to the GUI thread, where it runs while the panel lives.
+    void QueuePageScript(std::string script);
 
     std::unique_ptr<os::PanelWindow> window_;
     std::string moduleDirectory_;

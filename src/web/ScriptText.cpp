@@ -69,17 +69,23 @@ std::string JsStringLiteral(std::string_view text) {
 }
 
 std::string HostNotifyScript(const std::string& event, const std::optional<std::string>& data) {
-    std::string script = "hostNotify(" + JsStringLiteral(event);
+    std::vector<std::string> args;
     if (data) {
         constexpr std::string_view kSeparator = "','";
         size_t start = 0;
         for (;;) {
             const size_t end = data->find(kSeparator, start);
-            script += "," + JsStringLiteral(std::string_view(*data).substr(
-                                start, end == std::string::npos ? std::string::npos : end - start));
+            args.push_back(
+                data->substr(start, end == std::string::npos ? std::string::npos : end - start));
             if (end == std::string::npos) break;
             start = end + kSeparator.size();
         }
     }
+    return HostNotifyScript(event, args);
+}
+
+std::string HostNotifyScript(const std::string& event, const std::vector<std::string>& args) {
+    std::string script = "hostNotify(" + JsStringLiteral(event);
+    for (const std::string& arg : args) script += "," + JsStringLiteral(arg);
     return script + ");";
 }

@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // `text` as a single-quoted JavaScript string literal that evaluates to exactly `text`: quote,
 // backslash, control characters, U+2028 and U+2029 are escaped, and bytes that are not UTF-8
@@ -12,3 +13,6 @@ std::string JsStringLiteral(std::string_view text);
 // literal of its own. Data carries further arguments separated by the three characters ','
 // (a package workflow sends "<name>','<state>").
 std::string HostNotifyScript(const std::string& event, const std::optional<std::string>& data);
+// hostNotify('<event>','<args[0]>',...); with each argument a literal of its own, whatever text
+// it holds: a file name containing ',' stays one argument.
+std::string HostNotifyScript(const std::string& event, const std::vector<std::string>& args);

@@ -594,7 +594,8 @@ TEST_F(BridgeCallTest, HostileNotificationTextReachesHostNotifyExactlyAndNeverRu
                      std::string("nul\0\x01\x7F\xFF"
                                  "end','\xC3\xA9",
                                  15));
-    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "2"; }));
+    panel.NotifyPageArgs("runbrush", {"a','b.exe", "download"});
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
     EXPECT_EQ(panel.Evaluate("typeof window.x"), "undefined");
     EXPECT_EQ(panel.Evaluate("got[0]"), R"(["runbrush","q');window.x=1;('.exe","download"])");
     // A byte that is not UTF-8 arrives as U+FFFD; everything else as it was sent.
@@ -605,6 +606,7 @@ TEST_F(BridgeCallTest, HostileNotificationTextReachesHostNotifyExactlyAndNeverRu
                                         R"(end",")"
                                         "\xC3\xA9"
                                         R"("])");
+    EXPECT_EQ(panel.Evaluate("got[2]"), R"(["runbrush","a','b.exe","download"])");
 }
 
 TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {

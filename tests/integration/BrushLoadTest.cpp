@@ -76,12 +76,11 @@ TEST(BrushLoad, TwentyRequestsForFivePackagesAtOnce) {
     std::map<std::string, std::vector<std::string>> states;  // base name -> states in order
     std::atomic<int> hides{0};
     BrushServices services = RealPackageServices();
-    services.notifyPage = [&](const std::string& event, const std::string& data) {
+    services.notifyPage = [&](const std::string& event, const std::vector<std::string>& args) {
         ASSERT_EQ(event, "runbrush");
-        const auto sep = data.find("','");
-        ASSERT_NE(sep, std::string::npos);
+        ASSERT_EQ(args.size(), 2u);
         std::lock_guard<std::mutex> guard(notesMutex);
-        states[data.substr(0, sep)].push_back(data.substr(sep + 3));
+        states[args[0]].push_back(args[1]);
     };
     services.hideMainPanel = [&] { ++hides; };
     auto flow = std::make_shared<CBrushWorkflow>(services);

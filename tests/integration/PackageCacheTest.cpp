@@ -14,6 +14,7 @@
 
 #include "ChildRun.h"
 #include "LoopbackHttp.h"
+#include "NotifyArgs.h"
 #include "ScratchFolder.h"
 #include "base/Settings.h"
 #include "mainpanel/BrushWorkflow.h"
@@ -74,9 +75,9 @@ struct Site {
     std::string Url(const std::string& name) { return http.BaseUrl() + "/x/" + name; }
     std::shared_ptr<CBrushWorkflow> Flow() {
         BrushServices s = RealPackageServices();
-        s.notifyPage = [this](const std::string&, const std::string& data) {
+        s.notifyPage = [this](const std::string&, const std::vector<std::string>& args) {
             std::lock_guard<std::mutex> lock(mutex);
-            notes.push_back(data);
+            notes.push_back(JoinedNotifyArgs(args));
         };
         s.startProgram = [](const std::string&, const std::string& file) {
             return fs::exists(file);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "NotifyArgs.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
 #include "mainpanel/PackagePaths.h"
@@ -44,7 +45,9 @@ struct FakeWorld {
     BrushServices Services(bool runInline = true) {
         BrushServices s;
         s.moduleDirectory = "/opt/maplenook";
-        s.notifyPage = [this](const std::string& e, const std::string& d) { Log(e + ":" + d); };
+        s.notifyPage = [this](const std::string& e, const std::vector<std::string>& args) {
+            Log(e + ":" + JoinedNotifyArgs(args));
+        };
         s.hideMainPanel = [this] { Log("hide"); };
         s.downloadToFile = [this](const std::string& url, const std::string& path) {
             std::this_thread::sleep_for(downloadDelay);
@@ -205,6 +208,30 @@ TEST(BrushWorkflow, StartFailureSendsRunErrorAndKeepsThePanel) {
     auto flow = std::make_shared<CBrushWorkflow>(w.Services());
     EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
     EXPECT_EQ(w.notes, (Strings{"runbrush:tool','run.error"}));
+}
+
+TEST(BrushWorkflow, NameHoldingTheArgumentSeparatorStaysOneArgument) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"a','b.exe"};
+    auto services = w.Services();
+    std::vector<Strings> sent;
+    services.notifyPage = [&](const std::string& event, const Strings& args) {
+        sent.push_back(args);
+        sent.back().insert(sent.back().begin(), event);
+    };
+    services.downloadWatched = [&](const std::string& url, const std::string& path,
+                                   DownloadWatch& watch) {
+        watch.progress(1, 1);
+        return w.Services().downloadToFile(url, path);
+    };
+    w.startFails = true;
+    auto flow = std::make_shared<CBrushWorkflow>(services);
+    flow->SetPageProgress(true);
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "a','b.exe", kToolUrl), 0);
+    EXPECT_EQ(sent, (std::vector<Strings>{{"runbrush", "a','b", "download"},
+                                          {"brushprogress", "a','b", "1", "1", "download"},
+                                          {"runbrush", "a','b", "unzip"},
+                                          {"runbrush", "a','b", "run.error", "start"}}));
 }
 
 TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {

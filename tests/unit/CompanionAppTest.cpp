@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "NotifyArgs.h"
 #include "TempDir.h"
 #include "base/Settings.h"
 #include "mainpanel/BrushWorkflow.h"
@@ -140,7 +141,9 @@ class PrefetchTest : public ::testing::Test {
 
         BrushServices s;
         s.moduleDirectory = dir_.string();
-        s.notifyPage = [this](const std::string&, const std::string& d) { notes_.push_back(d); };
+        s.notifyPage = [this](const std::string&, const std::vector<std::string>& args) {
+            notes_.push_back(JoinedNotifyArgs(args));
+        };
         s.hideMainPanel = [] {};
         s.downloadToFile = [this](const std::string& url, const std::string&) {
             fetched_.push_back(url);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "NotifyArgs.h"
 #include "TempDir.h"
 #include "base/Settings.h"
 #include "mainpanel/PackageDesk.h"
@@ -49,8 +50,8 @@ struct FakeSides {
     }
     std::unique_ptr<CPackageDesk> Desk(const std::string& settings) {
         CPackageDesk::PanelSide panel;
-        panel.notifyPage = [this](const std::string& e, const std::string& d) {
-            log.push_back(e + ":" + d);
+        panel.notifyPage = [this](const std::string& e, const std::vector<std::string>& args) {
+            log.push_back(e + ":" + JoinedNotifyArgs(args));
         };
         panel.hideMainPanel = [this] { log.push_back("hide"); };
         return std::make_unique<CPackageDesk>(settings, panel, Brush(),
