@@ -24,7 +24,7 @@
 template <class T>
 class CDPanel {
   public:
-    explicit CDPanel(std::string configFile) : configFile(std::move(configFile)) {}
+    explicit CDPanel(std::string configFile) : configFile_(std::move(configFile)) {}
     virtual ~CDPanel() = default;
 
     CDPanel(const CDPanel&) = delete;
@@ -34,38 +34,38 @@ class CDPanel {
     // and sizes the window.
     void LoadConfig(std::optional<std::string> newConfigFile = std::nullopt) {
         T& self = Self();
-        if (newConfigFile) configFile = std::move(*newConfigFile);
-        const PanelDescription d = ReadPanelDescription(configFile, self.PanelName());
+        if (newConfigFile) configFile_ = std::move(*newConfigFile);
+        const PanelDescription d = ReadPanelDescription(configFile_, self.PanelName());
         if (!d.title.empty()) self.SetPanelText(d.title);
-        bkImage = self.FindPanelImage(d.bkImage);
-        headHeight = d.headHeight;
-        footHeight = d.footHeight;
-        innerBorder = d.innerBorder;
-        outBorder = d.outBorder;
-        bkMode = d.bkMode;
-        const PanelSize size = PanelWindowSize(d, self.GetPanelWindowSize(), bkImage);
+        bkImage_ = self.FindPanelImage(d.bkImage);
+        headHeight_ = d.headHeight;
+        footHeight_ = d.footHeight;
+        innerBorder_ = d.innerBorder;
+        outBorder_ = d.outBorder;
+        bkMode_ = d.bkMode;
+        const PanelSize size = PanelWindowSize(d, self.GetPanelWindowSize(), bkImage_);
         self.ResizePanelWindow(size.width, size.height);
         CalcLayout();
     }
 
     void CalcLayout() {
         const PanelBands bands =
-            CalcPanelBands(Self().GetPanelClientRect(), headHeight, footHeight, innerBorder);
-        headRect = bands.head;
-        bodyRect = bands.body;
-        footRect = bands.foot;
+            CalcPanelBands(Self().GetPanelClientRect(), headHeight_, footHeight_, innerBorder_);
+        headRect_ = bands.head;
+        bodyRect_ = bands.body;
+        footRect_ = bands.foot;
     }
 
     // Paints over the window's canvas, which the caller fills with the window background.
     void PaintSkin(os::PixelBuffer& canvas) {
         SkinPaint skin;
-        skin.bkImage = bkImage;
+        skin.bkImage = bkImage_;
         if (canvas.scale > 1)
-            skin.scaledImage = GetImageRegistry().ImageAtScale(bkImage, canvas.scale);
-        skin.bkMode = bkMode;
-        skin.outBorder = outBorder;
+            skin.scaledImage = GetImageRegistry().ImageAtScale(bkImage_, canvas.scale);
+        skin.bkMode = bkMode_;
+        skin.outBorder = outBorder_;
         skin.windowText = Self().GetPanelText();
-        skin.headRect = headRect;
+        skin.headRect = headRect_;
         ::PaintSkin(canvas, skin);
     }
 
@@ -73,7 +73,7 @@ class CDPanel {
     // left out, so no corner shows the window's background.
     std::vector<PanelRect> SkinShape() {
         const PanelRect client = Self().GetPanelClientRect();
-        return SkinShapeRegion(bkImage, bkMode, client.Width(), client.Height());
+        return SkinShapeRegion(bkImage_, bkMode_, client.Width(), client.Height());
     }
 
     // The mix-in's share of the window's messages.
@@ -83,17 +83,26 @@ class CDPanel {
     }
     void OnPanelSize() { CalcLayout(); }
 
-    PanelRect headRect;
-    PanelRect bodyRect;
-    PanelRect footRect;
-    int innerBorder = 0;
-    int outBorder = 0;
-    int headHeight = 50;
-    int footHeight = 30;
-    int bkMode = BKMODE_ALPHA;
-    std::string configFile;
-    const os::PixelBuffer* bkImage = nullptr;  // owned by the image registry
+    // The bands as laid out for the current client area, the skin image and how it is drawn,
+    // and the settings file the description was read from.
+    const PanelRect& HeadRect() const { return headRect_; }
+    const PanelRect& BodyRect() const { return bodyRect_; }
+    const PanelRect& FootRect() const { return footRect_; }
+    const os::PixelBuffer* BkImage() const { return bkImage_; }
+    int BkMode() const { return bkMode_; }
+    const std::string& ConfigFile() const { return configFile_; }
 
   private:
+    PanelRect headRect_;
+    PanelRect bodyRect_;
+    PanelRect footRect_;
+    int innerBorder_ = 0;
+    int outBorder_ = 0;
+    int headHeight_ = 50;
+    int footHeight_ = 30;
+    int bkMode_ = BKMODE_ALPHA;
+    std::string configFile_;
+    const os::PixelBuffer* bkImage_ = nullptr;  // owned by the image registry
+
     T& Self() { return static_cast<T&>(*this); }
 };

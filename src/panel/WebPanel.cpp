@@ -30,8 +30,8 @@ bool CWebPanel::PreTranslateMessage(const Message& msg) {
     const int x = msg.pointX - screen.left;
     const int y = msg.pointY - screen.top;
     // The child under the message's point is the web view exactly when it is on the body band.
-    const bool overPage =
-        x >= bodyRect.left && x < bodyRect.right && y >= bodyRect.top && y < bodyRect.bottom;
+    const PanelRect& body = BodyRect();
+    const bool overPage = x >= body.left && x < body.right && y >= body.top && y < body.bottom;
     // The host keeps track of held keys from every key event, offered or not, so that a key
     // released away from the page is not taken for held.
     const bool consumed = TranslatePanelMessage(KeyOfMessage(msg));
@@ -61,8 +61,10 @@ void CWebPanel::OnWebPanelSize() {
         for (const PanelRect& span : SkinShape())
             shape.push_back({span.left, span.top, span.right, span.bottom});
         window->SetWindowRegion(shape);
-        window->SetDragBand({headRect.left, headRect.top, headRect.right, headRect.bottom});
-        window->SetWebViewBounds({bodyRect.left, bodyRect.top, bodyRect.right, bodyRect.bottom});
+        const PanelRect& head = HeadRect();
+        const PanelRect& body = BodyRect();
+        window->SetDragBand({head.left, head.top, head.right, head.bottom});
+        window->SetWebViewBounds({body.left, body.top, body.right, body.bottom});
         window->QueueRedraw();
     }
 }

@@ -111,7 +111,7 @@ TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTo
     EXPECT_TRUE(window->IsKeepAbove());
     EXPECT_TRUE(window->IsSkipTaskbar());
     EXPECT_FALSE(window->IsVisible()) << "created hidden";
-    EXPECT_EQ(pop->bodyRect, (PanelRect{0, 24, 300, 200}));
+    EXPECT_EQ(pop->BodyRect(), (PanelRect{0, 24, 300, 200}));
 
     pop->ToggleSlide();
     EXPECT_TRUE(window->IsVisible());
@@ -180,7 +180,7 @@ TEST_F(SkinnedPanels, MainWebPanelPaintsHeadBandTitleAndPutsThePageOnTheBody) {
     EXPECT_EQ(window->Title(), "MapleNook");
     EXPECT_EQ(window->ScreenRect().width(), 360);
     EXPECT_EQ(window->ScreenRect().height(), 560);
-    EXPECT_EQ(panel.bodyRect, (PanelRect{0, 32, 360, 560}));
+    EXPECT_EQ(panel.BodyRect(), (PanelRect{0, 32, 360, 560}));
     ASSERT_TRUE(panel.NavigatePage(panel.ToFileUrl(page)));
     window->Show();
     ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect().height() == 560; }));

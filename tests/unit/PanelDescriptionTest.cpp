@@ -138,16 +138,16 @@ TEST(CDPanel, LoadConfigSizesFromTheImageAndLaysOutTheBands) {
     panel.images.emplace("1", Image(300, 200));
     // Before the description is read the bands use the built-in heights.
     panel.CalcLayout();
-    EXPECT_EQ(panel.headRect, (PanelRect{0, 0, 200, 50}));
-    EXPECT_EQ(panel.footRect, (PanelRect{0, 70, 200, 100}));
+    EXPECT_EQ(panel.HeadRect(), (PanelRect{0, 0, 200, 50}));
+    EXPECT_EQ(panel.FootRect(), (PanelRect{0, 70, 200, 100}));
 
     panel.LoadConfig();
     EXPECT_EQ(panel.text, "Nook");
     EXPECT_EQ(panel.size, (PanelSize{306, 206}));
-    EXPECT_EQ(panel.bkImage, &panel.images.at("1"));
-    EXPECT_EQ(panel.headRect, (PanelRect{0, 0, 306, 32}));
-    EXPECT_EQ(panel.bodyRect, (PanelRect{5, 32, 296, 196}));
-    EXPECT_EQ(panel.footRect, (PanelRect{0, 196, 306, 206}));
+    EXPECT_EQ(panel.BkImage(), &panel.images.at("1"));
+    EXPECT_EQ(panel.HeadRect(), (PanelRect{0, 0, 306, 32}));
+    EXPECT_EQ(panel.BodyRect(), (PanelRect{5, 32, 296, 196}));
+    EXPECT_EQ(panel.FootRect(), (PanelRect{0, 196, 306, 206}));
 }
 
 TEST(CDPanel, UnregisteredImageEmptyTitleAndNewPath) {
@@ -155,13 +155,13 @@ TEST(CDPanel, UnregisteredImageEmptyTitleAndNewPath) {
     const auto second = WriteCfg("second", "[poppanel]\nbkimage=7\nwidth=320\nheight=240\n");
     FakePanel panel(first, "poppanel");
     panel.LoadConfig();
-    EXPECT_EQ(panel.bkImage, nullptr);
+    EXPECT_EQ(panel.BkImage(), nullptr);
     EXPECT_EQ(panel.text, "product name") << "an empty title keeps the window text";
     EXPECT_EQ(panel.size, (PanelSize{200, 100})) << "width without height keeps the size";
-    EXPECT_EQ(panel.bkMode, 4);
+    EXPECT_EQ(panel.BkMode(), 4);
 
     panel.LoadConfig(second);
-    EXPECT_EQ(panel.configFile, second);
+    EXPECT_EQ(panel.ConfigFile(), second);
     EXPECT_EQ(panel.size, (PanelSize{320, 240}));
 
     // Nothing to draw but the kept window text.
