@@ -159,10 +159,10 @@ void CHtmlPanel::DispatchWebEvent(PanelEvent& event) {
         // trusted page as well, so a call left over from an earlier page runs nothing.
         event.result.reset();
         if (!IsTrustedPage(event.url, trustedMainPage_, moduleDirectory_)) return;
-        if (!HasWindow() ||
-            !IsTrustedPage(window_->CurrentUri(), trustedMainPage_, moduleDirectory_)) {
-            return;
-        }
+        if (!HasWindow()) return;
+        // Checked again only when it differs: resolving a file page's path costs system calls.
+        const std::string shown = window_->CurrentUri();
+        if (shown != event.url && !IsTrustedPage(shown, trustedMainPage_, moduleDirectory_)) return;
         PanelEvent external;
         external.code = kUiGetExternal;
         OnPanelEvent(external);
