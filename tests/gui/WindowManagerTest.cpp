@@ -1,7 +1,7 @@
 // The installed program on its own X server with a real window manager (openbox): a panel that
 // was minimised, hidden or covered comes forward again, a panel without a tray minimises
 // instead of vanishing, the skin's head band drags it, and the skin's transparent corners show
-// the desktop behind, at scale 1 and 2.
+// the desktop behind, at scale 1 and 2; a panel is first seen with its page already painted.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -141,6 +141,18 @@ class CommandSite {
         http_.server.Get("/Brush.html", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(kPage, "text/html; charset=utf-8");
         });
+        // A page whose content only exists once it has loaded, over a blue body.
+        http_.server.Get("/Late.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"(<!DOCTYPE html><html><head><style>html,body{margin:0;height:100%;
+background:#0000ff}#c{position:fixed;inset:0;background:#00ff00;color:#00ff00;filter:blur(2px)}
+#c p{box-shadow:0 0 40px #00ff00}</style></head><body><script>
+addEventListener('load', function () {
+  var c = document.createElement('div'); c.id = 'c';
+  for (var i = 0; i < 3000; i++) c.appendChild(document.createElement('p')).textContent = i;
+  document.body.appendChild(c);
+});</script></body></html>)",
+                            "text/html; charset=utf-8");
+        });
         http_.server.Get("/next", [this](const httplib::Request&, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(mutex_);
             res.set_header("Cache-Control", "no-store");
@@ -149,7 +161,9 @@ class CommandSite {
         });
         EXPECT_TRUE(http_.Start());
     }
-    std::string PageUrl() const { return http_.BaseUrl() + "/Brush.html"; }
+    std::string PageUrl(const std::string& page = "Brush.html") const {
+        return http_.BaseUrl() + "/" + page;
+    }
     void Queue(const std::string& command) {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(command);
@@ -194,7 +208,7 @@ class WindowManager : public testing::Test {
 
     std::unique_ptr<testsupport::ChildProcess> Start(testsupport::EnvOverrides extra = {}) {
         auto env = folder_.Env();
-        env.push_back({"MAPLENOOK_TEST_PAGE_URL", site_.PageUrl()});
+        env.push_back({"MAPLENOOK_TEST_PAGE_URL", site_.PageUrl(page_)});
         env.push_back({"HOME", folder_.File("home")});
         env.push_back({"XDG_CONFIG_HOME", folder_.File("home/config")});
         env.push_back({"XDG_DATA_HOME", folder_.File("home/data")});
@@ -253,6 +267,7 @@ class WindowManager : public testing::Test {
     testsupport::InstalledFolder folder_;
     CommandSite site_;
     std::unique_ptr<testsupport::ChildProcess> program_;
+    std::string page_ = "Brush.html";
 };
 
 TEST_F(WindowManager, ASecondStartBringsAMinimisedOrCoveredPanelForward) {
@@ -343,6 +358,30 @@ TEST_F(WindowManager, TransparentSkinCornersShowTheDesktopAtScaleOneAndTwo) {
     const unsigned long scaled = StartShown({{"GDK_SCALE", "2"}});
     ASSERT_NE(scaled, 0u) << program_->Output();
     ExpectCornersShowTheDesktop(desktop_, scaled, folder_.File("shot2.png"), 2);
+}
+
+TEST_F(WindowManager, ThePanelIsFirstSeenWithItsPagePaintedNotAnEmptyBody) {
+    RunTool({"xsetroot", "-solid", "#ff00ff"});
+    page_ = "Late.html";
+    program_ = Start();
+    unsigned long panel = 0;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            panel =
+                static_cast<unsigned long>(ReadSettingInt(folder_.settingsPath(), "app", "wnd"));
+            return panel != 0;
+        },
+        30s))
+        << program_->Output();
+    // The first colour other than the desktop's seen in the body is the page's content, never
+    // the body's blue that only an unpainted page shows. Sampled without pause to catch a flash.
+    long first = -1;
+    const auto bound = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < bound) {
+        first = testsupport::ScreenPixelAt(panel, 180, 300);
+        if (first != -1 && first != 0xFF00FF) break;
+    }
+    EXPECT_EQ(first, 0x00FF00) << std::hex << first << program_->Output();
 }
 
 }  // namespace

@@ -89,6 +89,23 @@ bool IsWindowViewable(unsigned long window) {
     return attributes.map_state == IsViewable;
 }
 
+long ScreenPixelAt(unsigned long window, int x, int y) {
+    Connection x11;
+    if (x11.get() == nullptr) return -1;
+    Window root = DefaultRootWindow(x11.get());
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(x11.get(), window, root, x, y, &rootX, &rootY, &child)) return -1;
+    if (rootX < 0 || rootY < 0 || rootX >= DisplayWidth(x11.get(), DefaultScreen(x11.get())) ||
+        rootY >= DisplayHeight(x11.get(), DefaultScreen(x11.get())))
+        return -1;
+    XImage* image = XGetImage(x11.get(), root, rootX, rootY, 1, 1, AllPlanes, ZPixmap);
+    if (image == nullptr) return -1;
+    const long pixel = static_cast<long>(XGetPixel(image, 0, 0) & 0xFFFFFF);
+    XDestroyImage(image);
+    return pixel;
+}
+
 std::vector<unsigned long> FindWindowsOf(pid_t pid, const std::string& title) {
     std::vector<unsigned long> found;
     Connection x;

@@ -19,6 +19,10 @@ std::vector<unsigned long> FindWindowsOf(pid_t pid, const std::string& title = {
 // The window's title, or empty.
 std::string WindowTitle(unsigned long window);
 
+// The colour (0xRRGGBB) seen on the screen at (x, y) of the window, whatever covers it there or
+// shows through; -1 when the window is unknown or the point is off the screen.
+long ScreenPixelAt(unsigned long window, int x, int y);
+
 // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
 bool RequestWindowClose(unsigned long window);
 

@@ -31,6 +31,17 @@ constexpr const char* kPageBackgroundScript = R"JS((function () {
   return first(document.body) || first(document.documentElement) || '';
 })())JS";
 
+// Settles once the page's first frames have been painted and reached the view: a hidden page
+// runs no animation frames, and the view shows a frame only a frame or two after the page
+// painted it, so a few frames are awaited.
+constexpr const char* kPaintedScript = R"JS(return new Promise(function (done) {
+  var n = 0; (function f() { if (++n > 5) done(true); else requestAnimationFrame(f); })();
+});)JS";
+
+// How long a panel stays unseen waiting for its page's first frame; a page that never paints
+// still shows then.
+constexpr guint kRevealFallbackMs = 1000;
+
 constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
 
 class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
@@ -52,7 +63,10 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     void SetIcon(const PixelBuffer& icon) override;
 
     void Show() override {
-        if (window_) gtk_widget_show(window_);
+        if (!window_) return;
+        const bool reveal = BeginReveal();
+        gtk_widget_show(window_);
+        if (reveal) AwaitFirstFrame();
     }
     void Hide() override {
         if (window_) gtk_widget_hide(window_);
@@ -144,6 +158,16 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
         handler(event);
     }
     void CreateWebView(const PanelWindowOptions& options);
+    bool BeginReveal();
+    void AwaitFirstFrame();
+    void EndReveal(unsigned generation);
+    void ApplyShape();
+    static void OnPainted(GObject* view, GAsyncResult* result, gpointer data);
+    struct PendingReveal {
+        std::weak_ptr<int> token;
+        PanelWindowGtk* window;
+        unsigned generation;
+    };
     void FitViewToClient();
 
     static void OnDestroy(GtkWidget*, gpointer self);
@@ -190,6 +214,12 @@ class PanelWindowGtk final : public PanelWindow, public detail::BridgeCallSink {
     // Asynchronous callbacks hold a weak copy: expired once the window is destroyed.
     std::shared_ptr<int> token_ = std::make_shared<int>(0);
     Rect dragBand_;
+    // The skin's shape (empty: the whole window).
+    std::vector<Rect> shape_;
+    // While a panel is mapped but its page has not painted yet, its shape is empty: nothing
+    // of it is seen. Each reveal has its own number; a late answer of an earlier one is void.
+    bool revealing_ = false;
+    unsigned revealGeneration_ = 0;
     GdkWindowState state_ = GdkWindowState(0);
     bool keepAbove_ = false;
     bool skipTaskbar_ = false;
@@ -337,7 +367,13 @@ Size PanelWindowGtk::ClientSize() const {
 }
 
 void PanelWindowGtk::SetWindowRegion(const std::vector<Rect>& rects) {
-    if (window_ == nullptr) return;
+    shape_ = rects;
+    if (window_ == nullptr || revealing_) return;
+    ApplyShape();
+}
+
+void PanelWindowGtk::ApplyShape() {
+    const std::vector<Rect>& rects = shape_;
     if (rects.empty()) {
         gtk_widget_shape_combine_region(window_, nullptr);
         return;
@@ -351,8 +387,61 @@ void PanelWindowGtk::SetWindowRegion(const std::vector<Rect>& rects) {
     cairo_region_destroy(region);
 }
 
+// A hidden page paints nothing, so a panel shown at once would show an empty body until its
+// first frame. The window is mapped with an empty shape instead, and takes its real shape once
+// the page has painted.
+bool PanelWindowGtk::BeginReveal() {
+    if (revealing_ || view_ == nullptr || gtk_widget_get_mapped(window_) ||
+        webkit_web_view_get_uri(view_) == nullptr)
+        return false;
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    if (gdkWindow == nullptr) return false;
+    revealing_ = true;
+    cairo_region_t* nothing = cairo_region_create();
+    gdk_window_shape_combine_region(gdkWindow, nothing, 0, 0);
+    cairo_region_destroy(nothing);
+    return true;
+}
+
+void PanelWindowGtk::AwaitFirstFrame() {
+    const unsigned generation = ++revealGeneration_;
+    webkit_web_view_call_async_javascript_function(view_, kPaintedScript, -1, nullptr, nullptr,
+                                                   nullptr, nullptr, OnPainted,
+                                                   new PendingReveal{token_, this, generation});
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, kRevealFallbackMs,
+        [](gpointer data) -> gboolean {
+            auto* pending = static_cast<PendingReveal*>(data);
+            if (!pending->token.expired()) pending->window->EndReveal(pending->generation);
+            return G_SOURCE_REMOVE;
+        },
+        new PendingReveal{token_, this, generation},
+        [](gpointer data) { delete static_cast<PendingReveal*>(data); });
+}
+
+void PanelWindowGtk::OnPainted(GObject* view, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<PendingReveal> pending(static_cast<PendingReveal*>(data));
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(view),
+                                                                            result, &error);
+    if (value != nullptr) g_object_unref(value);
+    // A page that navigated away or failed the script is left to the fallback.
+    if (error != nullptr) {
+        g_error_free(error);
+        return;
+    }
+    if (!pending->token.expired()) pending->window->EndReveal(pending->generation);
+}
+
+void PanelWindowGtk::EndReveal(unsigned generation) {
+    if (!revealing_ || generation != revealGeneration_ || window_ == nullptr) return;
+    revealing_ = false;
+    ApplyShape();
+}
+
 void PanelWindowGtk::Present(unsigned long userTime) {
     if (window_ == nullptr) return;
+    const bool reveal = BeginReveal();
     GtkWindow* window = GTK_WINDOW(window_);
     // A panel iconified with its own button and then hidden would map iconified again.
     gtk_window_deiconify(window);
@@ -363,6 +452,7 @@ void PanelWindowGtk::Present(unsigned long userTime) {
     if (time == 0 && gdkWindow != nullptr && GDK_IS_X11_WINDOW(gdkWindow))
         time = gdk_x11_get_server_time(gdkWindow);
     gtk_window_present_with_time(window, time);
+    if (reveal) AwaitFirstFrame();
 }
 
 void PanelWindowGtk::SetWebViewBounds(const Rect& rect) {
