@@ -30,7 +30,7 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
         onPanel([event, args](CAppPanel& self) { self.NotifyPageArgs(event, args); });
     };
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
-    desk_ = std::make_unique<CPackageDesk>(settingsPath, std::move(side));
+    desk_ = std::make_unique<CPackageDesk>(SettingsPath(), std::move(side));
     SetTrustedMainPage(MainPageAddress());
 }
 
@@ -75,14 +75,15 @@ bool CAppPanel::OnInitPanel() {
         os::LogFailure("bridge tools not set up", "modulelib init error");
     CWebPanel::OnInitPanel();
 
-    const std::string splashKey = ReadSettingString(settingsPath, "plash", "bkimage");
+    const std::string splashKey = ReadSettingString(SettingsPath(), "plash", "bkimage");
     if (GetImageRegistry().FindImage(splashKey) != nullptr) {
-        splashPanel_ = std::make_unique<CPanelImpl>("plash", settingsPath);
+        splashPanel_ = std::make_unique<CPanelImpl>("plash", SettingsPath());
         if (!splashPanel_->Create()) splashPanel_.reset();
     }
 
     SetDefaultCommand(ID_SHOW_MAIN);
-    if (os::PanelWindow* window = Window()) PlaceMainPanelWindow(*window, settingsPath, panelName);
+    if (os::PanelWindow* window = Window())
+        PlaceMainPanelWindow(*window, SettingsPath(), PanelName());
 
     pageUrl_ = MainPageUrlAt(MainPageAddress(), static_cast<int64_t>(std::time(nullptr)));
     NavigatePage(pageUrl_);
@@ -104,7 +105,7 @@ void CAppPanel::ClosePanel() {
 
 void CAppPanel::ConfigureBrowser() {
     CWebPanel::ConfigureBrowser();
-    browserSilent = true;
+    SetBrowserSilent(true);
 }
 
 void CAppPanel::ShowMainPanel(unsigned long userTime) {
@@ -203,7 +204,7 @@ void CAppPanel::MoveMainPanel(long dx, long dy) {
 void CAppPanel::PopPanel(const std::string& url) {
     if (popPanel_ == nullptr) {
         std::weak_ptr<CAppPanel*> panel = alive_;
-        popPanel_ = new CPopPanel(settingsPath, [panel] {
+        popPanel_ = new CPopPanel(SettingsPath(), [panel] {
             if (auto alive = panel.lock()) (*alive)->popPanel_ = nullptr;
         });
         if (!popPanel_->CreatePanel()) return;

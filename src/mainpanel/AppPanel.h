@@ -71,8 +71,8 @@ class CAppPanel : public CWebPanel,
 
   private:
     // --- AppCommandHost ---
-    const std::string& SettingsFile() const override { return settingsPath; }
-    const std::string& MainPanelName() const override { return panelName; }
+    const std::string& SettingsFile() const override { return SettingsPath(); }
+    const std::string& MainPanelName() const override { return PanelName(); }
     bool SetAutostartEntry(bool enable) override;
     void HideMainPanel() override;
     void MoveMainPanel(long dx, long dy) override;

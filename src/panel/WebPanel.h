@@ -22,8 +22,7 @@ class CWebPanel : public CDPanel<CWebPanel>, public CHtmlPanel {
     // After every size change: bands, region, web view onto the body band.
     void OnWebPanelSize();
 
-    // What the skin mix-in needs of the window.
-    std::string PanelName() const { return panelName; }
+    // What the skin mix-in needs of the window (PanelName comes with the web host).
     std::string GetPanelText() const;
     void SetPanelText(const std::string& text);
     PanelSize GetPanelWindowSize() const;

@@ -35,9 +35,9 @@ constexpr long kBaseHostFlags =
 }  // namespace
 
 CHtmlPanel::CHtmlPanel(std::string name, int autoDeleteFlag, std::string settings)
-    : autoDelete(autoDeleteFlag),
-      panelName(std::move(name)),
-      settingsPath(std::move(settings)),
+    : autoDelete_(autoDeleteFlag),
+      panelName_(std::move(name)),
+      settingsPath_(std::move(settings)),
       moduleDirectory_(ModuleDirectory()),
       trustedMainPage_(MAPLENOOK_PAGE_URL),
       style_(kTemplateStyle),
@@ -110,7 +110,7 @@ void CHtmlPanel::ClosePanel() {
 }
 
 void CHtmlPanel::ConfigureBrowser() {
-    optionKeyPath = "Software\\quorlin\\webapp";
+    optionKeyPath_ = "Software\\quorlin\\webapp";
 }
 
 int CHtmlPanel::HandleAppCommand(PageCommand&) {
@@ -138,7 +138,7 @@ bool CHtmlPanel::OnPanelEvent(PanelEvent& event) {
             event.answer = kBaseHostFlags;
             return true;
         case kUiGetOptionKeyPath:
-            if (!optionKeyPath.empty()) event.key = optionKeyPath;
+            if (!optionKeyPath_.empty()) event.key = optionKeyPath_;
             return true;
         case kUiGetExternal:
             event.answer = 1;
@@ -228,7 +228,7 @@ bool CHtmlPanel::TranslatePanelMessage(const os::KeyEvent& key) {
 void CHtmlPanel::OnPanelCommand(int) {}
 
 void CHtmlPanel::OnFinalMessage() {
-    if (autoDelete == 0) return;
+    if (autoDelete_ == 0) return;
     // The window may go inside one of this object's own calls (a page command closing its
     // panel), so the object goes on the next turn of the loop, once that call has returned.
     LivePanels().erase(panelId_);

@@ -38,7 +38,7 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     virtual bool OnInitPanel();
     // Base: destroys the panel window.
     void ClosePanel() override;
-    // Base: optionKeyPath := "Software\quorlin\webapp" (runs before the view exists).
+    // Base: the option key path := "Software\quorlin\webapp" (runs before the view exists).
     virtual void ConfigureBrowser();
     // The panel's own page commands, offered before the common set. Fill command.result and
     // return nonzero when handled. The base handles nothing.
@@ -89,13 +89,10 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     uint32_t& StyleWord() override { return style_; }
     uint32_t& ExStyleWord() override { return exStyle_; }
 
-    int autoDelete;
-    const std::string panelName;
-    std::string optionKeyPath;
-    const std::string settingsPath;
-    // The main panel sets this in its ConfigureBrowser; WebKit shows no script-error dialogs
-    // anyway, so it has no further effect here.
-    bool browserSilent = false;
+    // The panel's cfg.ini section and the settings file it reads.
+    const std::string& PanelName() const { return panelName_; }
+    const std::string& SettingsPath() const { return settingsPath_; }
+    bool BrowserSilent() const { return browserSilent_; }
 
   protected:
     // The folder module-relative texts are joined to (ModuleDirectory by default).
@@ -103,6 +100,10 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     const std::string& ModuleDirectoryOfPanel() const { return moduleDirectory_; }
     // Whose origin counts as the main page for the bridge (the build's page address by default).
     void SetTrustedMainPage(std::string url) { trustedMainPage_ = std::move(url); }
+
+    // The main panel asks for this in its ConfigureBrowser; WebKit shows no script-error
+    // dialogs anyway, so it has no further effect here.
+    void SetBrowserSilent(bool silent) { browserSilent_ = silent; }
 
     static os::KeyEvent KeyOfMessage(const Message& msg);
 
@@ -116,6 +117,11 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     // Posts `script` to the GUI thread, where it runs while the panel lives.
     void QueuePageScript(std::string script);
 
+    int autoDelete_;
+    const std::string panelName_;
+    std::string optionKeyPath_;
+    const std::string settingsPath_;
+    bool browserSilent_ = false;
     std::unique_ptr<os::PanelWindow> window_;
     std::string moduleDirectory_;
     std::string trustedMainPage_;

@@ -508,7 +508,7 @@ TEST_F(BridgeCallTest, ContextMenuShowsOnlyWhenThePanelAnswersNonzero) {
     MenuPanel allowing("allowing", module.path(), 1);
     for (WebTestPanel* panel :
          {static_cast<WebTestPanel*>(&plain), static_cast<WebTestPanel*>(&allowing)}) {
-        SCOPED_TRACE(panel->panelName);
+        SCOPED_TRACE(panel->PanelName());
         ASSERT_TRUE(panel->OpenPage("\\menu.html"));
         panel->Window()->MoveResize({100, 100, 500, 400});
         panel->Window()->Show();

@@ -43,7 +43,7 @@ int WebTestPanel::HandleAppCommand(PageCommand& command) {
         return 1;
     }
     if (command.name == "test.name") {
-        command.result = panelName;
+        command.result = PanelName();
         return 1;
     }
     return extraCommands ? extraCommands(command) : 0;
