@@ -2,8 +2,11 @@
 // was minimised, hidden or covered comes forward again, a panel without a tray minimises
 // instead of vanishing, the skin's head band drags it, and the skin's transparent corners show
 // the desktop behind, at scale 1 and 2; a panel is first seen with its page already painted.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -208,7 +211,7 @@ class WindowManager : public testing::Test {
 
     std::unique_ptr<testsupport::ChildProcess> Start(testsupport::EnvOverrides extra = {}) {
         auto env = folder_.Env();
-        env.push_back({"MAPLENOOK_TEST_PAGE_URL", site_.PageUrl(page_)});
+        env.push_back({"MAPLENOOK_TEST_PAGE_URL", pageUrl_.empty() ? site_.PageUrl() : pageUrl_});
         env.push_back({"HOME", folder_.File("home")});
         env.push_back({"XDG_CONFIG_HOME", folder_.File("home/config")});
         env.push_back({"XDG_DATA_HOME", folder_.File("home/data")});
@@ -266,8 +269,15 @@ class WindowManager : public testing::Test {
     DesktopWithWindowManager desktop_;
     testsupport::InstalledFolder folder_;
     CommandSite site_;
+    // A window of the program that can be seen, other than `other`; 0 when there is none.
+    unsigned long ShownWindowBesides(unsigned long other) {
+        for (unsigned long window : testsupport::FindWindowsOf(program_->pid()))
+            if (window != other && testsupport::IsWindowViewable(window)) return window;
+        return 0;
+    }
+
     std::unique_ptr<testsupport::ChildProcess> program_;
-    std::string page_ = "Brush.html";
+    std::string pageUrl_;  // the site's command page when empty
 };
 
 TEST_F(WindowManager, ASecondStartBringsAMinimisedOrCoveredPanelForward) {
@@ -323,10 +333,12 @@ bool IsRoot(const os::PixelBuffer& shot, long x, long y) {
 }
 
 void ExpectCornersShowTheDesktop(DesktopWithWindowManager& desktop, unsigned long panel,
-                                 const std::string& shotFile, int scale) {
+                                 const std::string& shotFile, int scale, long width = 360,
+                                 long height = 560) {
+    SCOPED_TRACE(shotFile);
     const Geometry g = GeometryOf(panel);
-    ASSERT_EQ(g.width, 360 * scale);
-    ASSERT_EQ(g.height, 560 * scale);
+    ASSERT_EQ(g.width, width * scale);
+    ASSERT_EQ(g.height, height * scale);
     os::PixelBuffer shot;
     // The skin is painted once the window is mapped; allow for the first frames.
     testsupport::WaitUntil(
@@ -340,7 +352,9 @@ void ExpectCornersShowTheDesktop(DesktopWithWindowManager& desktop, unsigned lon
     // the web view reaches the rounded bottom corners too.
     for (long dx : {0L, g.width - 1}) {
         for (long dy : {0L, g.height - 1})
-            EXPECT_TRUE(IsRoot(shot, g.x + dx, g.y + dy)) << "corner " << dx << "," << dy;
+            EXPECT_TRUE(IsRoot(shot, g.x + dx, g.y + dy))
+                << "corner " << dx << "," << dy << ": " << std::hex
+                << shot.at(static_cast<int>(g.x + dx), static_cast<int>(g.y + dy));
     }
     // The band and the edges between the corners are the panel's.
     EXPECT_FALSE(IsRoot(shot, g.x + g.width / 2, g.y + 1));
@@ -350,6 +364,14 @@ void ExpectCornersShowTheDesktop(DesktopWithWindowManager& desktop, unsigned lon
 
 TEST_F(WindowManager, TransparentSkinCornersShowTheDesktopAtScaleOneAndTwo) {
     RunTool({"xsetroot", "-solid", "#ff00ff"});
+    for (const char* skin : {"plash", "poppanel"})
+        fs::copy_file(std::string(MAPLENOOK_TEST_SOURCE_DIR) + "/res/skin/" + skin + ".png",
+                      folder_.File(std::string("res/skin/") + skin + ".png"));
+    folder_.WriteSettings(
+        "[app]\nwnd=0\n[resource]\ntotal=3\n1=\\res\\skin\\main.png\n"
+        "2=\\res\\skin\\plash.png\n3=\\res\\skin\\poppanel.png\n"
+        "[mainpanel]\ntitle=MapleNook\nbkimage=1\nheadheight=32\nfootheight=0\n"
+        "[plash]\nbkimage=2\n[poppanel]\nbkimage=3\nheadheight=24\n");
     const unsigned long panel = StartShown();
     ASSERT_NE(panel, 0u) << program_->Output();
     ExpectCornersShowTheDesktop(desktop_, panel, folder_.File("shot1.png"), 1);
@@ -358,11 +380,40 @@ TEST_F(WindowManager, TransparentSkinCornersShowTheDesktopAtScaleOneAndTwo) {
     const unsigned long scaled = StartShown({{"GDK_SCALE", "2"}});
     ASSERT_NE(scaled, 0u) << program_->Output();
     ExpectCornersShowTheDesktop(desktop_, scaled, folder_.File("shot2.png"), 2);
+
+    // The pop panel (a 300 x 200 skin) at scale 2 too, over the desktop: the main panel is
+    // minimised first, as it would lie behind the pop panel's corner otherwise.
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(scaled) == "Iconic"; }, 20s));
+    site_.Queue("app:panel.pop");
+    unsigned long pop = 0;
+    ASSERT_TRUE(
+        testsupport::WaitUntil([&] { return (pop = ShownWindowBesides(scaled)) != 0; }, 20s));
+    ExpectCornersShowTheDesktop(desktop_, pop, folder_.File("shot3.png"), 2, 300, 200);
+    program_.reset();
+
+    // The splash (a 420 x 260 skin) stays while the main page never answers: a loopback
+    // socket that listens and never accepts.
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    pageUrl_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    program_ = Start({{"GDK_SCALE", "2"}});
+    unsigned long splash = 0;
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return (splash = ShownWindowBesides(0)) != 0; }, 20s));
+    ExpectCornersShowTheDesktop(desktop_, splash, folder_.File("shot4.png"), 2, 420, 260);
+    program_.reset();
+    close(silent);
 }
 
 TEST_F(WindowManager, ThePanelIsFirstSeenWithItsPagePaintedNotAnEmptyBody) {
     RunTool({"xsetroot", "-solid", "#ff00ff"});
-    page_ = "Late.html";
+    pageUrl_ = site_.PageUrl("Late.html");
     program_ = Start();
     unsigned long panel = 0;
     ASSERT_TRUE(testsupport::WaitUntil(
