@@ -4,7 +4,7 @@
 #include "panel/PanelRegion.h"
 
 CPanelImpl::CPanelImpl(std::string name, std::string configFile)
-    : CDPanel<CPanelImpl>(std::move(configFile)), panelName(std::move(name)) {}
+    : CDPanel<CPanelImpl>(std::move(configFile)), panelName_(std::move(name)) {}
 
 CPanelImpl::~CPanelImpl() {
     Destroy();

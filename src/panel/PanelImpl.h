@@ -22,7 +22,7 @@ class CPanelImpl : public CDPanel<CPanelImpl> {
     bool IsWindow() const { return window_ && window_->IsAlive(); }
     os::PanelWindow* Window() const { return window_.get(); }
 
-    std::string PanelName() const { return panelName; }
+    const std::string& PanelName() const { return panelName_; }
     std::string GetPanelText() const;
     void SetPanelText(const std::string& text);
     PanelSize GetPanelWindowSize() const;
@@ -30,8 +30,7 @@ class CPanelImpl : public CDPanel<CPanelImpl> {
     void ResizePanelWindow(int width, int height);
     const os::PixelBuffer* FindPanelImage(const std::string& key);
 
-    std::string panelName;
-
   private:
+    std::string panelName_;
     std::unique_ptr<os::PanelWindow> window_;
 };
