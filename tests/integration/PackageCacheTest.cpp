@@ -104,13 +104,8 @@ TEST(PackageCache, KilledFetchLeavesNothingPresentAndTheNextRunFetchesItWhole) {
     fs::create_directories(site.dir / "site");
     site.Zip("tool.zip", "-0");
     const auto midway = [&] {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(site.cache, error)) {
-            if (entry.path().filename().string().rfind(".tool.unzip-", 0) != 0) continue;
-            const auto size = fs::file_size(entry.path() / "payload.bin", error);
-            if (!error && size > 0 && size < (128u << 20)) return true;
-        }
-        return false;
+        return testsupport::StagedFileIsPartlyWritten(site.cache, "tool", "payload.bin",
+                                                      128u << 20);
     };
     bool killed = false;
     for (int attempt = 0; attempt < 5 && !killed; ++attempt) {

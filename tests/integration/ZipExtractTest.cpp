@@ -78,16 +78,16 @@ void PythonZip(const std::string& archive, const std::string& body) {
     ScratchFolder scripts;
     const std::string script = scripts / "make.py";
     WriteFile(script,
-                  "import sys, zipfile\n"
-                  "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-                  "def add(name, data, mode=0o100644, date=(2001, 2, 3, 4, 5, 6), system=3,\n"
-                  "        method=zipfile.ZIP_DEFLATED, attr=None):\n"
-                  "    i = zipfile.ZipInfo(name, date_time=date)\n"
-                  "    i.compress_type = method\n"
-                  "    i.create_system = system\n"
-                  "    i.external_attr = attr if attr is not None else mode << 16\n"
-                  "    z.writestr(i, data)\n" +
-                      body + "z.close()\n");
+              "import sys, zipfile\n"
+              "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+              "def add(name, data, mode=0o100644, date=(2001, 2, 3, 4, 5, 6), system=3,\n"
+              "        method=zipfile.ZIP_DEFLATED, attr=None):\n"
+              "    i = zipfile.ZipInfo(name, date_time=date)\n"
+              "    i.compress_type = method\n"
+              "    i.create_system = system\n"
+              "    i.external_attr = attr if attr is not None else mode << 16\n"
+              "    z.writestr(i, data)\n" +
+                  body + "z.close()\n");
     ASSERT_EQ(
         std::system(("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(archive)).c_str()),
         0);
@@ -372,13 +372,7 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
     WriteFile(cache + "/tool/tool.exe", "old program", 0755);
     // A staged file between empty and whole: the extraction is under way.
     const auto midway = [&] {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(cache, error)) {
-            if (entry.path().filename().string().rfind(".tool.unzip-", 0) != 0) continue;
-            const auto size = fs::file_size(entry.path() / "payload.bin", error);
-            if (!error && size > 0 && size < (128u << 20)) return true;
-        }
-        return false;
+        return testsupport::StagedFileIsPartlyWritten(cache, "tool", "payload.bin", 128u << 20);
     };
     bool killed = false;
     // The extraction may outrun the watcher on a busy machine; then it simply runs again.

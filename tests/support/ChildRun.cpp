@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -168,6 +169,19 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+bool StagedFileIsPartlyWritten(const std::string& folder, const std::string& base,
+                               const std::string& file, uintmax_t fullSize) {
+    namespace fs = std::filesystem;
+    const std::string prefix = "." + base + ".unzip-";
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
+        const auto size = fs::file_size(entry.path() / file, error);
+        if (!error && size > 0 && size < fullSize) return true;
+    }
+    return false;
 }
 
 }  // namespace testsupport

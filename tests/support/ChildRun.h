@@ -2,6 +2,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -60,5 +61,10 @@ void KillAndReap(pid_t pid, int signal);
 
 // Polls `condition` every 20 ms until it holds or `timeout` passes; its last answer.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+// True while an extraction into `folder` is under way: a staging folder of `base` holds `file`
+// with some but not all of its `fullSize` bytes, the moment to kill it.
+bool StagedFileIsPartlyWritten(const std::string& folder, const std::string& base,
+                               const std::string& file, uintmax_t fullSize);
 
 }  // namespace testsupport

@@ -8,19 +8,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "os/linux/WriteAll.h"
+
 namespace os {
 namespace {
 
-bool WriteAllTo(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+using detail::WriteAllTo;
 
 struct Fd {
     int fd;

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <vector>
 
+#include "os/linux/WriteAll.h"
+
 namespace os {
 namespace {
 
@@ -268,14 +270,7 @@ StagingFolder::File::~File() {
 }
 
 bool StagingFolder::File::Write(const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd_, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return detail::WriteAllTo(fd_, data, size);
 }
 
 bool StagingFolder::File::Finish(unsigned mode, int64_t modifyTime) {
