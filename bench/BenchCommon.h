@@ -3,6 +3,7 @@
 // min / median / max with the pairwise ratio MapleNook / peer (in time: lower is better).
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -15,9 +16,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -187,6 +190,51 @@ inline std::optional<Cost> MedianCost(int runs, const std::function<std::optiona
         cpu.push_back(cost->cpu);
     }
     return Cost{SpreadOf(wall).median, SpreadOf(cpu).median};
+}
+
+// The process and all its descendants, from the parent links in /proc.
+inline std::vector<long> ProcessTree(long root) {
+    std::vector<std::pair<long, long>> links;  // pid, parent
+    if (DIR* proc = opendir("/proc")) {
+        while (dirent* entry = readdir(proc)) {
+            const long pid = std::atol(entry->d_name);
+            if (pid <= 0) continue;
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string text;
+            std::getline(stat, text);
+            const auto close = text.rfind(')');
+            if (close == std::string::npos) continue;
+            char state = 0;
+            long parent = 0;
+            if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2)
+                links.push_back({pid, parent});
+        }
+        closedir(proc);
+    }
+    std::vector<long> tree{root};
+    for (size_t i = 0; i < tree.size(); ++i)
+        for (const auto& [pid, parent] : links)
+            if (parent == tree[i]) tree.push_back(pid);
+    return tree;
+}
+
+// Seconds on a CPU of every thread of the processes now, to the nanosecond (the scheduler's
+// own figure; threads that have ended are not counted).
+inline double ThreadsCpuSeconds(const std::vector<long>& tree) {
+    unsigned long long nanos = 0;
+    for (long pid : tree) {
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        DIR* folder = opendir(tasks.c_str());
+        if (folder == nullptr) continue;
+        while (dirent* entry = readdir(folder)) {
+            if (entry->d_name[0] == '.') continue;
+            std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
+            unsigned long long running = 0;
+            if (stat >> running) nanos += running;
+        }
+        closedir(folder);
+    }
+    return static_cast<double>(nanos) / 1e9;
 }
 
 // The benchmark programs' own folder, where BenchTool and BenchNet are.

@@ -4,7 +4,9 @@
 // command, and a command with a 100 KiB argument and a 1 MiB result. Both sides leave the answer
 // in the element's "result" attribute (the bridge does it for Call, the page for the handler),
 // and both handlers check the argument's length. Sides alternate by blocks; each block's median
-// is one round, shown as min / median / max with the ratio of the same round's medians.
+// is one round, shown as min / median / max with the ratio of the same round's medians. CPU time
+// is that of every thread of the program and its web and network processes over the block,
+// per call (read by a command before and after the block).
 #include <glib/gstdio.h>
 #include <webkit2/webkit2.h>
 
@@ -36,6 +38,11 @@ class BenchPanel : public CHtmlPanel {
         SetModuleDirectory(folder);
     }
     int HandleAppCommand(PageCommand& command) override {
+        if (command.name == "bench.cpu") {
+            if (tree_.empty()) tree_ = bench::ProcessTree(getpid());
+            command.result = std::to_string(bench::ThreadsCpuSeconds(tree_) * 1e6);
+            return 1;
+        }
         if (command.name == "bench.big") {
             command.result = command.Item(1).size() == kBigArgument ? BigResult() : "bad";
             return 1;
@@ -47,6 +54,9 @@ class BenchPanel : public CHtmlPanel {
     }
     bool done = false;
     std::vector<std::string> figures;
+
+  private:
+    std::vector<long> tree_;
 };
 
 gboolean OnMessageWithReply(WebKitUserContentManager*, JSCValue* value,
@@ -67,28 +77,35 @@ const N = %d, BLOCK = 500, BIG_N = %d, BIG_BLOCK = 20, BIG_ARG = %d, BIG_RESULT 
 const e = document.createElement('div');
 const clock = window.maplenookTestMicros;
 const handler = window.webkit.messageHandlers.bench;
+const meter = document.createElement('div');
+meter.setAttribute('param', 'app:bench.cpu');
+const cpu = () => { window.external.Call(meter); return Number(meter.getAttribute('result')); };
 function median(a) { const s = Float64Array.from(a).sort(); return s[s.length >> 1]; }
 async function rounds(total, block, param, message, resultLength) {
-  const sync = [], async = [];
+  const sync = [], async = [], syncCpu = [], asyncCpu = [];
   const syncBlock = () => {
     const t = [];
     e.setAttribute('param', param);
+    const c0 = cpu();
     for (let i = 0; i < block; ++i) { const t0 = clock(); window.external.Call(e); t.push(clock() - t0); }
+    syncCpu.push((cpu() - c0) / block);
     if (e.getAttribute('result').length !== resultLength) throw new Error('bad Call result');
     sync.push(median(t));
   };
   const asyncBlock = async () => {
     const t = [];
+    const c0 = cpu();
     for (let i = 0; i < block; ++i) {
       const t0 = clock(); e.setAttribute('result', await handler.postMessage(message)); t.push(clock() - t0);
     }
+    asyncCpu.push((cpu() - c0) / block);
     if (e.getAttribute('result').length !== resultLength) throw new Error('bad handler result');
     async.push(median(t));
   };
   for (let r = 0; r < total / block; ++r) {
     if (r %% 2 === 0) { syncBlock(); await asyncBlock(); } else { await asyncBlock(); syncBlock(); }
   }
-  return [sync.join(','), async.join(',')];
+  return [sync.join(','), async.join(','), syncCpu.join(','), asyncCpu.join(',')];
 }
 async function run() {
   const big = 'x'.repeat(BIG_ARG);
@@ -101,7 +118,7 @@ async function run() {
 setTimeout(() => run().catch(err => { e.setAttribute('param', 'app:bench.done&error&' + err); window.external.Call(e); }), 0);
 </script></body></html>)";
 
-// A round list ("12.5,13.1,...") as seconds, for the common printout.
+// A round list of microseconds ("12.5,13.1,...") as seconds, for the common printout.
 std::vector<double> Rounds(const std::string& text) {
     std::vector<double> values;
     size_t start = 0;
@@ -113,11 +130,16 @@ std::vector<double> Rounds(const std::string& text) {
     return values;
 }
 
-void PrintRounds(const std::string& work, const std::string& ours, const std::string& peer) {
+// Wall time is the median call of each block, CPU time the block's mean per call.
+void PrintRounds(const std::string& work, const std::string* figures) {
     bench::Series series;
-    for (double v : Rounds(ours)) series.ours.push_back({v, 0});
-    for (double v : Rounds(peer)) series.peer.push_back({v, 0});
-    bench::PrintWall(work, "window.external.Call", "message handler + reply", series, 1e6, "us");
+    const std::vector<double> oursWall = Rounds(figures[0]), peerWall = Rounds(figures[1]);
+    const std::vector<double> oursCpu = Rounds(figures[2]), peerCpu = Rounds(figures[3]);
+    for (size_t i = 0; i < oursWall.size() && i < oursCpu.size(); ++i)
+        series.ours.push_back({oursWall[i], oursCpu[i]});
+    for (size_t i = 0; i < peerWall.size() && i < peerCpu.size(); ++i)
+        series.peer.push_back({peerWall[i], peerCpu[i]});
+    bench::Print(work, "window.external.Call", "message handler + reply", series, 1e6, "us");
 }
 
 }  // namespace
@@ -155,14 +177,13 @@ int main() {
         g_main_context_iteration(nullptr, TRUE);
     g_unlink(pagePath.c_str());
     g_rmdir(folder);
-    if (!panel.done || panel.figures.size() != 5 || panel.figures[1] == "error") {
+    if (!panel.done || panel.figures.size() != 9 || panel.figures[1] == "error") {
         std::fprintf(stderr, "BridgeBench: the page did not finish (%s)\n",
                      panel.figures.size() > 2 ? panel.figures[2].c_str() : "timeout");
         return 1;
     }
     std::printf("page command round trips, per call, medians of alternating blocks\n");
-    PrintRounds("no-op command, blocks of 500 calls", panel.figures[1], panel.figures[2]);
-    PrintRounds("100 KiB argument, 1 MiB result, blocks of 20 calls", panel.figures[3],
-                panel.figures[4]);
+    PrintRounds("no-op command, blocks of 500 calls", &panel.figures[1]);
+    PrintRounds("100 KiB argument, 1 MiB result, blocks of 20 calls", &panel.figures[5]);
     return 0;
 }

@@ -4,7 +4,6 @@
 // web and network processes it started. MiniBrowser's window is resized to the size of
 // MapleNook's main panel before the memory is read. CPU time is that of the whole tree when the
 // page reports it has loaded. Needs a display (run under xvfb-run).   StartupBench [rounds]
-#include <dirent.h>
 #include <httplib.h>
 #include <unistd.h>
 
@@ -38,32 +37,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const char* kMiniBrowser = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser";
-
-// The process and all its descendants, from the parent links in /proc.
-std::vector<long> ProcessTree(long root) {
-    std::vector<std::pair<long, long>> links;  // pid, parent
-    if (DIR* proc = opendir("/proc")) {
-        while (dirent* entry = readdir(proc)) {
-            const long pid = std::atol(entry->d_name);
-            if (pid <= 0) continue;
-            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-            std::string text;
-            std::getline(stat, text);
-            const auto close = text.rfind(')');
-            if (close == std::string::npos) continue;
-            char state = 0;
-            long parent = 0;
-            if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2)
-                links.push_back({pid, parent});
-        }
-        closedir(proc);
-    }
-    std::vector<long> tree{root};
-    for (size_t i = 0; i < tree.size(); ++i)
-        for (const auto& [pid, parent] : links)
-            if (parent == tree[i]) tree.push_back(pid);
-    return tree;
-}
 
 // Proportional set size of the processes in KiB (shared pages split among their users).
 long TreePssKiB(const std::vector<long>& tree) {
@@ -232,7 +205,7 @@ int main(int argc, char** argv) {
             }
             bench::Cost cost;
             cost.wall = std::chrono::duration<double>(Clock::now() - start).count();
-            cost.cpu = TreeCpuSeconds(ProcessTree(child->pid()));
+            cost.cpu = TreeCpuSeconds(bench::ProcessTree(child->pid()));
             if (which == 0) {
                 panel = WaitForMainWindow(child->pid());
             } else {
@@ -245,7 +218,7 @@ int main(int argc, char** argv) {
                 Resize(browser.window, panel.width, panel.height);
             }
             std::this_thread::sleep_for(3s);  // idle, after any re-layout
-            const auto tree = ProcessTree(child->pid());
+            const auto tree = bench::ProcessTree(child->pid());
             const long kib = TreePssKiB(tree);
             if (which == 1) browserSize = MainWindowOf(child->pid());
             (which == 0 ? times.ours : times.peer).push_back(cost);
