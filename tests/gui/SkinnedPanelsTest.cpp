@@ -84,6 +84,15 @@ class SkinnedPanels : public testing::Test {
         ASSERT_NE(GetImageRegistry().RegisterImage("3", SkinPath("poppanel.png")), nullptr);
     }
 
+    // The main panel shown at a known place, for tests that send it input.
+    static bool ShowAtKnownPlace(CWebPanel& panel) {
+        if (!panel.CreatePanel()) return false;
+        panel.Window()->MoveResize(kPlace);
+        panel.Window()->Show();
+        return PumpUntil([&] { return panel.Window()->ScreenRect() == kPlace; });
+    }
+    static constexpr os::Rect kPlace{100, 100, 460, 660};
+
     testsupport::TempDir dir_;
     std::string cfg_;
 };
@@ -252,11 +261,8 @@ TEST_F(SkinnedPanels, AKeyHeldWhenTheFocusLeavesIsNotHeldAfterwards) {
     CMessageLoop loop;
     RegisterMessageLoop(&loop);
     CWebPanel panel("mainpanel", cfg_, 0);
-    ASSERT_TRUE(panel.CreatePanel());
+    ASSERT_TRUE(ShowAtKnownPlace(panel));
     os::PanelWindow* window = panel.Window();
-    window->MoveResize({100, 100, 460, 660});
-    window->Show();
-    ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect() == os::Rect{100, 100, 460, 660}; }));
     GtkWidget* toplevel = nullptr;
     gdk_window_get_user_data(
         gdk_x11_window_lookup_for_display(gdk_display_get_default(), window->Handle()),
@@ -303,11 +309,8 @@ TEST_F(SkinnedPanels, KeysReachThePageOnlyWhileThePointerIsOverIt) {
     CMessageLoop loop;
     RegisterMessageLoop(&loop);
     CWebPanel panel("mainpanel", cfg_, 0);
-    ASSERT_TRUE(panel.CreatePanel());
+    ASSERT_TRUE(ShowAtKnownPlace(panel));
     os::PanelWindow* window = panel.Window();
-    window->MoveResize({100, 100, 460, 660});
-    window->Show();
-    ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect() == os::Rect{100, 100, 460, 660}; }));
     const long handle = window->Handle();
     // A key message as the window hands it to the loop, with the pointer where it was.
     auto offer = [&](unsigned keyval, bool down, int x, int y, long target) {
