@@ -1,6 +1,7 @@
 #include "base/IniText.h"
 
 #include "base/TextCase.h"
+#include "base/TextTrim.h"
 #include "base/Utf16.h"
 
 #include <algorithm>
@@ -11,10 +12,7 @@ namespace {
 constexpr const char* kBlanks = " \t\v\f";
 
 std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(kBlanks);
-    if (first == std::string::npos) return {};
-    const auto last = s.find_last_not_of(kBlanks);
-    return s.substr(first, last - first + 1);
+    return TrimmedOf(s, kBlanks);
 }
 
 // "[name]" → name. The last "]" closes it, as the profile functions read it; a line with no

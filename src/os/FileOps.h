@@ -5,9 +5,9 @@
 
 namespace os {
 
-// Creates `path` and any missing parents (mode 0777 less the umask); true when it is a
-// directory afterwards.
-bool CreateDirectories(const std::string& path);
+// Creates `path` and any missing parents (each new level with `mode` less the umask); true
+// when it is a directory afterwards.
+bool CreateDirectories(const std::string& path, unsigned mode = 0777);
 
 bool IsDirectory(const std::string& path);
 

@@ -1,15 +1,14 @@
 #include "phone/BridgeCommandText.h"
 
+#include "base/TextTrim.h"
+
 namespace {
 
 constexpr const char* kShellMarker = "-shell";
 constexpr const char* kBlanks = " \t\r\n\v\f";
 
 std::string Trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
+    return TrimmedOf(text, kBlanks);
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {

@@ -1,5 +1,6 @@
 #include "sysutil/LinuxOsName.h"
 
+#include "base/TextTrim.h"
 #include "sysutil/WindowsOsName.h"
 
 #include <array>
@@ -10,10 +11,7 @@
 namespace {
 
 std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
+    return TrimmedOf(text, " \t\r");
 }
 
 std::string Unquote(const std::string& raw) {

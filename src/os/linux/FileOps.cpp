@@ -39,13 +39,13 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool CreateDirectories(const std::string& path) {
+bool CreateDirectories(const std::string& path, unsigned mode) {
     if (path.empty()) return false;
     for (size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
-        mkdir(path.substr(0, slash).c_str(), 0777);
+        mkdir(path.substr(0, slash).c_str(), static_cast<mode_t>(mode));
     }
-    mkdir(path.c_str(), 0777);
+    mkdir(path.c_str(), static_cast<mode_t>(mode));
     return IsDirectory(path);
 }
 

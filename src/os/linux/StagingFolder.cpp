@@ -130,14 +130,7 @@ std::vector<FolderEntryFacts> ListFolderEntries(const std::string& folder) {
 }
 
 bool MakeFolderPrivately(const std::string& folder) {
-    if (folder.empty()) return false;
-    for (size_t slash = folder.find('/', 1); slash != std::string::npos;
-         slash = folder.find('/', slash + 1)) {
-        mkdir(folder.substr(0, slash).c_str(), 0700);
-    }
-    mkdir(folder.c_str(), 0700);
-    struct stat info {};
-    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return CreateDirectories(folder, 0700);
 }
 
 bool RemoveTree(const std::string& path) {
