@@ -9,84 +9,64 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <string>
 
 #include <gtest/gtest.h>
 
-namespace fs = std::filesystem;
-
 namespace {
 
-constexpr int kDepth = 1500;
-
-// Makes the folder `name` inside `at`, owned by `uid`, and returns it opened.
-int MakeOwnedFolder(int at, const char* name, uid_t uid, mode_t mode = 0755) {
-    if (mkdirat(at, name, mode) != 0 || fchownat(at, name, uid, uid, AT_SYMLINK_NOFOLLOW) != 0)
-        return -1;
-    return openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-bool MakeOwnedFile(int at, const char* name, uid_t uid) {
-    const int fd = openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool ok = write(fd, "data", 4) == 4 && fchown(fd, uid, uid) == 0;
-    return close(fd) == 0 && ok;
-}
-
-// A chain of kDepth folders below `top` (its path far past PATH_MAX), with a file at the
-// bottom, links out of the tree there, and an unreadable locked folder half-way.
-bool MakeDeepTree(const std::string& top, const std::string& outside, uid_t uid) {
-    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int level = 0; fd >= 0 && level < kDepth; ++level) {
-        if (level == kDepth / 2) {
-            const int locked = MakeOwnedFolder(fd, "locked", uid);
-            const bool filled = locked >= 0 && MakeOwnedFile(locked, "inside.txt", uid);
-            if (locked >= 0) close(locked);
-            if (!filled || fchmodat(fd, "locked", 0, 0) != 0) break;
-        }
-        const int next = MakeOwnedFolder(fd, ("level-" + std::to_string(level)).c_str(), uid);
-        close(fd);
-        fd = next;
-    }
-    if (fd < 0) return false;
-    const bool ok = MakeOwnedFile(fd, "bottom.txt", uid) &&
-                    symlinkat(outside.c_str(), fd, "outside-link") == 0 &&
-                    symlinkat("..", fd, "up-link") == 0;
-    close(fd);
-    return ok;
+// Makes the folder (or, with `file`, a file) `name` inside `at`, owned by `uid`; the folder
+// comes back opened, the file as 0.
+int MakeOwned(int at, const std::string& name, uid_t uid, bool file = false) {
+    const int fd = file ? openat(at, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)
+                        : (mkdirat(at, name.c_str(), 0755) == 0
+                               ? openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                               : -1);
+    if (fd < 0 || fchown(fd, uid, uid) != 0) return -1;
+    if (file) return close(fd);
+    return fd;
 }
 
 }  // namespace
 
-// Removal walks any depth under a descriptor limit far below the depth, follows no link,
-// opens up folders its owner locked, and says so when something could not go. The removal
-// runs as an ordinary user where it can, so that locked folders really refuse it.
+// A 1,500-level tree (its paths far past PATH_MAX) goes under a 1,024 open-files limit: no
+// link out of it is followed, a folder its owner locked half-way is opened up, and a folder
+// the remover may not empty is reported. It runs as an ordinary user where it can, so that
+// the locked folder really refuses it.
 TEST(RemoveTree, DeepTreeGoesUnderALowDescriptorLimitWithoutFollowingLinks) {
     ScratchFolder dir;
     const bool root = geteuid() == 0;
     const uid_t runner = root ? 65534 : geteuid();  // nobody
     WriteFile(dir / "outside/keep.txt", "keep");
-    fs::create_directories(dir / "box");
-    ASSERT_EQ(chown((dir / "box").c_str(), runner, runner), 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0711), 0);
-    const int box = open((dir / "box").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(box, 0);
-    const int deep = MakeOwnedFolder(box, "deep", runner);
-    ASSERT_GE(deep, 0);
-    close(deep);
-    ASSERT_TRUE(MakeDeepTree(dir / "box/deep", dir / "outside", runner));
-    // Only root can plant a folder the runner may not empty.
-    const int partial = MakeOwnedFolder(box, "partial", runner);
-    ASSERT_GE(partial, 0);
-    ASSERT_TRUE(MakeOwnedFile(partial, "gone.txt", runner));
+    const int top = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int box = MakeOwned(top, "box", runner);
+    int level = MakeOwned(box, "deep", runner);
+    for (int depth = 0; level >= 0 && depth < 1500; ++depth) {
+        if (depth == 750) {
+            const int locked = MakeOwned(level, "locked", runner);
+            ASSERT_EQ(MakeOwned(locked, "inside.txt", runner, true), 0);
+            ASSERT_EQ(fchmod(locked, 0), 0);
+            close(locked);
+        }
+        const int next = MakeOwned(level, "level-" + std::to_string(depth), runner);
+        close(level);
+        level = next;
+    }
+    ASSERT_GE(level, 0);
+    ASSERT_EQ(MakeOwned(level, "bottom.txt", runner, true), 0);
+    ASSERT_EQ(symlinkat((dir / "outside").c_str(), level, "outside-link"), 0);
+    ASSERT_EQ(symlinkat("..", level, "up-link"), 0);
+    close(level);
+    const int partial = MakeOwned(box, "partial", runner);
+    ASSERT_EQ(MakeOwned(partial, "gone.txt", runner, true), 0);
     if (root) {
-        const int foreign = MakeOwnedFolder(partial, "foreign", 0);
-        ASSERT_GE(foreign, 0);
-        ASSERT_TRUE(MakeOwnedFile(foreign, "stuck.txt", 0));
+        const int foreign = MakeOwned(partial, "foreign", 0);
+        ASSERT_EQ(MakeOwned(foreign, "stuck.txt", 0, true), 0);
         close(foreign);
     }
     close(partial);
     close(box);
+    close(top);
 
     const auto outcome = testsupport::RunInChild(
         [&] {
@@ -97,13 +77,13 @@ TEST(RemoveTree, DeepTreeGoesUnderALowDescriptorLimitWithoutFollowingLinks) {
             if (root && (setgid(runner) != 0 || setuid(runner) != 0)) return 9;
             const bool deepGone = os::RemoveTree("box/deep");
             const bool partialGone = os::RemoveTree("box/partial");
-            return (deepGone ? 0 : 1) | (partialGone == !root ? 0 : 2);
+            return (deepGone ? 0 : 1) | (partialGone != root ? 0 : 2);
         },
         std::chrono::minutes(2));
     ASSERT_TRUE(outcome.exited) << outcome.output;
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
-    EXPECT_FALSE(fs::exists(dir / "box/deep"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "box/deep"));
     EXPECT_EQ(ReadFile(dir / "outside/keep.txt"), "keep");
-    EXPECT_FALSE(fs::exists(dir / "box/partial/gone.txt"));
-    EXPECT_EQ(fs::exists(dir / "box/partial/foreign/stuck.txt"), root);
+    EXPECT_FALSE(std::filesystem::exists(dir / "box/partial/gone.txt"));
+    EXPECT_EQ(std::filesystem::exists(dir / "box/partial/foreign/stuck.txt"), root);
 }
