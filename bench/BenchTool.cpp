@@ -10,7 +10,8 @@
 
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
-    if (what == "unzip" && argc == 4) return ExtractZip(argv[2], argv[3]) ? 0 : 1;
+    if (what == "unzip" && argc == 4)
+        return ExtractZip(argv[2], argv[3]) == ExtractResult::Done ? 0 : 1;
     if (what == "md5" && argc == 3) {
         const std::string digest = os::Md5HexOfFile(argv[2]);
         std::printf("%s  %s\n", digest.c_str(), argv[2]);

@@ -9,9 +9,10 @@ namespace os {
 // A folder that is built under a hidden, unique name beside the path it is meant for and takes
 // that path by rename only once it is complete, so nobody ever sees it half built. Everything
 // inside is created relative to the open folder, never through a path that could be swapped.
-// Modes are set through open descriptors and never exceed what the umask allows, and never
-// carry set-id or sticky bits. The staged folder is removed when the object goes away
-// unpublished, so a failure leaves the previous folder (or none) in place.
+// Modes inside are set through open descriptors and never exceed what the umask allows, never
+// let group or others write (another user must not change a program started from there
+// later), and never carry set-id or sticky bits. The staged folder is removed when the object goes
+// away unpublished, so a failure leaves the previous folder (or none) in place.
 class StagingFolder {
   public:
     StagingFolder() = default;
@@ -30,6 +31,9 @@ class StagingFolder {
     // Gives the folder `relative` the permission bits of `mode` within the umask, keeping
     // the owner's rwx so the package can always be replaced and removed.
     bool SetFolderMode(const std::string& relative, unsigned mode);
+    // Whether MakeFolder, SetFolderMode or CreateFile failed for want of room (a full file
+    // system or quota).
+    bool ranOutOfRoom() const { return outOfRoom_; }
 
     // A file being written inside the staged folder.
     class File {
@@ -42,10 +46,15 @@ class StagingFolder {
         // Sets the permission bits of `mode` within the umask and the modification (and
         // access) time, then closes the file. False when any of it failed.
         bool Finish(unsigned mode, int64_t modifyTime);
+        // Whether Write or Finish failed for want of room: a full file system or quota, or
+        // the file passing the largest size allowed.
+        bool ranOutOfRoom() const { return outOfRoom_; }
 
       private:
         friend class StagingFolder;
+        bool Failed();  // notes why the last call failed; false
         int fd_ = -1;
+        bool outOfRoom_ = false;
     };
     // Creates the file `relative` (its folder already there). A file of the same name made
     // earlier in this folder is replaced.
@@ -58,8 +67,10 @@ class StagingFolder {
 
   private:
     void Discard();
+    bool Failed();  // notes why the last call failed; false
 
     int dirFd_ = -1;
+    bool outOfRoom_ = false;
     std::string path_;
     std::string finalPath_;
     std::string prefix_;
@@ -84,9 +95,9 @@ std::vector<FolderEntryFacts> ListFolderEntries(const std::string& folder);
 // a directory afterwards.
 bool MakeFolderPrivately(const std::string& folder);
 
-// Removes `path` and, when it is a folder, everything below it, without following symlinks;
-// folders without write permission for their owner are opened up first. False when anything
-// is left.
+// Removes `path` and, when it is a folder, everything below it at any depth with only a few
+// descriptors open, without following symlinks or entering other file systems mounted inside;
+// folders lacking their owner's rwx are opened up first. False when anything is left.
 bool RemoveTree(const std::string& path);
 
 }  // namespace os

@@ -154,11 +154,17 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
 
 bool CModuleLib::UnzipTo(const std::string& archivePath, const std::string& destination,
                          const ExtractProgress& progress) {
+    return UnzipToWithCause(archivePath, destination, progress) == ExtractResult::Done;
+}
+
+ExtractResult CModuleLib::UnzipToWithCause(const std::string& archivePath,
+                                           const std::string& destination,
+                                           const ExtractProgress& progress) {
     std::string folder = destination;
     const auto last = folder.find_last_not_of(" \t\r\n\v\f");
     folder.erase(last == std::string::npos ? 0 : last + 1);
     // An empty destination would mean the file-system root: refuse it.
-    if (folder.empty()) return false;
+    if (folder.empty()) return ExtractResult::Archive;
     if (folder.back() != '/') folder += '/';
     return ExtractZip(archivePath, folder, progress);
 }

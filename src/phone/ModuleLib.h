@@ -38,6 +38,9 @@ class CModuleLib {
     // `destination` as it was, when the archive cannot be opened or any entry fails.
     bool UnzipTo(const std::string& archivePath, const std::string& destination,
                  const ExtractProgress& progress = {});
+    // The same, telling why it failed; a blank destination counts as Archive.
+    ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
+                                   const ExtractProgress& progress = {});
 
     // MD5 of the file as 32 lower-case hexadecimal digits; 32 "0" when it cannot be opened.
     std::string FileDigest(const std::string& path);

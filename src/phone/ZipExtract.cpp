@@ -1,6 +1,7 @@
 #include "phone/ZipExtract.h"
 
 #include "BuildConfig.h"
+#include "os/FreeSpace.h"
 #include "os/ReadAtFile.h"
 #include "os/StagingFolder.h"
 #include "os/TextEncoding.h"
@@ -10,6 +11,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <unordered_set>
@@ -23,15 +25,22 @@ constexpr size_t kPieceSize = 256 * 1024;
 constexpr size_t kFieldSize = 65536;  // a stored name or extra field is at most this long
 constexpr unsigned long kMadeOnUnix = 3;
 constexpr unsigned kFileTypeMask = 0170000;
-constexpr unsigned kRegularFileType = 0100000;
+constexpr unsigned kLinkType = 0120000;
 constexpr unsigned kDefaultFileMode = 0666;
 constexpr unsigned long kEncryptedFlag = 0x1;
 constexpr unsigned long kUtf8NameFlag = 0x800;
 constexpr unsigned long kStored = 0;
 constexpr unsigned long kDeflated = 8;
+constexpr uint16_t kZip64Id = 0x0001;              // 8-byte sizes and offset
+constexpr uint64_t kZip64Marker = 0xFFFFFFFF;      // "the real value is in the Zip64 field"
 constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT": modification time in UTC
 constexpr uint16_t kUnicodePathId = 0x7075;        // "up": the name in UTF-8
 const char* const kFallbackCodePage = "CP437";     // the code page of the zip format itself
+// Deflate gives at most 1032 bytes for one of input; a claim beyond that cannot be true.
+constexpr uint64_t kMostDeflateGrowth = 1033;
+// Room asked beyond the entries' size: blocks partly used, folders, the file system's own.
+constexpr uint64_t kLeastRoomMargin = 1 << 20;
+constexpr uint64_t kRoomMarginShare = 50;
 
 struct ZipCloser {
     unzFile zip;
@@ -100,6 +109,10 @@ uint32_t Le32(const unsigned char* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+uint64_t Le64(const unsigned char* p) {
+    return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
+}
+
 // The data of the first extra field `id`, or null.
 const unsigned char* FindExtraField(const unsigned char* extra, size_t size, uint16_t id,
                                     uint16_t& length) {
@@ -139,6 +152,48 @@ bool EndsWithSeparator(const std::string& name) {
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
 
+struct EntrySizes {
+    uint64_t compressed = 0;
+    uint64_t uncompressed = 0;
+};
+
+// An entry's sizes. A central directory size of 0xFFFFFFFF means the real one is in the Zip64
+// field, which holds 8-byte values for only the marked sizes, uncompressed first (Info-ZIP's
+// "zip -fz" marks the uncompressed size of every entry). minizip 1.1 as Debian builds it
+// passes the marker on unread, so the field is read here. Nothing when the field is short.
+std::optional<EntrySizes> RealSizes(const unz_file_info64& info, const unsigned char* extra,
+                                    size_t extraSize) {
+    EntrySizes sizes{info.compressed_size, info.uncompressed_size};
+    const bool markedUncompressed = sizes.uncompressed == kZip64Marker;
+    const bool markedCompressed = sizes.compressed == kZip64Marker;
+    if (!markedUncompressed && !markedCompressed) return sizes;
+    uint16_t length = 0;
+    const unsigned char* field = FindExtraField(extra, extraSize, kZip64Id, length);
+    // Archivers older than Zip64 wrote a size of exactly 4 GiB - 1 this way.
+    if (field == nullptr) return sizes;
+    size_t at = 0;
+    for (auto [marked, size] : {std::pair{markedUncompressed, &sizes.uncompressed},
+                                std::pair{markedCompressed, &sizes.compressed}}) {
+        if (!marked) continue;
+        if (at + 8 > length) return std::nullopt;
+        *size = Le64(field + at);
+        at += 8;
+    }
+    return sizes;
+}
+
+// Whether the entry's sizes could belong to what it is: data inside the archive, stored as
+// it is or deflated no more than deflate can.
+bool SizesPossible(const EntrySizes& sizes, unsigned long method, uint64_t archiveSize) {
+    if (sizes.compressed > archiveSize) return false;
+    if (method == kStored) return sizes.compressed == sizes.uncompressed;
+    return sizes.uncompressed / kMostDeflateGrowth <= sizes.compressed;
+}
+
+ExtractResult Failure(bool outOfRoom) {
+    return outOfRoom ? ExtractResult::Disk : ExtractResult::Archive;
+}
+
 // Writes one archive into a staging folder, checking every entry on the way.
 class Extractor {
   public:
@@ -152,14 +207,14 @@ class Extractor {
           name_(kFieldSize),
           extra_(kFieldSize) {}
 
-    bool ExtractCurrentEntry();
+    ExtractResult ExtractCurrentEntry();
     // Folder entries' modes go on last, so that a read-only folder does not refuse its files.
-    bool ApplyFolderModes();
+    ExtractResult ApplyFolderModes();
 
   private:
-    bool EnsureFolder(const std::string& relative);
-    bool WriteFile(const std::string& relative, const unz_file_info64& info, unsigned mode,
-                   int64_t modifyTime);
+    ExtractResult EnsureFolder(const std::string& relative);
+    ExtractResult WriteFile(const std::string& relative, const unz_file_info64& info,
+                            const EntrySizes& sizes, unsigned mode, int64_t modifyTime);
 
     unzFile zip_;
     os::StagingFolder& stage_;
@@ -173,90 +228,132 @@ class Extractor {
     std::vector<std::pair<std::string, unsigned>> folderModes_;
 };
 
-bool Extractor::EnsureFolder(const std::string& relative) {
-    if (relative.empty() || folders_.count(relative) != 0) return true;
+ExtractResult Extractor::EnsureFolder(const std::string& relative) {
+    if (relative.empty() || folders_.count(relative) != 0) return ExtractResult::Done;
     const auto slash = relative.rfind('/');
-    if (slash != std::string::npos && !EnsureFolder(relative.substr(0, slash))) return false;
-    if (!stage_.MakeFolder(relative)) return false;
+    if (slash != std::string::npos) {
+        const auto parent = EnsureFolder(relative.substr(0, slash));
+        if (parent != ExtractResult::Done) return parent;
+    }
+    if (!stage_.MakeFolder(relative)) return Failure(stage_.ranOutOfRoom());
     folders_.insert(relative);
-    return true;
+    return ExtractResult::Done;
 }
 
-bool Extractor::WriteFile(const std::string& relative, const unz_file_info64& info, unsigned mode,
-                          int64_t modifyTime) {
+ExtractResult Extractor::WriteFile(const std::string& relative, const unz_file_info64& info,
+                                   const EntrySizes& sizes, unsigned mode, int64_t modifyTime) {
     os::StagingFolder::File out;
-    if (!stage_.CreateFile(relative, out)) return false;
-    if (unzOpenCurrentFile(zip_) != UNZ_OK) return false;
-    bool ok = true;
+    if (!stage_.CreateFile(relative, out)) return Failure(stage_.ranOutOfRoom());
+    if (unzOpenCurrentFile(zip_) != UNZ_OK) return ExtractResult::Archive;
+    // The data is checked here, against the directory's CRC-32 and size: minizip skips its
+    // own CRC check when it did not read the Zip64 size.
+    const bool stored = info.compression_method == kStored;
+    ExtractResult result = ExtractResult::Done;
+    uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t size = 0;
     for (;;) {
-        const int n = unzReadCurrentFile(zip_, piece_.data(), static_cast<unsigned>(piece_.size()));
-        if (n < 0) ok = false;
+        // Stored data is exactly its size long (minizip may not know where it ends); deflated
+        // data must end by itself, so one byte past the size is asked for to see it does.
+        const uint64_t left = sizes.uncompressed - size;
+        if (stored && left == 0) break;
+        const auto want =
+            static_cast<unsigned>(std::min<uint64_t>(piece_.size(), stored ? left : left + 1));
+        const int n = unzReadCurrentFile(zip_, piece_.data(), want);
+        if (n < 0) result = ExtractResult::Archive;
         if (n <= 0) break;
         size += static_cast<uint64_t>(n);
+        if (size > sizes.uncompressed) {
+            result = ExtractResult::Archive;
+            break;
+        }
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece_.data()), static_cast<uInt>(n));
         if (!out.Write(piece_.data(), static_cast<size_t>(n))) {
-            ok = false;
+            result = Failure(out.ranOutOfRoom());
             break;
         }
         done_ += static_cast<uint64_t>(n);
         if (progress_ && !progress_(done_, total_)) {
-            ok = false;  // stopped: the staging folder goes with the failure
+            result = ExtractResult::Cancelled;  // the staging folder goes as for a failure
             break;
         }
     }
-    // The reader stops at the directory's size, so a short stream shows in the size. Once all
-    // of it was read, closing compares the CRC-32 of the data with the directory's.
-    ok = (unzCloseCurrentFile(zip_) == UNZ_OK) && ok;
-    ok = ok && size == info.uncompressed_size;
-    return out.Finish(mode, modifyTime) && ok;
+    const bool closed = unzCloseCurrentFile(zip_) == UNZ_OK;
+    if (result != ExtractResult::Done) return result;
+    if (!closed || size != sizes.uncompressed || crc != info.crc) return ExtractResult::Archive;
+    return out.Finish(mode, modifyTime) ? ExtractResult::Done : Failure(out.ranOutOfRoom());
 }
 
-bool Extractor::ExtractCurrentEntry() {
+ExtractResult Extractor::ExtractCurrentEntry() {
     unz_file_info64 info{};
     if (unzGetCurrentFileInfo64(zip_, &info, name_.data(), name_.size(), extra_.data(),
                                 extra_.size(), nullptr, 0) != UNZ_OK) {
-        return false;
+        return ExtractResult::Archive;
     }
     // Anything but plain stored or deflated data could only be written wrong.
-    if ((info.flag & kEncryptedFlag) != 0) return false;
-    if (info.compression_method != kStored && info.compression_method != kDeflated) return false;
-    if (info.compression_method == kStored && info.compressed_size != info.uncompressed_size)
-        return false;
+    if ((info.flag & kEncryptedFlag) != 0) return ExtractResult::Archive;
+    if (info.compression_method != kStored && info.compression_method != kDeflated)
+        return ExtractResult::Archive;
+    const size_t extraSize = std::min<size_t>(info.size_file_extra, extra_.size());
+    const auto sizes = RealSizes(info, extra_.data(), extraSize);
+    if (!sizes || (info.compression_method == kStored && sizes->compressed != sizes->uncompressed))
+        return ExtractResult::Archive;
 
     const std::string stored(name_.data(), std::min<size_t>(info.size_filename, name_.size()));
-    const size_t extraSize = std::min<size_t>(info.size_file_extra, extra_.size());
     const auto name =
         EntryNameUtf8(stored, (info.flag & kUtf8NameFlag) != 0, extra_.data(), extraSize);
     // A name we cannot read, or one that would land outside, is skipped, not written.
-    if (!name) return true;
+    if (!name) return ExtractResult::Done;
     const auto relative = SafeEntryPath(*name);
-    if (!relative) return true;
-    if (relative->empty()) return true;
+    if (!relative || relative->empty()) return ExtractResult::Done;
 
     const unsigned mode = static_cast<unsigned>(info.external_fa >> 16);
     // Some tools claim Unix and store no mode at all; that is no information, not mode 0000.
     const bool hasMode = (info.version >> 8) == kMadeOnUnix && (mode & 07777) != 0;
     if (EndsWithSeparator(*name)) {
-        if (!EnsureFolder(*relative)) return false;
-        if (hasMode) folderModes_.emplace_back(*relative, mode);
-        return true;
+        const auto made = EnsureFolder(*relative);
+        if (made == ExtractResult::Done && hasMode) folderModes_.emplace_back(*relative, mode);
+        return made;
     }
     const auto slash = relative->rfind('/');
-    if (slash != std::string::npos && !EnsureFolder(relative->substr(0, slash))) return false;
+    if (slash != std::string::npos) {
+        const auto made = EnsureFolder(relative->substr(0, slash));
+        if (made != ExtractResult::Done) return made;
+    }
     // A symbolic link (or any other special) entry becomes a plain file holding its data,
-    // never a link.
-    const unsigned type = mode & kFileTypeMask;
-    const bool plainMode = hasMode && (type == kRegularFileType || type == 0);
+    // never a link. It keeps its permission bits, except a link, whose bits are always
+    // rwxrwxrwx and say nothing: its text must not become a program.
+    const bool keepsMode = hasMode && (mode & kFileTypeMask) != kLinkType;
     const auto stamped = ExtendedModifyTime(extra_.data(), extraSize);
-    return WriteFile(*relative, info, plainMode ? mode : kDefaultFileMode,
+    return WriteFile(*relative, info, *sizes, keepsMode ? mode : kDefaultFileMode,
                      stamped ? *stamped : DosLocalTime(info.tmu_date));
 }
 
-bool Extractor::ApplyFolderModes() {
+ExtractResult Extractor::ApplyFolderModes() {
     bool ok = true;
     for (const auto& [relative, mode] : folderModes_)
         ok = stage_.SetFolderMode(relative, mode) && ok;
-    return ok;
+    return ok ? ExtractResult::Done : Failure(stage_.ranOutOfRoom());
+}
+
+// The entries' whole size by the central directory, read before any entry is; nothing when
+// an entry's sizes cannot be read or could not be true.
+std::optional<uint64_t> TotalSize(unzFile zip, uint64_t entries, uint64_t archiveSize) {
+    std::vector<unsigned char> extra(kFieldSize);
+    uint64_t total = 0;
+    int rc = unzGoToFirstFile(zip);
+    for (uint64_t i = 0; rc == UNZ_OK && i < entries; rc = unzGoToNextFile(zip), ++i) {
+        unz_file_info64 info{};
+        if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, extra.data(), extra.size(), nullptr,
+                                    0) != UNZ_OK) {
+            return std::nullopt;
+        }
+        const auto sizes =
+            RealSizes(info, extra.data(), std::min<size_t>(info.size_file_extra, extra.size()));
+        if (!sizes || !SizesPossible(*sizes, info.compression_method, archiveSize))
+            return std::nullopt;
+        total += sizes->uncompressed;  // each below 1033 times the archive: no overflow
+    }
+    return total;
 }
 
 }  // namespace
@@ -316,47 +413,48 @@ std::optional<std::string> SafeEntryPath(const std::string& storedName) {
     return relative;
 }
 
-bool ExtractZip(const std::string& archivePath, const std::string& destination,
-                const ExtractProgress& progress) {
+ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
+                         const ExtractProgress& progress) {
     std::string folder = destination;
     while (!folder.empty() && folder.back() == '/') folder.pop_back();
-    if (folder.empty()) return false;
+    if (folder.empty()) return ExtractResult::Archive;
     ArchiveStream archive;
-    if (!archive.file.Open(archivePath)) return false;
+    if (!archive.file.Open(archivePath)) return ExtractResult::Archive;
     zlib_filefunc64_def access{OpenArchive, ReadArchive,  WriteArchive, TellArchive,
                                SeekArchive, CloseArchive, ArchiveError, &archive};
     unzFile zip = unzOpen2_64(archivePath.c_str(), &access);
-    if (zip == nullptr) return false;
+    if (zip == nullptr) return ExtractResult::Archive;
     ZipCloser closer{zip};
     unz_global_info64 global{};
-    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return false;
-    int rc = unzGoToFirstFile(zip);
-    if (global.number_entry > 0 && rc != UNZ_OK) return false;
-    // The whole size, for progress: the directory's sizes, read before any entry is.
-    uint64_t total = 0;
-    if (progress) {
-        for (uint64_t i = 0; rc == UNZ_OK && i < global.number_entry;
-             rc = unzGoToNextFile(zip), ++i) {
-            unz_file_info64 info{};
-            if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK)
-                total += info.uncompressed_size;
-        }
-        rc = unzGoToFirstFile(zip);
-        if (global.number_entry > 0 && rc != UNZ_OK) return false;
-    }
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return ExtractResult::Archive;
+    const auto total = TotalSize(zip, global.number_entry, archive.file.size());
+    if (!total) return ExtractResult::Archive;
 
     const auto slash = folder.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+    const uint64_t room = os::FreeSpaceOf(parent);
+    if (room != UINT64_MAX &&
+        *total + std::max(*total / kRoomMarginShare, kLeastRoomMargin) > room) {
+        return ExtractResult::Disk;
+    }
+
+    int rc = unzGoToFirstFile(zip);
+    if (global.number_entry > 0 && rc != UNZ_OK) return ExtractResult::Archive;
     const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
     os::StagingFolder stage;
-    if (!stage.Create(folder, ExtractionStagingPrefix(name))) return false;
-    Extractor extractor(zip, stage, progress, total);
+    if (!stage.Create(folder, ExtractionStagingPrefix(name)))
+        return Failure(os::IsOutOfRoom(errno));
+    Extractor extractor(zip, stage, progress, *total);
     uint64_t index = 0;
     for (; rc == UNZ_OK && index < global.number_entry; rc = unzGoToNextFile(zip), ++index) {
         // One bad entry fails the package: the staging folder goes, the old folder stays.
-        if (!extractor.ExtractCurrentEntry()) return false;
+        const auto result = extractor.ExtractCurrentEntry();
+        if (result != ExtractResult::Done) return result;
     }
     // A central directory that ends early leaves entries nobody could reach.
-    if (index < global.number_entry) return false;
-    if (!extractor.ApplyFolderModes()) return false;
-    return stage.Publish();
+    if (index < global.number_entry) return ExtractResult::Archive;
+    const auto modes = extractor.ApplyFolderModes();
+    if (modes != ExtractResult::Done) return modes;
+    if (!stage.Publish()) return Failure(os::IsOutOfRoom(errno));
+    return ExtractResult::Done;
 }

@@ -6,20 +6,28 @@
 
 // Extraction of zip packages (minizip over zlib).
 
+// How an extraction ended: the folder is in place; the archive, or an entry of it, is
+// damaged or uses what we do not extract (or the folder could not be staged or put in place);
+// there was no room for it (found before writing anything, or when a write failed); or the
+// progress callback stopped it.
+enum class ExtractResult { Done, Archive, Disk, Cancelled };
+
 // Extracts the archive at `archivePath` as the folder `destination` (a folder path ending in
 // "/"). The entries are written into a hidden staging folder beside it (see StagingNames.h)
 // and checked as they go: only stored and deflated entries, each one's CRC-32 and size as the
-// central directory gives them. Only when every entry checked out does the staging folder
-// replace `destination` in one rename (the previous folder is removed afterwards), so a
-// failure or a kill at any moment leaves the previous complete folder, or none. Entry times
-// and, for archives made on Unix, permission bits within the umask are restored; entries whose
-// names would land outside the destination are skipped. False when the archive cannot be
-// opened, an entry fails, or the folder cannot be put in place.
+// central directory gives them (Zip64 sizes included). Only when every entry checked out does
+// the staging folder replace `destination` in one rename (the previous folder is removed
+// afterwards), so a failure or a kill at any moment leaves the previous complete folder, or
+// none. Before anything is written, the entries' whole size plus a margin (a fiftieth, at
+// least 1 MiB) must fit in the free space where the folder goes. Entry times and, for
+// archives made on Unix, permission bits within the umask and without write for group or
+// others are restored; every special entry (a link, a FIFO, ...) becomes a plain file holding
+// its data. Entries whose names would land outside the destination are skipped.
 // `progress`, when given, hears the bytes written so far and the entries' whole size as the
-// extraction goes, and stops it by returning false (which fails it as above).
+// extraction goes, and stops it by returning false.
 using ExtractProgress = std::function<bool(uint64_t done, uint64_t total)>;
-bool ExtractZip(const std::string& archivePath, const std::string& destination,
-                const ExtractProgress& progress = {});
+ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
+                         const ExtractProgress& progress = {});
 
 // The relative path an entry's stored name stands for ("\" read as "/", "." and empty parts
 // dropped), or nothing when the name would land outside the destination: absolute names,

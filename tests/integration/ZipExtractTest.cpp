@@ -4,15 +4,22 @@
 #include "ScratchFolder.h"
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +53,13 @@ std::map<std::string, std::string> TreeOf(const std::string& root) {
         tree[fs::relative(entry.path(), root).string()] = facts;
     }
     return tree;
+}
+
+std::set<std::string> NamesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
 }
 
 std::string RandomBytes(size_t size, unsigned seed) {
@@ -91,6 +105,36 @@ void PythonZip(const std::string& archive, const std::string& body) {
     ASSERT_EQ(
         std::system(("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(archive)).c_str()),
         0);
+}
+
+// A tmpfs of `size` mounted at `path` for one test, unmounted afterwards.
+class SmallTmpfs {
+  public:
+    SmallTmpfs(const std::string& path, const std::string& size) : path_(path) {
+        fs::create_directories(path);
+        const std::string options = "size=" + size + ",mode=0755";
+        mounted_ =
+            mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+        if (!mounted_) error_ = std::strerror(errno);
+    }
+    ~SmallTmpfs() {
+        if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& error() const { return error_; }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+// Writes zeros to a new file `path` until its file system is full.
+void FillUp(const std::string& path) {
+    std::ofstream filler(path, std::ios::binary);
+    const std::string zeros(1 << 16, '\0');
+    while (filler.write(zeros.data(), zeros.size())) {
+    }
 }
 
 // A tree with nested folders, empty files and folders, unicode names, modes and times.
@@ -394,4 +438,103 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
     ASSERT_TRUE(CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"));
     EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "new program");
     EXPECT_EQ(fs::file_size(cache + "/tool/payload.bin"), 128u << 20);
+}
+
+// Info-ZIP's "zip -fz" keeps every entry's size in the Zip64 field; the directory shows only
+// 0xFFFFFFFF, which minizip passes on. Such an archive extracts as unzip extracts it, and a
+// changed byte in stored data, which only a CRC check can see, fails it as a damaged archive.
+TEST(UnzipTo, Zip64ArchiveMatchesUnzipAndAChangedByteIsRefused) {
+    ScratchFolder dir;
+    MakeSampleTree(dir / "src");
+    ZipFolder(dir / "src", dir / "z64.zip", "-fz -n .bin");
+    const std::string bytes = ReadFile(dir / "z64.zip");
+    const auto central = bytes.find("PK\1\2");
+    ASSERT_NE(central, std::string::npos);
+    ASSERT_EQ(bytes.substr(central + 24, 4), std::string(4, '\xff'));
+
+    CModuleLib lib;
+    ASSERT_EQ(lib.UnzipToWithCause(dir / "z64.zip", dir / "ours"), ExtractResult::Done);
+    ASSERT_TRUE(Unzip(dir / "z64.zip", dir / "theirs"));
+    EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "theirs"));
+    EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "src"));
+
+    std::string damaged = bytes;
+    const auto stored = damaged.find("nested/deeper/deepest/file.bin");
+    ASSERT_NE(stored, std::string::npos);
+    damaged[stored + 100000] = static_cast<char>(damaged[stored + 100000] ^ 1);
+    WriteFile(dir / "damaged.zip", damaged);
+    EXPECT_EQ(lib.UnzipToWithCause(dir / "damaged.zip", dir / "ours"), ExtractResult::Archive);
+    EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "src"));
+    EXPECT_EQ(NamesIn(dir.path()),
+              (std::set<std::string>{"damaged.zip", "ours", "src", "theirs", "z64.zip"}));
+}
+
+// Special entries become plain files that keep their permission bits (a link's say nothing),
+// and nothing in a package is writable by group or others, whatever the umask allows.
+TEST(UnzipTo, SpecialEntriesKeepTheirBitsAndNothingIsWritableByOthers) {
+    ScratchFolder dir;
+    PythonZip(dir / "special.zip",
+              "add('fifo', b'pipe data', 0o010600)\n"
+              "add('device', b'', 0o020640)\n"
+              "add('link', b'target', 0o120777)\n"
+              "add('open/', b'', 0o40777)\n"
+              "add('open/shared.txt', b'shared', 0o100666)\n"
+              "add('implied/file.txt', b'in a folder without an entry', 0o100664)\n");
+    const auto outcome = testsupport::RunInChild(
+        [&] {
+            umask(002);
+            return CModuleLib().UnzipTo(dir / "special.zip", dir / "out") ? 0 : 1;
+        },
+        std::chrono::seconds(30));
+    ASSERT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+    const auto tree = TreeOf(dir / "out");
+    for (const auto& [name, facts] :
+         std::map<std::string, std::string>{{"fifo", "file 0600"},
+                                            {"device", "file 0640"},
+                                            {"link", "file 0644"},
+                                            {"open", "dir 0755"},
+                                            {"open/shared.txt", "file 0644"},
+                                            {"implied", "dir 0755"},
+                                            {"implied/file.txt", "file 0644"}}) {
+        EXPECT_EQ(tree.at(name).substr(0, facts.size()), facts) << name;
+    }
+    EXPECT_EQ(ReadFile(dir / "out/fifo"), "pipe data");
+}
+
+// No room is told apart from a damaged archive: found before anything is written when the
+// entries and the margin do not fit, and when a write fails because the disk filled meanwhile.
+// Either way the previous package stays and no staging folder is left.
+TEST(UnzipTo, FullDiskIsFoundBeforeAndWhileWriting) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    ScratchFolder dir;
+    SmallTmpfs disk(dir / "disk", "8m");
+    if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here: " << disk.error();
+    const std::string dest = dir / "disk/cache/tool";
+    WriteFile(dest + "/tool.exe", "previous");
+    const auto previousKept = [&] {
+        return NamesIn(dir / "disk/cache") == std::set<std::string>{"tool"} &&
+               NamesIn(dest) == std::set<std::string>{"tool.exe"} &&
+               ReadFile(dest + "/tool.exe") == "previous";
+    };
+    // 7.5 MiB would fit in the 8 MiB, but not with the margin.
+    PythonZip(dir / "large.zip", "add('large.bin', bytes(15 << 19))\n");
+    PythonZip(dir / "fits.zip", "add('tool.exe', b'new')\nadd('data.bin', bytes(3 << 20))\n");
+    CModuleLib lib;
+    EXPECT_EQ(lib.UnzipToWithCause(dir / "large.zip", dest), ExtractResult::Disk);
+    EXPECT_TRUE(previousKept());
+
+    bool filled = false;
+    const auto fillOnce = [&](uint64_t, uint64_t) {
+        if (!filled) FillUp(dir / "disk/filler");
+        filled = true;
+        return true;
+    };
+    EXPECT_EQ(lib.UnzipToWithCause(dir / "fits.zip", dest, fillOnce), ExtractResult::Disk);
+    EXPECT_TRUE(filled);
+    fs::remove(dir / "disk/filler");
+    EXPECT_TRUE(previousKept());
+
+    ASSERT_EQ(lib.UnzipToWithCause(dir / "fits.zip", dest), ExtractResult::Done);
+    EXPECT_EQ(ReadFile(dest + "/tool.exe"), "new");
+    EXPECT_EQ(fs::file_size(dest + "/data.bin"), 3u << 20);
 }

@@ -1,6 +1,7 @@
 #include "os/StagingFolder.h"
 
 #include "os/FileOps.h"
+#include "os/FreeSpace.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -24,38 +26,119 @@ int OpenFolderAt(int at, const char* path) {
     return openat(at, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-// Removes everything inside the open folder `dir`.
-bool RemoveEntriesOf(int dir) {
+// Opens the folder `name` inside `at` for emptying, never through a symlink, and adds its
+// owner's rwx when missing: a read-only folder would refuse to give up its entries. With
+// `device`, only a folder on that file system is opened, so a mount inside is never emptied.
+int OpenFolderForRemoval(int at, const char* name, const dev_t* device, struct stat& info) {
+    if (fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)) return -1;
+    if (device != nullptr && info.st_dev != *device) return -1;
+    int fd = OpenFolderAt(at, name);
+    if (fd < 0 && errno == EACCES) {
+        // Unreadable: its mode changes by name (glibc refuses a symlink here), then it opens.
+        fchmodat(at, name, (info.st_mode & 07777) | 0700, AT_SYMLINK_NOFOLLOW);
+        fd = OpenFolderAt(at, name);
+    }
+    if (fd < 0) return -1;
+    struct stat opened {};
+    // The name may have been swapped for another folder between the look and the open.
+    if (fstat(fd, &opened) != 0 || opened.st_dev != info.st_dev || opened.st_ino != info.st_ino) {
+        close(fd);
+        return -1;
+    }
+    if ((opened.st_mode & 0700) != 0700) fchmod(fd, (opened.st_mode & 07777) | 0700);
+    return fd;
+}
+
+// Removes every entry of the open folder `dir` that is not a folder; the names of its
+// folders, left to empty first. `ok` turns false when an entry could not be removed.
+std::vector<std::string> RemoveFilesOf(int dir, bool& ok) {
     std::vector<std::string> names;
-    const int listFd = dup(dir);
+    const int listFd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* listing = listFd < 0 ? nullptr : fdopendir(listFd);
     if (listing == nullptr) {
         if (listFd >= 0) close(listFd);
-        return false;
+        ok = false;
+        return {};
     }
+    // All names first: removing entries while the listing goes on may hide others from it.
     while (const dirent* entry = readdir(listing)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") names.push_back(name);
     }
     closedir(listing);
 
-    bool ok = true;
-    for (const auto& name : names) {
+    std::vector<std::string> folders;
+    for (auto& name : names) {
         if (unlinkat(dir, name.c_str(), 0) == 0 || errno == ENOENT) continue;
-        const int sub = OpenFolderAt(dir, name.c_str());
-        if (sub < 0) {
+        if (errno == EISDIR || errno == EPERM) {
+            folders.push_back(std::move(name));
+        } else {
             ok = false;
+        }
+    }
+    return folders;
+}
+
+// A folder on the way down and the folders inside it still to empty.
+struct OpenedLevel {
+    std::string name;  // in the folder above
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::vector<std::string> folders;
+};
+
+// Removes everything inside the open folder `dir`, however deep, with at most three more
+// descriptors open: only the folder being emptied is held, and the way back up is "..",
+// checked to be the folder we came down through.
+bool RemoveEntriesOf(int dir) {
+    struct stat top {};
+    if (fstat(dir, &top) != 0) return false;
+    int current = fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    if (current < 0) return false;
+    bool ok = true;
+    std::vector<OpenedLevel> levels;
+    levels.push_back({"", top.st_dev, top.st_ino, RemoveFilesOf(current, ok)});
+    for (;;) {
+        if (!levels.back().folders.empty()) {
+            std::string name = std::move(levels.back().folders.back());
+            levels.back().folders.pop_back();
+            struct stat info {};
+            const int sub = OpenFolderForRemoval(current, name.c_str(), &top.st_dev, info);
+            if (sub < 0) {
+                ok = false;
+                continue;
+            }
+            close(current);
+            current = sub;
+            levels.push_back({std::move(name), info.st_dev, info.st_ino, {}});
+            levels.back().folders = RemoveFilesOf(current, ok);
             continue;
         }
+        if (levels.size() == 1) break;
+        const OpenedLevel& above = levels[levels.size() - 2];
+        const int parent = OpenFolderAt(current, "..");
         struct stat info {};
-        // A read-only folder would refuse to give up its entries.
-        if (fstat(sub, &info) == 0 && (info.st_mode & 0700) != 0700)
-            fchmod(sub, (info.st_mode & 0777) | 0700);
-        ok = RemoveEntriesOf(sub) && ok;
-        close(sub);
-        if (unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) ok = false;
+        if (parent < 0 || fstat(parent, &info) != 0 || info.st_dev != above.device ||
+            info.st_ino != above.inode) {
+            // Moved away while we were inside: there is no safe way back.
+            if (parent >= 0) close(parent);
+            close(current);
+            return false;
+        }
+        close(current);
+        current = parent;
+        if (unlinkat(current, levels.back().name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+            ok = false;
+        levels.pop_back();
     }
+    close(current);
     return ok;
+}
+
+// Nothing in a package may be writable by group or others: another user must never be able
+// to change a program that is started from it later.
+unsigned PackageModeMask() {
+    return CurrentUmask() | 022;
 }
 
 unsigned ReadUmask() {
@@ -80,8 +163,15 @@ std::string ParentOf(const std::string& path) {
 }  // namespace
 
 unsigned CurrentUmask() {
-    static const unsigned mask = ReadUmask();
-    return mask;
+    // Read once per process: a forked child that sets its own umask reads it again.
+    static std::atomic<pid_t> readBy{0};
+    static std::atomic<unsigned> mask{0};
+    const pid_t self = getpid();
+    if (readBy.load() != self) {
+        mask.store(ReadUmask());
+        readBy.store(self);
+    }
+    return mask.load();
 }
 
 int64_t ProcessStartTime() {
@@ -136,11 +226,9 @@ bool MakeFolderPrivately(const std::string& folder) {
 bool RemoveTree(const std::string& path) {
     if (path.empty()) return false;
     if (unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-    const int dir = OpenFolderAt(AT_FDCWD, path.c_str());
-    if (dir < 0) return false;
     struct stat info {};
-    if (fstat(dir, &info) == 0 && (info.st_mode & 0700) != 0700)
-        fchmod(dir, (info.st_mode & 0777) | 0700);
+    const int dir = OpenFolderForRemoval(AT_FDCWD, path.c_str(), nullptr, info);
+    if (dir < 0) return false;
     const bool ok = RemoveEntriesOf(dir);
     close(dir);
     return rmdir(path.c_str()) == 0 && ok;
@@ -151,10 +239,13 @@ StagingFolder::~StagingFolder() {
 }
 
 void StagingFolder::Discard() {
+    // The clean-up keeps errno, so that the caller still learns why the failing step failed.
+    const int cause = errno;
     if (dirFd_ >= 0) close(dirFd_);
     dirFd_ = -1;
     if (!path_.empty()) RemoveTree(path_);
     path_.clear();
+    errno = cause;
 }
 
 bool StagingFolder::Create(const std::string& finalPath, const std::string& prefix) {
@@ -177,9 +268,8 @@ bool StagingFolder::Create(const std::string& finalPath, const std::string& pref
 
 bool StagingFolder::MakeFolder(const std::string& relative) {
     if (dirFd_ < 0) return false;
-    // The umask applies to the mode given here, as for any folder the user's programs make.
-    if (mkdirat(dirFd_, relative.c_str(), 0777) == 0) return true;
-    if (errno != EEXIST) return false;
+    if (mkdirat(dirFd_, relative.c_str(), 0777 & ~PackageModeMask()) == 0) return true;
+    if (errno != EEXIST) return Failed();
     struct stat info {};
     return fstatat(dirFd_, relative.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISDIR(info.st_mode);
@@ -188,8 +278,8 @@ bool StagingFolder::MakeFolder(const std::string& relative) {
 bool StagingFolder::SetFolderMode(const std::string& relative, unsigned mode) {
     if (dirFd_ < 0) return false;
     const int folder = OpenFolderAt(dirFd_, relative.c_str());
-    if (folder < 0) return false;
-    const bool ok = fchmod(folder, ((mode & 0777) & ~CurrentUmask()) | 0700) == 0;
+    if (folder < 0) return Failed();
+    const bool ok = fchmod(folder, ((mode & 0777) & ~PackageModeMask()) | 0700) == 0 || Failed();
     close(folder);
     return ok;
 }
@@ -201,7 +291,7 @@ bool StagingFolder::CreateFile(const std::string& relative, File& file) {
     file.fd_ = openat(dirFd_, relative.c_str(), kFlags, 0600);
     if (file.fd_ < 0 && errno == EEXIST && unlinkat(dirFd_, relative.c_str(), 0) == 0)
         file.fd_ = openat(dirFd_, relative.c_str(), kFlags, 0600);
-    return file.fd_ >= 0;
+    return file.fd_ >= 0 || Failed();
 }
 
 bool StagingFolder::Publish() {
@@ -263,7 +353,7 @@ StagingFolder::File::~File() {
 }
 
 bool StagingFolder::File::Write(const char* data, size_t size) {
-    return detail::WriteAllTo(fd_, data, size);
+    return detail::WriteAllTo(fd_, data, size) || Failed();
 }
 
 bool StagingFolder::File::Finish(unsigned mode, int64_t modifyTime) {
@@ -271,11 +361,22 @@ bool StagingFolder::File::Finish(unsigned mode, int64_t modifyTime) {
     timespec times[2] = {};
     times[0].tv_sec = static_cast<time_t>(modifyTime);
     times[1].tv_sec = static_cast<time_t>(modifyTime);
-    bool ok = fchmod(fd_, (mode & 0777) & ~CurrentUmask()) == 0;
-    ok = futimens(fd_, times) == 0 && ok;
-    ok = close(fd_) == 0 && ok;
+    bool ok = fchmod(fd_, (mode & 0777) & ~PackageModeMask()) == 0 || Failed();
+    ok = (futimens(fd_, times) == 0 || Failed()) && ok;
+    // A network file system may report a full disk or quota only when the file is closed.
+    ok = (close(fd_) == 0 || Failed()) && ok;
     fd_ = -1;
     return ok;
+}
+
+bool StagingFolder::File::Failed() {
+    outOfRoom_ = outOfRoom_ || IsOutOfRoom(errno);
+    return false;
+}
+
+bool StagingFolder::Failed() {
+    outOfRoom_ = outOfRoom_ || IsOutOfRoom(errno);
+    return false;
 }
 
 }  // namespace os
