@@ -12,7 +12,20 @@
 #include <map>
 
 #include "mainpanel/PackageLocks.h"
+#include "mainpanel/PackageQueues.h"
 #include "web/HttpDownload.h"
+
+// How an extraction ended, as far as the page is concerned.
+enum class UnzipResult {
+    Done,       // the package folder was replaced whole
+    Damaged,    // the archive could not be read or checked
+    Disk,       // not enough space, or a write failed for want of it
+    Cancelled,  // stopped by the progress callback; nothing was published
+    InTheWay,   // a folder of the package's name that this program did not make is there
+};
+
+// What the cache holds under a package's name.
+enum class PackageFolderState { Missing, Ours, Foreign };
 
 // What the package workflow needs of the rest of the program. The package desk hands in the
 // real ones (the page's notifications, its window, libcurl, minizip, the desktop's launcher);
@@ -35,21 +48,32 @@ struct BrushServices {
     // written and checked; true then.
     std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
     // The same extraction, telling the bytes written and the whole size, stopped when
-    // `progress` returns false; used instead of unzipTo when set.
-    std::function<bool(const std::string& archive, const std::string& directory,
-                       const std::function<bool(uint64_t done, uint64_t total)>& progress)>
+    // `progress` returns false, and telling why it failed; used instead of unzipTo when set.
+    std::function<UnzipResult(const std::string& archive, const std::string& directory,
+                              const std::function<bool(uint64_t done, uint64_t total)>& progress)>
         unzipWatched;
     // Starts `file` with `directory` as its working directory the way the desktop's default
     // action does; true when started.
     std::function<bool(const std::string& directory, const std::string& file)> startProgram;
     std::function<bool(const std::string& path)> fileExists;
+    // Whether a package folder is missing, made by this program, or somebody else's (never
+    // replaced, written into or run); empty: a folder is taken as ours.
+    std::function<PackageFolderState(const std::string& folder)> packageFolderState;
+    // Whether `program` inside `cacheFolder` may be started: nothing on the way could have been
+    // planted or changed by another user. Empty: always.
+    std::function<bool(const std::string& cacheFolder, const std::string& program)> safeToStart;
+    // Bytes free for this user on the file system of `folder`; empty: no limit known.
+    std::function<uint64_t(const std::string& folder)> freeSpace;
+    // Whether a cache folder set by the user may serve (the user's own, nobody else can write
+    // it, not the home folder, the root or the installation); empty: every folder may.
+    std::function<bool(const std::string& folder)> cacheFolderAcceptable;
     std::function<bool(const std::string& path)> removeFile;
     // Runs after a package's program has started and the page was told; empty for none.
     std::function<void(const std::string& fileName)> afterStart;
     // Creates the cache folder when missing; empty for nothing to do.
     std::function<bool(const std::string& folder)> makeCacheFolder;
-    // Removes a package's staging files from a cache folder (see RemoveStagingLeftovers);
-    // empty for nothing to do.
+    // Removes a package's staging files from a cache folder's staging folder (see
+    // RemoveStagingLeftovers); empty for nothing to do.
     std::function<void(const std::string& folder, const std::string& name, bool alsoThisRun)>
         removeStaging;
     // Runs a task on the shared worker pool.
@@ -65,13 +89,15 @@ struct BrushServices {
 //   present:          run | run.error
 //   missing:          download, unzip, run | run.error
 //   download failed:  download, download.error
+//   somebody else's folder of the package's name: run.error (cause "conflict")
 //   URL without "/":  nothing
 // Each call takes the cache folder as it is when the task starts, so a later "app.setpath"
-// does not move a running task. Tasks for the same package never write the same archive or
-// folder at once; the second waits for the first and then finds the program present.
-// The archive is downloaded under a staging name of its own (never the address's last part)
-// and the package folder replaced only by a complete, checked extraction; a task first clears
-// its package's leftovers of earlier runs.
+// does not move a running task. Tasks for the same package run one after the other, in order,
+// waiting in the package's queue rather than on a worker; the second then finds the program
+// present. The archive is downloaded under a staging name of its own (never the address's last
+// part) in the cache's staging folder, and the package folder replaced only by a complete,
+// checked extraction, and only when this program made it; a task first clears its package's
+// leftovers of earlier runs. Nothing is started that another user could have planted.
 class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
   public:
     explicit CBrushWorkflow(BrushServices services);
@@ -102,7 +128,9 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     void SetPageProgress(bool on);
     // GUI thread: stops the running fetch of `fileName`: its download is cut and removed, the
     // page gets download.error (or run.error once extracting) with the cause "cancelled", and
-    // nothing is started. No fetch of it running: nothing happens.
+    // nothing is started. When the cancel comes too late to keep the new package from being
+    // published, the page hears run.error, "cancelled", "ready": the package is there, only its
+    // start was cancelled. No fetch of it running: nothing happens.
     void CancelBrush(const std::string& fileName);
 
     // Any thread, at quit: removes the staging files of the fetches still running, which
@@ -111,7 +139,8 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     // GUI thread, at start-up: queues the removal of every staging leftover of earlier runs
     // from the cache folder.
     void StartSweep(const std::string& cacheDir);
-    // The folder tasks given `cacheDir` work in (the default one for an empty setting).
+    // The folder tasks given `cacheDir` work in (the default one for an empty setting, or one
+    // that may not serve as a cache).
     std::string UsableCacheDir(const std::string& cacheDir) const;
 
   private:
@@ -120,12 +149,24 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
         DownloadFailed,  // "download", "download.error" were sent
         NoProgram,       // "download", "unzip" were sent, but the program is not there
         Damaged,         // as NoProgram: the archive could not be extracted
+        Disk,            // as NoProgram: no space to extract into
         Cancelled,       // as NoProgram: the page cancelled while it was extracting
+        InTheWay,        // somebody else's folder holds the package's name; nothing was sent
         Ready,           // "download", "unzip" were sent and the program is there
+        ReadyCancelled,  // as Ready, but the page cancelled once it was too late to stop
     };
     FetchOutcome FetchLocked(const std::string& cacheDir, const std::string& fileName,
                              const std::string& url);
+    // Downloads into `archive`; true when the whole body is there, else the page was told.
+    bool DownloadArchive(const std::string& base, const std::string& fileName,
+                         const std::string& url, const std::string& archive,
+                         const std::string& cacheFolder);
+    UnzipResult ExtractArchive(const std::string& base, const std::string& fileName,
+                               const std::string& archive, const std::string& folder);
+    // The key that keeps one package's tasks in order: its folder under the cache setting.
+    std::string QueueKey(const std::string& cacheSetting, const std::string& fileName) const;
     void Notify(const std::string& base, const char* state, const std::string& cause = {});
+    void NotifyCancelledButReady(const std::string& base);
     void NotifyProgress(const std::string& base, int64_t done, int64_t total, const char* phase,
                         bool last);
     bool IsCancelled(const std::string& fileName);
@@ -135,6 +176,7 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
 
     BrushServices services_;
     CPackageLocks locks_;
+    CPackageQueues queues_;
     std::mutex runningMutex_;
     std::multiset<std::pair<std::string, std::string>> running_;  // (cache folder, base name)
     bool closing_ = false;  // RemoveRunningStaging ran: no fetch starts a new step

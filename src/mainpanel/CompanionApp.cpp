@@ -8,7 +8,24 @@
 
 namespace {
 constexpr int kInstallDelayMs = 1200;
+
+// Programs whose first non-option argument is the program they run. Versioned names
+// ("python3.11", "perl5.36") count as their family.
+bool IsInterpreter(const std::string& fileName) {
+    static const char* const kFamilies[] = {"sh",   "bash", "dash", "zsh",  "ksh",    "busybox",
+                                            "env",  "python", "perl", "ruby", "node", "mono",
+                                            "java", "wine", "wine64", "wine-preloader",
+                                            "wine64-preloader"};
+    const std::string name = AsciiLowerCopy(fileName);
+    for (const std::string family : kFamilies) {
+        if (name.compare(0, family.size(), family) != 0) continue;
+        const std::string rest = name.substr(family.size());
+        if (rest.find_first_not_of("0123456789.") == std::string::npos) return true;
+    }
+    return false;
 }
+
+}  // namespace
 
 bool IsProcessRunning(const std::vector<std::string>& runningImageNames,
                       const std::string& imageName) {
@@ -25,7 +42,9 @@ std::vector<std::string> ProcessNames(const std::string& imageName,
         return separator == std::string::npos ? path : path.substr(separator + 1);
     };
     if (!arguments.empty()) names.push_back(fileNameOf(arguments[0]));
-    for (size_t i = 1; i < arguments.size(); ++i) {
+    const bool interpreted = IsInterpreter(fileNameOf(imageName)) ||
+                             (!arguments.empty() && IsInterpreter(fileNameOf(arguments[0])));
+    for (size_t i = 1; interpreted && i < arguments.size(); ++i) {
         if (arguments[i].empty() || arguments[i][0] == '-') continue;
         names.push_back(fileNameOf(arguments[i]));
         break;

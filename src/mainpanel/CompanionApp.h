@@ -26,9 +26,11 @@ struct CompanionServices {
 bool IsProcessRunning(const std::vector<std::string>& runningImageNames,
                       const std::string& imageName);
 
-// The names a process counts under for IsProcessRunning: its image name, and the file names
-// of its first argument and of the first one after it that is not an option, so that a program
-// run through an interpreter ("sh lanternhall.exe", "wine lanternhall.exe") counts as itself.
+// The names a process counts under for IsProcessRunning: its image name and the file name of
+// its first argument, and, when the image is an interpreter (a shell, python, perl, wine, ...),
+// the file name of the first argument after it that is not an option, so that a program run
+// through an interpreter ("sh lanternhall.exe", "wine lanternhall.exe") counts as itself while
+// a program that merely names the file ("tail -f lanternhall.exe", an editor) does not.
 std::vector<std::string> ProcessNames(const std::string& imageName,
                                       const std::vector<std::string>& arguments);
 

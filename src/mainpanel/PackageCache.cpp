@@ -1,5 +1,6 @@
 #include "mainpanel/PackageCache.h"
 
+#include "os/FolderTrust.h"
 #include "os/PrivateFolder.h"
 #include "os/StagingFolder.h"
 #include "os/UserDirs.h"
@@ -13,8 +14,30 @@ std::string DefaultCacheFolder() {
     return fallback;
 }
 
+std::string CacheFolderRefusalMessage(const std::string& folder,
+                                      const std::string& moduleDirectory) {
+    switch (os::JudgeCacheFolder(folder, moduleDirectory)) {
+        case os::CacheFolderRefusal::None:
+            return {};
+        case os::CacheFolderRefusal::NotAFolder:
+            return "这不是一个文件夹，请选择其他文件夹作为缓存目录。";
+        case os::CacheFolderRefusal::SharedWritable:
+            return "其他用户也能写入这个文件夹，他们放入的程序可能会以你的身份运行。"
+                   "请选择只有你能写入的文件夹作为缓存目录。";
+        case os::CacheFolderRefusal::NotOwned:
+            return "这个文件夹不属于你，请选择你自己的文件夹作为缓存目录。";
+        case os::CacheFolderRefusal::HomeFolder:
+            return "不能把主文件夹本身作为缓存目录，请在其中新建一个文件夹再选择它。";
+        case os::CacheFolderRefusal::RootFolder:
+            return "不能把根目录作为缓存目录，请选择其他文件夹。";
+        case os::CacheFolderRefusal::InstalledFolder:
+            return "不能把 MapleNook 的安装目录或其中的文件夹作为缓存目录，请选择其他文件夹。";
+    }
+    return {};
+}
+
 bool MakeCacheFolder(const std::string& folder) {
-    return os::MakeFolderPrivately(folder);
+    return os::MakeFolderPrivately(folder) && os::MakeStagingHome(StagingHomeOf(folder));
 }
 
 void RemoveStagingLeftovers(const std::string& folder, const std::string& name, bool alsoThisRun) {
@@ -22,8 +45,11 @@ void RemoveStagingLeftovers(const std::string& folder, const std::string& name, 
     const int64_t started = alsoThisRun ? 0 : os::ProcessStartTime();
     // Without a start time nothing tells a leftover from the work of this run.
     if (!alsoThisRun && started == 0) return;
-    const std::string prefix = folder.back() == '/' ? folder : folder + "/";
-    for (const auto& entry : os::ListFolderEntries(folder)) {
+    const std::string home = StagingHomeOf(folder);
+    // Only a staging folder that is really ours is ever swept.
+    if (!os::MakeStagingHome(home)) return;
+    const std::string prefix = home + "/";
+    for (const auto& entry : os::ListFolderEntries(home)) {
         const bool ours =
             name.empty() ? IsStagingName(entry.name) : IsStagingNameOf(entry.name, name);
         if (!ours || (!alsoThisRun && entry.changeTime >= started)) continue;

@@ -1,6 +1,7 @@
 #include "mainpanel/PackageDesk.h"
 
 #include "base/Settings.h"
+#include "mainpanel/PackageCache.h"
 #include "mainpanel/PackagePaths.h"
 #include "mainpanel/PackageServices.h"
 #include "os/FolderDialog.h"
@@ -35,12 +36,12 @@ CPackageDesk::~CPackageDesk() {
 }
 
 std::string CPackageDesk::CacheFolder() const {
-    return CacheFolderOf(moduleDirectory_,
-                         UsableCacheDir(moduleDirectory_, cacheDir_, defaultCacheDir_));
+    return CacheFolderOf(moduleDirectory_, cacheInUse_);
 }
 
 void CPackageDesk::Start() {
     cacheDir_ = ReadSettingString(settingsPath_, "app", "cachedir");
+    cacheInUse_ = workflow_->UsableCacheDir(cacheDir_);
     workflow_->StartSweep(cacheDir_);
     std::weak_ptr<CPackageDesk*> desk = alive_;
     usbMonitor_ = std::make_unique<os::UsbArrivalMonitor>([desk] {
@@ -56,14 +57,21 @@ void CPackageDesk::Stop() {
 
 void CPackageDesk::SetCacheDir(const std::string& folder) {
     cacheDir_ = folder;
+    cacheInUse_ = workflow_->UsableCacheDir(cacheDir_);
     WriteSettingString(settingsPath_, "app", "cachedir", folder);
 }
 
 std::optional<std::string> CPackageDesk::BrowseForCacheFolder() {
     // Packages are downloaded and extracted there, so a folder that cannot be written is
     // refused when it is chosen, not when the first download fails.
+    // The default folder may not exist before the first package: opened there all the same.
+    if (cacheInUse_ == defaultCacheDir_ && !defaultCacheDir_.empty())
+        MakeCacheFolder(defaultCacheDir_);
     return os::ChooseFolder("缓存目录", CacheFolder(),
-                            "无法写入这个文件夹，请选择其他文件夹作为缓存目录。");
+                            "无法写入这个文件夹，请选择其他文件夹作为缓存目录。",
+                            [module = moduleDirectory_](const std::string& folder) {
+                                return CacheFolderRefusalMessage(folder, module);
+                            });
 }
 
 void CPackageDesk::StartBrushTask(const std::string& fileName, const std::string& url) {

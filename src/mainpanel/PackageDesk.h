@@ -43,14 +43,15 @@ class CPackageDesk : public PackageCommandTarget {
     // program is quitting); tasks already queued run on.
     void Stop();
 
-    // The cache folder as the settings store it ([app] cachedir); empty means the per-user
-    // default (DefaultCacheFolder).
-    const std::string& CacheDir() const override { return cacheDir_; }
+    // The cache folder in use: as the settings store it ([app] cachedir) when it may serve,
+    // else the per-user default (DefaultCacheFolder).
+    const std::string& CacheDir() const override { return cacheInUse_; }
     // The folder packages go to now: the setting resolved, or the default; "/" at the end.
     std::string CacheFolder() const;
     // Takes `folder` as the cache folder from now on and stores it in the settings.
     void SetCacheDir(const std::string& folder) override;
-    // The folder chooser, opened at the folder packages go to now.
+    // The folder chooser, opened at the folder packages go to now; it refuses folders that
+    // may not serve as a cache, saying why.
     std::optional<std::string> BrowseForCacheFolder() override;
 
     // Remembers `url` as the package's address and runs the package on a worker.
@@ -70,6 +71,7 @@ class CPackageDesk : public PackageCommandTarget {
     std::string settingsPath_;
     std::string moduleDirectory_;
     std::string cacheDir_;
+    std::string cacheInUse_;
     std::string defaultCacheDir_;
     std::map<std::string, std::string> brushUrls_;  // package file name -> address; never shrinks
     std::function<CompanionServices()> companion_;

@@ -42,7 +42,7 @@ std::optional<PackageLocation> LocatePackage(const std::string& moduleDirectory,
     if (!base) return std::nullopt;
     // The page names a file, not a path: nothing it sends may reach outside the cache folder.
     if (fileName.find_first_of("/\\") != std::string::npos || base->empty() || *base == "." ||
-        *base == ".." || IsStagingName(*base))
+        *base == ".." || *base == kStagingHomeName || IsStagingName(*base))
         return std::nullopt;
     return PackageLocation{
         FileSystemPathOf(moduleDirectory, cacheDir + "\\" + *base + "\\"),

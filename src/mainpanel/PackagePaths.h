@@ -25,7 +25,7 @@ struct PackageLocation {
 
 // The location of `fileName` under `cacheDir`; none when the file name has no base name or an
 // empty one (".exe"), holds a path separator, its base name is "." or "..", or its folder
-// would carry a name the cache uses for work in progress.
+// would carry a name the cache uses for work in progress (its staging folder included).
 std::optional<PackageLocation> LocatePackage(const std::string& moduleDirectory,
                                              const std::string& cacheDir,
                                              const std::string& fileName);

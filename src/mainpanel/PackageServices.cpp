@@ -11,11 +11,35 @@
 #include "mainpanel/PackageCache.h"
 #include "os/DiagnosticLog.h"
 #include "os/Files.h"
+#include "os/FolderTrust.h"
+#include "os/FreeSpace.h"
+#include "os/StagingFolder.h"
 #include "os/ProcFs.h"
 #include "os/Shell.h"
 #include "phone/ModuleLib.h"
 #include "phone/PhoneDetector.h"
+#include "phone/StagingNames.h"
 #include "web/HttpDownload.h"
+
+namespace {
+
+UnzipResult UnzipResultOf(ExtractResult result) {
+    switch (result) {
+        case ExtractResult::Done:
+            return UnzipResult::Done;
+        case ExtractResult::Disk:
+            return UnzipResult::Disk;
+        case ExtractResult::Cancelled:
+            return UnzipResult::Cancelled;
+        case ExtractResult::Conflict:
+            return UnzipResult::InTheWay;
+        case ExtractResult::Archive:
+            break;
+    }
+    return UnzipResult::Damaged;
+}
+
+}  // namespace
 
 BrushServices RealPackageServices() {
     BrushServices s;
@@ -40,7 +64,32 @@ BrushServices RealPackageServices() {
     };
     s.unzipWatched = [](const std::string& archive, const std::string& directory,
                         const std::function<bool(uint64_t, uint64_t)>& progress) {
-        return CModuleLib::Instance().UnzipTo(archive, directory, progress);
+        const ExtractResult result =
+            CModuleLib::Instance().UnzipToWithCause(archive, directory, progress);
+        if (result != ExtractResult::Done && result != ExtractResult::Cancelled)
+            os::LogFailure("extraction failed", archive + " -> " + directory);
+        return UnzipResultOf(result);
+    };
+    s.packageFolderState = [](const std::string& folder) {
+        switch (os::StateOfPublished(folder, kPackageMarkName)) {
+            case os::PublishedState::Missing:
+                return PackageFolderState::Missing;
+            case os::PublishedState::Ours:
+                return PackageFolderState::Ours;
+            case os::PublishedState::Foreign:
+                break;
+        }
+        os::LogFailure("package folder in the way", folder);
+        return PackageFolderState::Foreign;
+    };
+    s.safeToStart = [](const std::string& cacheFolder, const std::string& program) {
+        const bool safe = os::IsSafeToStart(cacheFolder, program);
+        if (!safe) os::LogFailure("package may have been changed by another user", program);
+        return safe;
+    };
+    s.freeSpace = [](const std::string& folder) { return os::FreeSpaceOf(folder); };
+    s.cacheFolderAcceptable = [module = s.moduleDirectory](const std::string& folder) {
+        return os::JudgeCacheFolder(folder, module) == os::CacheFolderRefusal::None;
     };
     // A program keeps the execute bit it was archived with; a file without one opens with the
     // desktop's default handler, as the default verb would.

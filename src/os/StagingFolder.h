@@ -6,8 +6,9 @@
 
 namespace os {
 
-// A folder that is built under a hidden, unique name beside the path it is meant for and takes
-// that path by rename only once it is complete, so nobody ever sees it half built. Everything
+// A folder that is built under a unique name in a staging folder of the program's own (on the
+// same file system as the path it is meant for) and takes that path by rename only once it is
+// complete, so nobody ever sees it half built. Everything
 // inside is created relative to the open folder, never through a path that could be swapped.
 // Modes inside are set through open descriptors and never exceed what the umask allows, never
 // let group or others write (another user must not change a program started from there
@@ -20,9 +21,11 @@ class StagingFolder {
     StagingFolder(const StagingFolder&) = delete;
     StagingFolder& operator=(const StagingFolder&) = delete;
 
-    // Creates "<folder of finalPath>/<prefix>XXXXXX" with mode 0700 (the folder of finalPath
-    // and its parents are created as needed). `finalPath` has no trailing "/".
-    bool Create(const std::string& finalPath, const std::string& prefix);
+    // Creates "<stagingHome>/<prefix>XXXXXX" with mode 0700. `stagingHome` must already be
+    // there (see MakeStagingHome) and `finalPath`, without a trailing "/", lies on its file
+    // system.
+    bool Create(const std::string& stagingHome, const std::string& finalPath,
+                const std::string& prefix);
     const std::string& path() const { return path_; }
 
     // Creates the folder `relative` (a "/"-separated path inside, its parent already there).
@@ -60,21 +63,34 @@ class StagingFolder {
     // earlier in this folder is replaced.
     bool CreateFile(const std::string& relative, File& file);
 
-    // Moves the staged folder to the final path, replacing the folder there, which is then
-    // removed; anything else there (a file, a link) is left alone and the move fails. The
-    // folder itself gets 0777 within the umask.
-    bool Publish();
+    enum class PublishResult { Published, InTheWay, Failed };
+    // Writes the mark `markName` into the staged folder (a file recording the folder's own
+    // identity, so a copy or a look-alike never carries it) and moves the folder to the final
+    // path. A folder there is replaced, and removed, only when it carries a valid mark, that
+    // is when an earlier Publish made it; anything else there (the user's own folder, a file,
+    // a link) is left untouched: InTheWay. The folder itself gets 0755 within the umask.
+    PublishResult Publish(const std::string& markName);
 
   private:
     void Discard();
     bool Failed();  // notes why the last call failed; false
+    bool WriteMark(const std::string& markName);
 
     int dirFd_ = -1;
     bool outOfRoom_ = false;
     std::string path_;
     std::string finalPath_;
-    std::string prefix_;
+    std::string stagingHome_;
 };
+
+// Whether the folder at `path` is missing, one that Publish made with the mark `markName`, or
+// something else (the user's own folder, a file, a link): never to be replaced or run.
+enum class PublishedState { Missing, Ours, Foreign };
+PublishedState StateOfPublished(const std::string& path, const std::string& markName);
+
+// Creates the program's own staging folder `path` (mode 0700, its parent must exist) or checks
+// the one there: a real folder owned by this user that nobody else can enter. False otherwise.
+bool MakeStagingHome(const std::string& path);
 
 // The process's file-creation mask.
 unsigned CurrentUmask();

@@ -64,3 +64,8 @@ bool IsStagingNameOf(const std::string& entryName, const std::string& name) {
     std::string of;
     return SplitStagingName(entryName, of) && of == name;
 }
+
+std::string StagingHomeOf(const std::string& cacheFolder) {
+    if (!cacheFolder.empty() && cacheFolder.back() == '/') return cacheFolder + kStagingHomeName;
+    return cacheFolder + "/" + kStagingHomeName;
+}

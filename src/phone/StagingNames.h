@@ -1,10 +1,19 @@
 #pragma once
 #include <string>
 
-// Hidden names of work in progress beside a package folder "<name>" in the package cache: an
-// extraction is built in ".<name>.unzip-XXXXXX" and a download written to ".<name>.part-XXXXXX"
-// (XXXXXX: six letters or digits, unique). Whatever carries such a name is never a package, so
-// it may be removed once the run that made it is over.
+// Work in progress for a package folder "<name>" of the package cache happens in the cache's own
+// staging folder "<cache>/.maplenook/": an extraction is built in ".<name>.unzip-XXXXXX" and a
+// download written to ".<name>.part-XXXXXX" (XXXXXX: six letters or digits, unique). Only what
+// carries such a name inside that folder may be removed once the run that made it is over;
+// nothing of the user's beside it ever is.
+
+// The name of the staging folder inside the cache; never a package's name.
+inline constexpr const char* kStagingHomeName = ".maplenook";
+// The file that marks a package folder as made by this program (see os::StagingFolder).
+inline constexpr const char* kPackageMarkName = ".maplenook-package";
+
+// "<cache folder>/.maplenook" for a cache folder given with or without its trailing "/".
+std::string StagingHomeOf(const std::string& cacheFolder);
 
 std::string ExtractionStagingPrefix(const std::string& name);
 std::string DownloadStagingPrefix(const std::string& name);

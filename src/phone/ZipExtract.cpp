@@ -1,6 +1,7 @@
 #include "phone/ZipExtract.h"
 
 #include "BuildConfig.h"
+#include "os/FileOps.h"
 #include "os/FreeSpace.h"
 #include "os/ReadAtFile.h"
 #include "os/StagingFolder.h"
@@ -431,7 +432,8 @@ ExtractResult ExtractZip(const std::string& archivePath, const std::string& dest
     if (!total) return ExtractResult::Archive;
 
     const auto slash = folder.rfind('/');
-    const std::string parent = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+    if (slash == std::string::npos) return ExtractResult::Archive;
+    const std::string parent = folder.substr(0, slash + 1);
     const uint64_t room = os::FreeSpaceOf(parent);
     if (room != UINT64_MAX &&
         *total + std::max(*total / kRoomMarginShare, kLeastRoomMargin) > room) {
@@ -440,9 +442,12 @@ ExtractResult ExtractZip(const std::string& archivePath, const std::string& dest
 
     int rc = unzGoToFirstFile(zip);
     if (global.number_entry > 0 && rc != UNZ_OK) return ExtractResult::Archive;
-    const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    const std::string name = folder.substr(slash + 1);
+    // Work in progress goes to the cache's own staging folder, on the same file system.
+    const std::string home = StagingHomeOf(parent);
     os::StagingFolder stage;
-    if (!stage.Create(folder, ExtractionStagingPrefix(name)))
+    if (!os::CreateDirectories(parent) || !os::MakeStagingHome(home) ||
+        !stage.Create(home, folder, ExtractionStagingPrefix(name)))
         return Failure(os::IsOutOfRoom(errno));
     Extractor extractor(zip, stage, progress, *total);
     uint64_t index = 0;
@@ -455,6 +460,13 @@ ExtractResult ExtractZip(const std::string& archivePath, const std::string& dest
     if (index < global.number_entry) return ExtractResult::Archive;
     const auto modes = extractor.ApplyFolderModes();
     if (modes != ExtractResult::Done) return modes;
-    if (!stage.Publish()) return Failure(os::IsOutOfRoom(errno));
-    return ExtractResult::Done;
+    switch (stage.Publish(kPackageMarkName)) {
+        case os::StagingFolder::PublishResult::Published:
+            return ExtractResult::Done;
+        case os::StagingFolder::PublishResult::InTheWay:
+            return ExtractResult::Conflict;
+        case os::StagingFolder::PublishResult::Failed:
+            break;
+    }
+    return Failure(os::IsOutOfRoom(errno));
 }

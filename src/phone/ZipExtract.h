@@ -8,16 +8,17 @@
 
 // How an extraction ended: the folder is in place; the archive, or an entry of it, is
 // damaged or uses what we do not extract (or the folder could not be staged or put in place);
-// there was no room for it (found before writing anything, or when a write failed); or the
-// progress callback stopped it.
-enum class ExtractResult { Done, Archive, Disk, Cancelled };
+// there was no room for it (found before writing anything, or when a write failed); the
+// progress callback stopped it; or a folder this program did not make holds the destination's
+// name and was left alone.
+enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict };
 
 // Extracts the archive at `archivePath` as the folder `destination` (a folder path ending in
-// "/"). The entries are written into a hidden staging folder beside it (see StagingNames.h)
-// and checked as they go: only stored and deflated entries, each one's CRC-32 and size as the
+// "/"). The entries are written into a staging folder inside the cache's own staging folder
+// "<parent>/.maplenook/" (see StagingNames.h) and checked as they go: only stored and deflated entries, each one's CRC-32 and size as the
 // central directory gives them (Zip64 sizes included). Only when every entry checked out does
-// the staging folder replace `destination` in one rename (the previous folder is removed
-// afterwards), so a failure or a kill at any moment leaves the previous complete folder, or
+// the staging folder replace `destination` in one rename (the previous folder, which must carry
+// this program's mark, is removed afterwards; any other is never touched), so a failure or a kill at any moment leaves the previous complete folder, or
 // none. Before anything is written, the entries' whole size plus a margin (a fiftieth, at
 // least 1 MiB) must fit in the free space where the folder goes. Entry times and, for
 // archives made on Unix, permission bits within the umask and without write for group or

@@ -119,7 +119,7 @@ TEST(PackageCache, KilledFetchLeavesNothingPresentAndTheNextRunFetchesItWhole) {
     }
     ASSERT_TRUE(killed);
     EXPECT_FALSE(fs::exists(site.cache + "/tool"));
-    EXPECT_FALSE(site.Names(site.cache).empty()) << "the kill left its staging files";
+    EXPECT_FALSE(site.Names(site.cache + "/.maplenook").empty()) << "the kill left its staging";
 
     // A later run (a process of its own) clears the leftovers and fetches the package again.
     // Its start is known to a clock tick; let that tick pass after the kill.
@@ -136,7 +136,8 @@ TEST(PackageCache, KilledFetchLeavesNothingPresentAndTheNextRunFetchesItWhole) {
         120s);
     EXPECT_TRUE(again.exited && again.exitCode == 0);
     EXPECT_EQ(ReadFile(site.dir / "notes.txt"), "tool','download\ntool','unzip\ntool','run\n");
-    EXPECT_EQ(site.Names(site.cache), Strings{"tool"});
+    EXPECT_EQ(site.Names(site.cache), (Strings{".maplenook", "tool"}));
+    EXPECT_TRUE(site.Names(site.cache + "/.maplenook").empty());
     EXPECT_EQ(fs::file_size(site.cache + "/tool/payload.bin"), 128u << 20);
 }
 
@@ -152,18 +153,17 @@ TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHold
     // The archive's name is never the address's last part.
     EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("maplenook")), 1);
     EXPECT_EQ(flow->EnsureAndRun(site.cache, "cfg.exe", site.Url("cfg.ini")), 0);
-    // A package folder never replaces a file of that name.
+    // A package folder never replaces a file of that name: it is somebody else's.
     EXPECT_EQ(flow->EnsureAndRun(site.cache, "maplenook.exe", site.Url("maplenook")), 0);
     // An empty base name, or one that is a staging name, is refused silently.
     EXPECT_EQ(flow->EnsureAndRun(site.cache, ".exe", site.Url("maplenook")), 0);
     EXPECT_EQ(flow->EnsureAndRun(site.cache, ".a.unzip-abc123.exe", site.Url("maplenook")), 0);
     EXPECT_EQ(site.notes,
               (Strings{"tool','download", "tool','unzip", "tool','run", "cfg','download",
-                       "cfg','unzip", "cfg','run.error", "maplenook','download",
-                       "maplenook','unzip", "maplenook','run.error"}));
+                       "cfg','unzip", "cfg','run.error", "maplenook','run.error"}));
     EXPECT_EQ(ReadFile(site.cache + "/cfg.ini"), "[app]\n");
     EXPECT_EQ(ReadFile(site.cache + "/maplenook"), "the program");
-    EXPECT_EQ(site.Names(site.cache), (Strings{"cfg.ini", "maplenook", "tool"}));
+    EXPECT_EQ(site.Names(site.cache), (Strings{".maplenook", "cfg.ini", "maplenook", "tool"}));
 
     // An empty setting, or one naming the installed folder, means the user's cache folder.
     setenv("XDG_CACHE_HOME", (site.dir / "xdg").c_str(), 1);
@@ -171,7 +171,7 @@ TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHold
     auto defaulted = site.Flow();
     EXPECT_EQ(defaulted->EnsureAndRun("", "tool.exe", site.Url("maplenook")), 1);
     EXPECT_EQ(defaulted->EnsureAndRun("\\", "tool.exe", site.Url("maplenook")), 1);
-    EXPECT_EQ(site.Names(home), Strings{"tool"});
+    EXPECT_EQ(site.Names(home), (Strings{".maplenook", "tool"}));
     struct stat info {};
     ASSERT_EQ(stat(home.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
@@ -184,21 +184,25 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
     std::thread task([&] {
         flow->EnsureAndRun(site.cache, "tool.exe", site.http.BaseUrl() + "/slow/tool.zip");
     });
-    const auto staged = [&] { return site.Names(site.cache).size() == 1; };
+    const std::string staging = site.cache + "/.maplenook";
+    const auto staged = [&] { return fs::exists(staging) && site.Names(staging).size() == 1; };
     ASSERT_TRUE(testsupport::WaitUntil(staged, 30s));
-    EXPECT_EQ(site.Names(site.cache)[0].rfind(".tool.part-", 0), 0u);
+    EXPECT_EQ(site.Names(staging)[0].rfind(".tool.part-", 0), 0u);
     flow->RemoveRunningStaging();
-    EXPECT_TRUE(site.Names(site.cache).empty());
+    EXPECT_TRUE(site.Names(staging).empty());
     site.Release();
     task.join();
-    EXPECT_TRUE(site.Names(site.cache).empty());
+    EXPECT_TRUE(site.Names(staging).empty());
 
-    // Leftovers of a run before this one go; what this run is making stays.
-    WriteFile(site.cache + "/.old.part-abc123", "x");
-    WriteFile(site.cache + "/.old.unzip-abc123/a/b", "x");
+    // Leftovers of a run before this one go; what this run is making stays. Only the staging
+    // folder is looked at: the user's own hidden folders of look-alike names stay.
+    WriteFile(staging + "/.old.part-abc123", "x");
+    WriteFile(staging + "/.old.unzip-abc123/a/b", "x");
+    WriteFile(site.cache + "/.thesis.part-backup/notes.odt", "mine");
+    WriteFile(site.cache + "/.config.unzip-old123/x", "mine");
     WriteFile(site.cache + "/keep/keep.exe", "x");
     RemoveStagingLeftovers(site.cache, "", false);
-    EXPECT_EQ(site.Names(site.cache).size(), 3u);
+    EXPECT_EQ(site.Names(staging).size(), 2u);
     std::this_thread::sleep_for(50ms);
     const auto later = testsupport::RunInChild(
         [&] {
@@ -207,5 +211,44 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
         },
         30s);
     EXPECT_TRUE(later.exited);
-    EXPECT_EQ(site.Names(site.cache), Strings{"keep"});
+    EXPECT_TRUE(site.Names(staging).empty());
+    EXPECT_EQ(site.Names(site.cache), (Strings{".config.unzip-old123", ".maplenook",
+                                               ".thesis.part-backup", "keep"}));
+}
+
+TEST(PackageCache, FoldersTheProgramDidNotMakeAreNeverReplacedAndPlantedProgramsNeverRun) {
+    Site site;
+    WriteFile(site.dir / "src/tool.exe", "#!/bin/sh\n", 0755);
+    fs::create_directories(site.dir / "site");
+    site.Zip("tool.zip");
+    // The user's own folder of the package's name, with nothing like the program in it.
+    WriteFile(site.cache + "/tool/thesis.odt", "three years");
+    auto flow = site.Flow();
+    flow->SetPageProgress(false);  // causes on
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 0);
+    EXPECT_EQ(site.notes.back(), "tool','run.error','conflict");
+    EXPECT_EQ(site.Names(site.cache + "/tool"), Strings{"thesis.odt"});
+    EXPECT_EQ(ReadFile(site.cache + "/tool/thesis.odt"), "three years");
+    // Even holding the program, the folder is not ours, so it is not run.
+    WriteFile(site.cache + "/tool/tool.exe", "#!/bin/sh\n", 0755);
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 0);
+    EXPECT_EQ(site.notes.back(), "tool','run.error','conflict");
+
+    // The program's own folder is replaced whole by a new version...
+    fs::remove_all(site.cache + "/tool");
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 1);
+    fs::remove(site.cache + "/tool/tool.exe");
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 1);
+    // ...but a copy of it under the package's name is not the program's.
+    fs::rename(site.cache + "/tool", site.dir / "moved");
+    fs::copy(site.dir / "moved", site.cache + "/tool", fs::copy_options::recursive);
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 0);
+    EXPECT_EQ(site.notes.back(), "tool','run.error','conflict");
+
+    // A program another user could have changed is never started.
+    fs::remove_all(site.cache + "/tool");
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 1);
+    fs::permissions(site.cache + "/tool/tool.exe", fs::perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 0);
+    EXPECT_EQ(site.notes.back(), "tool','run.error','unsafe");
 }

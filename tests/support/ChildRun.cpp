@@ -176,7 +176,7 @@ bool StagedFileIsPartlyWritten(const std::string& folder, const std::string& bas
     namespace fs = std::filesystem;
     const std::string prefix = "." + base + ".unzip-";
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
+    for (const auto& entry : fs::directory_iterator(folder + "/.maplenook", error)) {
         if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
         const auto size = fs::file_size(entry.path() / file, error);
         if (!error && size > 0 && size < fullSize) return true;

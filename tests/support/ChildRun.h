@@ -62,7 +62,8 @@ void KillAndReap(pid_t pid, int signal);
 // Polls `condition` every 20 ms until it holds or `timeout` passes; its last answer.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
-// True while an extraction into `folder` is under way: a staging folder of `base` holds `file`
+// True while an extraction into the cache `folder` is under way: a staging folder of `base` in
+// the cache's own staging folder holds `file`
 // with some but not all of its `fullSize` bytes, the moment to kill it.
 bool StagedFileIsPartlyWritten(const std::string& folder, const std::string& base,
                                const std::string& file, uintmax_t fullSize);

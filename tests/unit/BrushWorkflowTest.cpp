@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "NotifyArgs.h"
+#include "base/WorkerPool.h"
 #include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
 #include "mainpanel/PackagePaths.h"
@@ -147,7 +149,7 @@ TEST(BrushWorkflow, MissingPackageIsDownloadedExtractedAndRunThenFoundAgain) {
     EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 1);
     EXPECT_EQ(w.notes, (Strings{"runbrush:tool','download", "runbrush:tool','unzip", "hide",
                                 "runbrush:tool','run"}));
-    EXPECT_EQ(w.downloads, (Strings{kToolUrl + " -> " + kCache + "/"}));
+    EXPECT_EQ(w.downloads, (Strings{kToolUrl + " -> " + kCache + "/.maplenook/"}));
     EXPECT_FALSE(w.files.count(kCache + "/tool.zip")) << "the archive is deleted after extraction";
     EXPECT_TRUE(w.files.count(kCache + "/tool/data/readme.txt"));
 
@@ -278,10 +280,11 @@ TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
         auto s = services;
         s.unzipWatched = [&](const std::string& archive, const std::string& directory,
                              const std::function<bool(uint64_t, uint64_t)>& progress) {
-            if (!progress(50, 100)) return false;
+            if (!progress(50, 100)) return UnzipResult::Cancelled;
             flow->CancelBrush("tool.exe");
             unzipStopped = !progress(60, 100);
-            return unzipStopped ? false : unzip(archive, directory);
+            if (unzipStopped) return UnzipResult::Cancelled;
+            return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
         };
         return s;
     }());
@@ -356,6 +359,130 @@ TEST(BrushWorkflow, ConcurrentTasksForOnePackageDownloadOnce) {
     EXPECT_EQ(states[0], "runbrush:tool','download");
     EXPECT_EQ(states[1], "runbrush:tool','unzip");
     for (size_t i = 2; i < states.size(); ++i) EXPECT_EQ(states[i], "runbrush:tool','run");
+}
+
+TEST(BrushWorkflow, ForeignFoldersUnsafeProgramsAndFullDisksEachFailWithTheirCause) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe"};
+    auto services = w.Services();
+    PackageFolderState folder = PackageFolderState::Foreign;
+    bool safe = true;
+    uint64_t free = UINT64_MAX;
+    UnzipResult unzipResult = UnzipResult::Done;
+    services.packageFolderState = [&](const std::string&) { return folder; };
+    services.safeToStart = [&](const std::string&, const std::string&) { return safe; };
+    services.freeSpace = [&](const std::string&) { return free; };
+    auto plain = services.downloadToFile;
+    services.downloadWatched = [&](const std::string& url, const std::string& path,
+                                   DownloadWatch& watch) {
+        if (!watch.progress(0, 40 << 20)) {
+            watch.failure = DownloadFailure::Cancelled;
+            return 0;
+        }
+        return plain(url, path);
+    };
+    auto unzip = services.unzipTo;
+    services.unzipWatched = [&](const std::string& archive, const std::string& directory,
+                                const std::function<bool(uint64_t, uint64_t)>&) {
+        if (unzipResult != UnzipResult::Done) return unzipResult;
+        return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
+    };
+    auto flow = std::make_shared<CBrushWorkflow>(services);
+    flow->SetPageProgress(false);  // causes on
+    const auto lastNote = [&] {
+        flow->EnsureAndRun(kCache, "tool.exe", kToolUrl);
+        return w.notes.back();
+    };
+    // Somebody else's folder of the package's name: nothing is fetched, written or run.
+    EXPECT_EQ(lastNote(), "runbrush:tool','run.error','conflict");
+    EXPECT_TRUE(w.downloads.empty());
+    folder = PackageFolderState::Missing;
+    free = 10 << 20;  // 40 MB cannot fit in 10 MB: the download stops at its head
+    EXPECT_EQ(lastNote(), "runbrush:tool','download.error','disk");
+    free = UINT64_MAX;
+    unzipResult = UnzipResult::Disk;
+    EXPECT_EQ(lastNote(), "runbrush:tool','run.error','disk");
+    unzipResult = UnzipResult::InTheWay;  // made while we downloaded
+    EXPECT_EQ(lastNote(), "runbrush:tool','run.error','conflict");
+    unzipResult = UnzipResult::Done;
+    safe = false;
+    EXPECT_EQ(lastNote(), "runbrush:tool','run.error','unsafe");
+    EXPECT_TRUE(w.starts.empty());
+    folder = PackageFolderState::Ours;
+    safe = true;
+    EXPECT_EQ(lastNote(), "runbrush:tool','run");
+}
+
+TEST(BrushWorkflow, ACancelTooLateToKeepThePackageOutIsToldThePackageIsThere) {
+    FakeWorld w;
+    w.archives[kToolUrl] = {"tool.exe"};
+    auto services = w.Services();
+    std::shared_ptr<CBrushWorkflow> flow;
+    auto unzip = services.unzipTo;
+    services.unzipWatched = [&](const std::string& archive, const std::string& directory,
+                                const std::function<bool(uint64_t, uint64_t)>& progress) {
+        if (!progress(100, 100)) return UnzipResult::Cancelled;
+        flow->CancelBrush("tool.exe");  // after the last progress note, before the rename
+        return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
+    };
+    flow = std::make_shared<CBrushWorkflow>(services);
+    flow->SetPageProgress(true);
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes.back(), "runbrush:tool','run.error','cancelled','ready");
+    EXPECT_TRUE(w.files.count(kCache + "/tool/tool.exe"));
+    EXPECT_TRUE(w.starts.empty());
+}
+
+TEST(BrushWorkflow, APackageWaitingForItsTurnHoldsNoWorker) {
+    FakeWorld w;
+    const std::string slowUrl = "http://127.0.0.1:1/pkg/slow.zip";
+    w.archives[kToolUrl] = {"tool.exe"};
+    w.archives[slowUrl] = {"slow.exe"};
+    auto services = w.Services();
+    services.queueTask = [](std::function<void()> task) { QueueWorkerTask(std::move(task)); };
+    std::mutex gate;
+    std::condition_variable opened;
+    bool open = false;
+    auto plain = services.downloadToFile;
+    services.downloadToFile = [&](const std::string& url, const std::string& path) {
+        std::unique_lock<std::mutex> lock(gate);
+        if (url == slowUrl) opened.wait(lock, [&] { return open; });
+        return plain(url, path);
+    };
+    auto flow = std::make_shared<CBrushWorkflow>(services);
+    // As many requests for the slow package as the pool has workers, then a quick one.
+    for (int i = 0; i < 4; ++i) flow->StartBrushTask(kCache, "slow.exe", slowUrl);
+    flow->StartBrushTask(kCache, "tool.exe", kToolUrl);
+    const auto noted = [&](const std::string& note) {
+        std::lock_guard<std::mutex> guard(w.mutex);
+        return std::count(w.notes.begin(), w.notes.end(), note);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (noted("runbrush:tool','run") == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(noted("runbrush:tool','run"), 1) << "the quick package waited for the slow one";
+    {
+        std::lock_guard<std::mutex> lock(gate);
+        open = true;
+    }
+    opened.notify_all();
+    while (noted("runbrush:slow','run") < 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // In order, one at a time: the first fetched it, the rest found it.
+    EXPECT_EQ(noted("runbrush:slow','run"), 4);
+    EXPECT_EQ(noted("runbrush:slow','download"), 1);
+}
+
+TEST(CompanionApp, OnlyAnInterpreterRunningTheFileCountsAsTheCompanion) {
+    const auto counts = [](const std::string& image, const Strings& args) {
+        return IsProcessRunning(ProcessNames(image, args), "lanternhall.exe");
+    };
+    EXPECT_TRUE(counts("lanternhall.exe", {"./lanternhall.exe"}));
+    EXPECT_TRUE(counts("sh", {"/bin/sh", "-e", "/c/lanternhall/lanternhall.exe"}));
+    EXPECT_TRUE(counts("python3.11", {"python3", "/c/lanternhall/LanternHall.exe"}));
+    EXPECT_TRUE(counts("wine64-preloader", {"wine", "C:\\x\\lanternhall.exe"}));
+    EXPECT_FALSE(counts("tail", {"tail", "-f", "/c/lanternhall/lanternhall.exe"}));
+    EXPECT_FALSE(counts("vim", {"vim", "/c/lanternhall/lanternhall.exe"}));
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST(PackageDesk, CacheFolderIsReadOnceAndStoredWhenSet) {
     desk->SetCacheDir("/srv/b");
     EXPECT_EQ(ReadSettingString(settings, "app", "cachedir"), "/srv/b");
     desk->StartBrushTask("tool.exe", "http://127.0.0.1:1/p/tool.zip");
-    EXPECT_EQ(sides.log.at(1), "download http://127.0.0.1:1/p/tool.zip -> /srv/b/");
+    EXPECT_EQ(sides.log.at(1), "download http://127.0.0.1:1/p/tool.zip -> /srv/b/.maplenook/");
 }
 
 TEST(PackageDesk, ArrivalRunsTheCompanionFromItsLastAddressThenInstallsThePhonePackage) {
@@ -90,7 +90,7 @@ TEST(PackageDesk, ArrivalRunsTheCompanionFromItsLastAddressThenInstallsThePhoneP
 
     EXPECT_TRUE(desk->OnDeviceArrival());
     EXPECT_EQ(sides.log, (Strings{"runbrush:lanternhall','download",
-                                  "download http://127.0.0.1:1/p/lh.zip -> /srv/c/",
+                                  "download http://127.0.0.1:1/p/lh.zip -> /srv/c/.maplenook/",
                                   "runbrush:lanternhall','download.error"}));
 
     sides.log.clear();

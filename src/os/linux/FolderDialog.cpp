@@ -16,15 +16,38 @@ bool IsWritableFolder(const std::string& path) {
     return g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) && access(path.c_str(), W_OK | X_OK) == 0;
 }
 
+// The message a chosen folder is refused with, or empty when it is taken.
+std::string RefusalOf(const std::string& folder, const std::string& refusal,
+                      const FolderRefusal& refuse) {
+    if (refusal.empty()) return {};
+    if (!IsWritableFolder(folder)) return refusal;
+    return refuse ? refuse(folder) : std::string();
+}
+
+// The folder itself, or the nearest parent that exists: the chooser never falls back to Home,
+// where one Return would make the home folder the answer.
+std::string ExistingFolderAtOrAbove(const std::string& folder) {
+    if (folder.empty()) return {};
+    gchar* at = g_strdup(folder.c_str());
+    while (!g_file_test(at, G_FILE_TEST_IS_DIR) && std::string(at) != "/" && std::string(at) != ".") {
+        gchar* parent = g_path_get_dirname(at);
+        g_free(at);
+        at = parent;
+    }
+    std::string found = g_file_test(at, G_FILE_TEST_IS_DIR) ? at : "";
+    g_free(at);
+    return found;
+}
+
 }  // namespace
 
 std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder,
-                                        const std::string& refusal) {
+                                        const std::string& refusal, const FolderRefusal& refuse) {
 #if MAPLENOOK_TEST_HOOKS
     // Test builds let an end-to-end test answer the dialog: a path chooses it, "-" cancels.
     if (const char* answer = std::getenv("MAPLENOOK_TEST_FOLDER_CHOICE")) {
         if (std::string(answer) == "-") return std::nullopt;
-        if (!refusal.empty() && !IsWritableFolder(answer)) return std::nullopt;
+        if (!RefusalOf(answer, refusal, refuse).empty()) return std::nullopt;
         return std::string(answer);
     }
 #endif
@@ -37,14 +60,11 @@ std::optional<std::string> ChooseFolder(const std::string& title, const std::str
     gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 440);
     // Start in a real folder rather than "Recent", where no folder can be chosen, and let
     // Enter in the location field choose what it names.
-    const bool startThere =
-        !startFolder.empty() && g_file_test(startFolder.c_str(), G_FILE_TEST_IS_DIR);
-    if (startThere) {
+    const std::string start = ExistingFolderAtOrAbove(startFolder);
+    if (!start.empty()) {
         // Opened inside the current folder, with that folder chosen: OK keeps it.
-        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), startFolder.c_str());
-        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), startFolder.c_str());
-    } else {
-        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), g_get_home_dir());
+        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), start.c_str());
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), start.c_str());
     }
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     std::optional<std::string> chosen;
@@ -54,13 +74,14 @@ std::optional<std::string> ChooseFolder(const std::string& title, const std::str
         if (path == nullptr) break;
         const std::string folder = path;
         g_free(path);
-        if (refusal.empty() || IsWritableFolder(folder)) {
+        const std::string why = RefusalOf(folder, refusal, refuse);
+        if (why.empty()) {
             chosen = folder;
             break;
         }
         GtkWidget* message =
             gtk_message_dialog_new(GTK_WINDOW(dialog), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
-                                   GTK_BUTTONS_OK, "%s", refusal.c_str());
+                                   GTK_BUTTONS_OK, "%s", why.c_str());
         gtk_window_set_title(GTK_WINDOW(message), title.c_str());
         gtk_dialog_run(GTK_DIALOG(message));
         gtk_widget_destroy(message);

@@ -154,10 +154,10 @@ unsigned ReadUmask() {
     return static_cast<unsigned>(mask) & 0777;
 }
 
-std::string ParentOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// The mark's text: the identity of the folder it was written in, which a copy never has.
+std::string MarkText(const struct stat& folder) {
+    return "maplenook package " + std::to_string(static_cast<unsigned long long>(folder.st_dev)) +
+           ":" + std::to_string(static_cast<unsigned long long>(folder.st_ino)) + "\n";
 }
 
 }  // namespace
@@ -248,12 +248,11 @@ void StagingFolder::Discard() {
     errno = cause;
 }
 
-bool StagingFolder::Create(const std::string& finalPath, const std::string& prefix) {
+bool StagingFolder::Create(const std::string& stagingHome, const std::string& finalPath,
+                           const std::string& prefix) {
     Discard();
-    if (finalPath.empty() || finalPath.back() == '/') return false;
-    const std::string parent = ParentOf(finalPath);
-    if (!CreateDirectories(parent)) return false;
-    std::string staged = parent + "/" + prefix + "XXXXXX";
+    if (stagingHome.empty() || finalPath.empty() || finalPath.back() == '/') return false;
+    std::string staged = stagingHome + "/" + prefix + "XXXXXX";
     if (mkdtemp(staged.data()) == nullptr) return false;
     path_ = staged;
     dirFd_ = OpenFolderAt(AT_FDCWD, staged.c_str());
@@ -262,7 +261,7 @@ bool StagingFolder::Create(const std::string& finalPath, const std::string& pref
         return false;
     }
     finalPath_ = finalPath;
-    prefix_ = prefix;
+    stagingHome_ = stagingHome;
     return true;
 }
 
@@ -294,58 +293,110 @@ bool StagingFolder::CreateFile(const std::string& relative, File& file) {
     return file.fd_ >= 0 || Failed();
 }
 
-bool StagingFolder::Publish() {
-    if (dirFd_ < 0) return false;
-    const bool modeSet = fchmod(dirFd_, 0777 & ~CurrentUmask()) == 0;
+bool StagingFolder::WriteMark(const std::string& markName) {
+    struct stat self {};
+    if (fstat(dirFd_, &self) != 0) return false;
+    // An archive may hold a file of the mark's name; ours replaces it.
+    unlinkat(dirFd_, markName.c_str(), 0);
+    const int fd = openat(dirFd_, markName.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const std::string text = MarkText(self);
+    const bool ok = detail::WriteAllTo(fd, text.data(), text.size());
+    return close(fd) == 0 && ok;
+}
+
+StagingFolder::PublishResult StagingFolder::Publish(const std::string& markName) {
+    if (dirFd_ < 0) return PublishResult::Failed;
+    const bool ready = WriteMark(markName) && fchmod(dirFd_, 0755 & ~CurrentUmask()) == 0;
     close(dirFd_);
     dirFd_ = -1;
-    if (!modeSet) {
+    if (!ready) {
         Discard();
-        return false;
+        return PublishResult::Failed;
     }
     const char* staged = path_.c_str();
     const char* target = finalPath_.c_str();
     if (renameat2(AT_FDCWD, staged, AT_FDCWD, target, RENAME_NOREPLACE) == 0) {
         path_.clear();
-        return true;
+        return PublishResult::Published;
     }
     if (errno == EEXIST) {
-        // Only a folder is replaced: a file of that name is somebody else's.
-        struct stat existing {};
-        if (lstat(target, &existing) != 0 || !S_ISDIR(existing.st_mode)) {
+        // Only a folder this program published is replaced: anything else there is the
+        // user's, however much it looks like a package.
+        if (StateOfPublished(finalPath_, markName) != PublishedState::Ours) {
             Discard();
-            return false;
+            return PublishResult::InTheWay;
         }
         // One step: readers see the old folder or the new one, never neither.
         if (renameat2(AT_FDCWD, staged, AT_FDCWD, target, RENAME_EXCHANGE) != 0) {
             Discard();
-            return false;
+            return PublishResult::Failed;
         }
         // The old folder now sits under the staged name.
         Discard();
-        return true;
+        return PublishResult::Published;
     }
     if (errno != EINVAL && errno != ENOSYS) {
         Discard();
-        return false;
+        return PublishResult::Failed;
     }
-    // File systems without these rename flags: move the old folder aside, under a staging
-    // name of its own so that a sweep finds it should we stop half-way.
-    std::string aside = ParentOf(finalPath_) + "/" + prefix_ + "XXXXXX";
+    // File systems without these rename flags: move the old folder aside into the staging
+    // folder, so that a sweep finds it should we stop half-way.
+    const PublishedState there = StateOfPublished(finalPath_, markName);
+    if (there == PublishedState::Foreign) {
+        Discard();
+        return PublishResult::InTheWay;
+    }
+    std::string aside = stagingHome_ + "/replaced-XXXXXX";
     if (mkdtemp(aside.data()) == nullptr) {
         Discard();
-        return false;
+        return PublishResult::Failed;
     }
-    const bool hadOld = rename(target, aside.c_str()) == 0;
+    const bool hadOld = there == PublishedState::Ours && rename(target, aside.c_str()) == 0;
     if (!hadOld) rmdir(aside.c_str());
     if (rename(staged, target) != 0) {
         if (hadOld) rename(aside.c_str(), target);
         Discard();
-        return false;
+        return PublishResult::Failed;
     }
     path_.clear();
     if (hadOld) RemoveTree(aside);
-    return true;
+    return PublishResult::Published;
+}
+
+PublishedState StateOfPublished(const std::string& path, const std::string& markName) {
+    const int dir = OpenFolderAt(AT_FDCWD, path.c_str());
+    if (dir < 0) {
+        struct stat there {};
+        return lstat(path.c_str(), &there) != 0 && errno == ENOENT ? PublishedState::Missing
+                                                                   : PublishedState::Foreign;
+    }
+    struct stat self {}, mark {};
+    char text[128] = {};
+    ssize_t length = -1;
+    const int fd = openat(dir, markName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        if (fstat(fd, &mark) == 0 && S_ISREG(mark.st_mode) && mark.st_uid == geteuid())
+            length = read(fd, text, sizeof text - 1);
+        close(fd);
+    }
+    const bool ours = length > 0 && fstat(dir, &self) == 0 && self.st_uid == geteuid() &&
+                      std::string(text, static_cast<size_t>(length)) == MarkText(self);
+    close(dir);
+    return ours ? PublishedState::Ours : PublishedState::Foreign;
+}
+
+bool MakeStagingHome(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    const int dir = OpenFolderAt(AT_FDCWD, path.c_str());
+    if (dir < 0) return false;
+    struct stat info {};
+    bool ok = fstat(dir, &info) == 0 && info.st_uid == geteuid();
+    // Ours, but opened up by someone: close it again before anything is staged in it.
+    if (ok && (info.st_mode & 077) != 0) ok = fchmod(dir, 0700) == 0;
+    close(dir);
+    return ok;
 }
 
 StagingFolder::File::~File() {
