@@ -45,6 +45,14 @@ class LocalPage : public ::testing::Test {
     std::string RunButton(const std::string& base) {
         return "document.querySelector('.pkg[data-base=\"" + base + "\"] .run')";
     }
+    // A card's state, downloaded mark, whether 运行 is disabled and whether 取消 shows.
+    std::string CardFacts(const std::string& base) {
+        return Eval(
+            "(function(c){return [c.dataset.state,c.dataset.have,c.querySelector('.run')."
+            "disabled,getComputedStyle(c.querySelector('.cancel')).display].join(' ');})("
+            "document.querySelector('.pkg[data-base=\"" +
+            base + "\"]'))");
+    }
     // Waits for the page's timers (the drag sends at most one move per 16 ms).
     void Settle() {
         const size_t before = calls_.size();
@@ -100,21 +108,45 @@ TEST_F(LocalPage, NotificationsDriveThePackageCards) {
               "fine");
 }
 
-TEST_F(LocalPage, WithoutACacheFolderRunAsksForOneFirst) {
-    Open();  // app.getpath gives -1 (nothing recorded): no cache folder yet
-    calls_.clear();
-    answers_["app.setpath"] = "-1";  // cancelled
-    Eval(RunButton("backup") + ".click()");
-    EXPECT_EQ(calls_, std::vector<std::string>{"app.setpath"});
-
-    calls_.clear();
+TEST_F(LocalPage, AFirstRunNeedsNoFolderChoiceAndTheChooserOnlyChangesTheFolder) {
     answers_["app.setpath"] = "/home/u/tools";
+    Open();  // app.getpath gives -1: an older program, working in its default folder
+    EXPECT_EQ(Eval("document.getElementById('cachePath').textContent"), "默认位置");
+    calls_.clear();
     Eval(RunButton("backup") + ".click()");
-    ASSERT_EQ(calls_.size(), 2u);
-    EXPECT_EQ(calls_[0], "app.setpath");
-    EXPECT_EQ(calls_[1], "app.runbrush&backup.sh&http://127.0.0.1:17361/packages/backup.zip");
+    Eval("document.getElementById('btnPath').click()");
+    EXPECT_EQ(calls_, (std::vector<std::string>{
+                          "app.runbrush&backup.sh&http://127.0.0.1:17361/packages/backup.zip",
+                          "app.setpath"}));
     EXPECT_EQ(Eval("document.getElementById('cachePath').getAttribute('data-path')"),
               "/home/u/tools");
+}
+
+TEST_F(LocalPage, TheCompanionFetchedInTheBackgroundEndsReadyWhateverTheOrderOfItsNotes) {
+    // The online copy, as the site serves it, prefetches the companion at start.
+    std::string page = testsupport::ReadFile(module_.File("res/web/brush.html"));
+    testsupport::WriteFile(module_.File("res/web/brush.html"),
+                           page.replace(page.find("\"local\""), 7, "\"online\""));
+    // s: a state note, p: a progress note of 10 bytes, c: pressing 取消.
+    const std::vector<std::pair<std::string, std::string>> orders = {
+        {"s('download');p(10,'download');s('unzip');p(5,'unzip');p(10,'unzip')",
+         "ready 1 false none"},
+        {"s('download');p(10,'download');p(5,'unzip');p(10,'unzip');s('unzip')",
+         "ready 1 false none"},
+        {"s('download');p(6,'download');c();s('download.error','cancelled');p(7,'download')",
+         "download.error 0 false none"},
+    };
+    for (const auto& [notes, end] : orders) {
+        calls_.clear();
+        Open();  // app.getpath gives -1: no folder named, and the prefetch goes ahead anyway
+        EXPECT_EQ(calls_.back().rfind("app.checkapp&lanternhall.exe&", 0), 0u) << calls_.back();
+        Eval(
+            "(function(){function s(a,b){hostNotify('runbrush','lanternhall',a,b);}"
+            "function p(n,f){hostNotify('brushprogress','lanternhall',''+n,'10',f);}"
+            "function c(){document.querySelector('[data-base=\"lanternhall\"] .cancel').click();}" +
+            notes + "})()");
+        EXPECT_EQ(CardFacts("lanternhall"), end) << notes;
+    }
 }
 
 TEST_F(LocalPage, WindowControlsSendTheirCommands) {
@@ -171,6 +203,7 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
                    "'aria-valuenow')"),
               "1");
     // Unknown size: how much came, no time left.
+    Eval("hostNotify('runbrush','unlocker','download')");
     Eval("hostNotify('brushprogress','unlocker','5000','-1','download')");
     EXPECT_EQ(CardState("unlocker").find("剩余"), std::string::npos);
     EXPECT_NE(CardState("unlocker").find("已下载"), std::string::npos);
@@ -183,22 +216,34 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
     EXPECT_EQ(CardState("flashkit"), "已取消");
     EXPECT_EQ(Eval(RunButton("flashkit") + ".textContent"), "运行");
     EXPECT_EQ(Eval("document.getElementById('toast').textContent"), "已取消：一键刷机");
+    // Cancelled once installed: only the start was cancelled, and the tool is downloaded.
+    Eval(RunButton("flashkit") + ".click()");
+    Eval(
+        "hostNotify('runbrush','flashkit','download'),"
+        "hostNotify('runbrush','flashkit','run.error','cancelled','ready')");
+    EXPECT_EQ(CardFacts("flashkit"), "ready 1 false none");
 
-    // Each cause has its own words; only the network asks to check the network.
+    // Each cause has its own words; only the network asks to check the network; a folder in the
+    // way is named. Card and toast show the whole message.
     const std::vector<std::pair<std::string, std::string>> causes = {
         {"http:404", "服务器上没有这个工具的安装包"},
         {"http:503", "HTTP 503"},
         {"network", "检查网络"},
-        {"disk", "缓存目录无法写入"},
+        {"disk", "空间不足"},
         {"archive", "安装包已损坏"},
+        {"conflict", "同名文件夹 /c/unlocker，它不是 MapleNook 创建的"},
+        {"unsafe", "其他用户"},
     };
     for (const auto& [cause, words] : causes) {
         Eval("hostNotify('runbrush','unlocker','download.error','" + cause + "')");
         EXPECT_NE(CardState("unlocker").find(words), std::string::npos) << cause;
         const std::string shown = Eval("document.getElementById('toast').textContent");
-        EXPECT_NE(shown.find("解锁助手"), std::string::npos) << shown;
-        EXPECT_EQ(shown.find("unlocker"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("：解锁助手，" + CardState("unlocker")), std::string::npos) << shown;
         EXPECT_EQ(CardState("unlocker").find("检查网络") != std::string::npos, cause == "network");
+        EXPECT_EQ(Eval("(function(e){return e.scrollWidth<=e.clientWidth;})(document.querySelector("
+                       "'.pkg[data-base=\"unlocker\"] .state'))"),
+                  "true")
+            << cause;
     }
     Eval("hostNotify('runbrush','unlocker','download.error')");
     EXPECT_EQ(CardState("unlocker").find("检查网络"), std::string::npos);
