@@ -8,10 +8,28 @@ namespace os {
 // (a download, an extraction, a tool that would not start, a refused bridge call, a hand-over
 // that broke). The page is told nothing more than before; the line is for whoever looks into it.
 
-// Writes "maplenook: <what>: <detail>" to stderr and appends it, with the local time in front,
-// to DiagnosticLogPath(). Any thread; never throws; a log file that cannot be written leaves
-// the line on stderr alone.
-void LogFailure(const std::string& what, const std::string& detail);
+enum class LogLevel { Error, Warning, Debug };
+
+// Writes "maplenook: <level>: <what>: <detail>" to stderr and appends it, with the local time in
+// front, to DiagnosticLogPath(). Debug lines are written only when the environment says
+// MAPLENOOK_LOG=debug. Any thread; never throws; a log file that cannot be written leaves the
+// line on stderr alone. Log where a failure is detected, with its cause.
+void Log(LogLevel level, const std::string& what, const std::string& detail);
+inline void LogError(const std::string& what, const std::string& detail) {
+    Log(LogLevel::Error, what, detail);
+}
+inline void LogWarning(const std::string& what, const std::string& detail) {
+    Log(LogLevel::Warning, what, detail);
+}
+inline void LogDebug(const std::string& what, const std::string& detail) {
+    Log(LogLevel::Debug, what, detail);
+}
+// Whether lines of `level` are written at all (cheap: callers may skip building a detail).
+bool LogEnabled(LogLevel level);
+// The same as LogError; kept for the callers that already say "failure".
+inline void LogFailure(const std::string& what, const std::string& detail) {
+    LogError(what, detail);
+}
 
 // $XDG_STATE_HOME/MapleNook/maplenook.log (~/.local/state when unset); empty without a home.
 std::string DiagnosticLogPath();

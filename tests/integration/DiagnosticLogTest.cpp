@@ -17,7 +17,7 @@ TEST(DiagnosticLog, FailureLineGoesToTheStateFolder) {
     EXPECT_EQ(os::DiagnosticLogPath(), state.File("MapleNook/maplenook.log"));
     os::LogFailure("download failed", "http://127.0.0.1:1/p/tool.zip -> /c/tool.zip");
     const std::string text = ReadFile(os::DiagnosticLogPath());
-    EXPECT_NE(text.find(" maplenook: download failed: http://127.0.0.1:1/p/tool.zip -> "
+    EXPECT_NE(text.find(" maplenook: error: download failed: http://127.0.0.1:1/p/tool.zip -> "
                         "/c/tool.zip\n"),
               std::string::npos)
         << text;

@@ -34,9 +34,14 @@ std::string Fingerprint(const std::string& bytes) {
 }
 
 // Every entry below `root`: type, permission bits, and for files their content and time.
+// What a folder holds, leaving out the program's own bookkeeping: the mark of a package folder
+// and the staging folder itself (what is staged in it still shows).
 std::map<std::string, std::string> TreeOf(const std::string& root) {
     std::map<std::string, std::string> tree;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(entry.path(), root).string();
+        const std::string name = entry.path().filename().string();
+        if (name == ".maplenook-package" || name == ".maplenook") continue;
         struct stat info {};
         lstat(entry.path().c_str(), &info);
         char mode[8];
@@ -85,6 +90,18 @@ void ZipFolder(const std::string& folder, const std::string& archive, const std:
                            " " + ShellQuote(archive) + " .")
                               .c_str()),
               0);
+}
+
+// Puts a package folder at `dest` holding one file, the way a package lands: extracted by the
+// program, so that it carries the program's mark and a later extraction may replace it.
+void PlacePrevious(const std::string& dest, const std::string& name, const std::string& content,
+                   unsigned mode = 0644) {
+    const std::string src = dest + ".previous-src";
+    WriteFile(src + "/" + name, content, mode);
+    ZipFolder(src, src + ".zip", "");
+    ASSERT_TRUE(CModuleLib().UnzipTo(src + ".zip", dest));
+    fs::remove_all(src);
+    fs::remove(src + ".zip");
 }
 
 // Runs a python3 zipfile script; `archive` is sys.argv[1].
@@ -255,7 +272,7 @@ TEST(UnzipTo, CorruptEntryFailsThePackageAndKeepsThePreviousFolder) {
 
         const std::string parent = dir / ("cache" + method);
         const std::string dest = parent + "/pkg";
-        WriteFile(dest + "/b.txt", "an older b");
+        PlacePrevious(dest, "b.txt", "an older b");
         CModuleLib lib;
         EXPECT_FALSE(lib.UnzipTo(archive, dest)) << method;
         // Nothing of the bad package shows: the previous folder is as it was, no staging left.
@@ -279,18 +296,28 @@ TEST(UnzipTo, TruncatedMissingAndNonZipArchivesFail) {
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
-TEST(UnzipTo, DestinationFormsAndExistingFilesAreReplaced) {
+TEST(UnzipTo, DestinationFormsAndOnlyFoldersItMadeAreReplaced) {
     ScratchFolder dir;
     WriteFile(dir / "src/top.txt", "new top\n");
     WriteFile(dir / "src/run.sh", "#!/bin/sh\n", 0755);
     ZipFolder(dir / "src", dir / "small.zip", "");
     const std::string dest = dir / "dest";
-    WriteFile(dest + "/top.txt", "old read-only top\n", 0444);
+    WriteFile(dest + "/top.txt", "the user's own\n", 0444);
     WriteFile(dir / "outside.txt", "keep me");
-    fs::create_symlink(dir / "outside.txt", dest + "/run.sh");
 
+    // A folder the program did not make is never replaced, whatever it holds.
     CModuleLib lib;
+    EXPECT_EQ(lib.UnzipToWithCause(dir / "small.zip", dest + " \t "), ExtractResult::Conflict);
+    EXPECT_EQ(ReadFile(dest + "/top.txt"), "the user's own\n");
+    EXPECT_TRUE(fs::is_empty(dir / ".maplenook")) << "nothing staged is left";
+
+    // One it made is, however it was changed since; nothing a link there points at is touched.
+    fs::remove_all(dest);
     ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dest + " \t "));
+    fs::permissions(dest + "/top.txt", fs::perms::owner_read, fs::perm_options::replace);
+    fs::remove(dest + "/run.sh");
+    fs::create_symlink(dir / "outside.txt", dest + "/run.sh");
+    ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dest));
     EXPECT_EQ(ReadFile(dest + "/top.txt"), "new top\n");
     EXPECT_FALSE(fs::is_symlink(dest + "/run.sh"));
     EXPECT_EQ(ReadFile(dest + "/run.sh"), "#!/bin/sh\n");
@@ -334,7 +361,7 @@ TEST(UnzipTo, OtherMethodsAndDirectoryMismatchesFailTheWholePackage) {
         const std::string archive = dir / (kind + ".zip");
         PythonZip(archive, patch + body);
         const std::string cache = dir / ("cache-" + kind);
-        WriteFile(cache + "/tool/tool.exe", "previous", 0755);
+        PlacePrevious(cache + "/tool", "tool.exe", "previous", 0755);
         EXPECT_FALSE(lib.UnzipTo(archive, cache + "/tool")) << kind;
         EXPECT_EQ(TreeOf(cache).size(), 2u) << kind;
         EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "previous") << kind;
@@ -413,7 +440,6 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
               "add('tool.exe', b'new program', 0o100755, method=zipfile.ZIP_STORED)\n"
               "add('payload.bin', bytes(range(256)) * (1 << 19), method=zipfile.ZIP_STORED)\n");
     const std::string cache = dir / "cache";
-    WriteFile(cache + "/tool/tool.exe", "old program", 0755);
     // A staged file between empty and whole: the extraction is under way.
     const auto midway = [&] {
         return testsupport::StagedFileIsPartlyWritten(cache, "tool", "payload.bin", 128u << 20);
@@ -422,7 +448,7 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
     // The extraction may outrun the watcher on a busy machine; then it simply runs again.
     for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
         fs::remove_all(cache);
-        WriteFile(cache + "/tool/tool.exe", "old program", 0755);
+        PlacePrevious(cache + "/tool", "tool.exe", "old program", 0755);
         const pid_t child = testsupport::StartInChild(
             [&] { CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"); });
         for (int i = 0; i < 20000 && !killed; ++i) {
@@ -465,8 +491,9 @@ TEST(UnzipTo, Zip64ArchiveMatchesUnzipAndAChangedByteIsRefused) {
     WriteFile(dir / "damaged.zip", damaged);
     EXPECT_EQ(lib.UnzipToWithCause(dir / "damaged.zip", dir / "ours"), ExtractResult::Archive);
     EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "src"));
-    EXPECT_EQ(NamesIn(dir.path()),
-              (std::set<std::string>{"damaged.zip", "ours", "src", "theirs", "z64.zip"}));
+    EXPECT_EQ(NamesIn(dir.path()), (std::set<std::string>{".maplenook", "damaged.zip", "ours",
+                                                          "src", "theirs", "z64.zip"}));
+    EXPECT_TRUE(NamesIn(dir / ".maplenook").empty());
 }
 
 // Special entries become plain files that keep their permission bits (a link's say nothing),
@@ -510,10 +537,11 @@ TEST(UnzipTo, FullDiskIsFoundBeforeAndWhileWriting) {
     SmallTmpfs disk(dir / "disk", "8m");
     if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here: " << disk.error();
     const std::string dest = dir / "disk/cache/tool";
-    WriteFile(dest + "/tool.exe", "previous");
+    PlacePrevious(dest, "tool.exe", "previous");
     const auto previousKept = [&] {
-        return NamesIn(dir / "disk/cache") == std::set<std::string>{"tool"} &&
-               NamesIn(dest) == std::set<std::string>{"tool.exe"} &&
+        return NamesIn(dir / "disk/cache") == std::set<std::string>{".maplenook", "tool"} &&
+               NamesIn(dir / "disk/cache/.maplenook").empty() &&
+               NamesIn(dest) == std::set<std::string>{".maplenook-package", "tool.exe"} &&
                ReadFile(dest + "/tool.exe") == "previous";
     };
     // 7.5 MiB would fit in the 8 MiB, but not with the margin.

@@ -1,6 +1,7 @@
 #include "os/DiagnosticLog.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -50,9 +51,21 @@ bool AppendCappedLine(const std::string& path, const std::string& line, std::uin
     return static_cast<bool>(out);
 }
 
-void LogFailure(const std::string& what, const std::string& detail) {
+bool LogEnabled(LogLevel level) {
+    if (level != LogLevel::Debug) return true;
+    static const bool debug = [] {
+        const char* wanted = std::getenv("MAPLENOOK_LOG");
+        return wanted != nullptr && std::string(wanted) == "debug";
+    }();
+    return debug;
+}
+
+void Log(LogLevel level, const std::string& what, const std::string& detail) {
+    if (!LogEnabled(level)) return;
+    static const char* const kLevelNames[] = {"error", "warning", "debug"};
     try {
-        const std::string line = "maplenook: " + what + ": " + detail;
+        const std::string line = std::string("maplenook: ") + kLevelNames[static_cast<int>(level)] +
+                                 ": " + what + ": " + detail;
         std::lock_guard<std::mutex> guard(LogMutex());
         std::fprintf(stderr, "%s\n", line.c_str());
         const std::string path = DiagnosticLogPath();
