@@ -24,6 +24,7 @@
 #include "TempDir.h"
 #include "X11Windows.h"
 #include "base/Settings.h"
+#include "phone/ZipExtract.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -213,7 +214,9 @@ class MainPanelEndToEnd : public testing::Test {
 
     testsupport::InstalledFolder folder_;
     MakerSite site_;
-    std::string cache_ = folder_.File("cache");
+    // Never inside the installed folder: the program would not take it as a cache.
+    testsupport::TempDir cacheRoot_;
+    std::string cache_ = cacheRoot_.File("cache");
     std::string home_;
 };
 
@@ -355,10 +358,19 @@ TEST_F(MainPanelEndToEnd, PageDrivesTheCommandsAndThePackageWorkflow) {
     site_.AddPackage("tool.zip", "tool.sh", folder_.File("tool.ran"));
     site_.AddPackage("nested.zip", "nested/nested.sh", folder_.File("nested.ran"));
     site_.AddPackage("fresh.zip", "fresh.sh", folder_.File("fresh.ran"));
-    // A package already in the cache.
-    WriteFile(cache_ + "/here/here.sh",
-              "#!/bin/sh\necho ran > '" + folder_.File("here.ran") + "'\n");
-    fs::permissions(cache_ + "/here/here.sh", fs::perms::owner_all);
+    // A package already in the cache, put there as the program puts packages.
+    {
+        testsupport::TempDir stage;
+        WriteFile(stage.File("here.sh"),
+                  "#!/bin/sh\necho ran > '" + folder_.File("here.ran") + "'\n");
+        fs::permissions(stage.File("here.sh"), fs::perms::owner_all);
+        const auto made = testsupport::RunChild(
+            {"sh", "-c",
+             "cd '" + stage.path() + "' && zip -q '" + stage.File("here.zip") + "' here.sh"},
+            30s);
+        ASSERT_TRUE(made.exited && made.exitCode == 0) << made.output;
+        ASSERT_EQ(ExtractZip(stage.File("here.zip"), cache_ + "/here/"), ExtractResult::Done);
+    }
 
     // Each step waits for the notifications of the one before, so the sequences stay apart.
     site_.SetMainPage(PageHead(base) + R"(
@@ -528,7 +540,7 @@ next();
     for (const auto& entry : fs::directory_iterator(cache))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"blank", "conf", "tool"}));
+    EXPECT_EQ(names, (std::vector<std::string>{".maplenook", "blank", "conf", "tool"}));
     EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(folder_.File("conf.ran")); }, 10s));
     EXPECT_FALSE(fs::exists(folder_.File("bad.ran")));
@@ -619,8 +631,12 @@ next();
     }
     EXPECT_FALSE(fs::exists(folder_.File("big.ran")));
     EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(folder_.File("small.ran")); }, 10s));
-    for (const auto& entry : fs::directory_iterator(cache_))
+    // Nothing staged is left, and the staging folder is the only hidden entry.
+    for (const auto& entry : fs::directory_iterator(cache_)) {
+        if (entry.path().filename() == ".maplenook") continue;
         EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+    }
+    EXPECT_TRUE(fs::is_empty(cache_ + "/.maplenook"));
     EXPECT_FALSE(fs::exists(cache_ + "/big"));
 
     site_.SetMainPage(PageHead(base) + "call('app:app.quit');</script></body></html>");

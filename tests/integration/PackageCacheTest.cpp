@@ -176,6 +176,13 @@ TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHold
     ASSERT_EQ(stat(home.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_FALSE(fs::exists(ModuleDirectory() + "/tool"));
+    // A setting others could write into, or the installation by any spelling, is not used.
+    const std::string link = site.dir / "install-link";
+    fs::create_directory_symlink(ModuleDirectory(), link);
+    for (const std::string& setting :
+         {std::string("/tmp"), ModuleDirectory() + "/res/..", link, link + "/tests"})
+        EXPECT_EQ(defaulted->UsableCacheDir(setting), home) << setting;
+    EXPECT_EQ(defaulted->UsableCacheDir(site.cache), site.cache);
 }
 
 TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLeftovers) {
@@ -212,8 +219,8 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
         30s);
     EXPECT_TRUE(later.exited);
     EXPECT_TRUE(site.Names(staging).empty());
-    EXPECT_EQ(site.Names(site.cache), (Strings{".config.unzip-old123", ".maplenook",
-                                               ".thesis.part-backup", "keep"}));
+    EXPECT_EQ(site.Names(site.cache),
+              (Strings{".config.unzip-old123", ".maplenook", ".thesis.part-backup", "keep"}));
 }
 
 TEST(PackageCache, FoldersTheProgramDidNotMakeAreNeverReplacedAndPlantedProgramsNeverRun) {
