@@ -3,8 +3,9 @@
 #include <utility>
 #include <vector>
 
-// Access to cfg.ini. There is no cache: every call reads or writes the file, so a value
-// written anywhere is seen by the next read anywhere, and a hand edit takes effect at once.
+// Access to cfg.ini. Every call looks at the file, so a value written anywhere is seen by the
+// next read anywhere, and a hand edit takes effect at once; the parse of an unchanged file is
+// reused, so a large file costs one parse per change.
 
 // The running executable's folder, without a trailing separator.
 std::string ModuleDirectory();
@@ -31,7 +32,9 @@ std::vector<std::pair<std::string, std::string>> ReadSettingSection(const std::s
 int ReadSettingInt(const std::string& file, const std::string& section, const std::string& key,
                    int defaultValue = 0);
 
-// Creates file, section and key as needed; the file is replaced atomically. Nonzero on success.
+// Creates file, section and key as needed; the file is replaced atomically (through a symlink:
+// the file it points at, in its own folder). Nonzero on success. A file that is not a regular
+// file, cannot be read, or that the user made read-only is never replaced: 0.
 // Writes nothing and gives 0 for a key that would not read back as itself: empty, with a line
 // break, "=" or blanks at either end, or starting with "[".
 int WriteSettingString(const std::string& file, const std::string& section, const std::string& key,

@@ -1,5 +1,6 @@
 #include "mainpanel/AppCommands.h"
 
+#include "base/IniText.h"
 #include "base/Settings.h"
 
 namespace {
@@ -30,7 +31,8 @@ void GetCookie(PageCommand& command, Host& host) {
 }
 
 void SetCookie(PageCommand& command, Host& host) {
-    if (command.Has(2))
+    // A value longer than a read can return would come back cut: refused whole instead.
+    if (command.Has(2) && CutSettingValue(command.Item(2)).size() == command.Item(2).size())
         WriteSettingString(host.SettingsFile(), "settings", command.Item(1), command.Item(2));
 }
 

@@ -34,7 +34,13 @@ inline void LogFailure(const std::string& what, const std::string& detail) {
 // $XDG_STATE_HOME/MapleNook/maplenook.log (~/.local/state when unset); empty without a home.
 std::string DiagnosticLogPath();
 
-// Appends `line` and a newline to `path`, creating its folder. When the file would grow past
+// `text` with every control character (and the backslash itself) written as "\xNN", so logged
+// names can neither forge lines nor send escape sequences to a terminal.
+std::string EscapedForLog(const std::string& text);
+
+// Appends `line` and a newline to `path`, creating its folder. Only a regular file this user
+// owns is written (never through a symlink, never a FIFO or device, which could block); else
+// false. When the file would grow past
 // `limitBytes`, it first becomes "<path>.1" (replacing an older one) and a new file starts, so
 // the log never takes more than about twice the limit. False when the line was not written.
 bool AppendCappedLine(const std::string& path, const std::string& line, std::uintmax_t limitBytes);

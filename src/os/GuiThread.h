@@ -14,5 +14,7 @@ bool IsGuiThread();
 int RunGuiLoop();
 // Ends the running GUI main loop with `exitCode`; false when no loop runs (nothing happens).
 bool QuitGuiLoop(int exitCode);
+// True once QuitGuiLoop ended the running loop: nested loops (modal dialogs) should end too.
+bool GuiLoopQuitting();
 
 }  // namespace os

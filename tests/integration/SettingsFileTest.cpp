@@ -218,6 +218,39 @@ TEST(SettingsFile, ReplacingKeepsTheFileMode) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
+// Files the user set up a certain way stay that way: a read-only file is not rewritten, a
+// link keeps pointing at a file that gets the change, and a FIFO is neither waited on nor
+// replaced.
+TEST(SettingsFile, ReadOnlyLinkedAndSpecialFilesAreRespected) {
+    TempDir dir;
+    const std::string readOnly = dir.File("ro.ini");
+    WriteFile(readOnly, "[app]\nwnd=1\n");
+    chmod(readOnly.c_str(), 0444);
+    EXPECT_EQ(WriteSettingString(readOnly, "app", "wnd", "2"), 0);
+    EXPECT_EQ(ReadFile(readOnly), "[app]\nwnd=1\n");
+
+    const std::string target = dir.File("elsewhere/real.ini");
+    WriteFile(target, "[app]\nwnd=1\n");
+    const std::string link = dir.File("cfg.ini");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_NE(WriteSettingString(link, "app", "wnd", "2"), 0);
+    struct stat info {};
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadFile(target), "[app]\nwnd=2\n");
+    EXPECT_EQ(ReadSettingString(link, "app", "wnd"), "2");
+
+    const std::string fifo = dir.File("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto outcome = testsupport::RunInChild(
+        [&] {
+            const bool read = ReadSettingString(fifo, "app", "wnd", "d") == "d";
+            return read && WriteSettingString(fifo, "app", "wnd", "2") == 0 ? 0 : 1;
+        },
+        std::chrono::seconds(5));
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+}
+
 // A writer killed at any moment leaves the old file or the new one, never a cut one.
 TEST(SettingsFile, KillDuringWritesNeverLeavesACutFile) {
     TempDir dir;

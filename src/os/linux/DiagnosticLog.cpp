@@ -4,10 +4,14 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "os/UserDirs.h"
+#include "os/linux/WriteAll.h"
 
 namespace os {
 namespace {
@@ -38,17 +42,41 @@ std::string DiagnosticLogPath() {
 bool AppendCappedLine(const std::string& path, const std::string& line, std::uintmax_t limitBytes) {
     namespace fs = std::filesystem;
     std::error_code error;
-    const fs::path file(path);
-    fs::create_directories(file.parent_path(), error);
-    const std::uintmax_t size = fs::file_size(file, error);
-    if (!error && size + line.size() + 1 > limitBytes) {
-        fs::rename(file, fs::path(path + ".1"), error);
-        if (error) fs::remove(file, error);
+    fs::create_directories(fs::path(path).parent_path(), error);
+    // Only a regular file of this user's is ever rotated or written: never one a link planted
+    // at the path points at, and never a FIFO that would block whoever logs.
+    struct stat there {};
+    if (lstat(path.c_str(), &there) == 0 && S_ISREG(there.st_mode) && there.st_uid == geteuid() &&
+        static_cast<std::uintmax_t>(there.st_size) + line.size() + 1 > limitBytes) {
+        if (rename(path.c_str(), (path + ".1").c_str()) != 0) unlink(path.c_str());
     }
-    std::ofstream out(file, std::ios::app | std::ios::binary);
-    out << line << '\n';
-    out.flush();
-    return static_cast<bool>(out);
+    const int fd = open(path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    struct stat opened {};
+    bool ok = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid();
+    const std::string text = line + "\n";
+    ok = ok && detail::WriteAllTo(fd, text.data(), text.size());
+    return close(fd) == 0 && ok;
+}
+
+std::string EscapedForLog(const std::string& text) {
+    // Names come from pages and archives: a line break or an escape sequence in them must not
+    // forge a line or reach a terminal.
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F && c != '\\') {
+            escaped += c;
+            continue;
+        }
+        static const char kHex[] = "0123456789abcdef";
+        escaped += "\\x";
+        escaped += kHex[byte >> 4];
+        escaped += kHex[byte & 0xF];
+    }
+    return escaped;
 }
 
 bool LogEnabled(LogLevel level) {

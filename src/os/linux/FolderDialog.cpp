@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "BuildConfig.h"
+#include "os/GuiThread.h"
 
 namespace os {
 namespace {
@@ -29,7 +30,8 @@ std::string RefusalOf(const std::string& folder, const std::string& refusal,
 std::string ExistingFolderAtOrAbove(const std::string& folder) {
     if (folder.empty()) return {};
     gchar* at = g_strdup(folder.c_str());
-    while (!g_file_test(at, G_FILE_TEST_IS_DIR) && std::string(at) != "/" && std::string(at) != ".") {
+    while (!g_file_test(at, G_FILE_TEST_IS_DIR) && std::string(at) != "/" &&
+           std::string(at) != ".") {
         gchar* parent = g_path_get_dirname(at);
         g_free(at);
         at = parent;
@@ -68,7 +70,9 @@ std::optional<std::string> ChooseFolder(const std::string& title, const std::str
     }
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     std::optional<std::string> chosen;
-    while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    // A quit (SIGTERM) while the chooser or its refusal is up ends the choice as a cancel.
+    while (!GuiLoopQuitting() && gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT &&
+           !GuiLoopQuitting()) {
         // Only folders with a local path: anything else counts as no choice.
         gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
         if (path == nullptr) break;

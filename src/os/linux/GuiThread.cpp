@@ -12,6 +12,7 @@ namespace {
 std::atomic<std::thread::id> g_guiThread{std::this_thread::get_id()};
 GMainLoop* g_loop = nullptr;
 int g_exitCode = 0;
+bool g_quitting = false;
 
 gboolean RunTask(gpointer data) {
     auto* task = static_cast<std::function<void()>*>(data);
@@ -41,6 +42,7 @@ int RunGuiLoop() {
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     g_loop = loop;
     g_exitCode = 0;
+    g_quitting = false;
     g_main_loop_run(loop);
     g_loop = nullptr;
     g_main_loop_unref(loop);
@@ -50,8 +52,13 @@ int RunGuiLoop() {
 bool QuitGuiLoop(int exitCode) {
     if (g_loop == nullptr) return false;
     g_exitCode = exitCode;
+    g_quitting = true;
     g_main_loop_quit(g_loop);
     return true;
+}
+
+bool GuiLoopQuitting() {
+    return g_quitting;
 }
 
 }  // namespace os

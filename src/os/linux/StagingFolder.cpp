@@ -372,7 +372,8 @@ PublishedState StateOfPublished(const std::string& path, const std::string& mark
         return lstat(path.c_str(), &there) != 0 && errno == ENOENT ? PublishedState::Missing
                                                                    : PublishedState::Foreign;
     }
-    struct stat self {}, mark {};
+    struct stat self {
+    }, mark{};
     char text[128] = {};
     ssize_t length = -1;
     const int fd = openat(dir, markName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
