@@ -9,3 +9,7 @@ bool IsInstallationIntact(const std::string& settingsPath, const std::string& mo
     return os::FileExists(JoinModulePath(moduleDirectory, "\\res\\web\\brush.html")) &&
            GetImageRegistry().FindImage(bkimage) != nullptr;
 }
+
+std::string SettingsFileRefusedText(const std::string& settingsPath) {
+    return "设置文件 " + settingsPath + " 不是普通文件，无法读取。请删除或改名后再启动 MapleNook。";
+}

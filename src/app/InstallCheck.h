@@ -7,3 +7,6 @@ inline constexpr const char* kDamagedInstallationText = "文件已被破坏，�
 // The installation is whole when the local page res/web/brush.html exists and the main
 // panel's background image ([mainpanel] bkimage) is registered.
 bool IsInstallationIntact(const std::string& settingsPath, const std::string& moduleDirectory);
+
+// What the user is told when their settings file is there but is not a file (a folder, a FIFO).
+std::string SettingsFileRefusedText(const std::string& settingsPath);

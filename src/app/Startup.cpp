@@ -8,6 +8,7 @@
 #include "base/SettingsPlacement.h"
 #include "mainpanel/MainPanelHost.h"
 #include "os/Dialogs.h"
+#include "os/Files.h"
 #include "os/HandOver.h"
 #include "os/PanelWindow.h"
 #include "os/SingleInstance.h"
@@ -35,7 +36,9 @@ int RunApplication() {
     RegisterMessageLoop(g_messageLoop.get());
 
     const std::string moduleDirectory = ModuleDirectory();
-    const std::string settingsPath = PrepareSettingsPath(moduleDirectory);
+    // Only the instance that runs may make or refresh the settings copy; a second start only
+    // reads it to find the first one.
+    const SettingsPlacement placement = LocateSettings(moduleDirectory);
 
     // Without a lock the program still starts, as the only instance it can know of.
     const std::string runtimeFolder = os::UserRuntimeFolder();
@@ -43,12 +46,21 @@ int RunApplication() {
         runtimeFolder.empty() ? os::InstanceLock::Failed
                               : os::TakeInstanceLock(runtimeFolder + "/" + kInstanceLockName);
     if (lock == os::InstanceLock::HeldByAnother) {
-        return HandOverToFirstInstance(settingsPath, runtimeFolder);
+        const bool copyMade = os::KindOfPath(placement.settingsPath) == os::PathKind::RegularFile;
+        return HandOverToFirstInstance(
+            copyMade ? placement.settingsPath : SettingsPathFor(moduleDirectory), runtimeFolder);
     }
     if (lock == os::InstanceLock::Failed) {
         std::fprintf(stderr, "maplenook: cannot take the single-instance lock; starting anyway\n");
     }
 
+    const std::string settingsPath = ApplySettingsPlacement(placement, moduleDirectory);
+    // A folder or a FIFO in its place would read as an empty file (and a FIFO could block):
+    // say which file is wrong rather than ask for a reinstall that would not fix it.
+    if (os::KindOfPath(settingsPath) == os::PathKind::Other) {
+        os::ShowMessageBox(SettingsFileRefusedText(settingsPath));
+        return 0;
+    }
     RegisterResourceList(settingsPath, moduleDirectory);
     if (!IsInstallationIntact(settingsPath, moduleDirectory)) {
         os::ShowMessageBox(kDamagedInstallationText);

@@ -64,7 +64,7 @@ std::string ApplySettingsPlacement(const SettingsPlacement& placement,
     return placement.settingsPath;
 }
 
-std::string PrepareSettingsPath(const std::string& moduleDirectory) {
+SettingsPlacement LocateSettings(const std::string& moduleDirectory) {
     SettingsFacts facts;
     facts.moduleDirectory = moduleDirectory;
     facts.moduleDirectoryWritable = os::CanWriteInFolder(moduleDirectory);
@@ -72,5 +72,9 @@ std::string PrepareSettingsPath(const std::string& moduleDirectory) {
     facts.userConfigDirectory = os::UserConfigDirectory();
     facts.userCopyExists = !facts.userConfigDirectory.empty() &&
                            os::FileExists(UserSettingsPath(facts.userConfigDirectory));
-    return ApplySettingsPlacement(ChooseSettingsPlacement(facts), moduleDirectory);
+    return ChooseSettingsPlacement(facts);
+}
+
+std::string PrepareSettingsPath(const std::string& moduleDirectory) {
+    return ApplySettingsPlacement(LocateSettings(moduleDirectory), moduleDirectory);
 }

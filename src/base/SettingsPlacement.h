@@ -36,5 +36,9 @@ SettingsPlacement ChooseSettingsPlacement(const SettingsFacts& facts);
 std::string ApplySettingsPlacement(const SettingsPlacement& placement,
                                    const std::string& moduleDirectory);
 
-// Gathers the facts for `moduleDirectory`, applies the choice and returns SettingsPath.
+// Gathers the facts for `moduleDirectory` and chooses, without making or changing anything, so
+// a second start that only hands over leaves the user's files alone.
+SettingsPlacement LocateSettings(const std::string& moduleDirectory);
+
+// LocateSettings, then ApplySettingsPlacement: SettingsPath.
 std::string PrepareSettingsPath(const std::string& moduleDirectory);

@@ -14,6 +14,7 @@
 
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <algorithm>
@@ -223,6 +224,14 @@ TEST(Startup, WithoutADisplayTheProgramEndsQuietlyWithZero) {
     EXPECT_TRUE(damaged.exited);
     EXPECT_EQ(damaged.exitCode, 0);
     EXPECT_NE(damaged.output.find(kDamagedInstallationText), std::string::npos) << damaged.output;
+
+    // A FIFO in the settings file's place is named, never waited on.
+    fs::remove(folder.settingsPath());
+    ASSERT_EQ(mkfifo(folder.settingsPath().c_str(), 0600), 0);
+    const auto fifo = RunOnce(folder, {{"DISPLAY", ""}});
+    EXPECT_TRUE(fifo.exited);
+    EXPECT_NE(fifo.output.find(SettingsFileRefusedText(folder.settingsPath())), std::string::npos)
+        << fifo.output;
 }
 
 TEST(Startup, ATakenLockFolderNameFallsBackAndTwoStartsStillMeet) {
