@@ -3,6 +3,8 @@
 // that drives the main panel's commands and records what comes back, and a clean exit.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -241,6 +243,24 @@ TEST_F(MainPanelEndToEnd, MainPageWithTimeQueryAndOneUsageReportThenQuit) {
     const auto reports = site_.Values("log");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], "command=;ip=;mac=;os=;");
+}
+
+// The folder chooser runs a loop of its own; a termination signal ends the program all the same.
+TEST_F(MainPanelEndToEnd, TerminationEndsTheProgramWhileTheFolderChooserIsOpen) {
+    WriteSettings();
+    site_.SetMainPage(PageHead(site_.Base()) +
+                      "setTimeout(function () { call('app:app.setpath'); }, 100);"
+                      "</script></body></html>");
+    auto program = Start(site_.Base() + "/Brush.html");
+    std::vector<unsigned long> chooser;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return !(chooser = testsupport::FindWindowsOf(program->pid(), "缓存目录")).empty(); },
+        30s))
+        << program->Output();
+    program->Signal(SIGTERM);
+    const auto outcome = program->Wait(10s);
+    EXPECT_TRUE(outcome.exited) << outcome.output;
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
 }
 
 TEST_F(MainPanelEndToEnd, RefusedMainPageFallsBackToTheLocalPage) {
