@@ -19,9 +19,19 @@ TEST(PageAddressTest, AddressesWithHttpOrFileAnywhereAreTakenAsTheyAre) {
               "http://127.0.0.1:17361/Brush.html?t=1");
     EXPECT_EQ(PageTarget("file:///tmp/x.html", kExe, kModule), "file:///tmp/x.html");
     EXPECT_EQ(PageTarget("see http:", kExe, kModule), "see http:");
-    // https: holds neither "http:" nor "file:", so it is a path below the module folder.
-    EXPECT_EQ(PageTarget("https://example.invalid/", kExe, kModule),
-              "file:///opt/maple%20nookhttps://example.invalid/");
+    EXPECT_EQ(PageTarget("https://127.0.0.1:8443/Brush.html", kExe, kModule),
+              "https://127.0.0.1:8443/Brush.html");
+}
+
+TEST(PageAddressTest, TheBrowsersSpellingOfAnAddressIsTheSameAddress) {
+    EXPECT_TRUE(SameAddress("http://LOCALHOST:8080/Brush.html?t=1",
+                            "http://localhost:8080/Brush.html?t=1"));
+    EXPECT_TRUE(SameAddress("http://127.0.0.1:80/Brush.html", "http://127.0.0.1/Brush.html"));
+    EXPECT_TRUE(SameAddress("HTTPS://h:443", "https://h/"));
+    EXPECT_TRUE(SameAddress("http://h/%7euser/a%2fb%e4", "http://h/~user/a%2Fb%E4"));
+    EXPECT_FALSE(SameAddress("http://h:8080/", "http://h/"));
+    EXPECT_FALSE(SameAddress("http://h/A", "http://h/a"));
+    EXPECT_FALSE(SameAddress("https://h/", "http://h/"));
 }
 
 TEST(PageAddressTest, OtherTextIsAModuleRelativePath) {
