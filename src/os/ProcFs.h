@@ -51,4 +51,15 @@ struct TcpRowFacts {
 // the table cannot be read.
 bool ListTcpRows(std::vector<TcpRowFacts>& rows);
 
+// A TCP socket listening on a port, IPv4 or IPv6 (/proc/net/tcp and tcp6).
+struct TcpListenerFacts {
+    bool reachableOnLoopback = false;  // bound to a loopback address or to every address
+    unsigned uid = 0;                  // the user whose process opened it
+};
+// The listeners on `port` in this network namespace; empty when none (or none can be read).
+std::vector<TcpListenerFacts> ListTcpListeners(uint16_t port);
+
+// The effective user this process runs as.
+unsigned EffectiveUserId();
+
 }  // namespace os

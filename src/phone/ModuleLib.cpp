@@ -19,6 +19,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/LoopbackOwner.h"
+#include "os/DiagnosticLog.h"
+#include "os/ProcFs.h"
+
 namespace {
 
 constexpr const char* kToolFolderName = "ice";
@@ -43,6 +47,17 @@ void EndProcessesRunning(const std::string& path) {
         KillProcessesByPath(path, true);
         if (std::chrono::steady_clock::now() - start > kStaleCopyKillLimit) return;
     }
+}
+
+// A port for our own bridge server when another user holds 5037: the first one nobody else
+// listens on.
+uint16_t PrivateBridgePort() {
+    for (uint16_t port = kBridgePort + 1; port < kBridgePort + 100; ++port) {
+        const auto listeners = os::ListTcpListeners(port);
+        if (listeners.empty() || ListenersAreTheUsers(listeners, os::EffectiveUserId()))
+            return port;
+    }
+    return kBridgePort + 1;
 }
 
 // Appends one read piece up to its first zero byte, as the tools' text output is read.
@@ -83,7 +98,18 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
     // Two bridge servers cannot share the port: when another program's adb already serves
     // it, every command goes through that one instead.
     std::vector<std::string> portOwners;
-    if (FindPortOwners(kBridgePort, portOwners, moduleDirectory) && !portOwners.empty()) {
+    const bool ownersFound = FindPortOwners(kBridgePort, portOwners, moduleDirectory);
+    const auto listeners = os::ListTcpListeners(kBridgePort);
+    if (!listeners.empty() && !ListenersAreTheUsers(listeners, os::EffectiveUserId())) {
+        // Another user's server would answer our commands with whatever it likes: never
+        // adopted. Our own copy runs its own server on a port of ours instead.
+        const uint16_t port = PrivateBridgePort();
+        serverOption_ = "-P " + std::to_string(port) + " ";
+        os::LogWarning("adb server of another user serves port 5037",
+                       "using our own on port " + std::to_string(port));
+        return true;
+    }
+    if (ownersFound && !portOwners.empty()) {
         const std::string foreign = PickForeignAdb(portOwners);
         // A server whose file is gone (removed, or a path that could not be read) cannot run
         // our commands; our own copy can.
@@ -94,7 +120,7 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
 
 std::string CModuleLib::RunAdb(const std::string& command) {
     if (IsShellCommand(command)) return RunShellSession(ShellCommandsOf(command));
-    return RunCommand(AdbCommandLine(adbPath_, command));
+    return RunCommand(AdbCommandLine(adbPath_, serverOption_ + command));
 }
 
 std::string CModuleLib::RunCommand(const std::string& commandLine) {
@@ -116,7 +142,7 @@ std::string CModuleLib::RunCommand(const std::string& commandLine) {
 }
 
 std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands) {
-    const std::string commandLine = AdbCommandLine(adbPath_, "shell");
+    const std::string commandLine = AdbCommandLine(adbPath_, serverOption_ + "shell");
     os::ChildProcess child;
     if (!child.Start(SplitCommandLine(commandLine), os::ChildProcess::Input::Channel)) return {};
     child.WaitForExit(kInitialWaitMs);

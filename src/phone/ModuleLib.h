@@ -56,6 +56,8 @@ class CModuleLib {
 
   private:
     std::string adbPath_;
+    // "-P <port> " when another user's server holds the usual port and ours runs elsewhere.
+    std::string serverOption_;
     std::string toolDir_;
     std::chrono::milliseconds silenceLimit_ = std::chrono::minutes(10);
 };

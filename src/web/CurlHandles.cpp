@@ -1,6 +1,30 @@
 #include "web/CurlHandles.h"
 
 #include <mutex>
+#include <string>
+
+#include "base/LoopbackOwner.h"
+#include "os/DiagnosticLog.h"
+
+namespace {
+
+bool IsLoopbackIp(const std::string& ip) {
+    return ip.rfind("127.", 0) == 0 || ip == "::1" || ip.rfind("::ffff:127.", 0) == 0;
+}
+
+// Checked for every connection, after redirects and name lookups: a loopback server (or
+// proxy) that another user runs gets no request, so it can neither read what we send nor
+// hand us its files.
+int RefuseOtherUsersLoopback(void*, char* primaryIp, char*, int primaryPort, int) {
+    if (primaryIp == nullptr || !IsLoopbackIp(primaryIp) || primaryPort <= 0 ||
+        LoopbackPortIsTheUsers(static_cast<uint16_t>(primaryPort)))
+        return CURL_PREREQFUNC_OK;
+    os::LogWarning("request refused: another user serves the loopback port",
+                   std::string(primaryIp) + ":" + std::to_string(primaryPort));
+    return CURL_PREREQFUNC_ABORT;
+}
+
+}  // namespace
 
 bool EnsureCurlReady() {
     static std::once_flag once;
@@ -29,4 +53,5 @@ void SetWebTransferOptions(CURL* easy, const char* url, curl_slist* headers, lon
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 60L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &RefuseOtherUsersLoopback);
 }

@@ -24,5 +24,6 @@ bool AppendHeader(CurlHeaderList& list, const char* line);
 
 // What every transfer of the program sets: the address and headers, only http/https (also
 // after redirects, since addresses come from pages), at most 20 redirects, no signals (workers
-// run transfers), a minute to connect and `stallSeconds` without data before giving up.
+// run transfers), a minute to connect and `stallSeconds` without data before giving up; and no
+// request to a loopback port that another user serves (see LoopbackOwner.h).
 void SetWebTransferOptions(CURL* easy, const char* url, curl_slist* headers, long stallSeconds);

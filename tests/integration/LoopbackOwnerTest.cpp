@@ -1,0 +1,90 @@
+// Who serves a loopback port decides whether the program may trust it: the real listener
+// tables, with a socket of this user's and one of another user's.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "base/LoopbackOwner.h"
+
+namespace {
+
+// A listening socket on 127.0.0.1 (or ::1) at a free port; -1 on failure.
+int ListenOnLoopback(bool ipv6, uint16_t& port) {
+    const int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (ipv6) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_addr = in6addr_loopback;
+        length = sizeof *address;
+    } else {
+        auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *address;
+    }
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+        listen(fd, 1) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+        return -1;
+    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                      : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+    return fd;
+}
+
+TEST(LoopbackOwner, OnlyAPortEveryListenerOfWhichIsTheUsersIsTrusted) {
+    for (const bool ipv6 : {false, true}) {
+        uint16_t port = 0;
+        const int fd = ListenOnLoopback(ipv6, port);
+        ASSERT_GE(fd, 0);
+        const std::string host = ipv6 ? "[::1]" : "LOCALHOST";
+        EXPECT_TRUE(LoopbackPortIsTheUsers(port)) << ipv6;
+        EXPECT_TRUE(AddressMayBeUsed("http://" + host + ":" + std::to_string(port) + "/p"));
+        close(fd);
+        // Nobody there: whoever binds it next is unknown.
+        EXPECT_FALSE(AddressMayBeUsed("http://127.0.0.1:" + std::to_string(port) + "/p"));
+    }
+    EXPECT_TRUE(AddressMayBeUsed("https://maker.example/Brush.html"));
+    EXPECT_EQ(LoopbackPortOf("https://127.3.4.5/x"), 443);
+    EXPECT_EQ(LoopbackPortOf("http://u@[::1]:8080"), 8080);
+    EXPECT_EQ(LoopbackPortOf("http://127.0.0.1.maker.example/"), std::nullopt);
+    EXPECT_EQ(LoopbackPortOf("http://127.0.0.1:99999/"), std::nullopt);
+}
+
+TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another user";
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        uint16_t port = 0;
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        const int fd = ListenOnLoopback(false, port);
+        if (fd < 0) _exit(3);
+        (void)!write(ready[1], &port, sizeof port);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    uint16_t port = 0;
+    const bool listening = read(ready[0], &port, sizeof port) == sizeof port;
+    close(ready[0]);
+    if (!listening) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        GTEST_SKIP() << "cannot switch to uid 65534 here (a user namespace?)";
+    }
+    EXPECT_FALSE(LoopbackPortIsTheUsers(port));
+    EXPECT_FALSE(AddressMayBeUsed("http://127.0.0.1:" + std::to_string(port) + "/Brush.html"));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+}
+
+}  // namespace
