@@ -9,7 +9,7 @@
 #include "mainpanel/MainPanelHost.h"
 #include "os/Dialogs.h"
 #include "os/HandOver.h"
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "os/SingleInstance.h"
 #include "os/TerminationSignals.h"
 

@@ -38,14 +38,16 @@ class CAppPanel : public CWebPanel,
     // --- CHtmlPanel ---
     bool OnInitPanel() override;
     void ClosePanel() override;
-    void ConfigureBrowser() override;
     // The main panel's command set: window commands come back here, package commands go
     // straight to the desk.
     int HandleAppCommand(PageCommand& command) override {
         return RunAppCommand(command, *this, *desk_);
     }
     bool OnPanelEvent(PanelEvent& event) override;
-    void OnPanelCommand(int id) override;
+    // "app.quit" of the page ends the program, as the tray's exit does.
+    void QuitProgram() override { OnPanelCommand(kCommandExit); }
+    // A command of the tray, a key or the window manager.
+    void OnPanelCommand(int id);
     // The window manager's close button hides the panel, as Escape does: the program lives on
     // in the tray.
     bool OnCloseRequest() override;
@@ -55,13 +57,6 @@ class CAppPanel : public CWebPanel,
     // De-iconifies, shows, raises and focuses the panel; `userTime` is the X server time of
     // the user action that asked (0: now).
     void ShowMainPanel(unsigned long userTime = 0);
-    // Remembers `url` as the package's address and runs the package on a worker.
-    void StartBrushTask(const std::string& fileName, const std::string& url) {
-        desk_->StartBrushTask(fileName, url);
-    }
-    // Any device arrival: starts the companion program for attached phones when it is not
-    // running. Always true.
-    bool OnDeviceArrival() { return desk_->OnDeviceArrival(); }
 
     // --- what the tray mix-in needs ---
     void SendPanelCommand(int command) override { OnPanelCommand(command); }
