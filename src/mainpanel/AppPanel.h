@@ -16,7 +16,9 @@ inline constexpr int kCommandCancel = 2;  // Escape and the close button: hides 
 // The hand-over of a second instance that asks for the main panel.
 inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
 // What the main panel answers the host-information request with.
-inline constexpr long kMainPanelHostFlags = 0x1004000D;
+inline constexpr long kMainPanelHostFlags = DOCHOSTUIFLAG_DIALOG | DOCHOSTUIFLAG_NO3DBORDER |
+                                            DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_THEME |
+                                            DOCHOSTUIFLAG_USE_WINDOWED_SELECTCONTROL;
 
 // The program's main window: a skinned web panel with the tray icon. It loads the maker's main
 // page (falling back to the local copy) and answers the page's own commands; packages and
