@@ -16,7 +16,7 @@
 
 #include "BenchCommon.h"
 #include "BuildConfig.h"
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "os/linux/WebHost.h"
 #include "web/HtmlPanel.h"
 
@@ -165,7 +165,7 @@ int main() {
 
     BenchPanel panel(folder);
     if (!panel.CreatePanel()) return 1;
-    WebKitWebView* view = os::detail::NativeWebView(*panel.Window());
+    WebKitWebView* view = os::detail::NativeWebView(*panel.View());
     WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
     webkit_user_content_manager_register_script_message_handler_with_reply(content, "bench",
                                                                            nullptr);

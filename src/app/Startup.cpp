@@ -10,7 +10,7 @@
 #include "os/Dialogs.h"
 #include "os/Files.h"
 #include "os/HandOver.h"
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "os/SingleInstance.h"
 #include "os/TerminationSignals.h"
 

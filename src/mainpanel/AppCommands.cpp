@@ -2,6 +2,7 @@
 
 #include "base/IniText.h"
 #include "base/Settings.h"
+#include "web/CommonCommands.h"
 
 namespace {
 
@@ -9,13 +10,11 @@ using Host = AppCommandHost;
 using Packages = PackageCommandTarget;
 
 // One of the main panel's own commands, acting on the panel's window (`run`) or on its packages
-// (`runPackages`). `overridesCommon` marks a name the common set has too: the main panel's
-// handler answers it first.
+// (`runPackages`).
 struct AppCommand {
     const char* name;
     void (*run)(PageCommand& command, Host& host) = nullptr;
     void (*runPackages)(PageCommand& command, Packages& packages) = nullptr;
-    bool overridesCommon = false;
 };
 
 void SetPath(PageCommand& command, Packages& packages) {
@@ -64,7 +63,7 @@ constexpr AppCommand kAppCommands[] = {
      }},
     {"app.setboot", SetBoot},
     {"panel.hide", [](PageCommand&, Host& h) { h.HideMainPanel(); }},
-    {"panel.move", MovePanel, nullptr, /*overridesCommon=*/true},
+    {"panel.move", MovePanel},
     {"panel.pop", Pop},
     {"app.progress", nullptr,
      [](PageCommand& c, Packages& p) {
@@ -96,6 +95,6 @@ int RunAppCommand(PageCommand& command, AppCommandHost& panel, PackageCommandTar
 std::vector<std::string> AppCommandsOverridingCommon() {
     std::vector<std::string> names;
     for (const AppCommand& entry : kAppCommands)
-        if (entry.overridesCommon) names.emplace_back(entry.name);
+        if (IsCommonCommand(entry.name)) names.emplace_back(entry.name);
     return names;
 }

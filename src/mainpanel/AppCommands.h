@@ -50,5 +50,6 @@ class PackageCommandTarget {
 // takes its item as optional.
 int RunAppCommand(PageCommand& command, AppCommandHost& panel, PackageCommandTarget& packages);
 
-// The names of the set that the common set has too, which the main panel answers its own way.
+// The names of the set that the common set has too; the main panel's bridge offers its own set
+// first, so these are answered its own way.
 std::vector<std::string> AppCommandsOverridingCommon();

@@ -26,9 +26,7 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
         });
     };
     CPackageDesk::PanelSide side;
-    side.notifyPage = [onPanel](const std::string& event, const std::vector<std::string>& args) {
-        onPanel([event, args](CAppPanel& self) { self.NotifyPageArgs(event, args); });
-    };
+    side.notifyPage = Bridge().MakeNotifier();
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
     desk_ = std::make_unique<CPackageDesk>(SettingsPath(), std::move(side));
     SetTrustedMainPage(MainPageAddress());
@@ -51,13 +49,13 @@ bool CAppPanel::Create() {
 }
 
 long CAppPanel::WindowHandle() const {
-    const os::PanelWindow* window = Window();
+    const os::Window* window = Window();
     return window != nullptr ? window->Handle() : 0;
 }
 
 void CAppPanel::Hide() {
     // Start-up hides the panel before it was ever shown: no taskbar entry is needed yet.
-    if (os::PanelWindow* window = Window()) window->Hide();
+    if (os::Window* window = Window()) window->Hide();
 }
 
 long CAppPanel::OnCopyData(unsigned long dwData, unsigned long userTime) {
@@ -82,8 +80,7 @@ bool CAppPanel::OnInitPanel() {
     }
 
     SetDefaultCommand(ID_SHOW_MAIN);
-    if (os::PanelWindow* window = Window())
-        PlaceMainPanelWindow(*window, SettingsPath(), PanelName());
+    if (os::Window* window = Window()) PlaceMainPanelWindow(*window, SettingsPath(), PanelName());
 
     pageUrl_ = MainPageUrlAt(MainPageAddress(), static_cast<int64_t>(std::time(nullptr)));
     NavigatePage(pageUrl_);
@@ -103,13 +100,8 @@ void CAppPanel::ClosePanel() {
     os::QuitGuiLoop(0);
 }
 
-void CAppPanel::ConfigureBrowser() {
-    CWebPanel::ConfigureBrowser();
-    SetBrowserSilent(true);
-}
-
 void CAppPanel::ShowMainPanel(unsigned long userTime) {
-    if (os::PanelWindow* window = Window()) window->Present(userTime);
+    if (os::Window* window = Window()) window->Present(userTime);
 }
 
 // --- events and commands ---
@@ -160,7 +152,6 @@ void CAppPanel::OnPanelCommand(int id) {
             ShowMainPanel();
             break;
         default:
-            CWebPanel::OnPanelCommand(id);
             break;
     }
 }
@@ -186,7 +177,7 @@ bool CAppPanel::SetAutostartEntry(bool enable) {
 }
 
 void CAppPanel::HideMainPanel() {
-    os::PanelWindow* window = Window();
+    os::Window* window = Window();
     if (window == nullptr) return;
     // Without a tray icon a hidden panel could only come back through a second start; the
     // taskbar keeps a minimised one in reach.
@@ -198,7 +189,7 @@ void CAppPanel::HideMainPanel() {
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {
-    if (os::PanelWindow* window = Window()) MoveWindowBy(*window, dx, dy);
+    if (os::Window* window = Window()) MoveWindowBy(*window, dx, dy);
 }
 
 void CAppPanel::PopPanel(const std::string& url) {

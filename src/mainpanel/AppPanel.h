@@ -16,7 +16,9 @@ inline constexpr int kCommandCancel = 2;  // Escape and the close button: hides 
 // The hand-over of a second instance that asks for the main panel.
 inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
 // What the main panel answers the host-information request with.
-inline constexpr long kMainPanelHostFlags = 0x1004000D;
+inline constexpr long kMainPanelHostFlags = DOCHOSTUIFLAG_DIALOG | DOCHOSTUIFLAG_NO3DBORDER |
+                                            DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_THEME |
+                                            DOCHOSTUIFLAG_USE_WINDOWED_SELECTCONTROL;
 
 // The program's main window: a skinned web panel with the tray icon. It loads the maker's main
 // page (falling back to the local copy) and answers the page's own commands; packages and
@@ -38,14 +40,16 @@ class CAppPanel : public CWebPanel,
     // --- CHtmlPanel ---
     bool OnInitPanel() override;
     void ClosePanel() override;
-    void ConfigureBrowser() override;
     // The main panel's command set: window commands come back here, package commands go
     // straight to the desk.
     int HandleAppCommand(PageCommand& command) override {
         return RunAppCommand(command, *this, *desk_);
     }
     bool OnPanelEvent(PanelEvent& event) override;
-    void OnPanelCommand(int id) override;
+    // "app.quit" of the page ends the program, as the tray's exit does.
+    void QuitProgram() override { OnPanelCommand(kCommandExit); }
+    // A command of the tray, a key or the window manager.
+    void OnPanelCommand(int id);
     // The window manager's close button hides the panel, as Escape does: the program lives on
     // in the tray.
     bool OnCloseRequest() override;
@@ -55,13 +59,6 @@ class CAppPanel : public CWebPanel,
     // De-iconifies, shows, raises and focuses the panel; `userTime` is the X server time of
     // the user action that asked (0: now).
     void ShowMainPanel(unsigned long userTime = 0);
-    // Remembers `url` as the package's address and runs the package on a worker.
-    void StartBrushTask(const std::string& fileName, const std::string& url) {
-        desk_->StartBrushTask(fileName, url);
-    }
-    // Any device arrival: starts the companion program for attached phones when it is not
-    // running. Always true.
-    bool OnDeviceArrival() { return desk_->OnDeviceArrival(); }
 
     // --- what the tray mix-in needs ---
     void SendPanelCommand(int command) override { OnPanelCommand(command); }

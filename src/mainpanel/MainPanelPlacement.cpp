@@ -1,7 +1,7 @@
 #include "mainpanel/MainPanelPlacement.h"
 
 #include "base/Settings.h"
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "os/Screen.h"
 
 PanelPlacement PlaceMainPanel(int x, int y, int width, int height, int screenWidth,
@@ -18,7 +18,7 @@ std::string MainPageUrlAt(const std::string& mainPageUrl, int64_t secondsSince19
     return mainPageUrl + "?t=" + std::to_string(low);
 }
 
-void PlaceMainPanelWindow(os::PanelWindow& window, const std::string& settingsPath,
+void PlaceMainPanelWindow(os::Window& window, const std::string& settingsPath,
                           const std::string& panelName) {
     const os::Size client = window.ClientSize();
     const os::Rect outer = window.ScreenRect();

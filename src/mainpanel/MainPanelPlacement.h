@@ -22,12 +22,12 @@ PanelPlacement PlaceMainPanel(int x, int y, int width, int height, int screenWid
                               int screenHeight, const PlacementArea& workArea);
 
 namespace os {
-class PanelWindow;
+class Window;
 }
 
 // Moves the main panel's window where PlaceMainPanel puts it on the primary screen and the work
 // area of the monitor it is on, [<panel>] x and y read from the settings.
-void PlaceMainPanelWindow(os::PanelWindow& window, const std::string& settingsPath,
+void PlaceMainPanelWindow(os::Window& window, const std::string& settingsPath,
                           const std::string& panelName);
 
 // The address navigated at start: the main page with a query that defeats caches, made of the

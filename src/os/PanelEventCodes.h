@@ -19,7 +19,3 @@ constexpr int kUiShowContextMenu = 2283;   // answer 0 (preset): no context menu
 constexpr int kUiGetHostInfo = 2284;       // answer = host flags, asked once at creation
 constexpr int kUiGetOptionKeyPath = 2293;  // key = option key path, asked once at creation
 constexpr int kUiGetDropTarget = 2294;     // asked once at creation; drops stay disabled
-constexpr int kUiGetExternal = 2295;       // answer nonzero: the page's calls reach the panel
-
-// A page's window.external.Call: param in, result out.
-constexpr int WEBCTRL_CALL = 2298;

@@ -12,9 +12,7 @@ CPanelImpl::~CPanelImpl() {
 
 bool CPanelImpl::Create() {
     if (IsWindow()) return true;
-    os::PanelWindowOptions options;
-    options.withWebView = false;
-    window_ = os::CreatePanelWindow(options);
+    window_ = os::CreateWindow();
     if (!window_ || !window_->IsAlive()) {
         window_.reset();
         return false;

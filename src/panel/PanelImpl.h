@@ -2,7 +2,7 @@
 #include <memory>
 #include <string>
 
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "panel/DPanel.h"
 
 // A plain skinned top-level window with no web view: the splash panel "plash". Undecorated,
@@ -20,7 +20,7 @@ class CPanelImpl : public CDPanel<CPanelImpl> {
     void Hide();
     void Destroy();
     bool IsWindow() const { return window_ && window_->IsAlive(); }
-    os::PanelWindow* Window() const { return window_.get(); }
+    os::Window* Window() const { return window_.get(); }
 
     const std::string& PanelName() const { return panelName_; }
     std::string GetPanelText() const;
@@ -32,5 +32,5 @@ class CPanelImpl : public CDPanel<CPanelImpl> {
 
   private:
     std::string panelName_;
-    std::unique_ptr<os::PanelWindow> window_;
+    std::unique_ptr<os::Window> window_;
 };

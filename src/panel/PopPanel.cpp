@@ -8,7 +8,7 @@ CPopPanel::CPopPanel(std::string settingsPath, std::function<void()> onGone)
 bool CPopPanel::OnInitPanel() {
     // Without a working web host the panel is still placed and shown, with an empty body.
     CWebPanel::OnInitPanel();
-    os::PanelWindow* window = Window();
+    os::Window* window = Window();
     if (window == nullptr) return true;
     const os::Rect r = window->ScreenRect();
     const os::Size client = window->ClientSize();
@@ -29,16 +29,16 @@ void CPopPanel::OnFinalMessage() {
 }
 
 bool CPopPanel::IsPanelVisible() const {
-    const os::PanelWindow* window = Window();
+    const os::Window* window = Window();
     return window != nullptr && window->IsVisible();
 }
 
 void CPopPanel::HidePanel() {
-    if (os::PanelWindow* window = Window()) window->Hide();
+    if (os::Window* window = Window()) window->Hide();
 }
 
 void CPopPanel::ShowPanelNormal() {
-    if (os::PanelWindow* window = Window()) {
+    if (os::Window* window = Window()) {
         window->Restore();
         window->Show();
     }
@@ -46,11 +46,11 @@ void CPopPanel::ShowPanelNormal() {
 
 void CPopPanel::BringPanelToTop() {
     // Showing raises the window; keep-above keeps it over ordinary windows.
-    if (os::PanelWindow* window = Window()) window->SetKeepAbove(true);
+    if (os::Window* window = Window()) window->SetKeepAbove(true);
 }
 
 os::ScreenRect CPopPanel::GetPanelScreenRect() const {
-    const os::PanelWindow* window = Window();
+    const os::Window* window = Window();
     if (window == nullptr) return {};
     const os::Rect r = window->ScreenRect();
     return {r.left, r.top, r.right, r.bottom};

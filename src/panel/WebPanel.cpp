@@ -9,7 +9,7 @@ CWebPanel::CWebPanel(std::string name, std::string configFile, int autoDelete)
 
 bool CWebPanel::OnInitPanel() {
     if (!CHtmlPanel::OnInitPanel()) return false;
-    os::PanelWindow* window = Window();
+    os::Window* window = Window();
     window->SetPaintHandler([this](os::PixelBuffer& canvas) { OnEraseBackground(canvas); });
     window->SetSizeHandler([this] { OnWebPanelSize(); });
     initialised_ = true;
@@ -19,12 +19,12 @@ bool CWebPanel::OnInitPanel() {
 }
 
 void CWebPanel::ClosePanel() {
-    if (os::PanelWindow* window = Window()) window->Destroy();
+    if (os::Window* window = Window()) window->Destroy();
 }
 
 bool CWebPanel::PreTranslateMessage(const Message& msg) {
-    os::PanelWindow* window = Window();
-    if (window == nullptr || !window->HasWebView() || msg.window != window->Handle()) return false;
+    os::Window* window = Window();
+    if (window == nullptr || View() == nullptr || msg.window != window->Handle()) return false;
     if (msg.code != kMessageKeyDown && msg.code != kMessageKeyUp) return false;
     const os::Rect screen = window->ScreenRect();
     const int x = msg.pointX - screen.left;
@@ -39,7 +39,7 @@ bool CWebPanel::PreTranslateMessage(const Message& msg) {
 }
 
 void CWebPanel::SetPanelRgn(int cornerWidth, int cornerHeight) {
-    os::PanelWindow* window = Window();
+    os::Window* window = Window();
     if (window == nullptr) return;
     const os::Rect r = window->ScreenRect();
     std::vector<os::Rect> region;
@@ -55,7 +55,7 @@ void CWebPanel::OnWebPanelSize() {
     SetPanelRgn(0, 0);
     // Before the web host's own set-up there is no view to place.
     if (!initialised_) return;
-    if (os::PanelWindow* window = Window()) {
+    if (os::Window* window = Window()) {
         // The skin's shape also clips the web view where it reaches a rounded corner.
         std::vector<os::Rect> shape;
         for (const PanelRect& span : SkinShape())
@@ -64,36 +64,37 @@ void CWebPanel::OnWebPanelSize() {
         const PanelRect& head = HeadRect();
         const PanelRect& body = BodyRect();
         window->SetDragBand({head.left, head.top, head.right, head.bottom});
-        window->SetWebViewBounds({body.left, body.top, body.right, body.bottom});
+        if (os::WebView* view = View())
+            view->SetBounds({body.left, body.top, body.right, body.bottom});
         window->QueueRedraw();
     }
 }
 
 std::string CWebPanel::GetPanelText() const {
-    const os::PanelWindow* window = Window();
+    const os::Window* window = Window();
     return window != nullptr ? window->Title() : std::string();
 }
 
 void CWebPanel::SetPanelText(const std::string& text) {
-    if (os::PanelWindow* window = Window()) window->SetTitle(text);
+    if (os::Window* window = Window()) window->SetTitle(text);
 }
 
 PanelSize CWebPanel::GetPanelWindowSize() const {
-    const os::PanelWindow* window = Window();
+    const os::Window* window = Window();
     if (window == nullptr) return {};
     const os::Rect r = window->ScreenRect();
     return {r.width(), r.height()};
 }
 
 PanelRect CWebPanel::GetPanelClientRect() const {
-    const os::PanelWindow* window = Window();
+    const os::Window* window = Window();
     if (window == nullptr) return {};
     const os::Size client = window->ClientSize();
     return {0, 0, client.width, client.height};
 }
 
 void CWebPanel::ResizePanelWindow(int width, int height) {
-    os::PanelWindow* window = Window();
+    os::Window* window = Window();
     if (window == nullptr) return;
     const os::Rect r = window->ScreenRect();
     window->MoveResize({r.left, r.top, r.left + width, r.top + height});

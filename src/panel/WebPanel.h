@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "panel/DPanel.h"
 #include "web/HtmlPanel.h"
 

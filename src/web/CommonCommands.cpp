@@ -1,7 +1,7 @@
 #include "web/CommonCommands.h"
 
 #include "base/CommandLine.h"
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 
 #include <algorithm>
 #include <climits>
@@ -33,12 +33,12 @@ int ShiftWithin(int low, int high, long delta) {
     return static_cast<int>(std::clamp<long long>(delta, least, most));
 }
 
-void MovePanel(const PageCommand& command, os::PanelWindow* window) {
+void MovePanel(const PageCommand& command, os::Window* window) {
     if (window == nullptr || !command.Has(2)) return;
     MoveWindowBy(*window, ReadCommandNumber(command.Item(1)), ReadCommandNumber(command.Item(2)));
 }
 
-void ApplyStyleChange(uint32_t before, uint32_t after, os::PanelWindow& window) {
+void ApplyStyleChange(uint32_t before, uint32_t after, os::Window& window) {
     const uint32_t changed = before ^ after;
     if (changed & kStyleMaximized) {
         if (after & kStyleMaximized) {
@@ -63,16 +63,14 @@ void ApplyStyleChange(uint32_t before, uint32_t after, os::PanelWindow& window) 
     }
 }
 
-void ApplyExStyleChange(uint32_t before, uint32_t after, os::PanelWindow& window) {
+void ApplyExStyleChange(uint32_t before, uint32_t after, os::Window& window) {
     const uint32_t changed = before ^ after;
     if (changed & kExStyleTopmost) window.SetKeepAbove((after & kExStyleTopmost) != 0);
     if (changed & kExStyleToolWindow) window.SetSkipTaskbar((after & kExStyleToolWindow) != 0);
 }
 
-void ChangeStyle(const PageCommand& command, CommonCommandTarget& target, bool extended) {
+void ChangeStyle(const PageCommand& command, os::Window* window, uint32_t& stored, bool extended) {
     if (command.tokens.size() < 3) return;
-    os::PanelWindow* window = target.CommandWindow();
-    uint32_t& stored = extended ? target.ExStyleWord() : target.StyleWord();
     const uint32_t current = window == nullptr ? stored
                              : extended        ? CurrentExStyle(stored, *window)
                                                : CurrentStyle(stored, *window);
@@ -89,7 +87,7 @@ void ChangeStyle(const PageCommand& command, CommonCommandTarget& target, bool e
     }
 }
 
-void TogglePanel(os::PanelWindow* window) {
+void TogglePanel(os::Window* window) {
     if (window == nullptr) return;
     if (window->IsVisible()) {
         window->Hide();
@@ -100,36 +98,44 @@ void TogglePanel(os::PanelWindow* window) {
 
 using Target = CommonCommandTarget;
 
+// The style words of the panel, as the page last wrote them.
+struct StyleWords {
+    uint32_t& style;
+    uint32_t& exStyle;
+};
+
 // A command the page may send every panel.
 struct CommonCommand {
     const char* name;
-    void (*run)(PageCommand& command, Target& target);
+    void (*run)(PageCommand& command, Target& target, StyleWords& words);
 };
 
 // Accepted names without an effect on Linux still answer, so the page sees them handled.
 constexpr CommonCommand kCommonCommands[] = {
-    {"app.run", [](PageCommand& c, Target& t) { RunApp(c, t); }},
-    {"app.quit", [](PageCommand&, Target& t) { t.OnPanelCommand(1); }},
+    {"app.run", [](PageCommand& c, Target& t, StyleWords&) { RunApp(c, t); }},
+    {"app.quit", [](PageCommand&, Target& t, StyleWords&) { t.QuitProgram(); }},
     {"panel.maxsize",
-     [](PageCommand&, Target& t) {
+     [](PageCommand&, Target& t, StyleWords&) {
          if (auto* window = t.CommandWindow()) window->Maximize();
      }},
     {"panel.normalsize",
-     [](PageCommand&, Target& t) {
+     [](PageCommand&, Target& t, StyleWords&) {
          if (auto* window = t.CommandWindow()) window->Restore();
      }},
     {"panel.minsize",
-     [](PageCommand&, Target& t) {
+     [](PageCommand&, Target& t, StyleWords&) {
          if (auto* window = t.CommandWindow()) window->Minimize();
      }},
-    {"panel.move", [](PageCommand& c, Target& t) { MovePanel(c, t.CommandWindow()); }},
-    {"panel.clientarea", [](PageCommand&, Target&) {}},
-    {"panel.style", [](PageCommand& c, Target& t) { ChangeStyle(c, t, false); }},
-    {"panel.exstyle", [](PageCommand& c, Target& t) { ChangeStyle(c, t, true); }},
-    {"panel.create", [](PageCommand&, Target&) {}},
-    {"panel.close", [](PageCommand&, Target& t) { t.ClosePanel(); }},
-    {"panel.toggle", [](PageCommand&, Target& t) { TogglePanel(t.CommandWindow()); }},
-    {"panel.slide", [](PageCommand&, Target&) {}},
+    {"panel.move", [](PageCommand& c, Target& t, StyleWords&) { MovePanel(c, t.CommandWindow()); }},
+    {"panel.clientarea", [](PageCommand&, Target&, StyleWords&) {}},
+    {"panel.style", [](PageCommand& c, Target& t,
+                       StyleWords& w) { ChangeStyle(c, t.CommandWindow(), w.style, false); }},
+    {"panel.exstyle", [](PageCommand& c, Target& t,
+                         StyleWords& w) { ChangeStyle(c, t.CommandWindow(), w.exStyle, true); }},
+    {"panel.create", [](PageCommand&, Target&, StyleWords&) {}},
+    {"panel.close", [](PageCommand&, Target& t, StyleWords&) { t.ClosePanel(); }},
+    {"panel.toggle", [](PageCommand&, Target& t, StyleWords&) { TogglePanel(t.CommandWindow()); }},
+    {"panel.slide", [](PageCommand&, Target&, StyleWords&) {}},
 };
 
 const CommonCommand* FindCommonCommand(const std::string& name) {
@@ -140,7 +146,7 @@ const CommonCommand* FindCommonCommand(const std::string& name) {
 
 }  // namespace
 
-void MoveWindowBy(os::PanelWindow& window, long dx, long dy) {
+void MoveWindowBy(os::Window& window, long dx, long dy) {
     os::Rect rect = window.ScreenRect();
     const int x = ShiftWithin(rect.left, rect.right, dx);
     const int y = ShiftWithin(rect.top, rect.bottom, dy);
@@ -151,7 +157,7 @@ void MoveWindowBy(os::PanelWindow& window, long dx, long dy) {
     window.MoveResize(rect);
 }
 
-uint32_t CurrentStyle(uint32_t stored, const os::PanelWindow& window) {
+uint32_t CurrentStyle(uint32_t stored, const os::Window& window) {
     uint32_t style = stored & ~(kStyleVisible | kStyleMinimized | kStyleMaximized);
     if (window.IsVisible()) style |= kStyleVisible;
     if (window.IsMinimized()) style |= kStyleMinimized;
@@ -159,17 +165,18 @@ uint32_t CurrentStyle(uint32_t stored, const os::PanelWindow& window) {
     return style;
 }
 
-uint32_t CurrentExStyle(uint32_t stored, const os::PanelWindow& window) {
+uint32_t CurrentExStyle(uint32_t stored, const os::Window& window) {
     uint32_t style = stored & ~(kExStyleTopmost | kExStyleToolWindow);
     if (window.IsKeepAbove()) style |= kExStyleTopmost;
     if (window.IsSkipTaskbar()) style |= kExStyleToolWindow;
     return style;
 }
 
-bool RunCommonCommand(PageCommand& command, CommonCommandTarget& target) {
+bool CommonCommands::Run(PageCommand& command) {
     const CommonCommand* found = FindCommonCommand(command.name);
     if (found == nullptr) return false;
-    found->run(command, target);
+    StyleWords words{style_, exStyle_};
+    found->run(command, target_, words);
     return true;
 }
 

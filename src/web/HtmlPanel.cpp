@@ -2,33 +2,16 @@
 
 #include "os/Screen.h"
 
-#include <atomic>
-#include <unordered_map>
-
 #include "BuildConfig.h"
 #include "base/Settings.h"
 #include "os/Files.h"
 #include "os/GuiThread.h"
 #include "os/Shell.h"
 #include "web/PageAddress.h"
-#include "web/ScriptText.h"
 
 namespace {
 
-// The panels alive now, by id; touched on the GUI thread only. Posted notifications carry the
-// id and find their panel here, so a notification for a panel that is gone is dropped.
-std::unordered_map<uint64_t, CHtmlPanel*>& LivePanels() {
-    static std::unordered_map<uint64_t, CHtmlPanel*> panels;
-    return panels;
-}
-
-uint64_t NextPanelId() {
-    static std::atomic<uint64_t> next{1};
-    return next++;
-}
-
 constexpr const char* kProgramIconPath = "\\res\\skin\\icon.png";
-constexpr uint32_t kTemplateStyle = 0x80000048;  // WS_POPUP | DS_SETFONT | DS_FIXEDSYS
 constexpr long kBaseHostFlags =
     DOCHOSTUIFLAG_DIALOG | DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_THEME;
 
@@ -40,21 +23,30 @@ CHtmlPanel::CHtmlPanel(std::string name, int autoDeleteFlag, std::string setting
       settingsPath_(std::move(settings)),
       moduleDirectory_(ModuleDirectory()),
       trustedMainPage_(MAPLENOOK_PAGE_URL),
-      style_(kTemplateStyle),
-      panelId_(NextPanelId()) {
-    LivePanels()[panelId_] = this;
+      bridge_(trustedMainPage_, moduleDirectory_) {
+    bridge_.AddCommandSet([this](PageCommand& command) { return HandleAppCommand(command) != 0; });
+    bridge_.AddCommandSet([this](PageCommand& command) { return common_.Run(command); });
 }
 
 CHtmlPanel::~CHtmlPanel() {
-    LivePanels().erase(panelId_);
-    window_.reset();
+    UnregisterMessageFilter();
+}
+
+void CHtmlPanel::SetModuleDirectory(std::string directory) {
+    moduleDirectory_ = std::move(directory);
+    bridge_.SetTrust(trustedMainPage_, moduleDirectory_);
+}
+
+void CHtmlPanel::SetTrustedMainPage(std::string url) {
+    trustedMainPage_ = std::move(url);
+    bridge_.SetTrust(trustedMainPage_, moduleDirectory_);
 }
 
 bool CHtmlPanel::CreatePanel() {
     if (window_) return window_->IsAlive();
     ConfigureBrowser();
 
-    os::PanelWindowOptions options;
+    os::WebViewOptions options;
     PanelEvent hostInfo;
     hostInfo.code = kUiGetHostInfo;
     OnPanelEvent(hostInfo);
@@ -63,7 +55,7 @@ bool CHtmlPanel::CreatePanel() {
     PanelEvent optionKey;
     optionKey.code = kUiGetOptionKeyPath;
     OnPanelEvent(optionKey);
-    if (!optionKey.key.empty()) options.webDataFolder = os::UserDataFolderForKey(optionKey.key);
+    if (!optionKey.key.empty()) options.dataFolder = os::UserDataFolderForKey(optionKey.key);
 
     // Drops stay off whatever the answer: the browser is never registered as a drop target.
     PanelEvent dropTarget;
@@ -71,8 +63,9 @@ bool CHtmlPanel::CreatePanel() {
     OnPanelEvent(dropTarget);
     options.acceptDrops = false;
 
-    window_ = os::CreatePanelWindow(options);
-    if (!window_ || !window_->IsAlive()) {
+    window_ = os::CreateWindow();
+    if (window_ && window_->IsAlive()) view_ = os::CreateWebView(*window_, options);
+    if (!view_) {
         window_.reset();
         return false;
     }
@@ -84,12 +77,9 @@ bool CHtmlPanel::CreatePanel() {
 }
 
 bool CHtmlPanel::OnInitPanel() {
-    if (!window_) return false;
-    const uint64_t id = panelId_;
-    window_->SetWebEventHandler([id](PanelEvent& event) {
-        auto found = LivePanels().find(id);
-        if (found != LivePanels().end()) found->second->DispatchWebEvent(event);
-    });
+    if (!window_ || !view_) return false;
+    view_->SetEventHandler([this](PanelEvent& event) { OnPanelEvent(event); });
+    bridge_.Attach(*view_);
     window_->SetKeyHandler([this](const os::KeyEvent& key) { return OfferKeyToMessageLoop(key); });
     window_->SetCloseRequestHandler([this] { return OnCloseRequest(); });
     window_->SetDestroyHandler([this] {
@@ -101,8 +91,8 @@ bool CHtmlPanel::OnInitPanel() {
         filterRegistered_ = true;
     }
     const os::Size client = window_->ClientSize();
-    window_->SetWebViewBounds({0, 0, client.width, client.height});
-    return window_->HasWebView();
+    view_->SetBounds({0, 0, client.width, client.height});
+    return view_->IsAlive();
 }
 
 void CHtmlPanel::ClosePanel() {
@@ -115,15 +105,6 @@ void CHtmlPanel::ConfigureBrowser() {
 
 int CHtmlPanel::HandleAppCommand(PageCommand&) {
     return 0;
-}
-
-CommandResult CHtmlPanel::ExecuteCommand(const std::optional<std::string>& param) {
-    if (!param) return int16_t{-1};
-    std::optional<PageCommand> command = ParsePageCommand(*param);
-    if (!command) return int16_t{-1};
-    if (HandleAppCommand(*command) != 0) return command->result;
-    RunCommonCommand(*command, *this);
-    return command->result;
 }
 
 bool CHtmlPanel::OnPanelEvent(PanelEvent& event) {
@@ -140,39 +121,9 @@ bool CHtmlPanel::OnPanelEvent(PanelEvent& event) {
         case kUiGetOptionKeyPath:
             if (!optionKeyPath_.empty()) event.key = optionKeyPath_;
             return true;
-        case kUiGetExternal:
-            event.answer = 1;
-            return true;
-        case WEBCTRL_CALL:
-            HandleBridgeCall(event);
-            return true;
         default:
             return false;
     }
-}
-
-void CHtmlPanel::DispatchWebEvent(PanelEvent& event) {
-    if (event.code == WEBCTRL_CALL) {
-        // Only trusted pages reach commands, and only when the panel hands out the bridge;
-        // anything else is the "no target" case: the element is left alone. The calling
-        // document's address was taken when its Call was made; the view must still show a
-        // trusted page as well, so a call left over from an earlier page runs nothing.
-        event.result.reset();
-        if (!IsTrustedPage(event.url, trustedMainPage_, moduleDirectory_)) return;
-        if (!HasWindow()) return;
-        // Checked again only when it differs: resolving a file page's path costs system calls.
-        const std::string shown = window_->CurrentUri();
-        if (shown != event.url && !IsTrustedPage(shown, trustedMainPage_, moduleDirectory_)) return;
-        PanelEvent external;
-        external.code = kUiGetExternal;
-        OnPanelEvent(external);
-        if (external.answer == 0) return;
-    }
-    OnPanelEvent(event);
-}
-
-void CHtmlPanel::HandleBridgeCall(PanelEvent& event) {
-    event.result = CommandResultText(ExecuteCommand(event.param));
 }
 
 namespace {
@@ -225,13 +176,10 @@ bool CHtmlPanel::TranslatePanelMessage(const os::KeyEvent& key) {
     return key.pressed && f5Down_;
 }
 
-void CHtmlPanel::OnPanelCommand(int) {}
-
 void CHtmlPanel::OnFinalMessage() {
     if (autoDelete_ == 0) return;
     // The window may go inside one of this object's own calls (a page command closing its
     // panel), so the object goes on the next turn of the loop, once that call has returned.
-    LivePanels().erase(panelId_);
     os::PostToGuiThread([this] { delete this; });
 }
 
@@ -240,8 +188,8 @@ bool CHtmlPanel::OnCloseRequest() {
 }
 
 bool CHtmlPanel::NavigatePage(const std::string& text) {
-    if (!HasWindow() || !window_->HasWebView()) return false;
-    window_->LoadUri(PageTarget(text, os::ExecutablePath(), moduleDirectory_));
+    if (!HasWindow() || !view_->IsAlive()) return false;
+    view_->LoadUri(PageTarget(text, os::ExecutablePath(), moduleDirectory_));
     return true;
 }
 
@@ -249,27 +197,11 @@ std::string CHtmlPanel::ToFileUrl(const std::string& path) const {
     return FileUrlOf(path);
 }
 
-void CHtmlPanel::NotifyPage(const std::string& event, const std::optional<std::string>& data) {
-    QueuePageScript(HostNotifyScript(event, data));
-}
-
-void CHtmlPanel::NotifyPageArgs(const std::string& event, const std::vector<std::string>& args) {
-    QueuePageScript(HostNotifyScript(event, args));
-}
-
-void CHtmlPanel::QueuePageScript(std::string script) {
-    const uint64_t id = panelId_;
-    os::PostToGuiThread([id, script = std::move(script)] {
-        auto found = LivePanels().find(id);
-        if (found != LivePanels().end()) found->second->RunPageScript(script);
-    });
-}
-
 void CHtmlPanel::RunPageScript(const std::string& text) {
-    if (HasWindow()) window_->RunScript(text);
+    if (view_) view_->RunScript(text);
 }
 
-os::PanelWindow* CHtmlPanel::CommandWindow() {
+os::Window* CHtmlPanel::CommandWindow() {
     return HasWindow() ? window_.get() : nullptr;
 }
 

@@ -6,20 +6,22 @@
 #include <vector>
 
 #include "base/MessageLoop.h"
-#include "os/PanelWindow.h"
+#include "os/WebView.h"
 #include "web/CommonCommands.h"
+#include "web/PageBridge.h"
 #include "web/PageCommand.h"
 #include "web/PanelEvent.h"
 
 // The window class of every panel: an undecorated top-level window holding one web view that
-// covers its client area (skinned panels move it onto their body rectangle). Everything the
-// view reports - browser events, UI-handler requests, page calls - reaches the panel as a
-// PanelEvent through the virtual OnPanelEvent chain, derived class first.
+// covers its client area (skinned panels move it onto their body rectangle). Browser events
+// and UI-handler requests reach the panel through the virtual OnPanelEvent chain, derived class
+// first; page calls go to the panel's bridge, whose command table holds the panel's own set
+// first and the common set after it.
 //
 // Life: construct, CreatePanel (window + view + OnInitPanel, hidden), NavigatePage, Show...
 // The window can go before the object (ClosePanel, the window manager); OnFinalMessage then
 // runs, and with autoDelete the object deletes itself on the next turn of the main loop. All
-// members are for the GUI thread except NotifyPage.
+// members are for the GUI thread except the bridge's notifications.
 class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
   public:
     CHtmlPanel(std::string panelName, int autoDelete, std::string settingsPath = {});
@@ -43,11 +45,9 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     // The panel's own page commands, offered before the common set. Fill command.result and
     // return nonzero when handled. The base handles nothing.
     virtual int HandleAppCommand(PageCommand& command);
-    // Parses a page's "param" (none: the attribute is missing) and runs it; the result.
-    virtual CommandResult ExecuteCommand(const std::optional<std::string>& param);
     // The panel-event chain: handle your codes, pass the others to the base class; true when
     // handled. The base answers kEventNavigateError (no error page), kUiShowContextMenu,
-    // kUiGetHostInfo, kUiGetOptionKeyPath, kUiGetExternal and runs WEBCTRL_CALL.
+    // kUiGetHostInfo and kUiGetOptionKeyPath.
     virtual bool OnPanelEvent(PanelEvent& event);
     // Keys before the web view; true consumes. The base eats every key while F5 is down, so
     // neither F5 nor Ctrl+F5 reloads the page.
@@ -56,8 +56,8 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     // OnInitPanel until the window goes: key messages aimed at this panel's window go to
     // TranslatePanelMessage.
     bool PreTranslateMessage(const Message& msg) override;
-    // A command for the panel (a menu choice, a key); "app.quit" sends 1. The base does nothing.
-    void OnPanelCommand(int id) override;
+    // "app.quit": the base ignores it; the main panel ends the program.
+    void QuitProgram() override {}
     // The window is gone. The base schedules `delete this` when autoDelete is nonzero.
     virtual void OnFinalMessage();
     // The window manager asks to close the window; true keeps it (the base keeps it).
@@ -68,67 +68,53 @@ class CHtmlPanel : public CommonCommandTarget, public CMessageFilter {
     bool NavigatePage(const std::string& text);
     // "file://" + the absolute path with backslashes turned into "/".
     std::string ToFileUrl(const std::string& path) const;
-
-    // Queues hostNotify('<event>'[,'<data>']); for the page, each argument a string literal
-    // that gives the page exactly the text (data's ',' separates further arguments). Any
-    // thread; runs later on the GUI thread in order, dropped when the panel or its window is gone.
-    void NotifyPage(const std::string& event, const std::optional<std::string>& data = {});
-    // The same with the arguments apart, each reaching the page exactly as its text.
-    void NotifyPageArgs(const std::string& event, const std::vector<std::string>& args);
     // Runs script text in the page's top frame; the outcome is discarded.
     void RunPageScript(const std::string& text);
 
-    os::PanelWindow* Window() const { return window_.get(); }
+    os::Window* Window() const { return window_.get(); }
+    os::WebView* View() const { return view_.get(); }
     bool HasWindow() const { return window_ && window_->IsAlive(); }
+    PageBridge& Bridge() { return bridge_; }
+    // The style words as the page's panel.style and panel.exstyle left them.
+    const CommonCommands& Common() const { return common_; }
 
     // --- CommonCommandTarget ---
-    os::PanelWindow* CommandWindow() override;
+    os::Window* CommandWindow() override;
     std::string CommandModuleDirectory() const override { return moduleDirectory_; }
     bool StartProgram(const std::string& file, const std::vector<std::string>& args,
                       bool shown) override;
-    uint32_t& StyleWord() override { return style_; }
-    uint32_t& ExStyleWord() override { return exStyle_; }
 
     // The panel's cfg.ini section and the settings file it reads.
     const std::string& PanelName() const { return panelName_; }
     const std::string& SettingsPath() const { return settingsPath_; }
-    bool BrowserSilent() const { return browserSilent_; }
 
   protected:
     // The folder module-relative texts are joined to (ModuleDirectory by default).
-    void SetModuleDirectory(std::string directory) { moduleDirectory_ = std::move(directory); }
+    void SetModuleDirectory(std::string directory);
     const std::string& ModuleDirectoryOfPanel() const { return moduleDirectory_; }
     // Whose origin counts as the main page for the bridge (the build's page address by default).
-    void SetTrustedMainPage(std::string url) { trustedMainPage_ = std::move(url); }
-
-    // The main panel asks for this in its ConfigureBrowser; WebKit shows no script-error
-    // dialogs anyway, so it has no further effect here.
-    void SetBrowserSilent(bool silent) { browserSilent_ = silent; }
+    void SetTrustedMainPage(std::string url);
 
     static os::KeyEvent KeyOfMessage(const Message& msg);
 
   private:
-    void DispatchWebEvent(PanelEvent& event);
     // A key of the window, offered to the message loop's filters (newest first) before the
     // web view sees it; true when a filter consumed it.
     bool OfferKeyToMessageLoop(const os::KeyEvent& key);
     void UnregisterMessageFilter();
-    void HandleBridgeCall(PanelEvent& event);
-    // Posts `script` to the GUI thread, where it runs while the panel lives.
-    void QueuePageScript(std::string script);
 
     int autoDelete_;
     const std::string panelName_;
     std::string optionKeyPath_;
     const std::string settingsPath_;
-    bool browserSilent_ = false;
-    std::unique_ptr<os::PanelWindow> window_;
     std::string moduleDirectory_;
     std::string trustedMainPage_;
-    uint32_t style_;
-    uint32_t exStyle_ = 0;
+    std::unique_ptr<os::Window> window_;
+    // Declared after the window and before the bridge: it goes before the window that holds
+    // it, and after the bridge that answers its calls.
+    std::unique_ptr<os::WebView> view_;
+    CommonCommands common_{*this};
+    PageBridge bridge_;
     bool f5Down_ = false;
     bool filterRegistered_ = false;
-    // Names the panel to posted notifications, which look it up on the GUI thread.
-    const uint64_t panelId_;
 };

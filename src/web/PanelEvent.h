@@ -1,9 +1,9 @@
 #pragma once
 #include "os/PanelEventCodes.h"
-#include "os/PanelWindow.h"
+#include "os/WebView.h"
 
-// A panel event: a browser event, a UI-handler request or a bridge call,
-// with its code and arguments; handlers fill the answer fields (see os::WebEvent).
+// A panel event: a browser event or a UI-handler request, with its code and arguments;
+// handlers fill the answer fields (see os::WebEvent).
 using PanelEvent = os::WebEvent;
 
 // Host flags of kUiGetHostInfo.

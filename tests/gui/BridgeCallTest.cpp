@@ -204,7 +204,7 @@ TEST_F(BridgeCallTest, CommandTextEdgeCases) {
     EXPECT_EQ(CallFrom(panel, std::nullopt), "-1");
     EXPECT_EQ(CallFrom(panel, "app:no.such.command"), "-1");
 
-    os::PanelWindow& window = *panel.Window();
+    os::Window& window = *panel.Window();
     EXPECT_EQ(CallFrom(panel, "app:Panel.Toggle"), "-1");
     EXPECT_FALSE(window.IsVisible());
     EXPECT_EQ(CallFrom(panel, "app:panel.toggle"), "-1");
@@ -216,9 +216,9 @@ TEST_F(BridgeCallTest, CommandTextEdgeCases) {
     EXPECT_EQ(CallFrom(panel, "app:panel.move&7"), "-1");  // dy missing: ignored
     EXPECT_EQ(window.ScreenRect(), (os::Rect{110, 105, 410, 305}));
 
-    const uint32_t style = panel.StyleWord();
+    const uint32_t style = panel.Common().StyleWord();
     EXPECT_EQ(CallFrom(panel, "app:panel.style&0&0"), "-1");
-    EXPECT_EQ(panel.StyleWord(), style);
+    EXPECT_EQ(panel.Common().StyleWord(), style);
     EXPECT_TRUE(window.IsVisible());
     EXPECT_EQ(CallFrom(panel, "app:panel.style&0"), "-1");
     EXPECT_EQ(CallFrom(panel, "app:panel.style&0&268435456"), "-1");  // clears WS_VISIBLE
@@ -413,7 +413,7 @@ TEST_F(BridgeCallTest, CommandClosingItsOwnPanel) {
     ASSERT_TRUE(PumpUntil([&] { return !kept.HasWindow(); }));
     EXPECT_EQ(kept.CommandWindow(), nullptr);
     EXPECT_FALSE(kept.NavigatePage("\\blank.html"));
-    kept.NotifyPage("late");  // nothing to run it in: dropped
+    kept.Bridge().Notify("late");  // nothing to run it in: dropped
     PumpUntil([] { return false; }, std::chrono::milliseconds(100));
 }
 
@@ -464,8 +464,8 @@ class MenuPanel : public WebTestPanel {
 };
 
 // Presses and releases the right button over the view at (x, y) as GDK delivers a real click.
-void RightClick(os::PanelWindow& window, int x, int y) {
-    GtkWidget* view = GTK_WIDGET(os::detail::NativeWebView(window));
+void RightClick(os::WebView& webView, int x, int y) {
+    GtkWidget* view = GTK_WIDGET(os::detail::NativeWebView(webView));
     GdkWindow* target = gtk_widget_get_window(view);
     GdkDevice* pointer =
         gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
@@ -512,11 +512,11 @@ TEST_F(BridgeCallTest, ContextMenuShowsOnlyWhenThePanelAnswersNonzero) {
         ASSERT_TRUE(panel->OpenPage("\\menu.html"));
         panel->Window()->MoveResize({100, 100, 500, 400});
         panel->Window()->Show();
-        GtkWidget* view = GTK_WIDGET(os::detail::NativeWebView(*panel->Window()));
+        GtkWidget* view = GTK_WIDGET(os::detail::NativeWebView(*panel->View()));
         ASSERT_TRUE(PumpUntil([&] {
             return gtk_widget_get_mapped(view) && gtk_widget_get_allocated_width(view) > 100;
         }));
-        RightClick(*panel->Window(), 40, 40);
+        RightClick(*panel->View(), 40, 40);
         ASSERT_TRUE(PumpUntil([&] {
             return std::count(panel->events.begin(), panel->events.end(), kUiShowContextMenu) == 1;
         }));
@@ -576,9 +576,9 @@ TEST_F(BridgeCallTest, ModalDialogInACommandLeavesOtherPanelsWorking) {
 TEST_F(BridgeCallTest, NotifyPageRunsHostNotifyWithAndWithoutData) {
     WebTestPanel panel("notify", module.path());
     ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
-    panel.NotifyPage("runbrush");
-    panel.NotifyPage("runbrush", std::string("pkg','download"));
-    panel.NotifyPage("quote", std::string("it\\'s"));
+    panel.Bridge().Notify("runbrush");
+    panel.Bridge().Notify("runbrush", std::string("pkg','download"));
+    panel.Bridge().Notify("quote", std::string("it\\'s"));
     ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
     EXPECT_EQ(panel.Evaluate("got.join('/')"), "runbrush/runbrush|pkg|download/quote|it\\'s");
 }
@@ -589,12 +589,12 @@ TEST_F(BridgeCallTest, HostileNotificationTextReachesHostNotifyExactlyAndNeverRu
         panel.ToFileUrl(Page("json.html",
                              "<script>window.got=[];function hostNotify(){"
                              "got.push(JSON.stringify(Array.from(arguments)));}</script>"))));
-    panel.NotifyPage("runbrush", std::string("q');window.x=1;('.exe','download"));
-    panel.NotifyPage("a\\',\"\r\n\xE2\x80\xA8\xE2\x80\xA9</script>\\",
-                     std::string("nul\0\x01\x7F\xFF"
-                                 "end','\xC3\xA9",
-                                 15));
-    panel.NotifyPageArgs("runbrush", {"a','b.exe", "download"});
+    panel.Bridge().Notify("runbrush", std::string("q');window.x=1;('.exe','download"));
+    panel.Bridge().Notify("a\\',\"\r\n\xE2\x80\xA8\xE2\x80\xA9</script>\\",
+                          std::string("nul\0\x01\x7F\xFF"
+                                      "end','\xC3\xA9",
+                                      15));
+    panel.Bridge().NotifyArgs("runbrush", {"a','b.exe", "download"});
     ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
     EXPECT_EQ(panel.Evaluate("typeof window.x"), "undefined");
     EXPECT_EQ(panel.Evaluate("got[0]"), R"(["runbrush","q');window.x=1;('.exe","download"])");
@@ -618,7 +618,7 @@ TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&panel, t] {
             for (int i = 0; i < kEach; ++i) {
-                panel.NotifyPage("n", std::to_string(t) + "','" + std::to_string(i));
+                panel.Bridge().Notify("n", std::to_string(t) + "','" + std::to_string(i));
             }
         });
     }
@@ -640,10 +640,10 @@ TEST_F(BridgeCallTest, NotificationsForAGonePanelOrAPageWithoutHostNotifyAreDrop
     Page("plain.html", "<p>no hostNotify here</p>");
     WebTestPanel plain("plain", module.path());
     ASSERT_TRUE(plain.OpenPage("\\plain.html"));
-    plain.NotifyPage("nobody", std::string("listens"));
+    plain.Bridge().Notify("nobody", std::string("listens"));
     auto gone = std::make_unique<WebTestPanel>("gone", module.path());
     ASSERT_TRUE(gone->OpenPage(gone->ToFileUrl(BlankPage())));
-    gone->NotifyPage("late");
+    gone->Bridge().Notify("late");
     gone.reset();
     PumpUntil([] { return false; }, std::chrono::milliseconds(200));
     EXPECT_EQ(CallFrom(plain, "app:test.echo&alive"), "alive");
@@ -657,7 +657,7 @@ TEST_F(BridgeCallTest, ResourcePagesAreServedAndTrusted) {
     WebTestPanel panel("res", module.path());
     ASSERT_TRUE(panel.OpenPage("130"));
     EXPECT_EQ(panel.reports, std::vector<std::string>{"res"});
-    EXPECT_EQ(panel.Window()->CurrentUri(), "res://" + os::ExecutablePath() + "/130");
+    EXPECT_EQ(panel.View()->CurrentUri(), "res://" + os::ExecutablePath() + "/130");
 }
 
 TEST_F(BridgeCallTest, NavigateErrorShowsNoErrorPage) {

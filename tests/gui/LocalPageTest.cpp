@@ -314,7 +314,7 @@ TEST_F(LocalPage, DownloadedToolsAreMarkedAndNamesAndContrastServeEveryReader) {
 
 TEST_F(LocalPage, BeforeItPaintsTheViewShowsThePagesOwnColourNotWhite) {
     Open();  // the completion is reported once the view has taken the page's colour
-    WebKitWebView* view = os::detail::NativeWebView(*panel_->Window());
+    WebKitWebView* view = os::detail::NativeWebView(*panel_->View());
     ASSERT_NE(view, nullptr);
     GdkRGBA colour{};
     webkit_web_view_get_background_color(view, &colour);

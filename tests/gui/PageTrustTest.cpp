@@ -102,7 +102,9 @@ TEST_F(PageTrustTest, KeptExternalOfAChildSentToTheTrustedOriginRunsNothing) {
             trusted.Add("main.html", "<iframe src='" + evil.Url("steal.html") + "'></iframe>");
         WebTestPanel panel("framed", module.path(), trusted.Url("Brush.html"));
         ASSERT_TRUE(panel.OpenPage(main));
-        ASSERT_TRUE(PumpUntil([&] { return evil.Notes().size() == 2; }));
+        // The child's navigation may end after the page completes. Waiting for "at least" never
+        // misses its moment, as waiting for an exact count can when two notes come in one turn.
+        ASSERT_TRUE(PumpUntil([&] { return evil.Notes().size() >= 2; }));
         EXPECT_EQ(evil.Notes(), refused);
         EXPECT_TRUE(panel.reports.empty());
     }
@@ -110,10 +112,11 @@ TEST_F(PageTrustTest, KeptExternalOfAChildSentToTheTrustedOriginRunsNothing) {
         SCOPED_TRACE("main view navigated to the untrusted page");
         WebTestPanel panel("navigated", module.path(), trusted.Url("Brush.html"));
         ASSERT_TRUE(panel.OpenPage(trusted.Url("plain.html")));
+        const size_t before = evil.Notes().size();
         ASSERT_TRUE(panel.OpenPage(evil.Url("steal.html")));
-        ASSERT_TRUE(PumpUntil([&] { return evil.Notes().size() == 4; }));
+        ASSERT_TRUE(PumpUntil([&] { return evil.Notes().size() >= before + 2; }));
         const std::vector<std::string> notes = evil.Notes();
-        EXPECT_EQ(std::vector<std::string>(notes.begin() + 2, notes.end()), refused);
+        EXPECT_EQ(std::vector<std::string>(notes.begin() + before, notes.end()), refused);
         EXPECT_TRUE(panel.reports.empty());
     }
     {
@@ -125,8 +128,7 @@ TEST_F(PageTrustTest, KeptExternalOfAChildSentToTheTrustedOriginRunsNothing) {
             evil.Add("host.html", "<iframe src='" + trusted.Url("child.html") + "'></iframe>");
         WebTestPanel panel("hosted", module.path(), trusted.Url("Brush.html"));
         ASSERT_TRUE(panel.OpenPage(host));
-        ASSERT_TRUE(PumpUntil([&] { return trusted.Notes().size() == 1; }));
-        EXPECT_EQ(trusted.Notes()[0], "child:result:untouched");
+        EXPECT_EQ(trusted.Notes(), std::vector<std::string>{"child:result:untouched"});
         EXPECT_TRUE(panel.reports.empty());
     }
 }

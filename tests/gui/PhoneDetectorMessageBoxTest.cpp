@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "os/GuiThread.h"
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "phone/PhoneDetector.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include "ChildRun.h"
 #include "TempDir.h"
 #include "base/MessageLoop.h"
-#include "os/PanelWindow.h"
 #include "os/PixelBuffer.h"
 #include "os/Screen.h"
 #include "os/Tray.h"
+#include "os/Window.h"
 #include "panel/ImageRegistry.h"
 #include "panel/PanelImpl.h"
 #include "panel/PopPanel.h"
@@ -112,7 +112,7 @@ TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTo
     CPopPanel* pop = new WatchedPopPanel(
         cfg_, [&gone] { gone = true; }, deleted);
     ASSERT_TRUE(pop->CreatePanel());
-    os::PanelWindow* window = pop->Window();
+    os::Window* window = pop->Window();
     ASSERT_NE(window, nullptr);
     // Sized from the 300 x 200 skin, bottom-right of the 1280 x 800 screen (Xvfb has no
     // panels, so the work area is the whole screen).
@@ -141,7 +141,7 @@ TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTo
     EXPECT_EQ(window->ScreenRect(), (os::Rect{980, 600, 1280, 800})) << "showing never moves";
 
     // The page closes its panel: the owner is told, then the object deletes itself.
-    pop->ExecuteCommand(std::string("app:panel.close"));
+    pop->Bridge().Execute(std::string("app:panel.close"));
     EXPECT_TRUE(gone);
     EXPECT_FALSE(deleted) << "not inside its own call";
     EXPECT_TRUE(PumpUntil([&] { return deleted; }));
@@ -150,7 +150,7 @@ TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTo
 TEST_F(SkinnedPanels, SplashIsCentredSkinnedAndInTheTaskbar) {
     CPanelImpl splash("plash", cfg_);
     ASSERT_TRUE(splash.Create());
-    os::PanelWindow* window = splash.Window();
+    os::Window* window = splash.Window();
     // The window system applies the size once the window is mapped.
     EXPECT_TRUE(PumpUntil([&] {
         return window->ScreenRect() == os::Rect{430, 270, 850, 530};
@@ -185,7 +185,7 @@ TEST_F(SkinnedPanels, MainWebPanelPaintsHeadBandTitleAndPutsThePageOnTheBody) {
     testsupport::WriteFile(page, "<html><body style='margin:0;background:#3050d0'></body></html>");
     CWebPanel panel("mainpanel", cfg_, 0);
     ASSERT_TRUE(panel.CreatePanel());
-    os::PanelWindow* window = panel.Window();
+    os::Window* window = panel.Window();
     EXPECT_EQ(window->Title(), "MapleNook");
     EXPECT_EQ(window->ScreenRect().width(), 360);
     EXPECT_EQ(window->ScreenRect().height(), 560);
@@ -262,7 +262,7 @@ TEST_F(SkinnedPanels, AKeyHeldWhenTheFocusLeavesIsNotHeldAfterwards) {
     RegisterMessageLoop(&loop);
     CWebPanel panel("mainpanel", cfg_, 0);
     ASSERT_TRUE(ShowAtKnownPlace(panel));
-    os::PanelWindow* window = panel.Window();
+    os::Window* window = panel.Window();
     GtkWidget* toplevel = nullptr;
     gdk_window_get_user_data(
         gdk_x11_window_lookup_for_display(gdk_display_get_default(), window->Handle()),
@@ -310,7 +310,7 @@ TEST_F(SkinnedPanels, KeysReachThePageOnlyWhileThePointerIsOverIt) {
     RegisterMessageLoop(&loop);
     CWebPanel panel("mainpanel", cfg_, 0);
     ASSERT_TRUE(ShowAtKnownPlace(panel));
-    os::PanelWindow* window = panel.Window();
+    os::Window* window = panel.Window();
     const long handle = window->Handle();
     // A key message as the window hands it to the loop, with the pointer where it was.
     auto offer = [&](unsigned keyval, bool down, int x, int y, long target) {

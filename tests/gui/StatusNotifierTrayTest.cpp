@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 #include "panel/TrayIconImpl.h"
 
 namespace {

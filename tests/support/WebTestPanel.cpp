@@ -63,7 +63,7 @@ bool WebTestPanel::OpenPage(const std::string& url) {
 }
 
 std::string WebTestPanel::Evaluate(const std::string& expression) {
-    WebKitWebView* view = Window() ? os::detail::NativeWebView(*Window()) : nullptr;
+    WebKitWebView* view = View() ? os::detail::NativeWebView(*View()) : nullptr;
     if (view == nullptr) return "<no view>";
     struct Outcome {
         bool done = false;

@@ -28,7 +28,8 @@ class WebTestPanel : public CHtmlPanel {
 
     int HandleAppCommand(PageCommand& command) override;
     bool OnPanelEvent(PanelEvent& event) override;
-    void OnPanelCommand(int id) override { commands.push_back(id); }
+    // "app.quit" is recorded as command 1.
+    void QuitProgram() override { commands.push_back(1); }
 
     // Creates the panel, loads `url` and waits for the document to complete.
     bool OpenPage(const std::string& url);

@@ -2,13 +2,13 @@
 
 #include <climits>
 
-#include "FakePanelWindow.h"
+#include "FakeWindow.h"
 #include "web/CommonCommands.h"
 #include "web/HtmlPanel.h"
 
 namespace {
 
-using testsupport::FakePanelWindow;
+using testsupport::FakeWindow;
 
 struct Started {
     std::string file;
@@ -19,30 +19,26 @@ struct Started {
 // The panel side of the common set, with a fake window and a recorded program start.
 class FakeTarget : public CommonCommandTarget {
   public:
-    os::PanelWindow* CommandWindow() override { return window.alive ? &window : nullptr; }
+    os::Window* CommandWindow() override { return window.alive ? &window : nullptr; }
     std::string CommandModuleDirectory() const override { return "/opt/maplenook"; }
-    void OnPanelCommand(int id) override { commands.push_back(id); }
+    void QuitProgram() override { ++quits; }
     void ClosePanel() override { window.Destroy(); }
     bool StartProgram(const std::string& file, const std::vector<std::string>& args,
                       bool shown) override {
         started.push_back({file, args, shown});
         return startWorks;
     }
-    uint32_t& StyleWord() override { return style; }
-    uint32_t& ExStyleWord() override { return exStyle; }
-
-    FakePanelWindow window;
-    std::vector<int> commands;
+    FakeWindow window;
+    int quits = 0;
     std::vector<Started> started;
     bool startWorks = true;
-    uint32_t style = 0x80000048;
-    uint32_t exStyle = 0;
+    CommonCommands common{*this};
 };
 
 CommandResult RunText(FakeTarget& target, const std::string& text, bool* known = nullptr) {
     auto command = ParsePageCommand(text);
     EXPECT_TRUE(command) << text;
-    const bool ran = RunCommonCommand(*command, target);
+    const bool ran = target.common.Run(*command);
     if (known) *known = ran;
     return command->result;
 }
@@ -109,7 +105,7 @@ TEST(CommonCommandsTest, WindowCommandsActOnThePanelWindow) {
     }
 
     EXPECT_EQ(RunText(target, "app:app.quit"), CommandResult{int16_t{-1}});
-    EXPECT_EQ(target.commands, std::vector<int>{1});
+    EXPECT_EQ(target.quits, 1);
     RunText(target, "app:panel.close");
     EXPECT_FALSE(target.window.alive);
     // Without a window the window commands do nothing and nothing breaks.
@@ -134,15 +130,15 @@ TEST(CommonCommandsTest, StyleWritesOnlyChangesAndAppliesTheBitsLinuxKnows) {
     FakeTarget target;
     target.window.calls.clear();
     RunText(target, "app:panel.style&0&0");
-    EXPECT_EQ(target.style, 0x80000048u);
+    EXPECT_EQ(target.common.StyleWord(), 0x80000048u);
     EXPECT_TRUE(target.window.calls.empty());
     RunText(target, "app:panel.style&268435456");  // one item only: nothing
     EXPECT_TRUE(target.window.calls.empty());
-    EXPECT_EQ(target.style, 0x80000048u);
+    EXPECT_EQ(target.common.StyleWord(), 0x80000048u);
 
     RunText(target, "app:panel.style&268435456&0");  // WS_VISIBLE
     EXPECT_TRUE(target.window.visible);
-    EXPECT_EQ(target.style, 0x90000048u);
+    EXPECT_EQ(target.common.StyleWord(), 0x90000048u);
     target.window.calls.clear();
     RunText(target, "app:panel.style&268435456&0");  // already so: no write
     EXPECT_TRUE(target.window.calls.empty());
@@ -157,13 +153,13 @@ TEST(CommonCommandsTest, StyleWritesOnlyChangesAndAppliesTheBitsLinuxKnows) {
     EXPECT_TRUE(target.window.visible);
     // Bits without a Linux meaning are kept as written.
     RunText(target, "app:panel.style&64&-1");
-    EXPECT_EQ(target.style, 64u);
+    EXPECT_EQ(target.common.StyleWord(), 64u);
     EXPECT_FALSE(target.window.visible);
 
     RunText(target, "app:panel.exstyle&136&0");  // WS_EX_TOPMOST | WS_EX_TOOLWINDOW
     EXPECT_TRUE(target.window.keepAbove);
     EXPECT_TRUE(target.window.skipTaskbar);
-    EXPECT_EQ(target.exStyle, 136u);
+    EXPECT_EQ(target.common.ExStyleWord(), 136u);
     RunText(target, "app:panel.exstyle&0&8");
     EXPECT_FALSE(target.window.keepAbove);
     EXPECT_TRUE(target.window.skipTaskbar);
@@ -183,22 +179,22 @@ class LogicPanel : public CHtmlPanel {
         }
         return 0;
     }
-    void OnPanelCommand(int id) override { commands.push_back(id); }
+    void QuitProgram() override { ++quits; }
     std::vector<std::string> seen;
-    std::vector<int> commands;
+    int quits = 0;
 };
 
-TEST(HtmlPanelLogicTest, ExecuteCommandOffersThePanelsOwnSetFirst) {
+TEST(HtmlPanelLogicTest, ThePanelsOwnSetIsOfferedBeforeTheCommonSet) {
     LogicPanel panel;
-    EXPECT_EQ(panel.ExecuteCommand(std::nullopt), CommandResult{int16_t{-1}});
-    EXPECT_EQ(panel.ExecuteCommand(std::string()), CommandResult{int16_t{-1}});
-    EXPECT_EQ(panel.ExecuteCommand(std::string("App:own")), CommandResult{int16_t{-1}});
+    PageBridge& bridge = panel.Bridge();
+    EXPECT_EQ(bridge.Execute(std::nullopt), CommandResult{int16_t{-1}});
+    EXPECT_EQ(bridge.Execute(std::string()), CommandResult{int16_t{-1}});
+    EXPECT_EQ(bridge.Execute(std::string("App:own")), CommandResult{int16_t{-1}});
     EXPECT_TRUE(panel.seen.empty());
-    EXPECT_EQ(panel.ExecuteCommand(std::string("app:own&1")), CommandResult{std::string("mine")});
-    EXPECT_EQ(panel.ExecuteCommand(std::string("app:panel.toggle")),
-              CommandResult{std::string("mine")});
-    EXPECT_EQ(panel.ExecuteCommand(std::string("app:app.quit")), CommandResult{int16_t{-1}});
-    EXPECT_EQ(panel.commands, std::vector<int>{1});
+    EXPECT_EQ(bridge.Execute(std::string("app:own&1")), CommandResult{std::string("mine")});
+    EXPECT_EQ(bridge.Execute(std::string("app:panel.toggle")), CommandResult{std::string("mine")});
+    EXPECT_EQ(bridge.Execute(std::string("app:app.quit")), CommandResult{int16_t{-1}});
+    EXPECT_EQ(panel.quits, 1);
     EXPECT_EQ(panel.seen, (std::vector<std::string>{"own", "panel.toggle", "app.quit"}));
 }
 

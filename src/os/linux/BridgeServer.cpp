@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "os/DiagnosticLog.h"
-#include "os/PanelEventCodes.h"
 #include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
 
@@ -49,12 +48,11 @@ bridge::Reply Answer(bridge::Request& request) {
         LogFailure("bridge call refused", reply.text + " (" + request.url + ")");
         return reply;
     }
-    WebEvent event;
-    event.code = WEBCTRL_CALL;
-    event.url = request.url;
-    if (request.hasParam) event.param = std::move(request.param);
+    std::optional<std::string> result;
     try {
-        sink->OnBridgeCall(event);
+        result = sink->OnBridgeCall(
+            request.url,
+            request.hasParam ? std::optional<std::string>(std::move(request.param)) : std::nullopt);
     } catch (const std::exception& e) {
         reply.text = std::string("window.external: ") + e.what();
         LogFailure("bridge call failed", reply.text);
@@ -64,10 +62,10 @@ bridge::Reply Answer(bridge::Request& request) {
         LogFailure("bridge call failed", reply.text);
         return reply;
     }
-    // `sink` may be gone now (the command closed its panel); only the event is read.
-    if (event.result) {
+    // `sink` may be gone now (the command closed its panel); only the result is read.
+    if (result) {
         reply.status = bridge::kReplyResult;
-        reply.text = std::move(*event.result);
+        reply.text = std::move(*result);
     } else {
         reply.status = bridge::kReplyNoTarget;
     }

@@ -2,7 +2,7 @@
 #include <glib.h>
 #include <gtk/gtk.h>
 
-#include "os/PanelWindow.h"
+#include "os/WebView.h"
 
 namespace os {
 

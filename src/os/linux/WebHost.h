@@ -3,9 +3,10 @@
 // routes page calls to.
 #include <webkit2/webkit2.h>
 
+#include <optional>
 #include <string>
 
-#include "os/PanelWindow.h"
+#include "os/WebView.h"
 
 namespace os::detail {
 
@@ -18,8 +19,10 @@ class BridgeCallSink {
   public:
     virtual ~BridgeCallSink() = default;
     virtual WebKitWebView* BridgeView() const = 0;
-    // Fills event.result (none: no target). May run nested main loops or destroy the view.
-    virtual void OnBridgeCall(WebEvent& event) = 0;
+    // The text for the element's "result" (none: no target). May run nested main loops or
+    // destroy the view.
+    virtual std::optional<std::string> OnBridgeCall(const std::string& documentUrl,
+                                                    std::optional<std::string> param) = 0;
 };
 void AddBridgeSink(BridgeCallSink* sink);
 void RemoveBridgeSink(BridgeCallSink* sink);
@@ -27,7 +30,7 @@ void RemoveBridgeSink(BridgeCallSink* sink);
 // Serves one web process's end of a bridge socket on the GUI main loop; takes the fd.
 void ServeBridgeSocket(int fd);
 
-// The WebKit view inside a panel window, for code that drives WebKit directly (benchmarks).
-WebKitWebView* NativeWebView(PanelWindow& window);
+// The WebKit view behind a web view, for code that drives WebKit directly (benchmarks).
+WebKitWebView* NativeWebView(WebView& view);
 
 }  // namespace os::detail

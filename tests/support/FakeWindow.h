@@ -2,13 +2,13 @@
 #include <string>
 #include <vector>
 
-#include "os/PanelWindow.h"
+#include "os/Window.h"
 
 namespace testsupport {
 
-// An os::PanelWindow in memory: state changes are kept and every call that changes something
-// is logged by name, so tests see what logic did to its window and in which order.
-class FakePanelWindow : public os::PanelWindow {
+// An os::Window in memory: state changes are kept and every call that changes something is
+// logged by name, so tests see what logic did to its window and in which order.
+class FakeWindow : public os::Window {
   public:
     long Handle() const override { return alive ? 0x4200001 : 0; }
     bool IsAlive() const override { return alive; }
@@ -56,20 +56,10 @@ class FakePanelWindow : public os::PanelWindow {
         destroyed = std::move(handler);
     }
     void SetSizeHandler(std::function<void()> handler) override { sized = std::move(handler); }
-    bool HasWebView() const override { return withWebView && alive; }
-    void SetWebViewBounds(const os::Rect& bounds) override { viewBounds = bounds; }
-    void SetWebEventHandler(std::function<void(os::WebEvent&)> handler) override {
-        webEvent = std::move(handler);
-    }
-    void LoadUri(const std::string& uri) override { loaded.push_back(uri); }
-    std::string CurrentUri() const override { return loaded.empty() ? "" : loaded.back(); }
-    void RunScript(const std::string& script) override { scripts.push_back(script); }
-    uint64_t PageId() const override { return withWebView ? 7 : 0; }
 
     void Log(const std::string& call) { calls.push_back(call); }
 
     bool alive = true;
-    bool withWebView = true;
     std::string title;
     bool visible = false;
     bool minimized = false;
@@ -77,20 +67,16 @@ class FakePanelWindow : public os::PanelWindow {
     bool keepAbove = false;
     bool skipTaskbar = false;
     os::Rect rect{0, 0, 411, 439};
-    os::Rect viewBounds;
     std::vector<os::Rect> region;
     os::Rect dragBand;
     unsigned long presentedAt = 0;
     uint32_t background = 0xFFFFFFFF;
     std::vector<std::string> calls;
-    std::vector<std::string> loaded;
-    std::vector<std::string> scripts;
     std::function<void(os::PixelBuffer&)> paint;
     std::function<bool(const os::KeyEvent&)> key;
     std::function<bool()> closeRequest;
     std::function<void()> destroyed;
     std::function<void()> sized;
-    std::function<void(os::WebEvent&)> webEvent;
 };
 
 }  // namespace testsupport

@@ -1,0 +1,80 @@
+#include "web/PageBridge.h"
+
+#include "os/DiagnosticLog.h"
+#include "os/GuiThread.h"
+#include "web/PageAddress.h"
+#include "web/ScriptText.h"
+
+PageBridge::PageBridge(std::string trustedMainPage, std::string moduleDirectory)
+    : trustedMainPage_(std::move(trustedMainPage)), moduleDirectory_(std::move(moduleDirectory)) {}
+
+PageBridge::~PageBridge() {
+    if (page_->view != nullptr) page_->view->SetBridgeHandler({});
+}
+
+void PageBridge::SetTrust(std::string trustedMainPage, std::string moduleDirectory) {
+    trustedMainPage_ = std::move(trustedMainPage);
+    moduleDirectory_ = std::move(moduleDirectory);
+}
+
+void PageBridge::AddCommandSet(CommandSet set) {
+    sets_.push_back(std::move(set));
+}
+
+void PageBridge::Attach(os::WebView& view) {
+    page_->view = &view;
+    view.SetBridgeHandler([this](const os::BridgeCall& call) { return Answer(call); });
+}
+
+bool PageBridge::Trusted(const os::BridgeCall& call) const {
+    // The calling document's address was taken when its Call was made; the view must still
+    // show a trusted page as well, so a call left over from an earlier page runs nothing.
+    // Checked again only when it differs: resolving a file page's path costs system calls.
+    return IsTrustedPage(call.documentUrl, trustedMainPage_, moduleDirectory_) &&
+           (call.shownUrl == call.documentUrl ||
+            IsTrustedPage(call.shownUrl, trustedMainPage_, moduleDirectory_));
+}
+
+std::optional<std::string> PageBridge::Answer(const os::BridgeCall& call) {
+    if (!Trusted(call)) {
+        const std::optional<PageCommand> command =
+            call.param ? ParsePageCommand(*call.param) : std::nullopt;
+        os::LogWarning("bridge call refused",
+                       call.documentUrl + " (shown " + call.shownUrl +
+                           "): " + (command ? command->name : std::string("no command")));
+        return std::nullopt;
+    }
+    return CommandResultText(Execute(call.param));
+}
+
+CommandResult PageBridge::Execute(const std::optional<std::string>& param) {
+    if (!param) return int16_t{-1};
+    std::optional<PageCommand> command = ParsePageCommand(*param);
+    if (!command) return int16_t{-1};
+    for (const CommandSet& set : sets_) {
+        if (set(*command)) break;
+    }
+    return command->result;
+}
+
+void PageBridge::Notify(const std::string& event, const std::optional<std::string>& data) {
+    Queue(page_, HostNotifyScript(event, data));
+}
+
+void PageBridge::NotifyArgs(const std::string& event, const std::vector<std::string>& args) {
+    Queue(page_, HostNotifyScript(event, args));
+}
+
+PageBridge::Notifier PageBridge::MakeNotifier() const {
+    return [page = std::weak_ptr<Page>(page_)](const std::string& event,
+                                               const std::vector<std::string>& args) {
+        Queue(page, HostNotifyScript(event, args));
+    };
+}
+
+void PageBridge::Queue(const std::weak_ptr<Page>& page, std::string script) {
+    os::PostToGuiThread([page, script = std::move(script)] {
+        const std::shared_ptr<Page> alive = page.lock();
+        if (alive && alive->view != nullptr) alive->view->RunScript(script);
+    });
+}
