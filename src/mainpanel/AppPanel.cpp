@@ -1,5 +1,7 @@
 #include "mainpanel/AppPanel.h"
 
+#include "web/PageAddress.h"
+
 #include <ctime>
 
 #include "base/Settings.h"
@@ -111,12 +113,12 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
         case kEventDocumentComplete:
             // WebKit also finishes the load that failed (with no address, as nothing was
             // committed); only a page that loaded counts.
-            if (event.url.empty() || (fellBack_ && event.url == pageUrl_)) return true;
+            if (event.url.empty() || (fellBack_ && SameAddress(event.url, pageUrl_))) return true;
             if (splashPanel_) splashPanel_->Hide();
             ShowMainPanel();
             return true;
         case kEventNavigateError:
-            if (event.url == pageUrl_) {
+            if (SameAddress(event.url, pageUrl_)) {
                 // The browser's own error page would only flash before the local copy.
                 event.cancel = true;
                 fellBack_ = true;
