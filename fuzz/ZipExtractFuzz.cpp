@@ -3,7 +3,7 @@
 // sticky bit, whatever the archive says. Anything else aborts.
 //
 // Input: the archive's bytes.
-#include "phone/ZipExtract.h"
+#include "package/ZipExtract.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

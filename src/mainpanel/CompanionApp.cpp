@@ -2,8 +2,8 @@
 
 #include "base/Settings.h"
 #include "base/TextCase.h"
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/PackagePaths.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackagePaths.h"
 #include "os/Files.h"
 
 namespace {

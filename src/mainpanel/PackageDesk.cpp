@@ -1,12 +1,13 @@
 #include "mainpanel/PackageDesk.h"
 
 #include "base/Settings.h"
-#include "mainpanel/PackageCache.h"
-#include "mainpanel/PackagePaths.h"
-#include "mainpanel/PackageServices.h"
+#include "mainpanel/CompanionServices.h"
 #include "os/FolderDialog.h"
 #include "os/GuiThread.h"
 #include "os/UsbArrivalMonitor.h"
+#include "package/PackageCache.h"
+#include "package/PackagePaths.h"
+#include "package/PackageServices.h"
 
 CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel)
     : CPackageDesk(std::move(settingsPath), std::move(panel), RealPackageServices(),

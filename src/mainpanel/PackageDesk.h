@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "mainpanel/AppCommands.h"
-#include "mainpanel/BrushWorkflow.h"
+#include "package/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
 
 namespace os {

@@ -11,7 +11,6 @@
 #include "phone/BridgeCommandText.h"
 #include "phone/ConflictingProcesses.h"
 #include "phone/ToolSources.h"
-#include "phone/ZipExtract.h"
 
 #include <algorithm>
 #include <array>
@@ -150,23 +149,6 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
     }
     child.Terminate();
     return os::LocaleToUtf8(output);
-}
-
-bool CModuleLib::UnzipTo(const std::string& archivePath, const std::string& destination,
-                         const ExtractProgress& progress) {
-    return UnzipToWithCause(archivePath, destination, progress) == ExtractResult::Done;
-}
-
-ExtractResult CModuleLib::UnzipToWithCause(const std::string& archivePath,
-                                           const std::string& destination,
-                                           const ExtractProgress& progress) {
-    std::string folder = destination;
-    const auto last = folder.find_last_not_of(" \t\r\n\v\f");
-    folder.erase(last == std::string::npos ? 0 : last + 1);
-    // An empty destination would mean the file-system root: refuse it.
-    if (folder.empty()) return ExtractResult::Archive;
-    if (folder.back() != '/') folder += '/';
-    return ExtractZip(archivePath, folder, progress);
 }
 
 std::string CModuleLib::FileDigest(const std::string& path) {

@@ -17,9 +17,9 @@
 #include "NotifyArgs.h"
 #include "ScratchFolder.h"
 #include "base/Settings.h"
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/PackageCache.h"
-#include "mainpanel/PackageServices.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackageCache.h"
+#include "package/PackageServices.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

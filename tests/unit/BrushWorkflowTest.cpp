@@ -14,9 +14,9 @@
 
 #include "NotifyArgs.h"
 #include "base/WorkerPool.h"
-#include "mainpanel/BrushWorkflow.h"
+#include "package/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
-#include "mainpanel/PackagePaths.h"
+#include "package/PackagePaths.h"
 
 namespace {
 

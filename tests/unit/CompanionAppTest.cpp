@@ -11,7 +11,7 @@
 #include "NotifyArgs.h"
 #include "TempDir.h"
 #include "base/Settings.h"
-#include "mainpanel/BrushWorkflow.h"
+#include "package/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
 
 namespace {

@@ -1,7 +1,7 @@
-#include "mainpanel/BrushWorkflow.h"
+#include "package/BrushWorkflow.h"
 
-#include "mainpanel/PackagePaths.h"
-#include "phone/StagingNames.h"
+#include "package/PackagePaths.h"
+#include "package/StagingNames.h"
 
 namespace {
 
@@ -37,8 +37,8 @@ std::string CBrushWorkflow::QueueKey(const std::string& cacheSetting,
 
 void CBrushWorkflow::StartBrushTask(const std::string& cacheDir, const std::string& fileName,
                                     const std::string& url, std::function<void(int)> finished) {
-    queues_.Queue(QueueKey(cacheDir, fileName), [self = shared_from_this(), cacheDir, fileName,
-                                                 url, finished = std::move(finished)] {
+    queues_.Queue(QueueKey(cacheDir, fileName), [self = shared_from_this(), cacheDir, fileName, url,
+                                                 finished = std::move(finished)] {
         const int started = self->EnsureAndRun(cacheDir, fileName, url);
         if (finished) finished(started);
     });
@@ -46,10 +46,10 @@ void CBrushWorkflow::StartBrushTask(const std::string& cacheDir, const std::stri
 
 void CBrushWorkflow::StartFetchTask(const std::string& cacheDir, const std::string& fileName,
                                     const std::string& url) {
-    queues_.Queue(QueueKey(cacheDir, fileName), [self = shared_from_this(), cacheDir, fileName,
-                                                 url] {
-        self->FetchPackage(cacheDir, fileName, url);
-    });
+    queues_.Queue(QueueKey(cacheDir, fileName),
+                  [self = shared_from_this(), cacheDir, fileName, url] {
+                      self->FetchPackage(cacheDir, fileName, url);
+                  });
 }
 
 void CBrushWorkflow::Notify(const std::string& base, const char* state, const std::string& cause) {
@@ -273,8 +273,7 @@ bool CBrushWorkflow::DownloadArchive(const std::string& base, const std::string&
 }
 
 UnzipResult CBrushWorkflow::ExtractArchive(const std::string& base, const std::string& fileName,
-                                           const std::string& archive,
-                                           const std::string& folder) {
+                                           const std::string& archive, const std::string& folder) {
     if (!services_.unzipWatched)
         return services_.unzipTo(archive, folder) ? UnzipResult::Done : UnzipResult::Damaged;
     int64_t whole = 0;
@@ -321,8 +320,8 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const std::string& cach
     if (Closing()) return FetchOutcome::DownloadFailed;
     if (services_.makeCacheFolder) services_.makeCacheFolder(cacheFolder);
     // Never the address's last part: that could name any file of the cache folder.
-    const std::string archive = StagingHomeOf(cacheFolder) + "/" + DownloadStagingPrefix(*base) +
-                                UniqueStagingSuffix();
+    const std::string archive =
+        StagingHomeOf(cacheFolder) + "/" + DownloadStagingPrefix(*base) + UniqueStagingSuffix();
     if (!DownloadArchive(*base, fileName, url, archive, cacheFolder))
         return FetchOutcome::DownloadFailed;
     Notify(*base, "unzip");

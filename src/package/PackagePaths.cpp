@@ -1,7 +1,7 @@
-#include "mainpanel/PackagePaths.h"
+#include "package/PackagePaths.h"
 
 #include "base/Settings.h"
-#include "phone/StagingNames.h"
+#include "package/StagingNames.h"
 
 namespace {
 

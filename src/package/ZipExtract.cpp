@@ -1,4 +1,4 @@
-#include "phone/ZipExtract.h"
+#include "package/ZipExtract.h"
 
 #include "BuildConfig.h"
 #include "os/FileOps.h"
@@ -6,7 +6,7 @@
 #include "os/ReadAtFile.h"
 #include "os/StagingFolder.h"
 #include "os/TextEncoding.h"
-#include "phone/StagingNames.h"
+#include "package/StagingNames.h"
 
 #include <minizip/unzip.h>
 #include <zlib.h>
@@ -469,4 +469,19 @@ ExtractResult ExtractZip(const std::string& archivePath, const std::string& dest
             break;
     }
     return Failure(os::IsOutOfRoom(errno));
+}
+
+ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
+                               const ExtractProgress& progress) {
+    std::string folder = destination;
+    const auto last = folder.find_last_not_of(" \t\r\n\v\f");
+    folder.erase(last == std::string::npos ? 0 : last + 1);
+    if (folder.empty()) return ExtractResult::Archive;
+    if (folder.back() != '/') folder += '/';
+    return ExtractZip(archivePath, folder, progress);
+}
+
+bool UnzipTo(const std::string& archivePath, const std::string& destination,
+             const ExtractProgress& progress) {
+    return UnzipToWithCause(archivePath, destination, progress) == ExtractResult::Done;
 }

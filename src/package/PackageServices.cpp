@@ -1,24 +1,19 @@
-#include "mainpanel/PackageServices.h"
+#include "package/PackageServices.h"
 
-#include <chrono>
 #include <filesystem>
-#include <memory>
 #include <system_error>
-#include <thread>
 
 #include "base/Settings.h"
 #include "base/WorkerPool.h"
-#include "mainpanel/PackageCache.h"
 #include "os/DiagnosticLog.h"
 #include "os/Files.h"
 #include "os/FolderTrust.h"
 #include "os/FreeSpace.h"
-#include "os/StagingFolder.h"
-#include "os/ProcFs.h"
 #include "os/Shell.h"
-#include "phone/ModuleLib.h"
-#include "phone/PhoneDetector.h"
-#include "phone/StagingNames.h"
+#include "os/StagingFolder.h"
+#include "package/PackageCache.h"
+#include "package/StagingNames.h"
+#include "package/ZipExtract.h"
 #include "web/HttpDownload.h"
 
 namespace {
@@ -58,14 +53,13 @@ BrushServices RealPackageServices() {
         RemoveStagingLeftovers(folder, name, alsoThisRun);
     };
     s.unzipTo = [](const std::string& archive, const std::string& directory) {
-        const bool done = CModuleLib::Instance().UnzipTo(archive, directory);
+        const bool done = UnzipTo(archive, directory);
         if (!done) os::LogFailure("extraction failed", archive + " -> " + directory);
         return done;
     };
     s.unzipWatched = [](const std::string& archive, const std::string& directory,
                         const std::function<bool(uint64_t, uint64_t)>& progress) {
-        const ExtractResult result =
-            CModuleLib::Instance().UnzipToWithCause(archive, directory, progress);
+        const ExtractResult result = UnzipToWithCause(archive, directory, progress);
         if (result != ExtractResult::Done && result != ExtractResult::Cancelled)
             os::LogFailure("extraction failed", archive + " -> " + directory);
         return UnzipResultOf(result);
@@ -104,36 +98,5 @@ BrushServices RealPackageServices() {
         return std::filesystem::remove(path, error);
     };
     s.queueTask = [](std::function<void()> task) { QueueWorkerTask(std::move(task)); };
-    return s;
-}
-
-CompanionServices RealCompanionServices() {
-    return RealCompanionServices(std::make_shared<CPhoneDetector>());
-}
-
-CompanionServices RealCompanionServices(std::shared_ptr<CPhoneDetector> detector) {
-    CompanionServices s;
-    s.listPhoneInstanceIds = [detector] {
-        std::vector<PhoneInterface> phones;
-        detector->ListPhones(phones, true);
-        std::vector<std::string> ids;
-        for (const auto& phone : phones) ids.push_back(phone.instanceId);
-        return ids;
-    };
-    s.isPresent = [detector](const std::string& instanceId) {
-        return detector->IsPresent(instanceId);
-    };
-    s.isProcessRunning = [](const std::string& imageName) {
-        std::vector<std::string> names;
-        for (const auto& process : os::ListProcesses()) {
-            for (auto& name : ProcessNames(process.imageName, process.arguments))
-                names.push_back(std::move(name));
-        }
-        return IsProcessRunning(names, imageName);
-    };
-    s.runAdb = [](const std::string& command) { return CModuleLib::Instance().RunAdb(command); };
-    s.wait = [](int milliseconds) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    };
     return s;
 }
