@@ -1,6 +1,6 @@
 #include "package/BrushWorkflow.h"
 
-#include "package/PackagePaths.h"
+#include "os/DiagnosticLog.h"
 #include "package/StagingNames.h"
 
 namespace {
@@ -25,31 +25,64 @@ const char* CauseOf(DownloadFailure failure) {
 
 }  // namespace
 
+// A fetch in progress, known to RemoveRunningStaging and CancelBrush while it lasts.
+class CBrushWorkflow::RunningFetch {
+  public:
+    RunningFetch(CBrushWorkflow& flow, const PackagePlace& place)
+        : flow_(flow), key_(place.cacheFolder, place.base), fileName_(place.fileName) {
+        std::lock_guard<std::mutex> guard(flow_.runningMutex_);
+        flow_.running_.insert(key_);
+        flow_.fetching_.insert(fileName_);
+    }
+    ~RunningFetch() {
+        std::lock_guard<std::mutex> guard(flow_.runningMutex_);
+        flow_.running_.erase(flow_.running_.find(key_));
+        flow_.fetching_.erase(flow_.fetching_.find(fileName_));
+        if (flow_.fetching_.count(fileName_) == 0) flow_.cancelled_.erase(fileName_);
+        flow_.lastProgress_.erase(key_.second);
+    }
+    RunningFetch(const RunningFetch&) = delete;
+    RunningFetch& operator=(const RunningFetch&) = delete;
+
+  private:
+    CBrushWorkflow& flow_;
+    std::pair<std::string, std::string> key_;
+    std::string fileName_;
+};
+
 CBrushWorkflow::CBrushWorkflow(BrushServices services)
     : services_(std::move(services)), queues_(services_.queueTask) {}
 
-std::string CBrushWorkflow::QueueKey(const std::string& cacheSetting,
-                                     const std::string& fileName) const {
-    const auto place =
-        LocatePackage(services_.moduleDirectory, UsableCacheDir(cacheSetting), fileName);
-    return place ? place->folder : std::string();
+ResolvedCache CBrushWorkflow::ResolveCache(const std::string& cacheSetting) const {
+    return ResolveCacheSetting(services_.moduleDirectory, cacheSetting,
+                               services_.defaultCacheFolder, services_.cacheFolderAcceptable);
 }
 
-void CBrushWorkflow::StartBrushTask(const std::string& cacheDir, const std::string& fileName,
+std::optional<PackagePlace> CBrushWorkflow::Place(const std::string& cacheSetting,
+                                                  const std::string& fileName) const {
+    return PlacePackage(ResolveCache(cacheSetting).folder, fileName);
+}
+
+void CBrushWorkflow::StartBrushTask(const std::string& cacheSetting, const std::string& fileName,
                                     const std::string& url, std::function<void(int)> finished) {
-    queues_.Queue(QueueKey(cacheDir, fileName), [self = shared_from_this(), cacheDir, fileName, url,
-                                                 finished = std::move(finished)] {
-        const int started = self->EnsureAndRun(cacheDir, fileName, url);
+    auto place = Place(cacheSetting, fileName);
+    // The package's folder keeps its tasks in order; a name without one runs nothing.
+    const std::string key = place ? place->folder : std::string();
+    queues_.Queue(key, [self = shared_from_this(), place = std::move(place), url,
+                        finished = std::move(finished)] {
+        const int started = place ? self->RunAt(*place, url) : 0;
         if (finished) finished(started);
     });
 }
 
-void CBrushWorkflow::StartFetchTask(const std::string& cacheDir, const std::string& fileName,
+void CBrushWorkflow::StartFetchTask(const std::string& cacheSetting, const std::string& fileName,
                                     const std::string& url) {
-    queues_.Queue(QueueKey(cacheDir, fileName),
-                  [self = shared_from_this(), cacheDir, fileName, url] {
-                      self->FetchPackage(cacheDir, fileName, url);
-                  });
+    if (const auto place = Place(cacheSetting, fileName)) StartFetchTask(*place, url);
+}
+
+void CBrushWorkflow::StartFetchTask(const PackagePlace& place, const std::string& url) {
+    queues_.Queue(place.folder,
+                  [self = shared_from_this(), place, url] { self->FetchAt(place, url); });
 }
 
 void CBrushWorkflow::Notify(const std::string& base, const char* state, const std::string& cause) {
@@ -93,29 +126,24 @@ void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64
                          {base, std::to_string(done), std::to_string(total), phase});
 }
 
-CPackageLocks::Hold CBrushWorkflow::LockPackage(const std::string& cacheDir,
-                                                const std::string& fileName, const std::string&) {
+CPackageLocks::Hold CBrushWorkflow::LockPackage(const PackagePlace& place) {
     // The package folder; archives have unique names of their own.
-    std::vector<std::string> keys;
-    if (auto place = LocatePackage(services_.moduleDirectory, cacheDir, fileName))
-        keys.push_back("folder:" + place->folder);
-    return locks_.Acquire(std::move(keys));
+    return locks_.Acquire({"folder:" + place.folder});
 }
 
-std::string CBrushWorkflow::UsableCacheDir(const std::string& cacheDir) const {
-    const std::string usable =
-        ::UsableCacheDir(services_.moduleDirectory, cacheDir, services_.defaultCacheDir);
-    if (usable == services_.defaultCacheDir || !services_.cacheFolderAcceptable) return usable;
-    const bool acceptable =
-        services_.cacheFolderAcceptable(CacheFolderOf(services_.moduleDirectory, usable));
-    return acceptable ? usable : services_.defaultCacheDir;
+PackageFolderState CBrushWorkflow::FolderState(const PackagePlace& place) {
+    if (!services_.packageFolderState) return PackageFolderState::Ours;
+    const PackageFolderState state = services_.packageFolderState(place.folder);
+    if (state == PackageFolderState::Foreign)
+        os::LogWarning("package folder in the way",
+                       place.folder + ": not made by this program; left alone");
+    return state;
 }
 
-void CBrushWorkflow::StartSweep(const std::string& cacheDir) {
-    if (!services_.removeStaging) return;
-    const std::string folder = CacheFolderOf(services_.moduleDirectory, UsableCacheDir(cacheDir));
-    services_.queueTask([self = shared_from_this(), folder] {
-        self->services_.removeStaging(folder, std::string(), false);
+void CBrushWorkflow::StartSweep(const std::string& cacheFolder) {
+    if (!services_.removeStaging || cacheFolder.empty()) return;
+    services_.queueTask([self = shared_from_this(), cacheFolder] {
+        self->services_.removeStaging(cacheFolder, std::string(), false);
     });
 }
 
@@ -137,105 +165,99 @@ bool CBrushWorkflow::Closing() {
 
 int CBrushWorkflow::EnsureAndRun(const std::string& cacheSetting, const std::string& fileName,
                                  const std::string& url) {
-    const std::string cacheDir = UsableCacheDir(cacheSetting);
-    // No cache folder at all: an empty one would mean the installed folder.
-    if (cacheDir.empty()) return 0;
-    const auto base = PackageBaseName(fileName);
-    const auto place = LocatePackage(services_.moduleDirectory, cacheDir, fileName);
-    if (!base || !place) return 0;
+    const auto place = Place(cacheSetting, fileName);
+    return place ? RunAt(*place, url) : 0;
+}
 
+int CBrushWorkflow::RunAt(const PackagePlace& place, const std::string& url) {
     {
-        auto hold = LockPackage(cacheDir, fileName, url);
-        const auto state = services_.packageFolderState
-                               ? services_.packageFolderState(place->folder)
-                               : PackageFolderState::Ours;
+        auto hold = LockPackage(place);
+        const PackageFolderState state = FolderState(place);
         if (state == PackageFolderState::Foreign) {
-            Notify(*base, "run.error", "conflict");
+            Notify(place.base, "run.error", "conflict");
             return 0;
         }
-        if (state == PackageFolderState::Missing || !services_.fileExists(place->program)) {
-            switch (FetchLocked(cacheDir, fileName, url)) {
-                case FetchOutcome::NotAttempted:
-                case FetchOutcome::DownloadFailed:
-                    return 0;  // what the fetch told the page stands
-                case FetchOutcome::NoProgram:
-                    Notify(*base, "run.error", "missing");
-                    return 0;
-                case FetchOutcome::Damaged:
-                    Notify(*base, "run.error", "archive");
-                    return 0;
-                case FetchOutcome::Disk:
-                    Notify(*base, "run.error", "disk");
-                    return 0;
-                case FetchOutcome::InTheWay:
-                    Notify(*base, "run.error", "conflict");
-                    return 0;
-                case FetchOutcome::Cancelled:
-                    Notify(*base, "run.error", "cancelled");
-                    return 0;
-                case FetchOutcome::ReadyCancelled:
-                    NotifyCancelledButReady(*base);
-                    return 0;
-                case FetchOutcome::Ready:
-                    break;
+        if (state == PackageFolderState::Missing || !services_.fileExists(place.program)) {
+            const FetchOutcome outcome = FetchLocked(place, url);
+            if (outcome != FetchOutcome::Ready) {
+                NotifyFetchEnd(place.base, outcome);
+                return 0;
             }
         }
     }
-
-    const std::string cacheFolder = CacheFolderOf(services_.moduleDirectory, cacheDir);
-    if (services_.safeToStart && !services_.safeToStart(cacheFolder, place->program)) {
-        Notify(*base, "run.error", "unsafe");
+    if (services_.safeToStart && !services_.safeToStart(place.cacheFolder, place.program)) {
+        os::LogError("program not started", place.program +
+                                                ": it or a folder on its way is not the user's "
+                                                "own, is a link, or others may write it");
+        Notify(place.base, "run.error", "unsafe");
         return 0;
     }
-    if (!RunProgram(place->folder, place->program)) {
-        Notify(*base, "run.error", "start");
+    if (!RunProgram(place.folder, place.program)) {
+        Notify(place.base, "run.error", "start");
         return 0;
     }
     if (services_.hideMainPanel) services_.hideMainPanel();
-    Notify(*base, "run");
-    if (services_.afterStart) services_.afterStart(fileName);
+    Notify(place.base, "run");
+    if (services_.afterStart) services_.afterStart(place.fileName);
     return 1;
 }
 
-void CBrushWorkflow::NotifyCancelledButReady(const std::string& base) {
-    if (!services_.notifyPage) return;
-    services_.notifyPage("runbrush", {base, "run.error", "cancelled", "ready"});
+void CBrushWorkflow::NotifyFetchEnd(const std::string& base, FetchOutcome outcome) {
+    switch (outcome) {
+        case FetchOutcome::NotAttempted:
+        case FetchOutcome::DownloadFailed:
+        case FetchOutcome::Ready:
+            return;  // what the fetch told the page stands
+        case FetchOutcome::NoProgram:
+            return Notify(base, "run.error", "missing");
+        case FetchOutcome::Damaged:
+            return Notify(base, "run.error", "archive");
+        case FetchOutcome::Disk:
+            return Notify(base, "run.error", "disk");
+        case FetchOutcome::InTheWay:
+            return Notify(base, "run.error", "conflict");
+        case FetchOutcome::Cancelled:
+            return Notify(base, "run.error", "cancelled");
+        case FetchOutcome::ReadyCancelled:
+            if (services_.notifyPage)
+                services_.notifyPage("runbrush", {base, "run.error", "cancelled", "ready"});
+            return;
+    }
 }
 
 int CBrushWorkflow::FetchPackage(const std::string& cacheSetting, const std::string& fileName,
                                  const std::string& url) {
-    const std::string cacheDir = UsableCacheDir(cacheSetting);
-    if (cacheDir.empty()) return 0;
-    auto hold = LockPackage(cacheDir, fileName, url);
-    const auto place = LocatePackage(services_.moduleDirectory, cacheDir, fileName);
-    const auto base = PackageBaseName(fileName);
-    if (place && base && services_.packageFolderState &&
-        services_.packageFolderState(place->folder) == PackageFolderState::Foreign) {
-        Notify(*base, "run.error", "conflict");
+    const auto place = Place(cacheSetting, fileName);
+    return place ? FetchAt(*place, url) : 0;
+}
+
+int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
+    auto hold = LockPackage(place);
+    if (FolderState(place) == PackageFolderState::Foreign) {
+        Notify(place.base, "run.error", "conflict");
         return 0;
     }
-    switch (FetchLocked(cacheDir, fileName, url)) {
+    switch (FetchLocked(place, url)) {
         case FetchOutcome::Ready:
         case FetchOutcome::ReadyCancelled:
             return 1;
         case FetchOutcome::Cancelled:
             // Only a page that opted in can cancel; it hears that nothing new is there.
-            if (base) Notify(*base, "run.error", "cancelled");
+            Notify(place.base, "run.error", "cancelled");
             return 0;
         case FetchOutcome::InTheWay:
-            if (base) Notify(*base, "run.error", "conflict");
+            Notify(place.base, "run.error", "conflict");
             return 0;
         default:
             return 0;
     }
 }
 
-bool CBrushWorkflow::DownloadArchive(const std::string& base, const std::string& fileName,
-                                     const std::string& url, const std::string& archive,
-                                     const std::string& cacheFolder) {
+bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::string& url,
+                                     const std::string& archive) {
     if (!services_.downloadWatched) {
         if (services_.downloadToFile(url, archive) != 0) return true;
-        Notify(base, "download.error");
+        Notify(place.base, "download.error");
         return false;
     }
     DownloadWatch watch;
@@ -246,15 +268,20 @@ bool CBrushWorkflow::DownloadArchive(const std::string& base, const std::string&
         received = done;
         if (total >= 0 && size < 0 && services_.freeSpace) {
             // A body that cannot fit is not worth starting.
-            const uint64_t free = services_.freeSpace(cacheFolder);
+            const uint64_t free = services_.freeSpace(place.cacheFolder);
             noRoom = static_cast<uint64_t>(total) + kSpareBytes > free;
+            if (noRoom)
+                os::LogError("download refused",
+                             url + ": " + std::to_string(total) + " bytes and a spare " +
+                                 std::to_string(kSpareBytes) + " need more than the " +
+                                 std::to_string(free) + " free in " + place.cacheFolder);
         }
         if (total >= 0) size = total;
         if (noRoom) return false;
         // Before the answer's head there is nothing to show yet.
         if (done > 0 || total >= 0)
-            NotifyProgress(base, done, total, "download", total >= 0 && done == total);
-        return !IsCancelled(fileName);
+            NotifyProgress(place.base, done, total, "download", total >= 0 && done == total);
+        return !IsCancelled(place.fileName);
     };
     bool downloaded = services_.downloadWatched(url, archive, watch) != 0;
     std::string cause = noRoom ? "disk" : CauseOf(watch.failure);
@@ -262,73 +289,48 @@ bool CBrushWorkflow::DownloadArchive(const std::string& base, const std::string&
         cause = "http:" + std::to_string(watch.httpStatus);
     // The whole body is there: its size, announced or counted.
     const int64_t whole = size >= 0 ? size : received;
-    if (downloaded) NotifyProgress(base, whole, whole, "download", true);
-    if (downloaded && IsCancelled(fileName)) {
+    if (downloaded) NotifyProgress(place.base, whole, whole, "download", true);
+    if (downloaded && IsCancelled(place.fileName)) {
         services_.removeFile(archive);
         downloaded = false;
         cause = "cancelled";
     }
-    if (!downloaded) Notify(base, "download.error", cause);
+    if (!downloaded) Notify(place.base, "download.error", cause);
     return downloaded;
 }
 
-UnzipResult CBrushWorkflow::ExtractArchive(const std::string& base, const std::string& fileName,
-                                           const std::string& archive, const std::string& folder) {
+UnzipResult CBrushWorkflow::ExtractArchive(const PackagePlace& place, const std::string& archive) {
     if (!services_.unzipWatched)
-        return services_.unzipTo(archive, folder) ? UnzipResult::Done : UnzipResult::Damaged;
+        return services_.unzipTo(archive, place.folder) ? UnzipResult::Done : UnzipResult::Damaged;
     int64_t whole = 0;
     const UnzipResult result =
-        services_.unzipWatched(archive, folder, [&](uint64_t done, uint64_t total) {
+        services_.unzipWatched(archive, place.folder, [&](uint64_t done, uint64_t total) {
             whole = static_cast<int64_t>(total);
-            NotifyProgress(base, static_cast<int64_t>(done), whole, "unzip", done == total);
-            return !IsCancelled(fileName);
+            NotifyProgress(place.base, static_cast<int64_t>(done), whole, "unzip", done == total);
+            return !IsCancelled(place.fileName);
         });
-    if (result == UnzipResult::Done) NotifyProgress(base, whole, whole, "unzip", true);
+    if (result == UnzipResult::Done) NotifyProgress(place.base, whole, whole, "unzip", true);
     return result;
 }
 
-CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const std::string& cacheDir,
-                                                         const std::string& fileName,
+CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& place,
                                                          const std::string& url) {
-    const auto base = PackageBaseName(fileName);
-    const auto place = LocatePackage(services_.moduleDirectory, cacheDir, fileName);
-    if (!base || !place || !PackageArchiveName(url)) return FetchOutcome::NotAttempted;
-
-    const std::string cacheFolder = CacheFolderOf(services_.moduleDirectory, cacheDir);
-    const auto key = std::make_pair(cacheFolder, *base);
-    {
-        std::lock_guard<std::mutex> guard(runningMutex_);
-        running_.insert(key);
-        fetching_.insert(fileName);
-    }
-    struct Unregister {
-        CBrushWorkflow& flow;
-        std::pair<std::string, std::string> key;
-        std::string fileName;
-        ~Unregister() {
-            std::lock_guard<std::mutex> guard(flow.runningMutex_);
-            flow.running_.erase(flow.running_.find(key));
-            flow.fetching_.erase(flow.fetching_.find(fileName));
-            if (flow.fetching_.count(fileName) == 0) flow.cancelled_.erase(fileName);
-            flow.lastProgress_.erase(key.second);
-        }
-    } unregister{*this, key, fileName};
+    if (!PackageArchiveName(url)) return FetchOutcome::NotAttempted;
+    RunningFetch running(*this, place);
     // What an earlier run left when it was killed; this package's queue keeps ours apart.
-    if (services_.removeStaging) services_.removeStaging(cacheFolder, *base, false);
+    if (services_.removeStaging) services_.removeStaging(place.cacheFolder, place.base, false);
 
-    Notify(*base, "download");
+    Notify(place.base, "download");
     if (Closing()) return FetchOutcome::DownloadFailed;
-    if (services_.makeCacheFolder) services_.makeCacheFolder(cacheFolder);
+    if (services_.makeCacheFolder) services_.makeCacheFolder(place.cacheFolder);
     // Never the address's last part: that could name any file of the cache folder.
     const std::string archive =
-        StagingHomeOf(cacheFolder) + "/" + DownloadStagingPrefix(*base) + UniqueStagingSuffix();
-    if (!DownloadArchive(*base, fileName, url, archive, cacheFolder))
-        return FetchOutcome::DownloadFailed;
-    Notify(*base, "unzip");
+        place.stagingHome + "/" + DownloadStagingPrefix(place.base) + UniqueStagingSuffix();
+    if (!DownloadArchive(place, url, archive)) return FetchOutcome::DownloadFailed;
+    Notify(place.base, "unzip");
     // A failed extraction leaves the previous package folder (or none) as it was.
     UnzipResult extracted = UnzipResult::Cancelled;
-    if (!Closing() && !IsCancelled(fileName))
-        extracted = ExtractArchive(*base, fileName, archive, place->folder);
+    if (!Closing() && !IsCancelled(place.fileName)) extracted = ExtractArchive(place, archive);
     services_.removeFile(archive);
     switch (extracted) {
         case UnzipResult::Done:
@@ -340,11 +342,11 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const std::string& cach
         case UnzipResult::Cancelled:
             return FetchOutcome::Cancelled;
         case UnzipResult::Damaged:
-            return IsCancelled(fileName) ? FetchOutcome::Cancelled : FetchOutcome::Damaged;
+            return IsCancelled(place.fileName) ? FetchOutcome::Cancelled : FetchOutcome::Damaged;
     }
     // Published: a cancel now can only keep the program from starting.
-    if (!services_.fileExists(place->program)) return FetchOutcome::NoProgram;
-    return IsCancelled(fileName) ? FetchOutcome::ReadyCancelled : FetchOutcome::Ready;
+    if (!services_.fileExists(place.program)) return FetchOutcome::NoProgram;
+    return IsCancelled(place.fileName) ? FetchOutcome::ReadyCancelled : FetchOutcome::Ready;
 }
 
 int CBrushWorkflow::RunProgram(const std::string& directory, const std::string& file) {

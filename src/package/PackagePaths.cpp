@@ -35,28 +35,35 @@ std::string FileSystemPathOf(const std::string& moduleDirectory, const std::stri
     return JoinModulePath({}, text);
 }
 
-std::optional<PackageLocation> LocatePackage(const std::string& moduleDirectory,
-                                             const std::string& cacheDir,
-                                             const std::string& fileName) {
+ResolvedCache ResolveCacheSetting(const std::string& moduleDirectory,
+                                  const std::string& cacheSetting, const std::string& defaultFolder,
+                                  const std::function<bool(const std::string&)>& acceptable) {
+    const auto folderOf = [&](const std::string& setting) {
+        // No setting at all would otherwise name the module directory.
+        return setting.empty() ? std::string() : FileSystemPathOf(moduleDirectory, setting + "\\");
+    };
+    const ResolvedCache fallback{defaultFolder, folderOf(defaultFolder)};
+    if (cacheSetting.empty() || cacheSetting == defaultFolder) return fallback;
+    ResolvedCache set{cacheSetting, folderOf(cacheSetting)};
+    if (NormalFolder(set.folder) == NormalFolder(moduleDirectory)) return fallback;
+    if (acceptable && !acceptable(set.folder)) return fallback;
+    return set;
+}
+
+std::optional<PackagePlace> PlacePackage(const std::string& cacheFolder,
+                                         const std::string& fileName) {
     const auto base = PackageBaseName(fileName);
-    if (!base) return std::nullopt;
+    if (cacheFolder.empty() || !base) return std::nullopt;
     // The page names a file, not a path: nothing it sends may reach outside the cache folder.
     if (fileName.find_first_of("/\\") != std::string::npos || base->empty() || *base == "." ||
         *base == ".." || *base == kStagingHomeName || IsStagingName(*base))
         return std::nullopt;
-    return PackageLocation{
-        FileSystemPathOf(moduleDirectory, cacheDir + "\\" + *base + "\\"),
-        FileSystemPathOf(moduleDirectory, cacheDir + "\\" + *base + "\\" + fileName)};
-}
-
-std::string CacheFolderOf(const std::string& moduleDirectory, const std::string& cacheDir) {
-    return FileSystemPathOf(moduleDirectory, cacheDir + "\\");
-}
-
-std::string UsableCacheDir(const std::string& moduleDirectory, const std::string& cacheDir,
-                           const std::string& defaultDir) {
-    if (cacheDir.empty()) return defaultDir;
-    const bool installedFolder =
-        NormalFolder(CacheFolderOf(moduleDirectory, cacheDir)) == NormalFolder(moduleDirectory);
-    return installedFolder ? defaultDir : cacheDir;
+    PackagePlace place;
+    place.cacheFolder = cacheFolder.back() == '/' ? cacheFolder : cacheFolder + "/";
+    place.stagingHome = StagingHomeOf(place.cacheFolder);
+    place.base = *base;
+    place.fileName = fileName;
+    place.folder = place.cacheFolder + *base + "/";
+    place.program = place.folder + fileName;
+    return place;
 }

@@ -1,10 +1,12 @@
 #pragma once
+#include <functional>
 #include <optional>
 #include <string>
 
 // Names and cache paths of a tool package: a zip archive at a URL holding one program file at
-// its top level. Texts are formed as the settings store them ("\" separators) and turned into
-// file-system paths only at the end, so a cache folder written either way works.
+// its top level. A cache setting is text as the settings store it ("\" separators, "\..." for
+// the module directory); ResolveCacheSetting turns it into a folder, and everything after that
+// works on folders.
 
 // The file name cut at its last "."; none when it has no ".".
 std::optional<std::string> PackageBaseName(const std::string& fileName);
@@ -17,23 +19,32 @@ std::optional<std::string> PackageArchiveName(const std::string& url);
 // directory, never the file system's root).
 std::string FileSystemPathOf(const std::string& moduleDirectory, const std::string& text);
 
-// Where one package lives in the cache.
-struct PackageLocation {
+// What a cache setting comes to.
+struct ResolvedCache {
+    std::string setting;  // the setting in use: as set, or the default folder in its place
+    std::string folder;   // the folder it names, ending in "/"; empty when there is none
+};
+
+// The cache a task works in: `cacheSetting` as set, or `defaultFolder` when the setting is
+// empty, names the module directory itself (the installed files are never a cache) or names a
+// folder `acceptable` (when given) refuses.
+ResolvedCache ResolveCacheSetting(const std::string& moduleDirectory,
+                                  const std::string& cacheSetting, const std::string& defaultFolder,
+                                  const std::function<bool(const std::string&)>& acceptable);
+
+// Where one package lives in a resolved cache folder.
+struct PackagePlace {
+    std::string cacheFolder;  // ending in "/"
+    std::string stagingHome;  // <cache>/.maplenook: downloads and extractions in progress
+    std::string base;         // the file name cut at its last "."
+    std::string fileName;
     std::string folder;   // <cache>/<base>/: the extraction folder and working directory
     std::string program;  // <cache>/<base>/<file name>: present exactly when this file exists
 };
 
-// The location of `fileName` under `cacheDir`; none when the file name has no base name or an
-// empty one (".exe"), holds a path separator, its base name is "." or "..", or its folder
-// would carry a name the cache uses for work in progress (its staging folder included).
-std::optional<PackageLocation> LocatePackage(const std::string& moduleDirectory,
-                                             const std::string& cacheDir,
-                                             const std::string& fileName);
-
-// The cache folder itself with a trailing "/", the folder downloads go to.
-std::string CacheFolderOf(const std::string& moduleDirectory, const std::string& cacheDir);
-
-// The cache folder a task works in: `cacheDir` as set, or `defaultDir` when the setting is
-// empty or names the module directory itself, since the installed files are never a cache.
-std::string UsableCacheDir(const std::string& moduleDirectory, const std::string& cacheDir,
-                           const std::string& defaultDir);
+// The place of `fileName` in `cacheFolder` (with or without its trailing "/"); none when there
+// is no cache folder, the file name has no base name or an empty one (".exe"), holds a path
+// separator, its base name is "." or "..", or its folder would carry a name the cache uses for
+// work in progress (its staging folder included).
+std::optional<PackagePlace> PlacePackage(const std::string& cacheFolder,
+                                         const std::string& fileName);

@@ -5,7 +5,6 @@
 
 #include "base/Settings.h"
 #include "base/WorkerPool.h"
-#include "os/DiagnosticLog.h"
 #include "os/Files.h"
 #include "os/FolderTrust.h"
 #include "os/FreeSpace.h"
@@ -39,11 +38,9 @@ UnzipResult UnzipResultOf(ExtractResult result) {
 BrushServices RealPackageServices() {
     BrushServices s;
     s.moduleDirectory = ModuleDirectory();
-    s.defaultCacheDir = DefaultCacheFolder();
+    s.defaultCacheFolder = DefaultCacheFolder();
     s.downloadToFile = [](const std::string& url, const std::string& path) {
-        const auto done = DownloadToNewFile(url, path);
-        if (!done) os::LogFailure("download failed", url + " -> " + path);
-        return done;
+        return DownloadToNewFile(url, path);
     };
     s.downloadWatched = [](const std::string& url, const std::string& path, DownloadWatch& watch) {
         return DownloadToNewFile(url, path, &watch);
@@ -53,16 +50,11 @@ BrushServices RealPackageServices() {
         RemoveStagingLeftovers(folder, name, alsoThisRun);
     };
     s.unzipTo = [](const std::string& archive, const std::string& directory) {
-        const bool done = UnzipTo(archive, directory);
-        if (!done) os::LogFailure("extraction failed", archive + " -> " + directory);
-        return done;
+        return UnzipTo(archive, directory);
     };
     s.unzipWatched = [](const std::string& archive, const std::string& directory,
                         const std::function<bool(uint64_t, uint64_t)>& progress) {
-        const ExtractResult result = UnzipToWithCause(archive, directory, progress);
-        if (result != ExtractResult::Done && result != ExtractResult::Cancelled)
-            os::LogFailure("extraction failed", archive + " -> " + directory);
-        return UnzipResultOf(result);
+        return UnzipResultOf(UnzipToWithCause(archive, directory, progress));
     };
     s.packageFolderState = [](const std::string& folder) {
         switch (os::StateOfPublished(folder, kPackageMarkName)) {
@@ -73,13 +65,10 @@ BrushServices RealPackageServices() {
             case os::PublishedState::Foreign:
                 break;
         }
-        os::LogFailure("package folder in the way", folder);
         return PackageFolderState::Foreign;
     };
     s.safeToStart = [](const std::string& cacheFolder, const std::string& program) {
-        const bool safe = os::IsSafeToStart(cacheFolder, program);
-        if (!safe) os::LogFailure("package may have been changed by another user", program);
-        return safe;
+        return os::IsSafeToStart(cacheFolder, program);
     };
     s.freeSpace = [](const std::string& folder) { return os::FreeSpaceOf(folder); };
     s.cacheFolderAcceptable = [module = s.moduleDirectory](const std::string& folder) {
@@ -88,9 +77,7 @@ BrushServices RealPackageServices() {
     // A program keeps the execute bit it was archived with; a file without one opens with the
     // desktop's default handler, as the default verb would.
     s.startProgram = [](const std::string& directory, const std::string& file) {
-        const bool started = os::ShellOpen(file, {}, directory);
-        if (!started) os::LogFailure("program did not start", file);
-        return started;
+        return os::ShellOpen(file, {}, directory);
     };
     s.fileExists = [](const std::string& path) { return os::FileExists(path); };
     s.removeFile = [](const std::string& path) {
