@@ -3,6 +3,7 @@
 #include "base/CommandLine.h"
 #include "base/Settings.h"
 #include "os/ChildProcess.h"
+#include "os/DiagnosticLog.h"
 #include "os/Digest.h"
 #include "os/FileOps.h"
 #include "os/Files.h"
@@ -31,6 +32,8 @@ constexpr const char* kExitShell = "exit\r\n";
 constexpr int kShellExitGraceMs = 2000;
 constexpr uint16_t kBridgePort = 5037;
 constexpr auto kStaleCopyKillLimit = std::chrono::milliseconds(10000);
+// A tool that closed its output is given this long to end, so that its exit code is known.
+constexpr int kExitCodeWaitMs = 500;
 
 // A stale copy may still be running (a bridge server we started last time): end it, round
 // after round without pause, until it is gone or the time limit has passed.
@@ -42,6 +45,26 @@ void EndProcessesRunning(const std::string& path) {
         KillProcessesByPath(path, true);
         if (std::chrono::steady_clock::now() - start > kStaleCopyKillLimit) return;
     }
+}
+
+// Logs how a bridge command ended once its output has been read: `last` is the read that ended
+// the loop.
+void LogCommandEnd(const std::string& commandLine, os::ChildProcess& child,
+                   os::ChildProcess::ReadStatus last, int silenceMs) {
+    using ReadStatus = os::ChildProcess::ReadStatus;
+    if (last == ReadStatus::Timeout) {
+        os::LogError("bridge command timed out",
+                     commandLine + ": nothing for " + std::to_string(silenceMs) + " ms");
+        return;
+    }
+    if (last == ReadStatus::End && child.WaitForExit(kExitCodeWaitMs) && child.ExitCode() != 0) {
+        const int code = child.ExitCode();
+        os::LogWarning("bridge command failed",
+                       commandLine + (code < 0 ? ": ended by a signal"
+                                               : ": exit code " + std::to_string(code)));
+        return;
+    }
+    os::LogDebug("bridge command finished", commandLine);
 }
 
 // Appends one read piece up to its first zero byte, as the tools' text output is read.
@@ -106,10 +129,13 @@ std::string CModuleLib::RunCommand(const std::string& commandLine) {
     std::string output;
     char piece[kReadPiece + 1];
     size_t got = 0;
-    while (child.Read(piece, kReadPiece, got, silenceMs) == os::ChildProcess::ReadStatus::Data) {
+    auto status = os::ChildProcess::ReadStatus::Data;
+    while ((status = child.Read(piece, kReadPiece, got, silenceMs)) ==
+           os::ChildProcess::ReadStatus::Data) {
         AppendPiece(output, piece, got);
         if (!readToEnd && OutputEndsRead(output)) break;
     }
+    LogCommandEnd(commandLine, child, status, silenceMs);
     child.Terminate();
     return os::LocaleToUtf8(output);
 }
@@ -127,8 +153,9 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
     size_t got = 0;
     size_t next = 0;
     bool reading = true;
-    while (reading &&
-           child.Read(piece, kReadPiece, got, silenceMs) == os::ChildProcess::ReadStatus::Data) {
+    auto status = os::ChildProcess::ReadStatus::Data;
+    while (reading && (status = child.Read(piece, kReadPiece, got, silenceMs)) ==
+                          os::ChildProcess::ReadStatus::Data) {
         AppendPiece(output, piece, got);
         if (!readToEnd && OutputEndsRead(output)) break;
         // An empty command sends nothing, so the shell will not answer it with a new prompt:
@@ -147,6 +174,7 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
             if (!command.empty()) break;
         }
     }
+    LogCommandEnd(commandLine, child, status, silenceMs);
     child.Terminate();
     return os::LocaleToUtf8(output);
 }
