@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/PackageServices.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackageServices.h"
 
 namespace {
 

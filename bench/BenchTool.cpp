@@ -6,7 +6,7 @@
 #include <string>
 
 #include "os/Digest.h"
-#include "phone/ZipExtract.h"
+#include "package/ZipExtract.h"
 
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";

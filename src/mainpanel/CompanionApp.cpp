@@ -2,9 +2,9 @@
 
 #include "base/Settings.h"
 #include "base/TextCase.h"
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/PackagePaths.h"
 #include "os/Files.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackagePaths.h"
 
 namespace {
 constexpr int kInstallDelayMs = 1200;
@@ -104,16 +104,15 @@ std::function<void(const std::string& fileName)> CompanionAfterStart(
 }
 
 int PrefetchIfStale(CBrushWorkflow& workflow, const std::string& settingsPath,
-                    const std::string& moduleDirectory, const std::string& cacheDir,
-                    const std::string& fileName, const std::string& url,
-                    const std::string& version) {
+                    const std::string& cacheSetting, const std::string& fileName,
+                    const std::string& url, const std::string& version) {
     const std::string stored = ReadSettingString(settingsPath, "app", "prever");
     if (!PackageBaseName(fileName)) return 0;
-    const auto place = LocatePackage(moduleDirectory, cacheDir, fileName);
+    const auto place = workflow.Place(cacheSetting, fileName);
     if (!place) return 1;  // a name the cache cannot hold is never fetched
     if (!os::FileExists(place->program) || stored != version) {
         WriteSettingString(settingsPath, "app", "prever", version);
-        workflow.StartFetchTask(cacheDir, fileName, url);
+        workflow.StartFetchTask(*place, url);
     }
     return 1;
 }

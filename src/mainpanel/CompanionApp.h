@@ -68,10 +68,10 @@ int InstallCompanionApk(const CompanionServices& services, const std::string& ap
 std::function<void(const std::string& fileName)> CompanionAfterStart(
     const std::string& moduleDirectory, std::function<void(const std::string& apkPath)> install);
 
-// GUI thread ("app.checkapp"): when the package's program is missing from the cache or
-// `version` differs from [app] prever, writes [app] prever := version at once and fetches the
-// package on a worker without running it. 0 when the file name has no extension, else 1.
+// GUI thread ("app.checkapp"): when the package's program is missing from the cache
+// `cacheSetting` comes to or `version` differs from [app] prever, writes [app] prever :=
+// version at once and fetches the package on a worker without running it. 0 when the file
+// name has no extension, else 1.
 int PrefetchIfStale(CBrushWorkflow& workflow, const std::string& settingsPath,
-                    const std::string& moduleDirectory, const std::string& cacheDir,
-                    const std::string& fileName, const std::string& url,
-                    const std::string& version);
+                    const std::string& cacheSetting, const std::string& fileName,
+                    const std::string& url, const std::string& version);

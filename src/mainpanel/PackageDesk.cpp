@@ -1,12 +1,12 @@
 #include "mainpanel/PackageDesk.h"
 
 #include "base/Settings.h"
-#include "mainpanel/PackageCache.h"
-#include "mainpanel/PackagePaths.h"
-#include "mainpanel/PackageServices.h"
+#include "mainpanel/CompanionServices.h"
 #include "os/FolderDialog.h"
 #include "os/GuiThread.h"
 #include "os/UsbArrivalMonitor.h"
+#include "package/PackageCache.h"
+#include "package/PackageServices.h"
 
 CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel)
     : CPackageDesk(std::move(settingsPath), std::move(panel), RealPackageServices(),
@@ -16,7 +16,7 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
                            std::function<CompanionServices()> companion)
     : settingsPath_(std::move(settingsPath)),
       moduleDirectory_(services.moduleDirectory),
-      defaultCacheDir_(services.defaultCacheDir),
+      defaultCacheFolder_(services.defaultCacheFolder),
       companion_(std::move(companion)),
       alive_(std::make_shared<CPackageDesk*>(this)) {
     services.notifyPage = std::move(panel.notifyPage);
@@ -35,14 +35,10 @@ CPackageDesk::~CPackageDesk() {
     workflow_->RemoveRunningStaging();
 }
 
-std::string CPackageDesk::CacheFolder() const {
-    return CacheFolderOf(moduleDirectory_, cacheInUse_);
-}
-
 void CPackageDesk::Start() {
-    cacheDir_ = ReadSettingString(settingsPath_, "app", "cachedir");
-    cacheInUse_ = workflow_->UsableCacheDir(cacheDir_);
-    workflow_->StartSweep(cacheDir_);
+    cacheSetting_ = ReadSettingString(settingsPath_, "app", "cachedir");
+    cache_ = workflow_->ResolveCache(cacheSetting_);
+    workflow_->StartSweep(cache_.folder);
     std::weak_ptr<CPackageDesk*> desk = alive_;
     usbMonitor_ = std::make_unique<os::UsbArrivalMonitor>([desk] {
         if (auto alive = desk.lock()) (*alive)->OnDeviceArrival();
@@ -56,8 +52,8 @@ void CPackageDesk::Stop() {
 }
 
 void CPackageDesk::SetCacheDir(const std::string& folder) {
-    cacheDir_ = folder;
-    cacheInUse_ = workflow_->UsableCacheDir(cacheDir_);
+    cacheSetting_ = folder;
+    cache_ = workflow_->ResolveCache(cacheSetting_);
     WriteSettingString(settingsPath_, "app", "cachedir", folder);
 }
 
@@ -65,8 +61,8 @@ std::optional<std::string> CPackageDesk::BrowseForCacheFolder() {
     // Packages are downloaded and extracted there, so a folder that cannot be written is
     // refused when it is chosen, not when the first download fails.
     // The default folder may not exist before the first package: opened there all the same.
-    if (cacheInUse_ == defaultCacheDir_ && !defaultCacheDir_.empty())
-        MakeCacheFolder(defaultCacheDir_);
+    if (cache_.setting == defaultCacheFolder_ && !defaultCacheFolder_.empty())
+        MakeCacheFolder(defaultCacheFolder_);
     return os::ChooseFolder("缓存目录", CacheFolder(),
                             "无法写入这个文件夹，请选择其他文件夹作为缓存目录。",
                             [module = moduleDirectory_](const std::string& folder) {
@@ -76,20 +72,19 @@ std::optional<std::string> CPackageDesk::BrowseForCacheFolder() {
 
 void CPackageDesk::StartBrushTask(const std::string& fileName, const std::string& url) {
     brushUrls_[fileName] = url;
-    workflow_->StartBrushTask(cacheDir_, fileName, url);
+    workflow_->StartBrushTask(cacheSetting_, fileName, url);
 }
 
 void CPackageDesk::PrefetchIfStale(const std::string& fileName, const std::string& url,
                                    const std::string& version) {
-    ::PrefetchIfStale(*workflow_, settingsPath_, moduleDirectory_,
-                      workflow_->UsableCacheDir(cacheDir_), fileName, url, version);
+    ::PrefetchIfStale(*workflow_, settingsPath_, cacheSetting_, fileName, url, version);
 }
 
 bool CPackageDesk::OnDeviceArrival() {
     std::weak_ptr<CPackageDesk*> desk = alive_;
     companionArrivals_.OnArrival(companion_(), [this, desk] {
-        workflow_->StartBrushTask(cacheDir_, kCompanionImageName, brushUrls_[kCompanionImageName],
-                                  [desk](int) {
+        workflow_->StartBrushTask(cacheSetting_, kCompanionImageName,
+                                  brushUrls_[kCompanionImageName], [desk](int) {
                                       os::PostToGuiThread([desk] {
                                           if (auto alive = desk.lock())
                                               (*alive)->companionArrivals_.TaskFinished();

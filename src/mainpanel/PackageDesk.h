@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "mainpanel/AppCommands.h"
-#include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
+#include "package/BrushWorkflow.h"
 
 namespace os {
 class UsbArrivalMonitor;
@@ -43,11 +43,11 @@ class CPackageDesk : public PackageCommandTarget {
     // program is quitting); tasks already queued run on.
     void Stop();
 
-    // The cache folder in use: as the settings store it ([app] cachedir) when it may serve,
+    // The cache setting in use: as the settings store it ([app] cachedir) when it may serve,
     // else the per-user default (DefaultCacheFolder).
-    const std::string& CacheDir() const override { return cacheInUse_; }
+    const std::string& CacheDir() const override { return cache_.setting; }
     // The folder packages go to now: the setting resolved, or the default; "/" at the end.
-    std::string CacheFolder() const;
+    const std::string& CacheFolder() const { return cache_.folder; }
     // Takes `folder` as the cache folder from now on and stores it in the settings.
     void SetCacheDir(const std::string& folder) override;
     // The folder chooser, opened at the folder packages go to now; it refuses folders that
@@ -70,9 +70,9 @@ class CPackageDesk : public PackageCommandTarget {
   private:
     std::string settingsPath_;
     std::string moduleDirectory_;
-    std::string cacheDir_;
-    std::string cacheInUse_;
-    std::string defaultCacheDir_;
+    std::string cacheSetting_;  // [app] cachedir as stored
+    ResolvedCache cache_;       // what it comes to
+    std::string defaultCacheFolder_;
     std::map<std::string, std::string> brushUrls_;  // package file name -> address; never shrinks
     std::function<CompanionServices()> companion_;
     std::shared_ptr<CBrushWorkflow> workflow_;

@@ -25,6 +25,9 @@ class ChildProcess {
 
     // Waits up to `timeoutMs` for the child to end; true when it has ended.
     bool WaitForExit(int timeoutMs);
+    // The child's exit code once it has been seen to end by itself; -1 before that, and when a
+    // signal ended it.
+    int ExitCode() const { return exitCode_; }
 
     // Reads at most `capacity` bytes of output. Data: `got` > 0 bytes were read. End: every
     // writer has closed the pipe (or it failed). Timeout: nothing arrived within `timeoutMs`
@@ -45,6 +48,7 @@ class ChildProcess {
 
     long pid_ = -1;
     bool reaped_ = true;
+    int exitCode_ = -1;
     int output_ = -1;
     int input_ = -1;
     int pidfd_ = -1;

@@ -3,6 +3,7 @@
 #include "base/CommandLine.h"
 #include "base/Settings.h"
 #include "os/ChildProcess.h"
+#include "os/DiagnosticLog.h"
 #include "os/Digest.h"
 #include "os/FileOps.h"
 #include "os/Files.h"
@@ -11,7 +12,6 @@
 #include "phone/BridgeCommandText.h"
 #include "phone/ConflictingProcesses.h"
 #include "phone/ToolSources.h"
-#include "phone/ZipExtract.h"
 
 #include <algorithm>
 #include <array>
@@ -36,6 +36,8 @@ constexpr const char* kExitShell = "exit\r\n";
 constexpr int kShellExitGraceMs = 2000;
 constexpr uint16_t kBridgePort = 5037;
 constexpr auto kStaleCopyKillLimit = std::chrono::milliseconds(10000);
+// A tool that closed its output is given this long to end, so that its exit code is known.
+constexpr int kExitCodeWaitMs = 500;
 
 // A stale copy may still be running (a bridge server we started last time): end it, round
 // after round without pause, until it is gone or the time limit has passed.
@@ -58,6 +60,26 @@ uint16_t PrivateBridgePort() {
             return port;
     }
     return kBridgePort + 1;
+}
+
+// Logs how a bridge command ended once its output has been read: `last` is the read that ended
+// the loop.
+void LogCommandEnd(const std::string& commandLine, os::ChildProcess& child,
+                   os::ChildProcess::ReadStatus last, int silenceMs) {
+    using ReadStatus = os::ChildProcess::ReadStatus;
+    if (last == ReadStatus::Timeout) {
+        os::LogError("bridge command timed out",
+                     commandLine + ": nothing for " + std::to_string(silenceMs) + " ms");
+        return;
+    }
+    if (last == ReadStatus::End && child.WaitForExit(kExitCodeWaitMs) && child.ExitCode() != 0) {
+        const int code = child.ExitCode();
+        os::LogWarning("bridge command failed",
+                       commandLine + (code < 0 ? ": ended by a signal"
+                                               : ": exit code " + std::to_string(code)));
+        return;
+    }
+    os::LogDebug("bridge command finished", commandLine);
 }
 
 // Appends one read piece up to its first zero byte, as the tools' text output is read.
@@ -133,10 +155,13 @@ std::string CModuleLib::RunCommand(const std::string& commandLine) {
     std::string output;
     char piece[kReadPiece + 1];
     size_t got = 0;
-    while (child.Read(piece, kReadPiece, got, silenceMs) == os::ChildProcess::ReadStatus::Data) {
+    auto status = os::ChildProcess::ReadStatus::Data;
+    while ((status = child.Read(piece, kReadPiece, got, silenceMs)) ==
+           os::ChildProcess::ReadStatus::Data) {
         AppendPiece(output, piece, got);
         if (!readToEnd && OutputEndsRead(output)) break;
     }
+    LogCommandEnd(commandLine, child, status, silenceMs);
     child.Terminate();
     return os::LocaleToUtf8(output);
 }
@@ -154,8 +179,9 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
     size_t got = 0;
     size_t next = 0;
     bool reading = true;
-    while (reading &&
-           child.Read(piece, kReadPiece, got, silenceMs) == os::ChildProcess::ReadStatus::Data) {
+    auto status = os::ChildProcess::ReadStatus::Data;
+    while (reading && (status = child.Read(piece, kReadPiece, got, silenceMs)) ==
+                          os::ChildProcess::ReadStatus::Data) {
         AppendPiece(output, piece, got);
         if (!readToEnd && OutputEndsRead(output)) break;
         // An empty command sends nothing, so the shell will not answer it with a new prompt:
@@ -174,25 +200,9 @@ std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands
             if (!command.empty()) break;
         }
     }
+    LogCommandEnd(commandLine, child, status, silenceMs);
     child.Terminate();
     return os::LocaleToUtf8(output);
-}
-
-bool CModuleLib::UnzipTo(const std::string& archivePath, const std::string& destination,
-                         const ExtractProgress& progress) {
-    return UnzipToWithCause(archivePath, destination, progress) == ExtractResult::Done;
-}
-
-ExtractResult CModuleLib::UnzipToWithCause(const std::string& archivePath,
-                                           const std::string& destination,
-                                           const ExtractProgress& progress) {
-    std::string folder = destination;
-    const auto last = folder.find_last_not_of(" \t\r\n\v\f");
-    folder.erase(last == std::string::npos ? 0 : last + 1);
-    // An empty destination would mean the file-system root: refuse it.
-    if (folder.empty()) return ExtractResult::Archive;
-    if (folder.back() != '/') folder += '/';
-    return ExtractZip(archivePath, folder, progress);
 }
 
 std::string CModuleLib::FileDigest(const std::string& path) {

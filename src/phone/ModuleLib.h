@@ -3,12 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "phone/ZipExtract.h"
-
 // The owner of the bridge tool set (adb, fastboot, aapt) shipped in the module directory's
 // "adb" folder, or the system's own when there is none (see ToolSourceFolder): copies it into
 // a private per-user folder, decides which adb to run, runs bridge commands as hidden child
-// processes, and extracts zip packages.
+// processes.
 //
 // One instance serves the whole process (Instance()); Init runs once on the GUI thread before
 // the first bridge command, and the paths are read-only afterwards.
@@ -32,15 +30,6 @@ class CModuleLib {
     // Runs "adb shell" and writes each command, exactly as given, whenever the shell shows its
     // prompt; "exit\r\n" after the last one. Returns everything the session printed.
     std::string RunShellSession(const std::vector<std::string>& commands);
-
-    // Extracts the zip at `archivePath` as the folder `destination`, which it replaces as a
-    // whole only once every entry has been written and checked (see ExtractZip). False, with
-    // `destination` as it was, when the archive cannot be opened or any entry fails.
-    bool UnzipTo(const std::string& archivePath, const std::string& destination,
-                 const ExtractProgress& progress = {});
-    // The same, telling why it failed; a blank destination counts as Archive.
-    ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
-                                   const ExtractProgress& progress = {});
 
     // MD5 of the file as 32 lower-case hexadecimal digits; 32 "0" when it cannot be opened.
     std::string FileDigest(const std::string& path);

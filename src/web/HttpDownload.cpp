@@ -1,11 +1,14 @@
 #include "web/HttpDownload.h"
 
+#include "os/DiagnosticLog.h"
 #include "os/Process.h"
 #include "web/CurlHandles.h"
 #include "web/HttpClient.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -31,28 +34,40 @@ class BodyFile {
     ~BodyFile() { Discard(); }
 
     bool Write(const char* data, size_t size) {
-        if (!m_stream.is_open() && !Open()) return false;
+        if (!m_stream.is_open() && !Open()) return Failed();
         m_stream.write(data, static_cast<std::streamsize>(size));
-        return m_stream.good();
+        return m_stream.good() || Failed();
     }
+
+    // What the last failed step on disk was, for the log.
+    const std::string& FailureText() const { return m_failure; }
+    std::string Where() const { return m_direct.empty() ? m_folder : m_direct.string(); }
 
     // Closes the temporary file and moves it over the final name.
     bool Commit() {
-        if (!m_stream.is_open() && !Open()) return false;
+        if (!m_stream.is_open() && !Open()) return Failed();
         m_stream.close();
-        if (m_stream.fail()) return false;
+        if (m_stream.fail()) return Failed();
         if (!m_direct.empty()) {
             m_tempPath.clear();
             return true;
         }
         std::error_code error;
         fs::rename(m_tempPath, Utf8Path(m_folder) / Utf8Path(m_finalName), error);
-        if (error) return false;
+        if (error) {
+            m_failure = "cannot rename into " + m_folder + ": " + error.message();
+            return false;
+        }
         m_tempPath.clear();
         return true;
     }
 
   private:
+    bool Failed() {
+        m_failure = "cannot write " + Where() + ": " + std::strerror(errno);
+        return false;
+    }
+
     bool OpenDirect() {
         // Exclusive: a name somebody else made (or a link planted there) is never written.
         std::FILE* probe = std::fopen(m_direct.c_str(), "wbx");
@@ -94,6 +109,7 @@ class BodyFile {
     fs::path m_direct;
     fs::path m_tempPath;
     std::ofstream m_stream;
+    std::string m_failure;
 };
 
 bool IsSuccessStatus(long status) {
@@ -107,6 +123,7 @@ struct Transfer {
     bool diskFailed = false;
     bool cancelled = false;
     DownloadWatch* watch = nullptr;
+    char curlError[CURL_ERROR_SIZE] = {};
 };
 
 int OnTransferProgress(void* user, curl_off_t total, curl_off_t done, curl_off_t, curl_off_t) {
@@ -149,6 +166,30 @@ std::string DownloadFileName(const std::string& url) {
 
 namespace {
 
+// How the transfer ended, logged with its cause.
+DownloadFailure Outcome(const std::string& url, const BodyFile& file, const Transfer& transfer,
+                        CURLcode result, long status, bool ok, bool committed) {
+    DownloadFailure failure = DownloadFailure::None;
+    if (committed) {
+        os::LogDebug("download finished", url + " -> " + file.Where());
+    } else if (transfer.cancelled) {
+        failure = DownloadFailure::Cancelled;
+        os::LogDebug("download stopped", url);
+    } else if (status != 0 && !IsSuccessStatus(status)) {
+        failure = DownloadFailure::HttpStatus;
+        os::LogError("download failed", url + ": HTTP status " + std::to_string(status));
+    } else if (transfer.diskFailed || ok) {
+        failure = DownloadFailure::Disk;  // written but not closed, or not written
+        os::LogError("download failed", url + ": " + file.FailureText());
+    } else {
+        failure = DownloadFailure::Network;
+        const std::string words =
+            transfer.curlError[0] != '\0' ? transfer.curlError : curl_easy_strerror(result);
+        os::LogError("download failed", url + ": " + words);
+    }
+    return failure;
+}
+
 int Download(const std::string& url, BodyFile& file, DownloadWatch* watch = nullptr) {
     if (!EnsureCurlReady()) return 0;
     CurlEasy easy(curl_easy_init());
@@ -167,30 +208,23 @@ int Download(const std::string& url, BodyFile& file, DownloadWatch* watch = null
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, transfer.curlError);
     if (watch != nullptr && watch->progress) {
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnTransferProgress);
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     }
 
+    os::LogDebug("download started", url + " -> " + file.Where());
     const CURLcode result = curl_easy_perform(h);
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     const bool ok = result == CURLE_OK && !transfer.writeFailed && IsSuccessStatus(status);
     const bool committed = ok && file.Commit();
+    const DownloadFailure failure = Outcome(url, file, transfer, result, status, ok, committed);
     if (watch != nullptr) {
         watch->httpStatus = status;
-        if (committed) {
-            watch->failure = DownloadFailure::None;
-        } else if (transfer.cancelled) {
-            watch->failure = DownloadFailure::Cancelled;
-        } else if (status != 0 && !IsSuccessStatus(status)) {
-            watch->failure = DownloadFailure::HttpStatus;
-        } else if (transfer.diskFailed || ok) {
-            watch->failure = DownloadFailure::Disk;  // written but not closed, or not written
-        } else {
-            watch->failure = DownloadFailure::Network;
-        }
+        watch->failure = failure;
     }
     return committed ? 1 : 0;
 }
@@ -210,6 +244,7 @@ int DownloadToNewFile(const std::string& url, const std::string& path, DownloadW
     BodyFile file(path);
     // Made before the request, so that it has its name for the whole transfer.
     if (!file.Write(nullptr, 0)) {
+        os::LogError("download failed", url + ": " + file.FailureText());
         if (watch != nullptr) watch->failure = DownloadFailure::Disk;
         return 0;
     }

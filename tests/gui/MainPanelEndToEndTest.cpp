@@ -26,7 +26,7 @@
 #include "TempDir.h"
 #include "X11Windows.h"
 #include "base/Settings.h"
-#include "phone/ZipExtract.h"
+#include "package/ZipExtract.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

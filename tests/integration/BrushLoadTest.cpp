@@ -17,8 +17,8 @@
 
 #include "LoopbackHttp.h"
 #include "TempDir.h"
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/PackageServices.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackageServices.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include "FakeUsbTree.h"
 #include "TempDir.h"
 #include "mainpanel/CompanionApp.h"
-#include "mainpanel/PackageServices.h"
+#include "mainpanel/CompanionServices.h"
 #include "os/ProcFs.h"
 #include "os/UsbFacts.h"
 #include "phone/PhoneDetector.h"

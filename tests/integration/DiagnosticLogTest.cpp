@@ -1,34 +1,128 @@
-// The diagnostic log: where it goes, what a line holds, and its one rotation.
+// The diagnostic log: what the real package path writes there when it fails, and the file's one
+// rotation.
 #include <gtest/gtest.h>
-
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
-
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "ChildRun.h"
+#include "LoopbackHttp.h"
+#include "ScratchFolder.h"
 #include "TempDir.h"
 #include "os/DiagnosticLog.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackageServices.h"
 
 namespace {
 
-using testsupport::ReadFile;
+namespace fs = std::filesystem;
 
-TEST(DiagnosticLog, FailureLineGoesToTheStateFolder) {
-    testsupport::TempDir state;
-    ASSERT_EQ(setenv("XDG_STATE_HOME", state.path().c_str(), 1), 0);
-    EXPECT_EQ(os::DiagnosticLogPath(), state.File("MapleNook/maplenook.log"));
-    os::LogFailure("download failed", "http://127.0.0.1:1/p/tool.zip -> /c/tool.zip");
-    const std::string text = ReadFile(os::DiagnosticLogPath());
-    EXPECT_NE(text.find(" maplenook: error: download failed: http://127.0.0.1:1/p/tool.zip -> "
-                        "/c/tool.zip\n"),
-              std::string::npos)
-        << text;
-    ASSERT_EQ(setenv("XDG_STATE_HOME", "relative/is/ignored", 1), 0);
-    EXPECT_NE(os::DiagnosticLogPath(), "relative/is/ignored/MapleNook/maplenook.log");
+// Points XDG_STATE_HOME at `folder` for one test and puts the old value back.
+class StateHome {
+  public:
+    explicit StateHome(const std::string& folder) {
+        if (const char* old = std::getenv("XDG_STATE_HOME")) old_ = old;
+        setenv("XDG_STATE_HOME", folder.c_str(), 1);
+    }
+    ~StateHome() {
+        if (old_)
+            setenv("XDG_STATE_HOME", old_->c_str(), 1);
+        else
+            unsetenv("XDG_STATE_HOME");
+    }
+
+  private:
+    std::optional<std::string> old_;
+};
+
+// Serves <dir>/site/<name> as /x/<name>, 404 for a name that is not there, and runs packages
+// through the real downloader, extractor and cache with `cache` as the setting.
+struct PackageSite {
+    ScratchFolder dir;
+    StateHome state{dir / "state"};
+    std::string log = dir / "state/MapleNook/maplenook.log";
+    loopback::HttplibServer http;
+
+    PackageSite() {
+        fs::create_directories(dir / "site");
+        http.server.Get(R"(/x/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
+            const std::string file = dir / ("site/" + req.matches[1].str());
+            if (fs::exists(file))
+                res.set_content(ReadFile(file), "application/zip");
+            else
+                res.status = 404;
+        });
+        EXPECT_TRUE(http.Start());
+    }
+    // A zip of one entry `name` made by Python's zipfile from the expression `data`.
+    void Zip(const std::string& archive, const std::string& name, const std::string& data,
+             const std::string& method) {
+        const std::string script = "import zipfile\nwith zipfile.ZipFile('" +
+                                   (dir / ("site/" + archive)) + "', 'w', zipfile." + method +
+                                   ") as z:\n    z.writestr('" + name + "', " + data + ")\n";
+        WriteFile(dir / "make.py", script);
+        ASSERT_EQ(std::system(("python3 " + ShellQuote(dir / "make.py")).c_str()), 0);
+    }
+    std::string Url(const std::string& name) { return http.BaseUrl() + "/x/" + name; }
+    int Run(const std::string& cache, const std::string& fileName, const std::string& archive) {
+        BrushServices services = RealPackageServices();
+        services.startProgram = [](const std::string&, const std::string&) { return true; };
+        services.queueTask = [](std::function<void()> task) { task(); };
+        return std::make_shared<CBrushWorkflow>(services)->EnsureAndRun(cache, fileName,
+                                                                        Url(archive));
+    }
+    bool Logged(const std::string& line) { return ReadFile(log).find(line) != std::string::npos; }
+};
+
+TEST(DiagnosticLog, PackageFailuresAreLoggedWhereTheyHappenWithTheirCause) {
+    PackageSite site;
+    const std::string cache = site.dir / "cache";
+    EXPECT_EQ(site.Run(cache, "gone.exe", "gone.zip"), 0);
+    EXPECT_TRUE(site.Logged("maplenook: error: download failed: " + site.Url("gone.zip") +
+                            ": HTTP status 404\n"))
+        << ReadFile(site.log);
+
+    // One byte of the program changed after the archive was made.
+    site.Zip("broken.zip", "tool.exe", "b'#!/bin/sh\\n' + b'A' * 4000", "ZIP_STORED");
+    std::string bytes = ReadFile(site.dir / "site/broken.zip");
+    bytes[bytes.find("AAAA") + 100] = 'B';
+    WriteFile(site.dir / "site/broken.zip", bytes);
+    EXPECT_EQ(site.Run(cache, "tool.exe", "broken.zip"), 0);
+    EXPECT_TRUE(site.Logged(": entry \"tool.exe\": CRC-32 mismatch\n")) << ReadFile(site.log);
+    EXPECT_FALSE(fs::exists(cache + "/tool"));
+}
+
+TEST(DiagnosticLog, FullDiskIsLoggedWithTheRoomNeededAndFree) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    PackageSite site;
+    const std::string disk = site.dir / "disk";
+    fs::create_directories(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=24m,mode=0755") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+
+    // 12 MiB that cannot be compressed, with the spare kept beside a download, do not fit.
+    site.Zip("wide.zip", "wide.exe", "__import__('os').urandom(12 << 20)", "ZIP_STORED");
+    EXPECT_EQ(site.Run(disk + "/cache", "wide.exe", "wide.zip"), 0);
+    EXPECT_TRUE(site.Logged("maplenook: error: download refused: " + site.Url("wide.zip")))
+        << ReadFile(site.log);
+    // A small archive whose 64 MiB of zeros do not fit once extracted.
+    site.Zip("deep.zip", "deep.exe", "bytes(64 << 20)", "ZIP_DEFLATED");
+    EXPECT_EQ(site.Run(disk + "/cache", "deep.exe", "deep.zip"), 0);
+    EXPECT_TRUE(site.Logged("maplenook: error: extraction failed: ")) << ReadFile(site.log);
+    EXPECT_TRUE(site.Logged(" bytes needed, ")) << ReadFile(site.log);
 }
 
 TEST(DiagnosticLog, FileIsCappedWithOneRotation) {

@@ -17,9 +17,9 @@
 #include "NotifyArgs.h"
 #include "ScratchFolder.h"
 #include "base/Settings.h"
-#include "mainpanel/BrushWorkflow.h"
-#include "mainpanel/PackageCache.h"
-#include "mainpanel/PackageServices.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackageCache.h"
+#include "package/PackageServices.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -181,8 +181,8 @@ TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHold
     fs::create_directory_symlink(ModuleDirectory(), link);
     for (const std::string& setting :
          {std::string("/tmp"), ModuleDirectory() + "/res/..", link, link + "/tests"})
-        EXPECT_EQ(defaulted->UsableCacheDir(setting), home) << setting;
-    EXPECT_EQ(defaulted->UsableCacheDir(site.cache), site.cache);
+        EXPECT_EQ(defaulted->ResolveCache(setting).setting, home) << setting;
+    EXPECT_EQ(defaulted->ResolveCache(site.cache).setting, site.cache);
 }
 
 TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLeftovers) {

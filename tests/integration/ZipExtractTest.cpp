@@ -1,4 +1,4 @@
-#include "phone/ModuleLib.h"
+#include "package/ZipExtract.h"
 
 #include "ChildRun.h"
 #include "ScratchFolder.h"
@@ -99,7 +99,7 @@ void PlacePrevious(const std::string& dest, const std::string& name, const std::
     const std::string src = dest + ".previous-src";
     WriteFile(src + "/" + name, content, mode);
     ZipFolder(src, src + ".zip", "");
-    ASSERT_TRUE(CModuleLib().UnzipTo(src + ".zip", dest));
+    ASSERT_TRUE(UnzipTo(src + ".zip", dest));
     fs::remove_all(src);
     fs::remove(src + ".zip");
 }
@@ -176,8 +176,7 @@ TEST(UnzipTo, ZipMadeArchiveMatchesUnzipAndTheSource) {
     ScratchFolder dir;
     MakeSampleTree(dir / "src");
     ZipFolder(dir / "src", dir / "sample.zip", "");
-    CModuleLib lib;
-    ASSERT_TRUE(lib.UnzipTo(dir / "sample.zip", dir / "ours"));
+    ASSERT_TRUE(UnzipTo(dir / "sample.zip", dir / "ours"));
     ASSERT_TRUE(Unzip(dir / "sample.zip", dir / "theirs"));
     const auto ours = TreeOf(dir / "ours");
     EXPECT_EQ(ours.size(), 12u);
@@ -195,8 +194,7 @@ TEST(UnzipTo, CodeMadeArchiveMatchesUnzip) {
               "add('stored.bin', bytes(range(256)) * 100, 0o100755, method=zipfile.ZIP_STORED)\n"
               "add('dos.txt', b'from dos', date=(1999, 12, 31, 23, 59, 58), system=0, attr=0x20)\n"
               "add('zero-mode.txt', b'no mode', 0o100000)\n");
-    CModuleLib lib;
-    ASSERT_TRUE(lib.UnzipTo(dir / "code.zip", dir / "ours"));
+    ASSERT_TRUE(UnzipTo(dir / "code.zip", dir / "ours"));
     ASSERT_TRUE(Unzip(dir / "code.zip", dir / "theirs"));
     auto ours = TreeOf(dir / "ours");
     auto theirs = TreeOf(dir / "theirs");
@@ -238,8 +236,7 @@ TEST(UnzipTo, EntriesLeavingTheDestinationAreSkippedAndTheRestExtracted) {
                   "add('link', b'/etc/passwd', 0o120777)\n"
                   "add('win\\\\dir\\\\file.txt', b'win', system=0, attr=0)\n");
     const std::string dest = dir / "dest/inner";
-    CModuleLib lib;
-    EXPECT_TRUE(lib.UnzipTo(dir / "hostile.zip", dest));
+    EXPECT_TRUE(UnzipTo(dir / "hostile.zip", dest));
     EXPECT_FALSE(fs::exists(dir / "abs"));
     const auto tree = TreeOf(dir / "dest");
     std::vector<std::string> names;
@@ -273,8 +270,7 @@ TEST(UnzipTo, CorruptEntryFailsThePackageAndKeepsThePreviousFolder) {
         const std::string parent = dir / ("cache" + method);
         const std::string dest = parent + "/pkg";
         PlacePrevious(dest, "b.txt", "an older b");
-        CModuleLib lib;
-        EXPECT_FALSE(lib.UnzipTo(archive, dest)) << method;
+        EXPECT_FALSE(UnzipTo(archive, dest)) << method;
         // Nothing of the bad package shows: the previous folder is as it was, no staging left.
         EXPECT_EQ(TreeOf(parent).size(), 2u) << method;
         EXPECT_EQ(ReadFile(dest + "/b.txt"), "an older b") << method;
@@ -289,9 +285,8 @@ TEST(UnzipTo, TruncatedMissingAndNonZipArchivesFail) {
     WriteFile(dir / "half.zip", whole.substr(0, whole.size() / 2));
     WriteFile(dir / "tail.zip", whole.substr(0, whole.size() - 10));
     WriteFile(dir / "text.zip", "this is not a zip archive\n");
-    CModuleLib lib;
     for (const char* name : {"half.zip", "tail.zip", "text.zip", "missing.zip"}) {
-        EXPECT_FALSE(lib.UnzipTo(dir / name, dir / "out")) << name;
+        EXPECT_FALSE(UnzipTo(dir / name, dir / "out")) << name;
     }
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
@@ -306,25 +301,24 @@ TEST(UnzipTo, DestinationFormsAndOnlyFoldersItMadeAreReplaced) {
     WriteFile(dir / "outside.txt", "keep me");
 
     // A folder the program did not make is never replaced, whatever it holds.
-    CModuleLib lib;
-    EXPECT_EQ(lib.UnzipToWithCause(dir / "small.zip", dest + " \t "), ExtractResult::Conflict);
+    EXPECT_EQ(UnzipToWithCause(dir / "small.zip", dest + " \t "), ExtractResult::Conflict);
     EXPECT_EQ(ReadFile(dest + "/top.txt"), "the user's own\n");
     EXPECT_TRUE(fs::is_empty(dir / ".maplenook")) << "nothing staged is left";
 
     // One it made is, however it was changed since; nothing a link there points at is touched.
     fs::remove_all(dest);
-    ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dest + " \t "));
+    ASSERT_TRUE(UnzipTo(dir / "small.zip", dest + " \t "));
     fs::permissions(dest + "/top.txt", fs::perms::owner_read, fs::perm_options::replace);
     fs::remove(dest + "/run.sh");
     fs::create_symlink(dir / "outside.txt", dest + "/run.sh");
-    ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dest));
+    ASSERT_TRUE(UnzipTo(dir / "small.zip", dest));
     EXPECT_EQ(ReadFile(dest + "/top.txt"), "new top\n");
     EXPECT_FALSE(fs::is_symlink(dest + "/run.sh"));
     EXPECT_EQ(ReadFile(dest + "/run.sh"), "#!/bin/sh\n");
     EXPECT_EQ(ReadFile(dir / "outside.txt"), "keep me");
-    ASSERT_TRUE(lib.UnzipTo(dir / "small.zip", dir / "second/"));
+    ASSERT_TRUE(UnzipTo(dir / "small.zip", dir / "second/"));
     EXPECT_EQ(ReadFile(dir / "second/top.txt"), "new top\n");
-    EXPECT_FALSE(lib.UnzipTo(dir / "small.zip", "  "));
+    EXPECT_FALSE(UnzipTo(dir / "small.zip", "  "));
 }
 
 // Archives from other tools with methods we do not extract, or whose directory disagrees
@@ -356,13 +350,12 @@ TEST(UnzipTo, OtherMethodsAndDirectoryMismatchesFailTheWholePackage) {
          "add('tool.exe', b'program' * 100)\n"
          "z.close()\npatch('tool.exe', 24, 1)\nz = zipfile.ZipFile(sys.argv[1], 'a')\n"},
     };
-    CModuleLib lib;
     for (const auto& [kind, body] : archives) {
         const std::string archive = dir / (kind + ".zip");
         PythonZip(archive, patch + body);
         const std::string cache = dir / ("cache-" + kind);
         PlacePrevious(cache + "/tool", "tool.exe", "previous", 0755);
-        EXPECT_FALSE(lib.UnzipTo(archive, cache + "/tool")) << kind;
+        EXPECT_FALSE(UnzipTo(archive, cache + "/tool")) << kind;
         EXPECT_EQ(TreeOf(cache).size(), 2u) << kind;
         EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "previous") << kind;
     }
@@ -375,8 +368,7 @@ TEST(UnzipTo, BsdtarArchiveMatchesTheSource) {
                            " && LC_ALL=C.UTF-8 bsdtar --format zip -cf ../bsd.zip .")
                               .c_str()),
               0);
-    CModuleLib lib;
-    ASSERT_TRUE(lib.UnzipTo(dir / "bsd.zip", dir / "ours"));
+    ASSERT_TRUE(UnzipTo(dir / "bsd.zip", dir / "ours"));
     EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "src"));
 }
 
@@ -397,8 +389,7 @@ TEST(UnzipTo, UnflaggedNamesAreReadInTheLegacyCodePageThenCp437) {
         "    b = b.replace(old, new)\n"
         "open(sys.argv[1], 'wb').write(b)\n"
         "z = zipfile.ZipFile(sys.argv[1], 'a')\n");
-    CModuleLib lib;
-    ASSERT_TRUE(lib.UnzipTo(dir / "gbk.zip", dir / "out"));
+    ASSERT_TRUE(UnzipTo(dir / "gbk.zip", dir / "out"));
     EXPECT_EQ(ReadFile(dir / "out/刷机.exe"), "flash tool");
     // 0x5C is a GBK trail byte here, not a path separator.
     EXPECT_EQ(ReadFile(dir / "out/乗dir/刷.txt"), "backslash trail");
@@ -418,7 +409,7 @@ TEST(UnzipTo, ModesStayWithinTheUmask) {
     const auto outcome = testsupport::RunInChild(
         [&] {
             umask(027);
-            return CModuleLib().UnzipTo(dir / "modes.zip", dir / "out") ? 0 : 1;
+            return UnzipTo(dir / "modes.zip", dir / "out") ? 0 : 1;
         },
         std::chrono::seconds(30));
     ASSERT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
@@ -450,7 +441,7 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
         fs::remove_all(cache);
         PlacePrevious(cache + "/tool", "tool.exe", "old program", 0755);
         const pid_t child = testsupport::StartInChild(
-            [&] { CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"); });
+            [&] { UnzipTo(dir / "big.zip", cache + "/tool"); });
         for (int i = 0; i < 20000 && !killed; ++i) {
             if (midway()) killed = kill(child, SIGKILL) == 0;
             if (ReadFile(cache + "/tool/tool.exe") != "old program") break;
@@ -461,7 +452,7 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
     EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "old program");
     EXPECT_FALSE(fs::exists(cache + "/tool/payload.bin"));
 
-    ASSERT_TRUE(CModuleLib().UnzipTo(dir / "big.zip", cache + "/tool"));
+    ASSERT_TRUE(UnzipTo(dir / "big.zip", cache + "/tool"));
     EXPECT_EQ(ReadFile(cache + "/tool/tool.exe"), "new program");
     EXPECT_EQ(fs::file_size(cache + "/tool/payload.bin"), 128u << 20);
 }
@@ -478,8 +469,7 @@ TEST(UnzipTo, Zip64ArchiveMatchesUnzipAndAChangedByteIsRefused) {
     ASSERT_NE(central, std::string::npos);
     ASSERT_EQ(bytes.substr(central + 24, 4), std::string(4, '\xff'));
 
-    CModuleLib lib;
-    ASSERT_EQ(lib.UnzipToWithCause(dir / "z64.zip", dir / "ours"), ExtractResult::Done);
+    ASSERT_EQ(UnzipToWithCause(dir / "z64.zip", dir / "ours"), ExtractResult::Done);
     ASSERT_TRUE(Unzip(dir / "z64.zip", dir / "theirs"));
     EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "theirs"));
     EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "src"));
@@ -489,7 +479,7 @@ TEST(UnzipTo, Zip64ArchiveMatchesUnzipAndAChangedByteIsRefused) {
     ASSERT_NE(stored, std::string::npos);
     damaged[stored + 100000] = static_cast<char>(damaged[stored + 100000] ^ 1);
     WriteFile(dir / "damaged.zip", damaged);
-    EXPECT_EQ(lib.UnzipToWithCause(dir / "damaged.zip", dir / "ours"), ExtractResult::Archive);
+    EXPECT_EQ(UnzipToWithCause(dir / "damaged.zip", dir / "ours"), ExtractResult::Archive);
     EXPECT_EQ(TreeOf(dir / "ours"), TreeOf(dir / "src"));
     EXPECT_EQ(NamesIn(dir.path()), (std::set<std::string>{".maplenook", "damaged.zip", "ours",
                                                           "src", "theirs", "z64.zip"}));
@@ -510,7 +500,7 @@ TEST(UnzipTo, SpecialEntriesKeepTheirBitsAndNothingIsWritableByOthers) {
     const auto outcome = testsupport::RunInChild(
         [&] {
             umask(002);
-            return CModuleLib().UnzipTo(dir / "special.zip", dir / "out") ? 0 : 1;
+            return UnzipTo(dir / "special.zip", dir / "out") ? 0 : 1;
         },
         std::chrono::seconds(30));
     ASSERT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
@@ -547,8 +537,7 @@ TEST(UnzipTo, FullDiskIsFoundBeforeAndWhileWriting) {
     // 7.5 MiB would fit in the 8 MiB, but not with the margin.
     PythonZip(dir / "large.zip", "add('large.bin', bytes(15 << 19))\n");
     PythonZip(dir / "fits.zip", "add('tool.exe', b'new')\nadd('data.bin', bytes(3 << 20))\n");
-    CModuleLib lib;
-    EXPECT_EQ(lib.UnzipToWithCause(dir / "large.zip", dest), ExtractResult::Disk);
+    EXPECT_EQ(UnzipToWithCause(dir / "large.zip", dest), ExtractResult::Disk);
     EXPECT_TRUE(previousKept());
 
     bool filled = false;
@@ -557,12 +546,12 @@ TEST(UnzipTo, FullDiskIsFoundBeforeAndWhileWriting) {
         filled = true;
         return true;
     };
-    EXPECT_EQ(lib.UnzipToWithCause(dir / "fits.zip", dest, fillOnce), ExtractResult::Disk);
+    EXPECT_EQ(UnzipToWithCause(dir / "fits.zip", dest, fillOnce), ExtractResult::Disk);
     EXPECT_TRUE(filled);
     fs::remove(dir / "disk/filler");
     EXPECT_TRUE(previousKept());
 
-    ASSERT_EQ(lib.UnzipToWithCause(dir / "fits.zip", dest), ExtractResult::Done);
+    ASSERT_EQ(UnzipToWithCause(dir / "fits.zip", dest), ExtractResult::Done);
     EXPECT_EQ(ReadFile(dest + "/tool.exe"), "new");
     EXPECT_EQ(fs::file_size(dest + "/data.bin"), 3u << 20);
 }

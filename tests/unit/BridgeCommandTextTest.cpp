@@ -1,5 +1,5 @@
 #include "phone/BridgeCommandText.h"
-#include "phone/ZipExtract.h"
+#include "package/ZipExtract.h"
 
 #include <gtest/gtest.h>
 

@@ -14,9 +14,9 @@
 
 #include "NotifyArgs.h"
 #include "base/WorkerPool.h"
-#include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
-#include "mainpanel/PackagePaths.h"
+#include "package/BrushWorkflow.h"
+#include "package/PackagePaths.h"
 
 namespace {
 
@@ -106,28 +106,34 @@ TEST(PackagePaths, NamesAndLocations) {
     EXPECT_EQ(PackageArchiveName(""), std::nullopt);
     EXPECT_EQ(PackageArchiveName("tool.zip"), std::nullopt);
 
-    auto place = LocatePackage("/m", kCache, "a.b.exe");
+    auto place = PlacePackage(kCache, "a.b.exe");
     ASSERT_TRUE(place);
     EXPECT_EQ(place->folder, kCache + "/a.b/");
     EXPECT_EQ(place->program, kCache + "/a.b/a.b.exe");
-    // Stored backslashes, and a module-relative cache folder.
-    EXPECT_EQ(LocatePackage("/m", "\\cache", "x.exe")->program, "/m/cache/x/x.exe");
-    // An empty cache folder means the module directory, not the file system's root.
-    EXPECT_EQ(LocatePackage("/m", "", "x.exe")->program, "/m/x/x.exe");
-    EXPECT_EQ(CacheFolderOf("/m", kCache), kCache + "/");
+    EXPECT_EQ(place->stagingHome, kCache + "/.maplenook");
+    // No cache folder at all places nothing, never the file system's root.
+    EXPECT_FALSE(PlacePackage("", "x.exe"));
     // Names that would leave the cache folder are refused.
-    EXPECT_FALSE(LocatePackage("/m", kCache, "../x.exe"));
-    EXPECT_FALSE(LocatePackage("/m", kCache, "a\\b.exe"));
-    EXPECT_FALSE(LocatePackage("/m", kCache, "...exe"));
+    EXPECT_FALSE(PlacePackage(kCache, "../x.exe"));
+    EXPECT_FALSE(PlacePackage(kCache, "a\\b.exe"));
+    EXPECT_FALSE(PlacePackage(kCache, "...exe"));
     // An empty base name, and one the cache uses for work in progress.
-    EXPECT_FALSE(LocatePackage("/m", kCache, ".exe"));
-    EXPECT_FALSE(LocatePackage("/m", kCache, ".x.part-ab12CD.exe"));
-    EXPECT_TRUE(LocatePackage("/m", kCache, ".x.part-ab12.exe"));
-    // The installed folder is never the cache; a folder inside it may be.
-    EXPECT_EQ(UsableCacheDir("/m", "", "/home/u/.cache/p"), "/home/u/.cache/p");
-    EXPECT_EQ(UsableCacheDir("/m", "\\", "/d"), "/d");
-    EXPECT_EQ(UsableCacheDir("/m", "/m//", "/d"), "/d");
-    EXPECT_EQ(UsableCacheDir("/m", "\\cache", "/d"), "\\cache");
+    EXPECT_FALSE(PlacePackage(kCache, ".exe"));
+    EXPECT_FALSE(PlacePackage(kCache, ".x.part-ab12CD.exe"));
+    EXPECT_TRUE(PlacePackage(kCache, ".x.part-ab12.exe"));
+    // Stored backslashes and a module-relative setting; the installed folder is never the
+    // cache, a folder inside it may be; a folder the check refuses falls back to the default.
+    const auto resolve = [](const std::string& setting) {
+        const auto cache = ResolveCacheSetting(
+            "/m", setting, "/d", [](const std::string& f) { return f != "/refused/"; });
+        return cache.setting + " " + cache.folder;
+    };
+    EXPECT_EQ(resolve(""), "/d /d/");
+    EXPECT_EQ(resolve("\\"), "/d /d/");
+    EXPECT_EQ(resolve("/m//"), "/d /d/");
+    EXPECT_EQ(resolve("/refused"), "/d /d/");
+    EXPECT_EQ(resolve("\\cache"), "\\cache /m/cache/");
+    EXPECT_EQ(resolve(kCache), kCache + " " + kCache + "/");
 }
 
 TEST(BrushWorkflow, PresentPackageOnlyRuns) {

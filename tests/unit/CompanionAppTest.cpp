@@ -11,8 +11,8 @@
 #include "NotifyArgs.h"
 #include "TempDir.h"
 #include "base/Settings.h"
-#include "mainpanel/BrushWorkflow.h"
 #include "mainpanel/CompanionApp.h"
+#include "package/BrushWorkflow.h"
 
 namespace {
 
@@ -158,8 +158,8 @@ class PrefetchTest : public ::testing::Test {
     }
 
     int Check(const std::string& file, const std::string& version) {
-        return PrefetchIfStale(*flow_, settings_, dir_.string(), cache_, file,
-                               "http://127.0.0.1:1/p/tool.zip", version);
+        return PrefetchIfStale(*flow_, settings_, cache_, file, "http://127.0.0.1:1/p/tool.zip",
+                               version);
     }
     void PlaceProgram() {
         std::filesystem::create_directories(dir_ / "cache" / "tool");

@@ -141,7 +141,10 @@ bool ChildProcess::Reap(bool block) {
         const pid_t r = waitpid(static_cast<pid_t>(pid_), &status, block ? 0 : WNOHANG);
         if (r < 0 && errno == EINTR) continue;
         // ECHILD: someone else reaped it; either way it is gone.
-        if (r == pid_ || r < 0) reaped_ = true;
+        if (r == pid_ || r < 0) {
+            reaped_ = true;
+            exitCode_ = r == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
         return reaped_;
     }
 }

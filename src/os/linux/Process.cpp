@@ -3,6 +3,10 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <string>
+
+#include "os/DiagnosticLog.h"
+
 namespace os {
 namespace {
 
@@ -34,9 +38,13 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
             error != nullptr && (g_error_matches(error, G_SPAWN_ERROR, G_SPAWN_ERROR_TXTBUSY) ||
                                  (g_error_matches(error, G_SPAWN_ERROR, G_SPAWN_ERROR_FAILED) &&
                                   access(program.c_str(), X_OK) == 0));
+        const std::string why = error != nullptr ? error->message : "unknown";
         if (error != nullptr) g_error_free(error);
         if (ok != FALSE) return true;
-        if (!busy || attempt >= 50) return false;
+        if (!busy || attempt >= 50) {
+            LogError("program did not start", program + ": " + why);
+            return false;
+        }
         g_usleep(10000);
     }
 }

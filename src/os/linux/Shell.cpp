@@ -1,11 +1,13 @@
 #include "os/Shell.h"
 
+#include "os/DiagnosticLog.h"
 #include "os/Process.h"
 
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace os {
@@ -21,6 +23,9 @@ namespace {
 bool LaunchDefaultFor(const char* uri) {
     GError* error = nullptr;
     const gboolean ok = g_app_info_launch_default_for_uri(uri, nullptr, &error);
+    if (ok == FALSE)
+        LogError("no default handler started",
+                 std::string(uri) + ": " + (error != nullptr ? error->message : "unknown"));
     if (error != nullptr) g_error_free(error);
     return ok != FALSE;
 }
@@ -41,16 +46,23 @@ bool ShellOpen(const std::string& path, const std::vector<std::string>& args,
     if (IsExecutableFile(path)) return StartDetached(path, args, workingDir);
     struct stat st {};
     const bool exists = stat(path.c_str(), &st) == 0;
+    const int statError = errno;
     if (!exists && IsUri(path)) return LaunchDefaultFor(path.c_str());
     // A bare program name is looked for on PATH.
     if (!exists && path.find('/') == std::string::npos) {
         gchar* found = g_find_program_in_path(path.c_str());
-        if (found == nullptr) return false;
+        if (found == nullptr) {
+            LogError("program did not start", path + ": not found on PATH");
+            return false;
+        }
         const std::string program = found;
         g_free(found);
         return StartDetached(program, args, workingDir);
     }
-    if (!exists) return false;
+    if (!exists) {
+        LogError("program did not start", path + ": " + std::strerror(statError));
+        return false;
+    }
     GFile* file = g_file_new_for_path(path.c_str());
     gchar* uri = g_file_get_uri(file);
     const bool ok = LaunchDefaultFor(uri);

@@ -1,4 +1,4 @@
-#include "mainpanel/PackageLocks.h"
+#include "package/PackageLocks.h"
 
 #include <algorithm>
 

@@ -15,10 +15,11 @@ enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict };
 
 // Extracts the archive at `archivePath` as the folder `destination` (a folder path ending in
 // "/"). The entries are written into a staging folder inside the cache's own staging folder
-// "<parent>/.maplenook/" (see StagingNames.h) and checked as they go: only stored and deflated entries, each one's CRC-32 and size as the
-// central directory gives them (Zip64 sizes included). Only when every entry checked out does
-// the staging folder replace `destination` in one rename (the previous folder, which must carry
-// this program's mark, is removed afterwards; any other is never touched), so a failure or a kill at any moment leaves the previous complete folder, or
+// "<parent>/.maplenook/" (see StagingNames.h) and checked as they go: only stored and deflated
+// entries, each one's CRC-32 and size as the central directory gives them (Zip64 sizes included).
+// Only when every entry checked out does the staging folder replace `destination` in one rename
+// (the previous folder, which must carry this program's mark, is removed afterwards; any other is
+// never touched), so a failure or a kill at any moment leaves the previous complete folder, or
 // none. Before anything is written, the entries' whole size plus a margin (a fiftieth, at
 // least 1 MiB) must fit in the free space where the folder goes. Entry times and, for
 // archives made on Unix, permission bits within the umask and without write for group or
@@ -29,6 +30,14 @@ enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict };
 using ExtractProgress = std::function<bool(uint64_t done, uint64_t total)>;
 ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
                          const ExtractProgress& progress = {});
+
+// ExtractZip into `destination` given with or without its trailing "/" and with trailing
+// blanks dropped; a blank destination would mean the file-system root and counts as Archive.
+ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
+                               const ExtractProgress& progress = {});
+// The same; true when the folder is in place.
+bool UnzipTo(const std::string& archivePath, const std::string& destination,
+             const ExtractProgress& progress = {});
 
 // The relative path an entry's stored name stands for ("\" read as "/", "." and empty parts
 // dropped), or nothing when the name would land outside the destination: absolute names,

@@ -1,4 +1,4 @@
-#include "mainpanel/PackageQueues.h"
+#include "package/PackageQueues.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "phone/StagingNames.h"
+#include "package/StagingNames.h"
 
 #include <array>
 #include <random>

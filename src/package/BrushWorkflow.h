@@ -10,9 +10,11 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <optional>
 
-#include "mainpanel/PackageLocks.h"
-#include "mainpanel/PackageQueues.h"
+#include "package/PackageLocks.h"
+#include "package/PackagePaths.h"
+#include "package/PackageQueues.h"
 #include "web/HttpDownload.h"
 
 // How an extraction ended, as far as the page is concerned.
@@ -78,10 +80,10 @@ struct BrushServices {
         removeStaging;
     // Runs a task on the shared worker pool.
     std::function<void(std::function<void()>)> queueTask;
-    // Where module-relative texts ("\phone.apk", a cache folder starting with "\") resolve.
+    // Where module-relative texts ("\phone.apk", a cache setting starting with "\") resolve.
     std::string moduleDirectory;
-    // The cache folder of an empty setting (or one naming the module directory).
-    std::string defaultCacheDir;
+    // The cache folder of an empty setting (or one that may not serve).
+    std::string defaultCacheFolder;
 };
 
 // Makes sure a package's program is in the cache (downloading and extracting it on first use),
@@ -91,9 +93,9 @@ struct BrushServices {
 //   download failed:  download, download.error
 //   somebody else's folder of the package's name: run.error (cause "conflict")
 //   URL without "/":  nothing
-// Each call takes the cache folder as it is when the task starts, so a later "app.setpath"
-// does not move a running task. Tasks for the same package run one after the other, in order,
-// waiting in the package's queue rather than on a worker; the second then finds the program
+// Each task takes the cache folder as it is when it is asked for, so a later "app.setpath"
+// does not move a queued or running task. Tasks for the same package run one after the other, in
+// order, waiting in the package's queue rather than on a worker; the second then finds the program
 // present. The archive is downloaded under a staging name of its own (never the address's last
 // part) in the cache's staging folder, and the package folder replaced only by a complete,
 // checked extraction, and only when this program made it; a task first clears its package's
@@ -102,20 +104,28 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
   public:
     explicit CBrushWorkflow(BrushServices services);
 
-    // GUI thread: queues EnsureAndRun with its own copies of the texts and returns at once.
-    // `finished`, when given, runs on the worker with EnsureAndRun's result.
-    void StartBrushTask(const std::string& cacheDir, const std::string& fileName,
+    // The cache a setting ([app] cachedir) comes to: this workflow's default for an empty
+    // setting, or one that may not serve as a cache (see ResolveCacheSetting).
+    ResolvedCache ResolveCache(const std::string& cacheSetting) const;
+    // Where `fileName` lives in the cache `cacheSetting` comes to; none when it cannot be there.
+    std::optional<PackagePlace> Place(const std::string& cacheSetting,
+                                      const std::string& fileName) const;
+
+    // GUI thread: places the package and queues its run, returning at once. `finished`, when
+    // given, runs on the worker with the run's result (1 when the program was started).
+    void StartBrushTask(const std::string& cacheSetting, const std::string& fileName,
                         const std::string& url, std::function<void(int)> finished = {});
     // GUI thread: queues a fetch without a run (the prefetch of "app.checkapp").
-    void StartFetchTask(const std::string& cacheDir, const std::string& fileName,
+    void StartFetchTask(const std::string& cacheSetting, const std::string& fileName,
                         const std::string& url);
+    void StartFetchTask(const PackagePlace& place, const std::string& url);
 
     // Worker: 1 when the program was started, 0 otherwise.
-    int EnsureAndRun(const std::string& cacheDir, const std::string& fileName,
+    int EnsureAndRun(const std::string& cacheSetting, const std::string& fileName,
                      const std::string& url);
     // Worker: downloads and extracts the package; nonzero only when its program is then
     // present. Sends "download", "download.error" and "unzip" as it goes.
-    int FetchPackage(const std::string& cacheDir, const std::string& fileName,
+    int FetchPackage(const std::string& cacheSetting, const std::string& fileName,
                      const std::string& url);
     // Worker: starts `file` in `directory`; nonzero when started.
     int RunProgram(const std::string& directory, const std::string& file);
@@ -137,11 +147,8 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     // cannot finish any more, and keeps fetches from making new ones.
     void RemoveRunningStaging();
     // GUI thread, at start-up: queues the removal of every staging leftover of earlier runs
-    // from the cache folder.
-    void StartSweep(const std::string& cacheDir);
-    // The folder tasks given `cacheDir` work in (the default one for an empty setting, or one
-    // that may not serve as a cache).
-    std::string UsableCacheDir(const std::string& cacheDir) const;
+    // from the resolved cache folder.
+    void StartSweep(const std::string& cacheFolder);
 
   private:
     enum class FetchOutcome {
@@ -155,31 +162,31 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
         Ready,           // "download", "unzip" were sent and the program is there
         ReadyCancelled,  // as Ready, but the page cancelled once it was too late to stop
     };
-    FetchOutcome FetchLocked(const std::string& cacheDir, const std::string& fileName,
-                             const std::string& url);
+    class RunningFetch;
+
+    int RunAt(const PackagePlace& place, const std::string& url);
+    int FetchAt(const PackagePlace& place, const std::string& url);
+    FetchOutcome FetchLocked(const PackagePlace& place, const std::string& url);
     // Downloads into `archive`; true when the whole body is there, else the page was told.
-    bool DownloadArchive(const std::string& base, const std::string& fileName,
-                         const std::string& url, const std::string& archive,
-                         const std::string& cacheFolder);
-    UnzipResult ExtractArchive(const std::string& base, const std::string& fileName,
-                               const std::string& archive, const std::string& folder);
-    // The key that keeps one package's tasks in order: its folder under the cache setting.
-    std::string QueueKey(const std::string& cacheSetting, const std::string& fileName) const;
+    bool DownloadArchive(const PackagePlace& place, const std::string& url,
+                         const std::string& archive);
+    UnzipResult ExtractArchive(const PackagePlace& place, const std::string& archive);
+    // What a run tells the page after a fetch that did not end with its program ready.
+    void NotifyFetchEnd(const std::string& base, FetchOutcome outcome);
     void Notify(const std::string& base, const char* state, const std::string& cause = {});
-    void NotifyCancelledButReady(const std::string& base);
     void NotifyProgress(const std::string& base, int64_t done, int64_t total, const char* phase,
                         bool last);
     bool IsCancelled(const std::string& fileName);
     bool Closing();
-    CPackageLocks::Hold LockPackage(const std::string& cacheDir, const std::string& fileName,
-                                    const std::string& url);
+    CPackageLocks::Hold LockPackage(const PackagePlace& place);
+    PackageFolderState FolderState(const PackagePlace& place);
 
     BrushServices services_;
     CPackageLocks locks_;
     CPackageQueues queues_;
     std::mutex runningMutex_;
     std::multiset<std::pair<std::string, std::string>> running_;  // (cache folder, base name)
-    bool closing_ = false;  // RemoveRunningStaging ran: no fetch starts a new step
+    bool closing_ = false;                 // RemoveRunningStaging ran: no fetch starts a new step
     std::multiset<std::string> fetching_;  // file names of running fetches
     std::set<std::string> cancelled_;      // of those, the ones the page cancelled
     struct ProgressSent {

@@ -1,10 +1,10 @@
-#include "mainpanel/PackageCache.h"
+#include "package/PackageCache.h"
 
 #include "os/FolderTrust.h"
 #include "os/PrivateFolder.h"
 #include "os/StagingFolder.h"
 #include "os/UserDirs.h"
-#include "phone/StagingNames.h"
+#include "package/StagingNames.h"
 
 std::string DefaultCacheFolder() {
     const std::string cache = os::UserCacheDirectory();

@@ -1,12 +1,13 @@
-#include "phone/ZipExtract.h"
+#include "package/ZipExtract.h"
 
 #include "BuildConfig.h"
+#include "os/DiagnosticLog.h"
 #include "os/FileOps.h"
 #include "os/FreeSpace.h"
 #include "os/ReadAtFile.h"
 #include "os/StagingFolder.h"
 #include "os/TextEncoding.h"
-#include "phone/StagingNames.h"
+#include "package/StagingNames.h"
 
 #include <minizip/unzip.h>
 #include <zlib.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <unordered_set>
 #include <utility>
@@ -195,12 +197,39 @@ ExtractResult Failure(bool outOfRoom) {
     return outOfRoom ? ExtractResult::Disk : ExtractResult::Archive;
 }
 
+// A name from the archive as it may go into a log line: no line breaks or other controls.
+std::string Printable(const std::string& text) {
+    std::string printable = text;
+    for (auto& c : printable) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return printable;
+}
+
+// Logs why the extraction of `archive` failed and hands the result on.
+ExtractResult Refused(ExtractResult result, const std::string& archive, const std::string& why) {
+    if (result == ExtractResult::Cancelled) {
+        os::LogDebug("extraction stopped", archive);
+    } else if (result == ExtractResult::Conflict) {
+        os::LogWarning("package folder in the way", archive + ": " + why);
+    } else {
+        os::LogError("extraction failed", archive + ": " + why);
+    }
+    return result;
+}
+
+// The system's word for the error of the call that just failed.
+std::string ErrnoText() {
+    return std::strerror(errno);
+}
+
 // Writes one archive into a staging folder, checking every entry on the way.
 class Extractor {
   public:
-    Extractor(unzFile zip, os::StagingFolder& stage, const ExtractProgress& progress,
-              uint64_t total)
+    Extractor(unzFile zip, std::string archive, os::StagingFolder& stage,
+              const ExtractProgress& progress, uint64_t total)
         : zip_(zip),
+          archive_(std::move(archive)),
           stage_(stage),
           progress_(progress),
           total_(total),
@@ -216,8 +245,19 @@ class Extractor {
     ExtractResult EnsureFolder(const std::string& relative);
     ExtractResult WriteFile(const std::string& relative, const unz_file_info64& info,
                             const EntrySizes& sizes, unsigned mode, int64_t modifyTime);
+    ExtractResult CopyData(const EntrySizes& sizes, bool stored, os::StagingFolder::File& out,
+                           uLong& crc, uint64_t& size);
+    // Logs why the current entry failed and hands the result on.
+    ExtractResult EntryFailed(ExtractResult result, const std::string& why) const {
+        return Refused(result, archive_, "entry \"" + entry_ + "\": " + why);
+    }
+    ExtractResult WriteFailed(bool outOfRoom, const std::string& what) const {
+        return EntryFailed(Failure(outOfRoom), what + ": " + ErrnoText());
+    }
 
     unzFile zip_;
+    std::string archive_;
+    std::string entry_;  // the current entry's stored name, printable
     os::StagingFolder& stage_;
     const ExtractProgress& progress_;
     uint64_t total_ = 0;
@@ -236,7 +276,8 @@ ExtractResult Extractor::EnsureFolder(const std::string& relative) {
         const auto parent = EnsureFolder(relative.substr(0, slash));
         if (parent != ExtractResult::Done) return parent;
     }
-    if (!stage_.MakeFolder(relative)) return Failure(stage_.ranOutOfRoom());
+    if (!stage_.MakeFolder(relative))
+        return WriteFailed(stage_.ranOutOfRoom(), "cannot make the folder " + Printable(relative));
     folders_.insert(relative);
     return ExtractResult::Done;
 }
@@ -244,62 +285,76 @@ ExtractResult Extractor::EnsureFolder(const std::string& relative) {
 ExtractResult Extractor::WriteFile(const std::string& relative, const unz_file_info64& info,
                                    const EntrySizes& sizes, unsigned mode, int64_t modifyTime) {
     os::StagingFolder::File out;
-    if (!stage_.CreateFile(relative, out)) return Failure(stage_.ranOutOfRoom());
-    if (unzOpenCurrentFile(zip_) != UNZ_OK) return ExtractResult::Archive;
+    if (!stage_.CreateFile(relative, out))
+        return WriteFailed(stage_.ranOutOfRoom(), "cannot create its file");
+    if (unzOpenCurrentFile(zip_) != UNZ_OK)
+        return EntryFailed(ExtractResult::Archive, "its data cannot be opened");
     // The data is checked here, against the directory's CRC-32 and size: minizip skips its
     // own CRC check when it did not read the Zip64 size.
-    const bool stored = info.compression_method == kStored;
-    ExtractResult result = ExtractResult::Done;
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t size = 0;
+    const ExtractResult result =
+        CopyData(sizes, info.compression_method == kStored, out, crc, size);
+    const bool closed = unzCloseCurrentFile(zip_) == UNZ_OK;
+    if (result != ExtractResult::Done) return result;
+    if (size != sizes.uncompressed)
+        return EntryFailed(ExtractResult::Archive, "size " + std::to_string(size) + ", " +
+                                                       std::to_string(sizes.uncompressed) +
+                                                       " expected");
+    if (crc != info.crc) return EntryFailed(ExtractResult::Archive, "CRC-32 mismatch");
+    if (!closed) return EntryFailed(ExtractResult::Archive, "its data does not end cleanly");
+    if (!out.Finish(mode, modifyTime)) return WriteFailed(out.ranOutOfRoom(), "cannot finish it");
+    return ExtractResult::Done;
+}
+
+ExtractResult Extractor::CopyData(const EntrySizes& sizes, bool stored,
+                                  os::StagingFolder::File& out, uLong& crc, uint64_t& size) {
     for (;;) {
         // Stored data is exactly its size long (minizip may not know where it ends); deflated
         // data must end by itself, so one byte past the size is asked for to see it does.
         const uint64_t left = sizes.uncompressed - size;
-        if (stored && left == 0) break;
+        if (stored && left == 0) return ExtractResult::Done;
         const auto want =
             static_cast<unsigned>(std::min<uint64_t>(piece_.size(), stored ? left : left + 1));
         const int n = unzReadCurrentFile(zip_, piece_.data(), want);
-        if (n < 0) result = ExtractResult::Archive;
-        if (n <= 0) break;
+        if (n < 0)
+            return EntryFailed(ExtractResult::Archive,
+                               "its data is damaged (minizip error " + std::to_string(n) + ")");
+        if (n == 0) return ExtractResult::Done;
         size += static_cast<uint64_t>(n);
-        if (size > sizes.uncompressed) {
-            result = ExtractResult::Archive;
-            break;
-        }
+        if (size > sizes.uncompressed)
+            return EntryFailed(ExtractResult::Archive,
+                               "more data than its size " + std::to_string(sizes.uncompressed));
         crc = crc32(crc, reinterpret_cast<const Bytef*>(piece_.data()), static_cast<uInt>(n));
-        if (!out.Write(piece_.data(), static_cast<size_t>(n))) {
-            result = Failure(out.ranOutOfRoom());
-            break;
-        }
+        if (!out.Write(piece_.data(), static_cast<size_t>(n)))
+            return WriteFailed(out.ranOutOfRoom(), "cannot write its file");
         done_ += static_cast<uint64_t>(n);
-        if (progress_ && !progress_(done_, total_)) {
-            result = ExtractResult::Cancelled;  // the staging folder goes as for a failure
-            break;
-        }
+        // A stop leaves the staging folder to go as for a failure.
+        if (progress_ && !progress_(done_, total_)) return ExtractResult::Cancelled;
     }
-    const bool closed = unzCloseCurrentFile(zip_) == UNZ_OK;
-    if (result != ExtractResult::Done) return result;
-    if (!closed || size != sizes.uncompressed || crc != info.crc) return ExtractResult::Archive;
-    return out.Finish(mode, modifyTime) ? ExtractResult::Done : Failure(out.ranOutOfRoom());
 }
 
 ExtractResult Extractor::ExtractCurrentEntry() {
     unz_file_info64 info{};
+    entry_.clear();
     if (unzGetCurrentFileInfo64(zip_, &info, name_.data(), name_.size(), extra_.data(),
                                 extra_.size(), nullptr, 0) != UNZ_OK) {
-        return ExtractResult::Archive;
+        return EntryFailed(ExtractResult::Archive, "its header cannot be read");
     }
+    const std::string stored(name_.data(), std::min<size_t>(info.size_filename, name_.size()));
+    entry_ = Printable(stored);
     // Anything but plain stored or deflated data could only be written wrong.
-    if ((info.flag & kEncryptedFlag) != 0) return ExtractResult::Archive;
+    if ((info.flag & kEncryptedFlag) != 0)
+        return EntryFailed(ExtractResult::Archive, "it is encrypted");
     if (info.compression_method != kStored && info.compression_method != kDeflated)
-        return ExtractResult::Archive;
+        return EntryFailed(ExtractResult::Archive,
+                           "compression method " + std::to_string(info.compression_method));
     const size_t extraSize = std::min<size_t>(info.size_file_extra, extra_.size());
     const auto sizes = RealSizes(info, extra_.data(), extraSize);
-    if (!sizes || (info.compression_method == kStored && sizes->compressed != sizes->uncompressed))
-        return ExtractResult::Archive;
+    if (!sizes) return EntryFailed(ExtractResult::Archive, "its Zip64 sizes are cut short");
+    if (info.compression_method == kStored && sizes->compressed != sizes->uncompressed)
+        return EntryFailed(ExtractResult::Archive, "stored, but its two sizes differ");
 
-    const std::string stored(name_.data(), std::min<size_t>(info.size_filename, name_.size()));
     const auto name =
         EntryNameUtf8(stored, (info.flag & kUtf8NameFlag) != 0, extra_.data(), extraSize);
     // A name we cannot read, or one that would land outside, is skipped, not written.
@@ -333,7 +388,9 @@ ExtractResult Extractor::ApplyFolderModes() {
     bool ok = true;
     for (const auto& [relative, mode] : folderModes_)
         ok = stage_.SetFolderMode(relative, mode) && ok;
-    return ok ? ExtractResult::Done : Failure(stage_.ranOutOfRoom());
+    if (ok) return ExtractResult::Done;
+    return Refused(Failure(stage_.ranOutOfRoom()), archive_,
+                   "cannot set a folder's mode: " + ErrnoText());
 }
 
 // The entries' whole size by the central directory, read before any entry is; nothing when
@@ -414,59 +471,106 @@ std::optional<std::string> SafeEntryPath(const std::string& storedName) {
     return relative;
 }
 
-ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
-                         const ExtractProgress& progress) {
-    std::string folder = destination;
-    while (!folder.empty() && folder.back() == '/') folder.pop_back();
-    if (folder.empty()) return ExtractResult::Archive;
-    ArchiveStream archive;
-    if (!archive.file.Open(archivePath)) return ExtractResult::Archive;
-    zlib_filefunc64_def access{OpenArchive, ReadArchive,  WriteArchive, TellArchive,
-                               SeekArchive, CloseArchive, ArchiveError, &archive};
-    unzFile zip = unzOpen2_64(archivePath.c_str(), &access);
-    if (zip == nullptr) return ExtractResult::Archive;
-    ZipCloser closer{zip};
-    unz_global_info64 global{};
-    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return ExtractResult::Archive;
-    const auto total = TotalSize(zip, global.number_entry, archive.file.size());
-    if (!total) return ExtractResult::Archive;
+namespace {
 
+// Extracts the opened archive into a staging folder beside `folder` and publishes it there.
+ExtractResult ExtractInto(unzFile zip, const std::string& archivePath, const std::string& folder,
+                          uint64_t entries, uint64_t total, const ExtractProgress& progress) {
     const auto slash = folder.rfind('/');
-    if (slash == std::string::npos) return ExtractResult::Archive;
     const std::string parent = folder.substr(0, slash + 1);
     const uint64_t room = os::FreeSpaceOf(parent);
-    if (room != UINT64_MAX &&
-        *total + std::max(*total / kRoomMarginShare, kLeastRoomMargin) > room) {
-        return ExtractResult::Disk;
+    const uint64_t needed = total + std::max(total / kRoomMarginShare, kLeastRoomMargin);
+    if (room != UINT64_MAX && needed > room) {
+        return Refused(ExtractResult::Disk, archivePath,
+                       "no room: " + std::to_string(needed) + " bytes needed, " +
+                           std::to_string(room) + " free in " + parent);
     }
-
     int rc = unzGoToFirstFile(zip);
-    if (global.number_entry > 0 && rc != UNZ_OK) return ExtractResult::Archive;
-    const std::string name = folder.substr(slash + 1);
+    if (entries > 0 && rc != UNZ_OK)
+        return Refused(ExtractResult::Archive, archivePath, "its first entry cannot be found");
     // Work in progress goes to the cache's own staging folder, on the same file system.
     const std::string home = StagingHomeOf(parent);
     os::StagingFolder stage;
     if (!os::CreateDirectories(parent) || !os::MakeStagingHome(home) ||
-        !stage.Create(home, folder, ExtractionStagingPrefix(name)))
-        return Failure(os::IsOutOfRoom(errno));
-    Extractor extractor(zip, stage, progress, *total);
+        !stage.Create(home, folder, ExtractionStagingPrefix(folder.substr(slash + 1)))) {
+        const int error = errno;
+        return Refused(Failure(os::IsOutOfRoom(error)), archivePath,
+                       "cannot stage in " + home + ": " + std::strerror(error));
+    }
+    Extractor extractor(zip, archivePath, stage, progress, total);
     uint64_t index = 0;
-    for (; rc == UNZ_OK && index < global.number_entry; rc = unzGoToNextFile(zip), ++index) {
+    for (; rc == UNZ_OK && index < entries; rc = unzGoToNextFile(zip), ++index) {
         // One bad entry fails the package: the staging folder goes, the old folder stays.
         const auto result = extractor.ExtractCurrentEntry();
         if (result != ExtractResult::Done) return result;
     }
     // A central directory that ends early leaves entries nobody could reach.
-    if (index < global.number_entry) return ExtractResult::Archive;
+    if (index < entries)
+        return Refused(ExtractResult::Archive, archivePath,
+                       "the central directory ends after " + std::to_string(index) + " of " +
+                           std::to_string(entries) + " entries");
     const auto modes = extractor.ApplyFolderModes();
     if (modes != ExtractResult::Done) return modes;
     switch (stage.Publish(kPackageMarkName)) {
         case os::StagingFolder::PublishResult::Published:
             return ExtractResult::Done;
         case os::StagingFolder::PublishResult::InTheWay:
-            return ExtractResult::Conflict;
+            return Refused(ExtractResult::Conflict, archivePath,
+                           folder + " was not made by this program; left alone");
         case os::StagingFolder::PublishResult::Failed:
             break;
     }
-    return Failure(os::IsOutOfRoom(errno));
+    const int error = errno;
+    return Refused(Failure(os::IsOutOfRoom(error)), archivePath,
+                   "cannot put " + folder + " in place: " + std::strerror(error));
+}
+
+ExtractResult OpenAndExtract(const std::string& archivePath, const std::string& folder,
+                             const ExtractProgress& progress) {
+    ArchiveStream archive;
+    if (!archive.file.Open(archivePath))
+        return Refused(ExtractResult::Archive, archivePath, "cannot open it: " + ErrnoText());
+    zlib_filefunc64_def access{OpenArchive, ReadArchive,  WriteArchive, TellArchive,
+                               SeekArchive, CloseArchive, ArchiveError, &archive};
+    unzFile zip = unzOpen2_64(archivePath.c_str(), &access);
+    if (zip == nullptr)
+        return Refused(ExtractResult::Archive, archivePath, "no zip central directory found");
+    ZipCloser closer{zip};
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK)
+        return Refused(ExtractResult::Archive, archivePath, "its central directory is unreadable");
+    const auto total = TotalSize(zip, global.number_entry, archive.file.size());
+    if (!total)
+        return Refused(ExtractResult::Archive, archivePath,
+                       "an entry's sizes are unreadable or cannot be true");
+    return ExtractInto(zip, archivePath, folder, global.number_entry, *total, progress);
+}
+
+}  // namespace
+
+ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
+                         const ExtractProgress& progress) {
+    std::string folder = destination;
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    if (folder.empty() || folder.find('/') == std::string::npos)
+        return Refused(ExtractResult::Archive, archivePath, "no folder to extract into");
+    os::LogDebug("extraction started", archivePath + " -> " + folder);
+    const ExtractResult result = OpenAndExtract(archivePath, folder, progress);
+    if (result == ExtractResult::Done) os::LogDebug("extraction finished", folder);
+    return result;
+}
+
+ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
+                               const ExtractProgress& progress) {
+    std::string folder = destination;
+    const auto last = folder.find_last_not_of(" \t\r\n\v\f");
+    folder.erase(last == std::string::npos ? 0 : last + 1);
+    if (folder.empty()) return ExtractResult::Archive;
+    if (folder.back() != '/') folder += '/';
+    return ExtractZip(archivePath, folder, progress);
+}
+
+bool UnzipTo(const std::string& archivePath, const std::string& destination,
+             const ExtractProgress& progress) {
+    return UnzipToWithCause(archivePath, destination, progress) == ExtractResult::Done;
 }

@@ -1,0 +1,354 @@
+#include "package/BrushWorkflow.h"
+
+#include "os/DiagnosticLog.h"
+#include "package/StagingNames.h"
+
+namespace {
+
+// Room left beside a download for the extraction that follows it and for everybody else.
+constexpr uint64_t kSpareBytes = 16ull << 20;
+
+const char* CauseOf(DownloadFailure failure) {
+    switch (failure) {
+        case DownloadFailure::Network:
+            return "network";
+        case DownloadFailure::Disk:
+            return "disk";
+        case DownloadFailure::Cancelled:
+            return "cancelled";
+        case DownloadFailure::None:
+        case DownloadFailure::HttpStatus:
+            break;
+    }
+    return "";
+}
+
+}  // namespace
+
+// A fetch in progress, known to RemoveRunningStaging and CancelBrush while it lasts.
+class CBrushWorkflow::RunningFetch {
+  public:
+    RunningFetch(CBrushWorkflow& flow, const PackagePlace& place)
+        : flow_(flow), key_(place.cacheFolder, place.base), fileName_(place.fileName) {
+        std::lock_guard<std::mutex> guard(flow_.runningMutex_);
+        flow_.running_.insert(key_);
+        flow_.fetching_.insert(fileName_);
+    }
+    ~RunningFetch() {
+        std::lock_guard<std::mutex> guard(flow_.runningMutex_);
+        flow_.running_.erase(flow_.running_.find(key_));
+        flow_.fetching_.erase(flow_.fetching_.find(fileName_));
+        if (flow_.fetching_.count(fileName_) == 0) flow_.cancelled_.erase(fileName_);
+        flow_.lastProgress_.erase(key_.second);
+    }
+    RunningFetch(const RunningFetch&) = delete;
+    RunningFetch& operator=(const RunningFetch&) = delete;
+
+  private:
+    CBrushWorkflow& flow_;
+    std::pair<std::string, std::string> key_;
+    std::string fileName_;
+};
+
+CBrushWorkflow::CBrushWorkflow(BrushServices services)
+    : services_(std::move(services)), queues_(services_.queueTask) {}
+
+ResolvedCache CBrushWorkflow::ResolveCache(const std::string& cacheSetting) const {
+    return ResolveCacheSetting(services_.moduleDirectory, cacheSetting,
+                               services_.defaultCacheFolder, services_.cacheFolderAcceptable);
+}
+
+std::optional<PackagePlace> CBrushWorkflow::Place(const std::string& cacheSetting,
+                                                  const std::string& fileName) const {
+    return PlacePackage(ResolveCache(cacheSetting).folder, fileName);
+}
+
+void CBrushWorkflow::StartBrushTask(const std::string& cacheSetting, const std::string& fileName,
+                                    const std::string& url, std::function<void(int)> finished) {
+    auto place = Place(cacheSetting, fileName);
+    // The package's folder keeps its tasks in order; a name without one runs nothing.
+    const std::string key = place ? place->folder : std::string();
+    queues_.Queue(key, [self = shared_from_this(), place = std::move(place), url,
+                        finished = std::move(finished)] {
+        const int started = place ? self->RunAt(*place, url) : 0;
+        if (finished) finished(started);
+    });
+}
+
+void CBrushWorkflow::StartFetchTask(const std::string& cacheSetting, const std::string& fileName,
+                                    const std::string& url) {
+    if (const auto place = Place(cacheSetting, fileName)) StartFetchTask(*place, url);
+}
+
+void CBrushWorkflow::StartFetchTask(const PackagePlace& place, const std::string& url) {
+    queues_.Queue(place.folder,
+                  [self = shared_from_this(), place, url] { self->FetchAt(place, url); });
+}
+
+void CBrushWorkflow::Notify(const std::string& base, const char* state, const std::string& cause) {
+    if (!services_.notifyPage) return;
+    std::vector<std::string> args{base, state};
+    if (!cause.empty() && causesOn_) args.push_back(cause);
+    services_.notifyPage("runbrush", args);
+}
+
+void CBrushWorkflow::SetPageProgress(bool on) {
+    progressOn_ = on;
+    causesOn_ = true;
+}
+
+void CBrushWorkflow::CancelBrush(const std::string& fileName) {
+    causesOn_ = true;
+    std::lock_guard<std::mutex> guard(runningMutex_);
+    if (fetching_.count(fileName) != 0) cancelled_.insert(fileName);
+}
+
+bool CBrushWorkflow::IsCancelled(const std::string& fileName) {
+    std::lock_guard<std::mutex> guard(runningMutex_);
+    return cancelled_.count(fileName) != 0;
+}
+
+void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64_t total,
+                                    const char* phase, bool last) {
+    if (!progressOn_ || !services_.notifyPage) return;
+    const auto now = std::chrono::steady_clock::now();
+    {
+        // Ten a second is as often as a bar can usefully move; the last one always goes.
+        std::lock_guard<std::mutex> guard(runningMutex_);
+        auto& previous = lastProgress_[base];
+        if (previous.phase != phase) previous = ProgressSent{{}, false, phase};
+        if (previous.finished) return;  // libcurl reports the end more than once
+        if (!last && now - previous.at < std::chrono::milliseconds(100)) return;
+        previous.at = now;
+        previous.finished = last;
+    }
+    services_.notifyPage("brushprogress",
+                         {base, std::to_string(done), std::to_string(total), phase});
+}
+
+CPackageLocks::Hold CBrushWorkflow::LockPackage(const PackagePlace& place) {
+    // The package folder; archives have unique names of their own.
+    return locks_.Acquire({"folder:" + place.folder});
+}
+
+PackageFolderState CBrushWorkflow::FolderState(const PackagePlace& place) {
+    if (!services_.packageFolderState) return PackageFolderState::Ours;
+    const PackageFolderState state = services_.packageFolderState(place.folder);
+    if (state == PackageFolderState::Foreign)
+        os::LogWarning("package folder in the way",
+                       place.folder + ": not made by this program; left alone");
+    return state;
+}
+
+void CBrushWorkflow::StartSweep(const std::string& cacheFolder) {
+    if (!services_.removeStaging || cacheFolder.empty()) return;
+    services_.queueTask([self = shared_from_this(), cacheFolder] {
+        self->services_.removeStaging(cacheFolder, std::string(), false);
+    });
+}
+
+void CBrushWorkflow::RemoveRunningStaging() {
+    if (!services_.removeStaging) return;
+    std::multiset<std::pair<std::string, std::string>> running;
+    {
+        std::lock_guard<std::mutex> guard(runningMutex_);
+        closing_ = true;
+        running = running_;
+    }
+    for (const auto& [folder, base] : running) services_.removeStaging(folder, base, true);
+}
+
+bool CBrushWorkflow::Closing() {
+    std::lock_guard<std::mutex> guard(runningMutex_);
+    return closing_;
+}
+
+int CBrushWorkflow::EnsureAndRun(const std::string& cacheSetting, const std::string& fileName,
+                                 const std::string& url) {
+    const auto place = Place(cacheSetting, fileName);
+    return place ? RunAt(*place, url) : 0;
+}
+
+int CBrushWorkflow::RunAt(const PackagePlace& place, const std::string& url) {
+    {
+        auto hold = LockPackage(place);
+        const PackageFolderState state = FolderState(place);
+        if (state == PackageFolderState::Foreign) {
+            Notify(place.base, "run.error", "conflict");
+            return 0;
+        }
+        if (state == PackageFolderState::Missing || !services_.fileExists(place.program)) {
+            const FetchOutcome outcome = FetchLocked(place, url);
+            if (outcome != FetchOutcome::Ready) {
+                NotifyFetchEnd(place.base, outcome);
+                return 0;
+            }
+        }
+    }
+    if (services_.safeToStart && !services_.safeToStart(place.cacheFolder, place.program)) {
+        os::LogError("program not started", place.program +
+                                                ": it or a folder on its way is not the user's "
+                                                "own, is a link, or others may write it");
+        Notify(place.base, "run.error", "unsafe");
+        return 0;
+    }
+    if (!RunProgram(place.folder, place.program)) {
+        Notify(place.base, "run.error", "start");
+        return 0;
+    }
+    if (services_.hideMainPanel) services_.hideMainPanel();
+    Notify(place.base, "run");
+    if (services_.afterStart) services_.afterStart(place.fileName);
+    return 1;
+}
+
+void CBrushWorkflow::NotifyFetchEnd(const std::string& base, FetchOutcome outcome) {
+    switch (outcome) {
+        case FetchOutcome::NotAttempted:
+        case FetchOutcome::DownloadFailed:
+        case FetchOutcome::Ready:
+            return;  // what the fetch told the page stands
+        case FetchOutcome::NoProgram:
+            return Notify(base, "run.error", "missing");
+        case FetchOutcome::Damaged:
+            return Notify(base, "run.error", "archive");
+        case FetchOutcome::Disk:
+            return Notify(base, "run.error", "disk");
+        case FetchOutcome::InTheWay:
+            return Notify(base, "run.error", "conflict");
+        case FetchOutcome::Cancelled:
+            return Notify(base, "run.error", "cancelled");
+        case FetchOutcome::ReadyCancelled:
+            if (services_.notifyPage)
+                services_.notifyPage("runbrush", {base, "run.error", "cancelled", "ready"});
+            return;
+    }
+}
+
+int CBrushWorkflow::FetchPackage(const std::string& cacheSetting, const std::string& fileName,
+                                 const std::string& url) {
+    const auto place = Place(cacheSetting, fileName);
+    return place ? FetchAt(*place, url) : 0;
+}
+
+int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
+    auto hold = LockPackage(place);
+    if (FolderState(place) == PackageFolderState::Foreign) {
+        Notify(place.base, "run.error", "conflict");
+        return 0;
+    }
+    switch (FetchLocked(place, url)) {
+        case FetchOutcome::Ready:
+        case FetchOutcome::ReadyCancelled:
+            return 1;
+        case FetchOutcome::Cancelled:
+            // Only a page that opted in can cancel; it hears that nothing new is there.
+            Notify(place.base, "run.error", "cancelled");
+            return 0;
+        case FetchOutcome::InTheWay:
+            Notify(place.base, "run.error", "conflict");
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::string& url,
+                                     const std::string& archive) {
+    if (!services_.downloadWatched) {
+        if (services_.downloadToFile(url, archive) != 0) return true;
+        Notify(place.base, "download.error");
+        return false;
+    }
+    DownloadWatch watch;
+    int64_t received = 0;
+    int64_t size = -1;
+    bool noRoom = false;
+    watch.progress = [&](int64_t done, int64_t total) {
+        received = done;
+        if (total >= 0 && size < 0 && services_.freeSpace) {
+            // A body that cannot fit is not worth starting.
+            const uint64_t free = services_.freeSpace(place.cacheFolder);
+            noRoom = static_cast<uint64_t>(total) + kSpareBytes > free;
+            if (noRoom)
+                os::LogError("download refused",
+                             url + ": " + std::to_string(total) + " bytes and a spare " +
+                                 std::to_string(kSpareBytes) + " need more than the " +
+                                 std::to_string(free) + " free in " + place.cacheFolder);
+        }
+        if (total >= 0) size = total;
+        if (noRoom) return false;
+        // Before the answer's head there is nothing to show yet.
+        if (done > 0 || total >= 0)
+            NotifyProgress(place.base, done, total, "download", total >= 0 && done == total);
+        return !IsCancelled(place.fileName);
+    };
+    bool downloaded = services_.downloadWatched(url, archive, watch) != 0;
+    std::string cause = noRoom ? "disk" : CauseOf(watch.failure);
+    if (!noRoom && watch.failure == DownloadFailure::HttpStatus)
+        cause = "http:" + std::to_string(watch.httpStatus);
+    // The whole body is there: its size, announced or counted.
+    const int64_t whole = size >= 0 ? size : received;
+    if (downloaded) NotifyProgress(place.base, whole, whole, "download", true);
+    if (downloaded && IsCancelled(place.fileName)) {
+        services_.removeFile(archive);
+        downloaded = false;
+        cause = "cancelled";
+    }
+    if (!downloaded) Notify(place.base, "download.error", cause);
+    return downloaded;
+}
+
+UnzipResult CBrushWorkflow::ExtractArchive(const PackagePlace& place, const std::string& archive) {
+    if (!services_.unzipWatched)
+        return services_.unzipTo(archive, place.folder) ? UnzipResult::Done : UnzipResult::Damaged;
+    int64_t whole = 0;
+    const UnzipResult result =
+        services_.unzipWatched(archive, place.folder, [&](uint64_t done, uint64_t total) {
+            whole = static_cast<int64_t>(total);
+            NotifyProgress(place.base, static_cast<int64_t>(done), whole, "unzip", done == total);
+            return !IsCancelled(place.fileName);
+        });
+    if (result == UnzipResult::Done) NotifyProgress(place.base, whole, whole, "unzip", true);
+    return result;
+}
+
+CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& place,
+                                                         const std::string& url) {
+    if (!PackageArchiveName(url)) return FetchOutcome::NotAttempted;
+    RunningFetch running(*this, place);
+    // What an earlier run left when it was killed; this package's queue keeps ours apart.
+    if (services_.removeStaging) services_.removeStaging(place.cacheFolder, place.base, false);
+
+    Notify(place.base, "download");
+    if (Closing()) return FetchOutcome::DownloadFailed;
+    if (services_.makeCacheFolder) services_.makeCacheFolder(place.cacheFolder);
+    // Never the address's last part: that could name any file of the cache folder.
+    const std::string archive =
+        place.stagingHome + "/" + DownloadStagingPrefix(place.base) + UniqueStagingSuffix();
+    if (!DownloadArchive(place, url, archive)) return FetchOutcome::DownloadFailed;
+    Notify(place.base, "unzip");
+    // A failed extraction leaves the previous package folder (or none) as it was.
+    UnzipResult extracted = UnzipResult::Cancelled;
+    if (!Closing() && !IsCancelled(place.fileName)) extracted = ExtractArchive(place, archive);
+    services_.removeFile(archive);
+    switch (extracted) {
+        case UnzipResult::Done:
+            break;
+        case UnzipResult::Disk:
+            return FetchOutcome::Disk;
+        case UnzipResult::InTheWay:
+            return FetchOutcome::InTheWay;
+        case UnzipResult::Cancelled:
+            return FetchOutcome::Cancelled;
+        case UnzipResult::Damaged:
+            return IsCancelled(place.fileName) ? FetchOutcome::Cancelled : FetchOutcome::Damaged;
+    }
+    // Published: a cancel now can only keep the program from starting.
+    if (!services_.fileExists(place.program)) return FetchOutcome::NoProgram;
+    return IsCancelled(place.fileName) ? FetchOutcome::ReadyCancelled : FetchOutcome::Ready;
+}
+
+int CBrushWorkflow::RunProgram(const std::string& directory, const std::string& file) {
+    return services_.startProgram(directory, file) ? 1 : 0;
+}
