@@ -31,7 +31,7 @@ inline void LogFailure(const std::string& what, const std::string& detail) {
     LogError(what, detail);
 }
 
-// $XDG_STATE_HOME/MapleNook/maplenook.log (~/.local/state when unset); empty without a home.
+// MapleNook/maplenook.log in the user's state folder (UserStateDirectory); empty without a home.
 std::string DiagnosticLogPath();
 
 // Appends `line` and a newline to `path`, creating its folder. When the file would grow past

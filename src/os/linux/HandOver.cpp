@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,6 +51,11 @@ class Fd {
 };
 
 }  // namespace
+
+std::string HandOverAddress(const std::string& runtimeFolder, long windowHandle) {
+    const int32_t handle = static_cast<int32_t>(static_cast<uint32_t>(windowHandle));
+    return runtimeFolder + "/maplenook_wnd_" + std::to_string(handle);
+}
 
 long SendHandOverRequest(const std::string& socketPath, unsigned long dwData, int timeoutMs) {
     return SendHandOverRequest(socketPath, HandOverRequest{dwData, 0}, timeoutMs);

@@ -1,17 +1,22 @@
-#include "sysutil/LinuxOsName.h"
+#include "os/linux/LinuxOsName.h"
 
-#include "base/TextTrim.h"
-#include "sysutil/WindowsOsName.h"
+#include "os/Files.h"
+#include "os/OsName.h"
+
+#include <sys/utsname.h>
 
 #include <array>
 #include <map>
 #include <sstream>
 #include <string_view>
 
+namespace os {
 namespace {
 
 std::string Trim(const std::string& text) {
-    return TrimmedOf(text, " \t\r");
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 std::string Unquote(const std::string& raw) {
@@ -76,5 +81,25 @@ std::string FormatLinuxOsName(const std::string& distributionName, const std::st
     std::string name = distributionName.empty() ? "Linux" : distributionName;
     if (!kernelRelease.empty()) name += " (kernel " + kernelRelease + ")";
     name += Bitness(machine);
-    return TruncateCharacters(name, 255);
+    return name;
 }
+
+KernelFacts ReadKernelFacts() {
+    struct utsname names {};
+    if (uname(&names) != 0) return {};
+    return {names.release, names.machine};
+}
+
+std::string ReadOsReleaseText() {
+    std::string text;
+    if (ReadWholeFile("/etc/os-release", text)) return text;
+    if (ReadWholeFile("/usr/lib/os-release", text)) return text;
+    return {};
+}
+
+std::string OsName() {
+    const KernelFacts kernel = ReadKernelFacts();
+    return FormatLinuxOsName(OsReleaseName(ReadOsReleaseText()), kernel.release, kernel.machine);
+}
+
+}  // namespace os
