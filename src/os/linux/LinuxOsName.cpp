@@ -49,15 +49,15 @@ std::map<std::string, std::string> ParseAssignments(const std::string& text) {
 }
 
 const char* Bitness(const std::string& machine) {
-    static constexpr std::array<std::string_view, 12> k64 = {
+    static constexpr std::array<std::string_view, 12> k64BitMachines = {
         "x86_64", "amd64",   "aarch64", "arm64", "ppc64",       "ppc64le",
         "s390x",  "riscv64", "mips64",  "ia64",  "loongarch64", "sparc64"};
-    static constexpr std::array<std::string_view, 9> k32 = {
+    static constexpr std::array<std::string_view, 9> k32BitMachines = {
         "i386", "i486", "i586", "i686", "armv6l", "armv7l", "arm", "mips", "ppc"};
-    for (auto name : k64) {
+    for (auto name : k64BitMachines) {
         if (machine == name) return ", 64-bit";
     }
-    for (auto name : k32) {
+    for (auto name : k32BitMachines) {
         if (machine == name) return ", 32-bit";
     }
     return "";
