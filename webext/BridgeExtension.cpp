@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "os/linux/BridgeProtocol.h"
+#include "os/linux/WriteAll.h"
 
 namespace {
 
@@ -67,14 +68,7 @@ bool IsFramesCurrentContext(WebKitFrame* frame, JSCContext* context) {
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return os::detail::WriteAllTo(fd, bytes.data(), bytes.size(), os::detail::Descriptor::Socket);
 }
 
 bool ReadAll(int fd, char* out, size_t size) {

@@ -10,10 +10,6 @@ std::string WindowHandleText(long handle) {
     return std::to_string(static_cast<int32_t>(static_cast<uint32_t>(handle)));
 }
 
-std::string HandOverSocketPath(const std::string& runtimeFolder, long handle) {
-    return runtimeFolder + "/maplenook_wnd_" + WindowHandleText(handle);
-}
-
 int HandOverToFirstInstance(const std::string& settingsPath, const std::string& runtimeFolder) {
     const int handle = ReadSettingInt(settingsPath, "app", "wnd", 0);
     if (handle == 0) return 0;
@@ -21,5 +17,5 @@ int HandOverToFirstInstance(const std::string& settingsPath, const std::string& 
     // manager that prevents focus stealing asks for.
     const os::HandOverRequest request{SHOW_PANEL_COPYDATA, os::StartingUserTime()};
     return static_cast<int>(
-        os::SendHandOverRequest(HandOverSocketPath(runtimeFolder, handle), request));
+        os::SendHandOverRequest(os::HandOverAddress(runtimeFolder, handle), request));
 }

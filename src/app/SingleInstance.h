@@ -11,9 +11,6 @@ inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
 // negative and name the same socket on both sides.
 std::string WindowHandleText(long handle);
 
-// The hand-over socket of the main panel whose handle is `handle`, in the user's runtime folder.
-std::string HandOverSocketPath(const std::string& runtimeFolder, long handle);
-
 // What a second instance does: reads [app] wnd and asks that window's process to show its main
 // panel. The answer is the exit code: 1 when it was handled, 0 for a stale or 0 handle.
 int HandOverToFirstInstance(const std::string& settingsPath, const std::string& runtimeFolder);

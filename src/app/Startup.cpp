@@ -43,8 +43,9 @@ int RunApplication() {
     // Without a lock the program still starts, as the only instance it can know of.
     const std::string runtimeFolder = os::UserRuntimeFolder();
     const os::InstanceLock lock =
-        runtimeFolder.empty() ? os::InstanceLock::Failed
-                              : os::TakeInstanceLock(runtimeFolder + "/" + kInstanceLockName);
+        runtimeFolder.empty()
+            ? os::InstanceLock::Failed
+            : os::TakeInstanceLock(os::InstanceLockAddress(runtimeFolder, kInstanceLockName));
     if (lock == os::InstanceLock::HeldByAnother) {
         const bool copyMade = os::KindOfPath(placement.settingsPath) == os::PathKind::RegularFile;
         return HandOverToFirstInstance(
@@ -74,7 +75,7 @@ int RunApplication() {
     // handle always finds someone to answer.
     std::optional<os::HandOverServer> handOver;
     if (lock == os::InstanceLock::Acquired) {
-        handOver.emplace(HandOverSocketPath(runtimeFolder, handle),
+        handOver.emplace(os::HandOverAddress(runtimeFolder, handle),
                          [panel = mainPanel.get()](const os::HandOverRequest& request) {
                              return panel->OnCopyData(request.dwData, request.userTime);
                          });

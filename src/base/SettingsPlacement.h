@@ -12,7 +12,7 @@ struct SettingsFacts {
     bool moduleDirectoryWritable = false;
     // Run through a system package's launcher (see SystemLauncher).
     bool systemInstallation = false;
-    // $XDG_CONFIG_HOME or ~/.config; empty when no home is known.
+    // os::UserConfigDirectory(); empty when no home is known.
     std::string userConfigDirectory;
     bool userCopyExists = false;
 };

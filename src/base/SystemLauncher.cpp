@@ -9,7 +9,9 @@ std::string SystemLauncherFor(const std::string& executable, const std::string& 
 }
 
 std::string SystemLauncher() {
+    const std::string folder = os::SystemProgramFolder();
+    if (folder.empty()) return {};
     const std::string executable = os::ExecutablePath();
-    const std::string launcher = "/usr/bin/" + executable.substr(executable.find_last_of('/') + 1);
+    const std::string launcher = folder + executable.substr(executable.find_last_of('/') + 1);
     return SystemLauncherFor(executable, launcher, os::ResolvedPath(launcher));
 }

@@ -1,9 +1,9 @@
 #pragma once
 #include <string>
 
-// The command a system package installs for the running program: "/usr/bin/<its file name>"
-// when that resolves to the running executable (the package's launcher link); else empty,
-// as for a portable folder.
+// The command a system package installs for the running program: its file name in the
+// system's program folder (os::SystemProgramFolder) when that resolves to the running
+// executable (the package's launcher link); else empty, as for a portable folder.
 std::string SystemLauncher();
 
 // The same decision over its facts: `launcherResolved` is `launcher` with its links resolved.

@@ -41,8 +41,6 @@ class ChildProcess {
     // Kills the child if it has not ended yet (SIGKILL), reaps it and closes every channel.
     void Terminate();
 
-    long Pid() const { return pid_; }
-
   private:
     bool Reap(bool block);
 

@@ -31,7 +31,7 @@ inline void LogFailure(const std::string& what, const std::string& detail) {
     LogError(what, detail);
 }
 
-// $XDG_STATE_HOME/MapleNook/maplenook.log (~/.local/state when unset); empty without a home.
+// MapleNook/maplenook.log in the user's state folder (UserStateDirectory); empty without a home.
 std::string DiagnosticLogPath();
 
 // `text` with every control character (and the backslash itself) written as "\xNN", so logged

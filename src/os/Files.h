@@ -3,7 +3,7 @@
 
 namespace os {
 
-// Full path of the running executable (from /proc/self/exe); empty when it cannot be read.
+// Full path of the running executable; empty when it cannot be read.
 std::string ExecutablePath();
 
 // Reads a whole regular file as bytes; false when it cannot be opened or read, or is not a

@@ -5,17 +5,22 @@
 
 namespace os {
 
-// One hand-over request: what is asked (the WM_COPYDATA dwData), and the X server time of the
-// user action that started the asking process (0: unknown), so the window it brings forward
-// may take the focus.
+// Where the main panel whose window handle is `windowHandle` takes hand-over requests, in the
+// user's private folder `runtimeFolder` (UserRuntimeFolder). A handle above 2^31 names the same
+// place as its negative 32-bit reading, the form [app] wnd keeps it in, so both sides meet.
+std::string HandOverAddress(const std::string& runtimeFolder, long windowHandle);
+
+// One hand-over request: what is asked (the WM_COPYDATA dwData), and the time stamp of the
+// user action that started the asking process (StartingUserTime; 0: unknown), so the window it
+// brings forward may take the focus.
 struct HandOverRequest {
     unsigned long dwData = 0;
     unsigned long userTime = 0;
 };
 
-// Sends request `dwData` to the process serving the Unix socket at `socketPath` and returns
-// its answer: the stand-in for SendMessage(WM_COPYDATA). 0 when nobody serves the socket (the
-// handle it is named after is stale) or no answer comes within `timeoutMs`.
+// Sends request `dwData` to the process serving `socketPath` (a HandOverAddress) and returns
+// its answer: the stand-in for SendMessage(WM_COPYDATA). 0 when nobody serves it (the handle
+// it is named after is stale) or no answer comes within `timeoutMs`.
 long SendHandOverRequest(const std::string& socketPath, unsigned long dwData,
                          int timeoutMs = 10000);
 long SendHandOverRequest(const std::string& socketPath, const HandOverRequest& request,

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-// Facts about running processes and their TCP sockets, read from /proc. Decisions over these
+// Facts about running processes and their TCP sockets, read from the system. Decisions over these
 // facts live in the logic (src/phone); this layer only gathers them.
 namespace os {
 
@@ -20,7 +20,7 @@ struct ProcessFacts {
     std::vector<std::string> arguments;
 };
 
-// Every process visible in /proc, in ascending pid order. Also the facts behind "is a program
+// Every process this user can see, in ascending pid order. Also the facts behind "is a program
 // of this image name running": compare AsciiLowerCopy(imageName).
 std::vector<ProcessFacts> ListProcesses();
 
@@ -35,7 +35,7 @@ std::string ProcessImagePath(long pid);
 // Sends SIGKILL; true when the signal was delivered.
 bool KillProcess(long pid);
 
-// One IPv4 TCP socket of /proc/net/tcp. Addresses are in host order (127.0.0.1 is 0x7F000001).
+// One IPv4 TCP socket of the system's table. Addresses are in host order (127.0.0.1 is 0x7F000001).
 struct TcpRowFacts {
     uint32_t localAddress = 0;
     uint16_t localPort = 0;

@@ -5,13 +5,17 @@
 
 namespace os {
 
-// The user's private folder for the single-instance lock and the hand-over sockets:
-// $XDG_RUNTIME_DIR when it is a folder of this user, else /tmp/maplenook-<uid>, made 0700 and
-// accepted only as a real folder (no symlink) owned by this user. When that name is taken by
-// someone else, <cache>/maplenook-<uid> ($XDG_CACHE_HOME, else ~/.cache), made the same way;
-// once that folder exists it is preferred, so every start of the user picks the same one.
-// Says why on standard error when it falls back, and when nothing works (then empty).
+// The user's private folder for the single-instance lock and the hand-over addresses: the
+// user's runtime folder when it is a folder of this user, else a per-user folder in the shared
+// temporary folder, made private and accepted only as a real folder (no symlink) owned by this
+// user. When that name is taken by someone else, a per-user folder in the user's cache folder,
+// made the same way; once that folder exists it is preferred, so every start of the user picks
+// the same one. Says why on standard error when it falls back, and when nothing works (then
+// empty).
 std::string UserRuntimeFolder();
+
+// Where the lock named `name` lives in the user's private folder `runtimeFolder`.
+std::string InstanceLockAddress(const std::string& runtimeFolder, const std::string& name);
 
 enum class InstanceLock { Acquired, HeldByAnother, Failed };
 

@@ -2,7 +2,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace os {
 
@@ -91,29 +90,5 @@ PublishedState StateOfPublished(const std::string& path, const std::string& mark
 // Creates the program's own staging folder `path` (mode 0700, its parent must exist) or checks
 // the one there: a real folder owned by this user that nobody else can enter. False otherwise.
 bool MakeStagingHome(const std::string& path);
-
-// The process's file-creation mask.
-unsigned CurrentUmask();
-
-// When this process started, in milliseconds since the epoch, known to a clock tick and never
-// later than the real start (0 when it cannot be told).
-int64_t ProcessStartTime();
-
-// One entry of a folder and when its inode last changed (milliseconds since the epoch).
-struct FolderEntryFacts {
-    std::string name;
-    int64_t changeTime = 0;
-};
-// The entries of `folder` ("." and ".." left out); empty when it cannot be read.
-std::vector<FolderEntryFacts> ListFolderEntries(const std::string& folder);
-
-// Creates `folder` and any missing parents, each new level with mode 0700; true when it is
-// a directory afterwards.
-bool MakeFolderPrivately(const std::string& folder);
-
-// Removes `path` and, when it is a folder, everything below it at any depth with only a few
-// descriptors open, without following symlinks or entering other file systems mounted inside;
-// folders lacking their owner's rwx are opened up first. False when anything is left.
-bool RemoveTree(const std::string& path);
 
 }  // namespace os

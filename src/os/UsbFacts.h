@@ -39,16 +39,17 @@ struct UsbDeviceFacts {
     std::string parentInstanceId;  // empty for a root hub
 };
 
-// Whether this user may open a device file such as /dev/bus/usb/001/005 for reading and writing.
+// Whether this user may open the USB device file `deviceFile` for reading and writing.
 using DeviceFileCheck = std::function<bool(const std::string& deviceFile)>;
 bool CanOpenDeviceFile(const std::string& deviceFile);
 
-inline constexpr const char* kUsbDevicesFolder = "/sys/bus/usb/devices";
+// Every USB node attached to this computer, devices in name order, each followed by its own
+// nodes. Nothing when the system's device tree cannot be read.
+std::optional<std::vector<UsbDeviceFacts>> ReadUsbDeviceFacts();
 
-// Every node under `devicesFolder` (a sysfs usb devices folder or a copy of its layout), devices
-// in name order, each followed by its own nodes. Nothing when the folder cannot be read.
+// The same over `devicesFolder`, a folder laid out as the system's device tree (a copy of it in
+// tests), with `canOpen` telling which device files this user may open.
 std::optional<std::vector<UsbDeviceFacts>> ReadUsbDeviceFacts(
-    const std::string& devicesFolder = kUsbDevicesFolder,
-    const DeviceFileCheck& canOpen = CanOpenDeviceFile);
+    const std::string& devicesFolder, const DeviceFileCheck& canOpen = CanOpenDeviceFile);
 
 }  // namespace os

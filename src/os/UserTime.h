@@ -2,9 +2,9 @@
 
 namespace os {
 
-// The X server time of the user action that started this process: the launcher's startup id
-// (its "_TIME<n>" part) when it gave one, else the server's current time; 0 without a display.
-// Also tells the launcher that this start is complete, as this process shows no window.
+// The window system's time stamp of the user action that started this process, as the
+// launcher handed it over, else the window system's current time; 0 without a display. Also
+// tells the launcher that this start is complete, as this process shows no window.
 unsigned long StartingUserTime();
 
 }  // namespace os

@@ -1,7 +1,10 @@
 #include "package/PackageCache.h"
 
+#include "os/FileOps.h"
+#include "os/FolderTree.h"
 #include "os/FolderTrust.h"
 #include "os/PrivateFolder.h"
+#include "os/ProcessClock.h"
 #include "os/StagingFolder.h"
 #include "os/UserDirs.h"
 #include "package/StagingNames.h"
@@ -37,7 +40,7 @@ std::string CacheFolderRefusalMessage(const std::string& folder,
 }
 
 bool MakeCacheFolder(const std::string& folder) {
-    return os::MakeFolderPrivately(folder) && os::MakeStagingHome(StagingHomeOf(folder));
+    return os::CreateDirectories(folder, 0700) && os::MakeStagingHome(StagingHomeOf(folder));
 }
 
 void RemoveStagingLeftovers(const std::string& folder, const std::string& name, bool alsoThisRun) {

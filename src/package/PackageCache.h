@@ -3,8 +3,8 @@
 
 // The package cache folder on disk and the staging leftovers in it.
 
-// The per-user cache folder used when none is set: $XDG_CACHE_HOME/MapleNook/packages
-// (~/.cache/MapleNook/packages when unset), or a private per-user folder when no home is known.
+// The per-user cache folder used when none is set: MapleNook/packages in the user's cache
+// folder (os::UserCacheDirectory), or a private per-user folder when no home is known.
 std::string DefaultCacheFolder();
 
 // Why the user may not choose `folder` as the cache folder, as a message for them, or empty

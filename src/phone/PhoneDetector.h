@@ -7,15 +7,15 @@
 
 #include "os/UsbFacts.h"
 
-inline constexpr int32_t KIND_ADB = 0;    // debug-bridge or bootloader interface
-inline constexpr int32_t KIND_MODEM = 1;  // CDC modem interface
+inline constexpr int32_t kKindAdb = 0;    // debug-bridge or bootloader interface
+inline constexpr int32_t kKindModem = 1;  // CDC modem interface
 
 // One attached phone interface.
 struct PhoneInterface {
     std::string serial;      // as the bridge names the phone; may be empty
     std::string instanceId;  // USB\VID_vvvv&PID_pppp&MI_nn\...
     int32_t driverReady = 0;
-    int32_t kind = KIND_ADB;
+    int32_t kind = kKindAdb;
 };
 
 inline constexpr const char* kSameInstanceText = "很神奇,实例貌似一样哇!快找我们的技术看看是咋了?";
@@ -41,9 +41,9 @@ class CPhoneDetector {
     bool IsPresent(const std::string& text);
 
   private:
-    FactsSource m_facts;
-    MessageBox m_messageBox;
-    std::vector<PhoneInterface> m_list;
+    FactsSource facts_;
+    MessageBox messageBox_;
+    std::vector<PhoneInterface> list_;
 };
 
 // Shows the message box on the GUI thread; from another thread it waits until it is closed.

@@ -1,5 +1,7 @@
 #include "phone/ToolSources.h"
 
+#include "os/InstallFacts.h"
+
 std::string ToolSourceFolder(const std::string& moduleDirectory, bool shipsToolFolder) {
-    return shipsToolFolder ? moduleDirectory + "/adb/" : std::string("/usr/bin/");
+    return shipsToolFolder ? moduleDirectory + "/adb/" : os::SystemProgramFolder();
 }

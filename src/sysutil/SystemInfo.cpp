@@ -1,12 +1,11 @@
 #include "sysutil/SystemInfo.h"
 
-#include "os/SystemFacts.h"
-#include "sysutil/LinuxOsName.h"
+#include "base/TextTruncate.h"
+#include "os/OsName.h"
+#include "sysutil/WindowsOsName.h"
 
 std::string OsDisplayName() {
-    const os::KernelFacts kernel = os::ReadKernelFacts();
-    return FormatLinuxOsName(OsReleaseName(os::ReadOsReleaseText()), kernel.release,
-                             kernel.machine);
+    return TruncateCharacters(os::OsName(), kMaxOsNameCharacters);
 }
 
 std::string MacText() {

@@ -9,10 +9,8 @@
 // Facts about this computer for the usage report. Each returns an empty text instead of
 // failing.
 
-// The operating system's display name, at most 255 characters. On Linux the form of
-// FormatLinuxOsName (sysutil/LinuxOsName.h) over os-release and uname, e.g.
-// "Debian GNU/Linux 12 (bookworm) (kernel 6.1.0-18-amd64), 64-bit"; a Windows backend gives
-// FormatWindowsOsName (sysutil/WindowsOsName.h).
+// The operating system's display name (os::OsName), at most 255 characters; a Windows
+// backend gives FormatWindowsOsName (sysutil/WindowsOsName.h).
 std::string OsDisplayName();
 
 // The first network adapter's hardware address, each byte in decimal without separators

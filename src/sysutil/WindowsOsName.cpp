@@ -1,5 +1,7 @@
 #include "sysutil/WindowsOsName.h"
 
+#include "base/TextTruncate.h"
+
 namespace {
 
 constexpr uint32_t kPlatformNt = 2;
@@ -111,17 +113,6 @@ void Append2000(const WindowsVersionFacts& f, std::string& name) {
 
 }  // namespace
 
-std::string TruncateCharacters(const std::string& text, size_t count) {
-    size_t characters = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool continuation = (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
-        if (continuation) continue;
-        if (characters == count) return text.substr(0, i);
-        ++characters;
-    }
-    return text;
-}
-
 std::string FormatWindowsOsName(const WindowsVersionFacts& f) {
     if (f.platformId != kPlatformNt || f.major <= 4) return {};
     std::string name = "Microsoft ";
@@ -142,5 +133,5 @@ std::string FormatWindowsOsName(const WindowsVersionFacts& f) {
         if (f.architecture == kArchX64) name += ", 64-bit";
         if (f.architecture == kArchX86) name += ", 32-bit";
     }
-    return TruncateCharacters(name, 255);
+    return TruncateCharacters(name, kMaxOsNameCharacters);
 }

@@ -1,6 +1,10 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// The longest system name the usage report carries, in characters.
+inline constexpr size_t kMaxOsNameCharacters = 255;
 
 // The version facts Windows reports (GetVersionEx, GetNativeSystemInfo, GetProductInfo,
 // GetSystemMetrics(SM_SERVERR2)), gathered by a Windows backend and formatted here.
@@ -22,6 +26,3 @@ struct WindowsVersionFacts {
 // than NT 5. The pieces keep their odd blanks ("Microsoft Windows 7  Service Pack 1 ...") since
 // the statistics server has always received them that way.
 std::string FormatWindowsOsName(const WindowsVersionFacts& facts);
-
-// Cuts `text` to at most `count` characters (UTF-8 code points), never inside a character.
-std::string TruncateCharacters(const std::string& text, size_t count);

@@ -99,7 +99,7 @@ TEST(Startup, ASecondStartShowsTheFirstInstanceAndExitsWithOne) {
     EXPECT_EQ(second.exitCode, 1) << second.output;
     EXPECT_TRUE(WaitUntil([&] { return IsWindowViewable(handle); }, 10s));
     // A request it does not know is still answered as handled.
-    EXPECT_EQ(os::SendHandOverRequest(HandOverSocketPath(folder.runtimeDir(), handle), 7), 1);
+    EXPECT_EQ(os::SendHandOverRequest(os::HandOverAddress(folder.runtimeDir(), handle), 7), 1);
     // The second instance made no window and touched no file.
     EXPECT_EQ(Listing(folder.dir()), before);
     EXPECT_EQ(ReadFile(folder.settingsPath()), settings);

@@ -109,13 +109,13 @@ TEST(PhoneDetection, CompositePhoneWithReadyBridgeDropsItsModem) {
 
     const auto all = Phones(detector, false);
     ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[1].kind, KIND_MODEM);
+    EXPECT_EQ(all[1].kind, kKindModem);
     EXPECT_EQ(all[1].serial, "0123456789ABCDEF");
     EXPECT_EQ(all[1].driverReady, 1);
 
     const auto phones = Phones(detector);
     ASSERT_EQ(phones.size(), 1u);
-    EXPECT_EQ(phones[0].kind, KIND_ADB);
+    EXPECT_EQ(phones[0].kind, kKindAdb);
     EXPECT_EQ(phones[0].serial, "0123456789ABCDEF");
     EXPECT_EQ(phones[0].driverReady, 1);
     EXPECT_EQ(phones[0].instanceId.substr(0, 28), "USB\\VID_18D1&PID_4EE2&MI_01\\");
@@ -142,10 +142,10 @@ TEST(PhoneDetection, BridgeWithoutUsableDeviceFileKeepsBothInterfaces) {
     ASSERT_EQ(phones.size(), 4u);
     EXPECT_EQ(phones[0].serial, "SER1");
     EXPECT_EQ(phones[0].driverReady, 0);
-    EXPECT_EQ(phones[1].kind, KIND_MODEM);
+    EXPECT_EQ(phones[1].kind, kKindModem);
     EXPECT_EQ(phones[1].driverReady, 1);
     EXPECT_EQ(phones[2].serial, "SER2");
-    EXPECT_EQ(phones[3].kind, KIND_MODEM);
+    EXPECT_EQ(phones[3].kind, kKindModem);
     EXPECT_EQ(phones[3].driverReady, 0);
     EXPECT_TRUE(detector.IsPresent("&MI_02"));
 }
@@ -175,11 +175,11 @@ TEST(PhoneDetection, SingleInterfaceDevicesNeedVendor22D9) {
     const auto phones = Phones(detector);
     ASSERT_EQ(phones.size(), 2u);
     EXPECT_EQ(phones[0].instanceId, "USB\\VID_22D9&PID_2765\\BRIDGE22");
-    EXPECT_EQ(phones[0].kind, KIND_ADB);
+    EXPECT_EQ(phones[0].kind, kKindAdb);
     EXPECT_EQ(phones[0].serial, "");
     EXPECT_EQ(phones[0].driverReady, 1);
     EXPECT_EQ(phones[1].instanceId, "USB\\VID_22D9&PID_276A\\MODEM22");
-    EXPECT_EQ(phones[1].kind, KIND_MODEM);
+    EXPECT_EQ(phones[1].kind, kKindModem);
     EXPECT_EQ(phones[1].serial, "MODEM22");  // its own last id segment
     EXPECT_TRUE(recorded.boxes.empty());
 }

@@ -1,4 +1,4 @@
-#include "os/StagingFolder.h"
+#include "os/FolderTree.h"
 
 #include "ChildRun.h"
 #include "ScratchFolder.h"

@@ -2,7 +2,7 @@
 #include "TempDir.h"
 #include "mainpanel/UsageReport.h"
 #include "os/Files.h"
-#include "os/SystemFacts.h"
+#include "os/linux/LinuxOsName.h"
 #include "sysutil/SystemInfo.h"
 
 #include <gtest/gtest.h>

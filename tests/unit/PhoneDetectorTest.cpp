@@ -60,10 +60,10 @@ TEST(PhoneDetectorRules, CompatibleIdsDriverFlagsAndSerials) {
     std::vector<PhoneInterface> phones;
     detector.ListPhones(phones, false);
     ASSERT_EQ(phones.size(), 3u);
-    EXPECT_EQ(phones[0].kind, KIND_ADB);  // upper-case compatible id still matches
+    EXPECT_EQ(phones[0].kind, kKindAdb);  // upper-case compatible id still matches
     EXPECT_EQ(phones[0].driverReady, 1);  // manual-install flag counts as ready
     EXPECT_EQ(phones[0].serial, "HT12345");
-    EXPECT_EQ(phones[1].kind, KIND_MODEM);
+    EXPECT_EQ(phones[1].kind, kKindModem);
     EXPECT_EQ(phones[1].driverReady, 0);
     EXPECT_EQ(phones[1].serial, "6&a&0&0002");  // parent differs: own last segment
     EXPECT_EQ(phones[2].driverReady, 0);        // flags unreadable
@@ -121,7 +121,7 @@ std::vector<PhoneInterface> PrunedByRestartingScan(std::vector<PhoneInterface> l
                id.find("\\vid_22d9") != id.npos;
     };
     const auto ready = [](const PhoneInterface& r) {
-        return r.driverReady == 1 && r.kind == KIND_ADB;
+        return r.driverReady == 1 && r.kind == kKindAdb;
     };
     for (bool again = true; again;) {
         again = false;
@@ -137,9 +137,9 @@ std::vector<PhoneInterface> PrunedByRestartingScan(std::vector<PhoneInterface> l
                 else if (AsciiLowerCopy(a.instanceId.substr(0, 21)) !=
                          AsciiLowerCopy(b.instanceId.substr(0, 21)))
                     continue;
-                else if (ready(a) && b.kind == KIND_MODEM)
+                else if (ready(a) && b.kind == kKindModem)
                     drop = j;
-                else if (ready(b) && a.kind == KIND_MODEM)
+                else if (ready(b) && a.kind == kKindModem)
                     drop = i;
             }
             again = drop < list.size();

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "os/DiagnosticLog.h"
+#include "os/linux/WriteAll.h"
 
 extern char** environ;
 
@@ -186,15 +187,8 @@ ChildProcess::ReadStatus ChildProcess::Read(char* buffer, size_t capacity, size_
 }
 
 bool ChildProcess::WriteInput(const std::string& bytes) {
-    if (input_ < 0) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = send(input_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return input_ >= 0 &&
+           detail::WriteAllTo(input_, bytes.data(), bytes.size(), detail::Descriptor::Socket);
 }
 
 void ChildProcess::Terminate() {

@@ -49,13 +49,6 @@ bool CreateDirectories(const std::string& path, unsigned mode) {
     return IsDirectory(path);
 }
 
-bool SetFileTimes(const std::string& path, int64_t accessTime, int64_t modifyTime) {
-    timespec times[2] = {};
-    times[0].tv_sec = static_cast<time_t>(accessTime);
-    times[1].tv_sec = static_cast<time_t>(modifyTime);
-    return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 bool SetFileMode(const std::string& path, unsigned mode) {
     return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0;
 }
@@ -92,38 +85,6 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to) {
     if (ok && PublishNoReplace(temp, to)) return true;
     unlink(temp.c_str());
     return false;
-}
-
-OutputFile::~OutputFile() {
-    Close();
-}
-
-bool OutputFile::Open(const std::string& path) {
-    Close();
-    // Unlinking first lets a busy executable or a read-only file be replaced, and never
-    // writes through a link into some other file.
-    unlink(path.c_str());
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0) return false;
-    path_ = path;
-    return true;
-}
-
-bool OutputFile::Write(const char* data, size_t size) {
-    return fd_ >= 0 && WriteAllTo(fd_, data, size);
-}
-
-bool OutputFile::Close() {
-    if (fd_ < 0) return false;
-    const bool ok = close(fd_) == 0;
-    fd_ = -1;
-    return ok;
-}
-
-void OutputFile::Discard() {
-    if (fd_ < 0) return;
-    Close();
-    unlink(path_.c_str());
 }
 
 }  // namespace os

@@ -9,23 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "os/linux/WriteAll.h"
+
 namespace os {
-namespace {
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 std::string ExecutablePath() {
     char buffer[PATH_MAX];
@@ -77,7 +63,7 @@ bool ReplaceFileAtomically(const std::string& linkOrPath, const std::string& byt
     // Keep the permissions of the file being replaced; a new file gets the usual 0644.
     struct stat old {};
     fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
+    bool ok = detail::WriteAllTo(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
     if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
     unlink(temp.c_str());

@@ -10,10 +10,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "os/DiagnosticLog.h"
+#include "os/linux/WriteAll.h"
 
 // The exchange is one line each way: the request's dwData in decimal, then the answer. A request
 // may carry the asking user action's X server time after a space; servers that read only the
@@ -51,6 +53,11 @@ class Fd {
 
 }  // namespace
 
+std::string HandOverAddress(const std::string& runtimeFolder, long windowHandle) {
+    const int32_t handle = static_cast<int32_t>(static_cast<uint32_t>(windowHandle));
+    return runtimeFolder + "/maplenook_wnd_" + std::to_string(handle);
+}
+
 long SendHandOverRequest(const std::string& socketPath, unsigned long dwData, int timeoutMs) {
     return SendHandOverRequest(socketPath, HandOverRequest{dwData, 0}, timeoutMs);
 }
@@ -67,10 +74,8 @@ long SendHandOverRequest(const std::string& socketPath, const HandOverRequest& h
     std::string request = std::to_string(handOver.dwData);
     if (handOver.userTime != 0) request += " " + std::to_string(handOver.userTime & 0xFFFFFFFFul);
     request += "\n";
-    if (send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(request.size())) {
+    if (!detail::WriteAllTo(fd.get(), request.data(), request.size(), detail::Descriptor::Socket))
         return 0;
-    }
     std::string answer;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (answer.find('\n') == std::string::npos && answer.size() < kMaxLine) {

@@ -19,4 +19,9 @@ std::string ResolvedPath(const std::string& path) {
     return buffer;
 }
 
+std::string SystemProgramFolder() {
+    // Debian's packages, the program's own launcher link among them, install here.
+    return "/usr/bin/";
+}
+
 }  // namespace os

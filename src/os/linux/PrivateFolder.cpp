@@ -31,6 +31,8 @@ std::string ResolvedFolder(const std::string& path) {
 
 }  // namespace
 
+// The candidates: $XDG_RUNTIME_DIR/<name>/, then /tmp/<name>-<uid>/, then a fresh
+// /tmp/<name>-<uid>-XXXXXX/.
 std::string PrivateUserFolder(const std::string& name) {
     const std::string uid = std::to_string(getuid());
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");

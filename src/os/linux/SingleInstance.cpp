@@ -31,6 +31,7 @@ std::string CacheHome() {
 
 }  // namespace
 
+// $XDG_RUNTIME_DIR, else /tmp/maplenook-<uid>, else <cache>/maplenook-<uid>.
 std::string UserRuntimeFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/') {
@@ -61,6 +62,10 @@ std::string UserRuntimeFolder() {
     }
     std::fprintf(stderr, "maplenook: no private folder of this user for the instance lock\n");
     return {};
+}
+
+std::string InstanceLockAddress(const std::string& runtimeFolder, const std::string& name) {
+    return runtimeFolder + "/" + name;
 }
 
 InstanceLock TakeInstanceLock(const std::string& path) {

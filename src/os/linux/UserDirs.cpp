@@ -20,6 +20,9 @@ std::string HomeDirectory() {
 
 }  // namespace
 
+// The XDG base directories: $XDG_<KIND>_HOME when it is an absolute path, else the home
+// folder's default for that kind.
+
 std::string UserConfigDirectory() {
     // GLib's g_get_user_config_dir caches its first answer; this one follows the environment.
     const char* config = std::getenv("XDG_CONFIG_HOME");

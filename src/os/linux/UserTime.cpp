@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+// The time is the X server time in the launcher's startup id (its "_TIME<n>" part).
+
 namespace os {
 namespace {
 

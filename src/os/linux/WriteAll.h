@@ -1,6 +1,7 @@
 #pragma once
 // Writes a whole buffer to a descriptor, going on after short writes and signals; when it
 // fails, errno tells why.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,9 +9,14 @@
 
 namespace os::detail {
 
-inline bool WriteAllTo(int fd, const char* data, size_t size) {
+// A socket is written with MSG_NOSIGNAL, so a peer that went away gives EPIPE instead of
+// killing the process with SIGPIPE.
+enum class Descriptor { File, Socket };
+
+inline bool WriteAllTo(int fd, const char* data, size_t size, Descriptor kind = Descriptor::File) {
     while (size > 0) {
-        const ssize_t n = write(fd, data, size);
+        const ssize_t n =
+            kind == Descriptor::Socket ? send(fd, data, size, MSG_NOSIGNAL) : write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n == 0) errno = EIO;  // no progress and no error of its own
         if (n <= 0) return false;

@@ -1,17 +1,22 @@
-#include "sysutil/LinuxOsName.h"
+#include "os/linux/LinuxOsName.h"
 
-#include "base/TextTrim.h"
-#include "sysutil/WindowsOsName.h"
+#include "os/Files.h"
+#include "os/OsName.h"
+
+#include <sys/utsname.h>
 
 #include <array>
 #include <map>
 #include <sstream>
 #include <string_view>
 
+namespace os {
 namespace {
 
 std::string Trim(const std::string& text) {
-    return TrimmedOf(text, " \t\r");
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 std::string Unquote(const std::string& raw) {
@@ -44,15 +49,15 @@ std::map<std::string, std::string> ParseAssignments(const std::string& text) {
 }
 
 const char* Bitness(const std::string& machine) {
-    static constexpr std::array<std::string_view, 12> k64 = {
+    static constexpr std::array<std::string_view, 12> k64BitMachines = {
         "x86_64", "amd64",   "aarch64", "arm64", "ppc64",       "ppc64le",
         "s390x",  "riscv64", "mips64",  "ia64",  "loongarch64", "sparc64"};
-    static constexpr std::array<std::string_view, 9> k32 = {
+    static constexpr std::array<std::string_view, 9> k32BitMachines = {
         "i386", "i486", "i586", "i686", "armv6l", "armv7l", "arm", "mips", "ppc"};
-    for (auto name : k64) {
+    for (auto name : k64BitMachines) {
         if (machine == name) return ", 64-bit";
     }
-    for (auto name : k32) {
+    for (auto name : k32BitMachines) {
         if (machine == name) return ", 32-bit";
     }
     return "";
@@ -76,5 +81,25 @@ std::string FormatLinuxOsName(const std::string& distributionName, const std::st
     std::string name = distributionName.empty() ? "Linux" : distributionName;
     if (!kernelRelease.empty()) name += " (kernel " + kernelRelease + ")";
     name += Bitness(machine);
-    return TruncateCharacters(name, 255);
+    return name;
 }
+
+KernelFacts ReadKernelFacts() {
+    struct utsname names {};
+    if (uname(&names) != 0) return {};
+    return {names.release, names.machine};
+}
+
+std::string ReadOsReleaseText() {
+    std::string text;
+    if (ReadWholeFile("/etc/os-release", text)) return text;
+    if (ReadWholeFile("/usr/lib/os-release", text)) return text;
+    return {};
+}
+
+std::string OsName() {
+    const KernelFacts kernel = ReadKernelFacts();
+    return FormatLinuxOsName(OsReleaseName(ReadOsReleaseText()), kernel.release, kernel.machine);
+}
+
+}  // namespace os
