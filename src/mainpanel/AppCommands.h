@@ -52,3 +52,5 @@ int RunAppCommand(PageCommand& command, AppCommandHost& panel, PackageCommandTar
 
 // The names of the set that the common set has too, which the main panel answers its own way.
 std::vector<std::string> AppCommandsOverridingCommon();
+// Every name of the set, in table order.
+std::vector<std::string> AppCommandNames();
