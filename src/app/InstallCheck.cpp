@@ -4,10 +4,11 @@
 #include "os/Files.h"
 #include "panel/ImageRegistry.h"
 
-bool IsInstallationIntact(const std::string& settingsPath, const std::string& moduleDirectory) {
+bool IsInstallationIntact(const std::string& settingsPath, const std::string& moduleDirectory,
+                          const ImageRegistry& registry) {
     const std::string bkimage = ReadSettingString(settingsPath, "mainpanel", "bkimage");
     return os::FileExists(JoinModulePath(moduleDirectory, "\\res\\web\\brush.html")) &&
-           GetImageRegistry().FindImage(bkimage) != nullptr;
+           registry.FindImage(bkimage) != nullptr;
 }
 
 std::string SettingsFileRefusedText(const std::string& settingsPath) {

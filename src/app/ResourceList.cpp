@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <map>
 
-void RegisterResourceList(const std::string& settingsPath, const std::string& moduleDirectory) {
+void RegisterResourceList(const std::string& settingsPath, const std::string& moduleDirectory,
+                          ImageRegistry& registry) {
     const int total = ReadSettingInt(settingsPath, "resource", "total", 0);
     if (total <= 0) return;
     // Entry i is the key spelled exactly as the number i. Only entries that exist can name an
@@ -20,7 +21,6 @@ void RegisterResourceList(const std::string& settingsPath, const std::string& mo
         entries.emplace(static_cast<int>(number), value);
     }
     for (const auto& [number, relative] : entries) {
-        GetImageRegistry().RegisterImage(std::to_string(number),
-                                         JoinModulePath(moduleDirectory, relative));
+        registry.RegisterImage(std::to_string(number), JoinModulePath(moduleDirectory, relative));
     }
 }

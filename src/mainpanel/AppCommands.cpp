@@ -98,3 +98,9 @@ std::vector<std::string> AppCommandsOverridingCommon() {
         if (IsCommonCommand(entry.name)) names.emplace_back(entry.name);
     return names;
 }
+
+std::vector<std::string> AppCommandNames() {
+    std::vector<std::string> names;
+    for (const AppCommand& entry : kAppCommands) names.emplace_back(entry.name);
+    return names;
+}

@@ -53,3 +53,5 @@ int RunAppCommand(PageCommand& command, AppCommandHost& panel, PackageCommandTar
 // The names of the set that the common set has too; the main panel's bridge offers its own set
 // first, so these are answered its own way.
 std::vector<std::string> AppCommandsOverridingCommon();
+// Every name of the set, in table order.
+std::vector<std::string> AppCommandNames();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ScopedEnv.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -15,9 +16,10 @@ namespace {
 
 class AutostartTest : public testing::Test {
   protected:
-    void SetUp() override { setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1); }
+    void SetUp() override { env_.Set("XDG_CONFIG_HOME", root / "config"); }
     fs::path Entry() const { return root / "config" / "autostart" / "MapleNook.desktop"; }
 
+    testsupport::ScopedEnv env_;
     testsupport::TempDir dir_;
     fs::path root = dir_.path();
 };
@@ -82,8 +84,8 @@ TEST_F(AutostartTest, DisableDeletesAndReportsAMissingEntry) {
 }
 
 TEST_F(AutostartTest, DefaultsToHomeConfigAndRejectsBadNames) {
-    unsetenv("XDG_CONFIG_HOME");
-    setenv("HOME", root.c_str(), 1);
+    env_.Unset("XDG_CONFIG_HOME");
+    env_.Set("HOME", root);
     EXPECT_TRUE(SetAutostart("/app", "", "", "MapleNook", true));
     EXPECT_TRUE(fs::exists(root / ".config" / "autostart" / "MapleNook.desktop"));
     EXPECT_FALSE(SetAutostart("/app", "", "", "../escape", true));

@@ -16,6 +16,8 @@ namespace {
 
 TEST(FolderChoice, AFolderThatCannotBeWrittenIsRefusedOnlyWhenTheCallerAsks) {
     if (!MAPLENOOK_TEST_HOOKS) GTEST_SKIP() << "needs the chooser's test answer";
+    if (const std::string why = testsupport::OrdinaryUserUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
     testsupport::TempDir dir;
     const std::string locked = dir.File("locked");
     const std::string open = dir.File("open");
@@ -26,7 +28,7 @@ TEST(FolderChoice, AFolderThatCannotBeWrittenIsRefusedOnlyWhenTheCallerAsks) {
     // Root writes everywhere; as another user the locked folder really is read-only.
     const auto outcome = testsupport::RunInChild(
         [&] {
-            if (getuid() == 0 && setuid(65534) != 0) return 10;
+            if (getuid() == 0 && setuid(testsupport::kNobody) != 0) return 10;
             setenv("MAPLENOOK_TEST_FOLDER_CHOICE", locked.c_str(), 1);
             if (os::ChooseFolder("t", {}, "refused")) return 1;
             if (os::ChooseFolder("t") != locked) return 2;  // no check asked for

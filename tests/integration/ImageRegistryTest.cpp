@@ -1,3 +1,5 @@
+#include "app/InstallCheck.h"
+#include "app/ResourceList.h"
 #include "os/PixelBuffer.h"
 #include "panel/ImageRegistry.h"
 
@@ -135,11 +137,18 @@ TEST(ImageRegistry, KeysCompareExactly) {
     EXPECT_EQ(registry.FindImage("")->width, 1);
 }
 
-TEST(ImageRegistry, TheProcessHasOneRegistry) {
+// Start-up fills the process's registry and the installation check reads that same one.
+// (A key no other test of this process uses: registered images are never replaced.)
+TEST(ImageRegistry, StartUpRegistersIntoTheRegistryTheInstallCheckReads) {
     TempDir dir;
-    WriteSolidImage(dir.File("bk.png"), "png", 6, 6, 0xFF123456, false);
-    const os::PixelBuffer* image = GetImageRegistry().RegisterImage("1", dir.File("bk.png"));
+    WriteSolidImage(dir.File("res/skin/bk.png"), "png", 6, 6, 0xFF123456, false);
+    WriteFile(dir.File("res/web/brush.html"), "<html></html>");
+    WriteFile(dir.File("cfg.ini"),
+              "[resource]\ntotal=9090\n9090=\\res\\skin\\bk.png\n[mainpanel]\nbkimage=9090\n");
+    RegisterResourceList(dir.File("cfg.ini"), dir.path());
+    const os::PixelBuffer* image = GetImageRegistry().FindImage("9090");
     ASSERT_NE(image, nullptr);
-    EXPECT_EQ(&GetImageRegistry(), &GetImageRegistry());
-    EXPECT_EQ(GetImageRegistry().FindImage("1"), image);
+    EXPECT_EQ(image->width, 6);
+    EXPECT_TRUE(IsInstallationIntact(dir.File("cfg.ini"), dir.path()));
+    EXPECT_FALSE(IsInstallationIntact(dir.File("cfg.ini"), dir.path(), ImageRegistry()));
 }

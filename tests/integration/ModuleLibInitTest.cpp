@@ -1,14 +1,13 @@
 #include "os/PrivateFolder.h"
 #include "phone/ModuleLib.h"
 
+#include "ChildRun.h"
+#include "PrivateNetwork.h"
+#include "ScopedEnv.h"
 #include "ScratchFolder.h"
 
-#include <net/if.h>
-#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,13 +31,14 @@ const char* const kTools[] = {"adb", "aapt", "fastboot"};
 
 // A module directory holding copies of Debian's tool set, and a private runtime folder.
 struct ModuleFixture {
+    testsupport::ScopedEnv env;
     ScratchFolder dir;
     std::string runtime = dir / "run";
     std::string module = dir / "module";
 
     ModuleFixture() {
         mkdir(runtime.c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        env.Set("XDG_RUNTIME_DIR", runtime);
         fs::create_directories(module + "/adb");
         for (const char* tool : kTools) {
             fs::copy_file(fs::canonical(std::string("/usr/bin/") + tool), module + "/adb/" + tool);
@@ -92,20 +92,6 @@ void WaitUntil(const std::function<bool()>& condition) {
     for (int i = 0; i < 1000 && !condition(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-}
-
-// A network namespace of our own (root only), so that a bridge server on port 5037 here
-// neither meets nor disturbs one that other tests run at the same time.
-bool EnterPrivateNetwork() {
-    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) return false;
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request{};
-    std::strcpy(request.ifr_name, "lo");
-    bool up = ioctl(s, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP;
-    up = up && ioctl(s, SIOCSIFFLAGS, &request) == 0;
-    close(s);
-    return up;
 }
 
 // The listening row of 127.0.0.1:5037 (0100007F:13AD) appears once the server is up.
@@ -194,7 +180,7 @@ TEST(ModuleLibInit, RunningStaleCopyIsEndedAndReplacedOtherAdbIsLeftAlone) {
 // kernel's " (deleted)"), and the runtime folder is given with a trailing "/": still ours.
 TEST(ModuleLibInit, StaleCopyRunningFromARemovedFileIsEnded) {
     ModuleFixture fx;
-    setenv("XDG_RUNTIME_DIR", (fx.runtime + "/").c_str(), 1);
+    fx.env.Set("XDG_RUNTIME_DIR", fx.runtime + "/");
     fs::create_directories(fx.runtime + "/ice");
     fs::copy_file("/bin/sleep", fx.Copy("adb"));
     Child stale({fx.Copy("adb"), "300"});
@@ -213,12 +199,14 @@ TEST(ModuleLibInit, StaleCopyRunningFromARemovedFileIsEnded) {
 }
 
 TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
-    if (!EnterPrivateNetwork()) GTEST_SKIP() << "needs root for a private network namespace";
+    // Port 5037 of our own, so a server here neither meets nor disturbs the machine's.
+    testsupport::PrivateNetwork network;
+    if (!network.Entered()) GTEST_SKIP() << network.Reason();
     ModuleFixture fx;
     const std::string record = fx.dir / "daemon.txt";
     WriteFile(fx.module + "/krmdDaemon.exe",
-                  "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + record + "'\necho >> '" + record + "'\n",
-                  0755);
+              "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + record + "'\necho >> '" + record + "'\n",
+              0755);
 
     for (const std::string folder : {"QQ.exe", "Removed", "Other Tools"}) {
         const std::string server = fx.dir / (folder + "/adb");
@@ -245,8 +233,7 @@ TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
             const std::string text = fs::exists(record) ? ReadFile(record) : "";
             return !text.empty() && text.back() == '\n';
         });
-        EXPECT_EQ(ReadFile(record).rfind("-p|" + server + "|\n", 0), 0u)
-            << ReadFile(record);
+        EXPECT_EQ(ReadFile(record).rfind("-p|" + server + "|\n", 0), 0u) << ReadFile(record);
         kill(child.pid, SIGKILL);
         waitpid(child.pid, nullptr, 0);
         child.pid = -1;
@@ -261,7 +248,8 @@ TEST(PrivateUserFolder, SymlinkInItsPlaceIsRefused) {
     fs::create_directories(runtime);
     fs::create_directories(elsewhere);
     fs::create_symlink(elsewhere, runtime + "/ice");
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    testsupport::ScopedEnv env;
+    env.Set("XDG_RUNTIME_DIR", runtime);
     const std::string folder = os::PrivateUserFolder("ice");
     ASSERT_FALSE(folder.empty());
     EXPECT_NE(folder, runtime + "/ice/");
@@ -278,12 +266,14 @@ TEST(PrivateUserFolder, WideModeIsNarrowedAndForeignOwnerIsRefused) {
     const std::string runtime = dir / "run";
     fs::create_directories(runtime + "/ice");
     chmod((runtime + "/ice").c_str(), 0777);
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    testsupport::ScopedEnv env;
+    env.Set("XDG_RUNTIME_DIR", runtime);
     EXPECT_EQ(os::PrivateUserFolder("ice"), runtime + "/ice/");
     EXPECT_EQ(ModeOf(runtime + "/ice"), 0700u);
 
-    if (geteuid() != 0) GTEST_SKIP() << "changing the owner needs root";
-    ASSERT_EQ(chown((runtime + "/ice").c_str(), 65534, 65534), 0);
+    if (const std::string why = testsupport::NobodyUnavailable(); !why.empty())
+        GTEST_SKIP() << "a folder of another owner: " << why;
+    ASSERT_EQ(chown((runtime + "/ice").c_str(), testsupport::kNobody, testsupport::kNobody), 0);
     const std::string folder = os::PrivateUserFolder("ice");
     EXPECT_FALSE(folder.empty());
     EXPECT_NE(folder, runtime + "/ice/");

@@ -1,6 +1,7 @@
 #include "os/ChildProcess.h"
 #include "phone/ModuleLib.h"
 
+#include "ScopedEnv.h"
 #include "ScratchFolder.h"
 
 #include <signal.h>
@@ -45,6 +46,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 // A module directory whose adb is `adbScript`, set up through Init in a private runtime folder.
 struct FakeBridge {
+    testsupport::ScopedEnv env;
     ScratchFolder dir;
     CModuleLib lib;
     bool ready = false;
@@ -52,7 +54,7 @@ struct FakeBridge {
     explicit FakeBridge(const std::string& adbScript) {
         const std::string runtime = dir / "run";
         mkdir(runtime.c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        env.Set("XDG_RUNTIME_DIR", runtime);
         WriteFile(dir / "module/adb/adb", adbScript, 0755);
         WriteFile(dir / "module/adb/aapt", "aapt", 0755);
         WriteFile(dir / "module/adb/fastboot", "fastboot", 0755);
@@ -211,7 +213,8 @@ TEST(RunAdb, RealAdbVersionMatchesRunningItDirectly) {
     ScratchFolder dir;
     const std::string runtime = dir / "run";
     mkdir(runtime.c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    testsupport::ScopedEnv env;
+    env.Set("XDG_RUNTIME_DIR", runtime);
     for (const char* tool : {"adb", "aapt", "fastboot"}) {
         ASSERT_EQ(std::system(("mkdir -p " + ShellQuote(dir / "module/adb") +
                                " && cp -L /usr/bin/" + tool + " " + ShellQuote(dir / "module/adb/"))

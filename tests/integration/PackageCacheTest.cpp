@@ -15,6 +15,7 @@
 #include "ChildRun.h"
 #include "LoopbackHttp.h"
 #include "NotifyArgs.h"
+#include "ScopedEnv.h"
 #include "ScratchFolder.h"
 #include "base/Settings.h"
 #include "package/BrushWorkflow.h"
@@ -166,7 +167,8 @@ TEST(PackageCache, AddressesAndNamesNeverReachFilesTheCacheOrTheInstallationHold
     EXPECT_EQ(site.Names(site.cache), (Strings{".maplenook", "cfg.ini", "maplenook", "tool"}));
 
     // An empty setting, or one naming the installed folder, means the user's cache folder.
-    setenv("XDG_CACHE_HOME", (site.dir / "xdg").c_str(), 1);
+    testsupport::ScopedEnv env;
+    env.Set("XDG_CACHE_HOME", site.dir / "xdg");
     const std::string home = site.dir / "xdg/MapleNook/packages";
     auto defaulted = site.Flow();
     EXPECT_EQ(defaulted->EnsureAndRun("", "tool.exe", site.Url("maplenook")), 1);

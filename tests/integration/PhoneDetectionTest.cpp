@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,7 +58,7 @@ TEST(UsbFacts, CompositePhoneIsWrittenInWindowsForm) {
     const auto facts = os::ReadUsbDeviceFacts(
         tree.Root(), [](const std::string& file) { return file == "/dev/bus/usb/001/007"; });
     ASSERT_TRUE(facts);
-    ASSERT_EQ(facts->size(), 5u);  // root hub, the phone, three interfaces
+    ASSERT_EQ(facts->size(), 6u);  // root hub (its own interface is no node), the phone, four
 
     const auto* hub = Find(*facts, "USB\\ROOT_HUB20\\");
     const auto* phone = Find(*facts, "USB\\VID_18D1&PID_4EE2\\");
@@ -126,6 +127,43 @@ TEST(PhoneDetection, CompositePhoneWithReadyBridgeDropsItsModem) {
     EXPECT_TRUE(detector.IsPresent("usb\\vid_18d1&pid_4ee2&mi_01"));
     EXPECT_FALSE(detector.IsPresent("&MI_02"));  // the modem was pruned away
     EXPECT_FALSE(detector.IsPresent("VID_0BB4"));
+}
+
+// The shapes of a real bus: root hubs with their own interface, a phone whose modem brings its
+// data interface, a tethering phone whose interfaces an association ties together (device class
+// ef), every entry a link. Exactly the bridge interfaces are phones.
+TEST(PhoneDetection, RealBusShapesYieldExactlyTheBridgeInterfaces) {
+    FakeUsbTree tree;
+    tree.RootHub("usb1");
+    tree.RootHub("usb2", "3.00");
+    tree.CompositePhone("1-1", "PHONEA", 5);
+    tree.TetheringPhone("2-1", "PHONEB", 6);
+    ASSERT_TRUE(fs::is_symlink(fs::path(tree.Root()) / "2-1:1.2"));
+    ASSERT_TRUE(fs::exists(fs::path(tree.Root()) / "1-0:1.0/uevent"));
+
+    const auto facts = os::ReadUsbDeviceFacts(tree.Root(), [](const std::string&) { return true; });
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->size(), 11u);  // two hubs, two phones with four and three interfaces
+    const auto* tethering = Find(*facts, "USB\\VID_18D1&PID_4EE4\\");
+    ASSERT_TRUE(tethering);
+    EXPECT_EQ(tethering->compatibleId, "USB\\DevClass_ef&SubClass_02&Prot_01");
+
+    Recorded recorded;
+    auto detector = DetectorOver(tree, recorded, true);
+    const auto all = Phones(detector, false);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1].kind, kKindModem);
+    const auto phones = Phones(detector);
+    ASSERT_EQ(phones.size(), 2u);
+    EXPECT_EQ(phones[0].instanceId.substr(0, 28), "USB\\VID_18D1&PID_4EE2&MI_01\\");
+    EXPECT_EQ(phones[0].serial, "PHONEA");
+    EXPECT_EQ(phones[1].instanceId.substr(0, 28), "USB\\VID_18D1&PID_4EE4&MI_02\\");
+    EXPECT_EQ(phones[1].serial, "PHONEB");
+    EXPECT_EQ(phones[1].kind, kKindAdb);
+    EXPECT_EQ(phones[1].driverReady, 1);
+    EXPECT_NE(
+        std::find(recorded.deviceFiles.begin(), recorded.deviceFiles.end(), "/dev/bus/usb/002/006"),
+        recorded.deviceFiles.end());
 }
 
 TEST(PhoneDetection, BridgeWithoutUsableDeviceFileKeepsBothInterfaces) {

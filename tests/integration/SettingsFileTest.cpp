@@ -26,7 +26,7 @@ namespace {
 int RunAsOrdinaryUser(const std::function<int()>& body) {
     const auto outcome = RunInChild(
         [&] {
-            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 90;
+            if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return 90;
             return body();
         },
         30s);
@@ -177,6 +177,7 @@ TEST(SettingsFile, AFolderInPlaceOfTheFileReadsDefaultsAndRefusesWrites) {
 }
 
 TEST(SettingsFile, UnreadableFileIsNeverReplacedByOneKey) {
+    if (const std::string why = OrdinaryUserUnavailable(); !why.empty()) GTEST_SKIP() << why;
     TempDir dir;
     const std::string cfg = dir.File("cfg.ini");
     const std::string content = "[app]\nwnd=1\n[resource]\ntotal=4\n";
@@ -194,6 +195,7 @@ TEST(SettingsFile, UnreadableFileIsNeverReplacedByOneKey) {
 }
 
 TEST(SettingsFile, FailedWritesReportZeroAndChangeNothing) {
+    if (const std::string why = OrdinaryUserUnavailable(); !why.empty()) GTEST_SKIP() << why;
     TempDir dir;
     const std::string cfg = dir.File("cfg.ini");
     WriteFile(cfg, "[app]\nwnd=1\n");

@@ -28,6 +28,7 @@ unsigned ModeOf(const std::string& path) {
 // start seeds a private copy, and later starts keep what the user stored there. A settings
 // folder the user has linked into their own files is followed, not refused.
 TEST(SettingsPlacement, ReadOnlyInstallationSeedsAPrivateCopyAndKeepsItsValues) {
+    if (const std::string why = OrdinaryUserUnavailable(); !why.empty()) GTEST_SKIP() << why;
     TempDir temp;
     chmod(temp.path().c_str(), 0755);
     const std::string module = temp.File("module");
@@ -41,7 +42,7 @@ TEST(SettingsPlacement, ReadOnlyInstallationSeedsAPrivateCopyAndKeepsItsValues) 
 
     const auto outcome = RunInChild(
         [&] {
-            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 90;
+            if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return 90;
             setenv("XDG_CONFIG_HOME", config.c_str(), 1);
             if (PrepareSettingsPath(module) != copy) return 1;
             if (WriteSettingString(copy, "settings", "k", "v") == 0) return 2;

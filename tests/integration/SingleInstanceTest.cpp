@@ -1,6 +1,7 @@
 #include "os/SingleInstance.h"
 
 #include "ChildRun.h"
+#include "ScopedEnv.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -83,42 +84,44 @@ TEST(PrivateFolder, IsMadeOrTightenedButNeverTakenFromSomeoneElse) {
     EXPECT_FALSE(os::MakePrivateFolder(dir.File("file")));
     EXPECT_FALSE(os::MakePrivateFolder(dir.File("no/parent")));
 
-    if (geteuid() == 0) {
-        const std::string foreign = dir.File("foreign");
-        fs::create_directory(foreign);
-        ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
-        EXPECT_FALSE(os::MakePrivateFolder(foreign));
-    }
+    if (const std::string why = testsupport::NobodyUnavailable(); !why.empty())
+        GTEST_SKIP() << "a folder of another owner: " << why;
+    const std::string foreign = dir.File("foreign");
+    fs::create_directory(foreign);
+    ASSERT_EQ(chown(foreign.c_str(), testsupport::kNobody, testsupport::kNobody), 0);
+    EXPECT_FALSE(os::MakePrivateFolder(foreign));
 }
 
 TEST(RuntimeFolder, IsXdgRuntimeDirWhenItIsOursElseAPrivateTmpFolder) {
     TempDir dir;
     // A home without an earlier fallback folder, so /tmp is the one chosen.
-    setenv("HOME", dir.path().c_str(), 1);
-    unsetenv("XDG_CACHE_HOME");
-    setenv("XDG_RUNTIME_DIR", (dir.path() + "/").c_str(), 1);
+    testsupport::ScopedEnv env;
+    env.Set("HOME", dir.path());
+    env.Unset("XDG_CACHE_HOME");
+    env.Set("XDG_RUNTIME_DIR", dir.path() + "/");
     EXPECT_EQ(os::UserRuntimeFolder(), dir.path());
 
     const std::string fallback = "/tmp/maplenook-" + std::to_string(geteuid());
-    setenv("XDG_RUNTIME_DIR", dir.File("missing").c_str(), 1);
+    env.Set("XDG_RUNTIME_DIR", dir.File("missing"));
     EXPECT_EQ(os::UserRuntimeFolder(), fallback);
-    unsetenv("XDG_RUNTIME_DIR");
+    env.Unset("XDG_RUNTIME_DIR");
     EXPECT_EQ(os::UserRuntimeFolder(), fallback);
     EXPECT_EQ(Mode(fallback), 0700u);
 
-    if (geteuid() == 0) {
-        chown(dir.path().c_str(), 65534, 65534);
-        setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-        EXPECT_EQ(os::UserRuntimeFolder(), fallback);
-        chown(dir.path().c_str(), 0, 0);
-    }
+    if (const std::string why = testsupport::NobodyUnavailable(); !why.empty())
+        GTEST_SKIP() << "a runtime folder of another owner: " << why;
+    ASSERT_EQ(chown(dir.path().c_str(), testsupport::kNobody, testsupport::kNobody), 0);
+    env.Set("XDG_RUNTIME_DIR", dir.path());
+    EXPECT_EQ(os::UserRuntimeFolder(), fallback);
+    ASSERT_EQ(chown(dir.path().c_str(), 0, 0), 0);
 }
 
 // In a mount namespace of its own with a fresh /tmp, someone else's symlink or folder takes
 // the user's name in /tmp; the lock folder then falls back to the user's cache folder.
 TEST(RuntimeFolder, ATakenTmpNameFallsBackToTheSameCacheFolderEveryTime) {
+    const std::string noNobody = testsupport::NobodyUnavailable();
     const auto outcome = RunInChild(
-        [] {
+        [&] {
             if (unshare(CLONE_NEWNS) != 0 ||
                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                 mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
@@ -140,9 +143,11 @@ TEST(RuntimeFolder, ATakenTmpNameFallsBackToTheSameCacheFolderEveryTime) {
             if (os::UserRuntimeFolder() != fallback) return 4;
 
             // A folder of another user, and a cache folder named by XDG_CACHE_HOME.
-            if (geteuid() == 0) {
+            if (!noNobody.empty()) return 78;
+            {
                 fs::create_directory(shared);
-                if (chown(shared.c_str(), 65534, 65534) != 0) return 5;
+                if (chown(shared.c_str(), testsupport::kNobody, testsupport::kNobody) != 0)
+                    return 5;
                 setenv("XDG_CACHE_HOME", "/tmp/cache", 1);
                 if (os::UserRuntimeFolder() != "/tmp/cache/maplenook-" + uid) return 6;
                 // No home at all and the name taken: nothing private is left.
@@ -154,6 +159,8 @@ TEST(RuntimeFolder, ATakenTmpNameFallsBackToTheSameCacheFolderEveryTime) {
         },
         30s);
     if (outcome.exited && outcome.exitCode == 77) GTEST_SKIP() << "no private mount namespace";
+    if (outcome.exited && outcome.exitCode == 78)
+        GTEST_SKIP() << "a folder of another owner: " << noNobody;
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
 }

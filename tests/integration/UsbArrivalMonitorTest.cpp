@@ -1,12 +1,16 @@
 #include "os/UsbArrivalMonitor.h"
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "ChildRun.h"
 #include "os/GuiThread.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -21,7 +25,7 @@ bool Announce(const char* action) {
 }  // namespace
 
 TEST(UsbArrivalMonitor, EachAddBecomesOneCallOnTheMainLoop) {
-    int arrivals = 0;
+    std::atomic<int> arrivals{0};
     bool onGuiThread = true;
     os::UsbArrivalMonitor monitor(
         [&] {
@@ -36,12 +40,13 @@ TEST(UsbArrivalMonitor, EachAddBecomesOneCallOnTheMainLoop) {
     bool announced = false;
     std::thread announcer([&] {
         announced = Announce("change") && Announce("add") && Announce("add");
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        // Waiting for the two calls, not for a fixed time, keeps a busy machine from failing.
+        if (announced) testsupport::WaitUntil([&] { return arrivals.load() >= 2; }, 60s);
         os::PostToGuiThread([] { os::QuitGuiLoop(0); });
     });
     os::RunGuiLoop();
     announcer.join();
     if (!announced) GTEST_SKIP() << "this system does not let us announce device events";
-    EXPECT_EQ(arrivals, 2);
+    EXPECT_EQ(arrivals.load(), 2);
     EXPECT_TRUE(onGuiThread);
 }

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -160,6 +161,31 @@ void KillAndReap(pid_t pid, int signal) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+}
+
+namespace {
+
+// Whether an id map of /proc/self ("inside outside count" lines) covers `id`.
+bool Mapped(const char* map, unsigned long id) {
+    std::ifstream in(map);
+    unsigned long inside = 0, outside = 0, count = 0;
+    while (in >> inside >> outside >> count) {
+        if (id >= inside && id - inside < count) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string NobodyUnavailable() {
+    if (geteuid() != 0) return "handing files to another user or becoming one needs root";
+    if (!Mapped("/proc/self/uid_map", kNobody) || !Mapped("/proc/self/gid_map", kNobody))
+        return "uid 65534 is not mapped in this user namespace";
+    return {};
+}
+
+std::string OrdinaryUserUnavailable() {
+    return geteuid() == 0 ? NobodyUnavailable() : std::string();
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

@@ -59,6 +59,15 @@ ChildOutcome RunInChild(const std::function<int()>& body, std::chrono::milliseco
 pid_t StartInChild(const std::function<void()>& body);
 void KillAndReap(pid_t pid, int signal);
 
+// The user that checks needing another owner or another user's permissions use ("nobody").
+inline constexpr uid_t kNobody = 65534;
+// Why this process can neither hand files to kNobody nor become it, or empty when it can: that
+// takes root, in a user namespace that maps kNobody (`unshare -r` maps root alone).
+std::string NobodyUnavailable();
+// Why checks that need file modes to bind cannot run here, or empty when they can: as this
+// user when it is not root, else as kNobody.
+std::string OrdinaryUserUnavailable();
+
 // Polls `condition` every 20 ms until it holds or `timeout` passes; its last answer.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
