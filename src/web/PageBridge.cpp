@@ -1,5 +1,6 @@
 #include "web/PageBridge.h"
 
+#include "base/LoopbackOwner.h"
 #include "os/DiagnosticLog.h"
 #include "os/GuiThread.h"
 #include "web/PageAddress.h"
@@ -26,13 +27,26 @@ void PageBridge::Attach(os::WebView& view) {
     view.SetBridgeHandler([this](const os::BridgeCall& call) { return Answer(call); });
 }
 
-bool PageBridge::Trusted(const os::BridgeCall& call) const {
+bool PageBridge::Trusted(const os::BridgeCall& call) {
     // The calling document's address was taken when its Call was made; the view must still
     // show a trusted page as well, so a call left over from an earlier page runs nothing.
     // Checked again only when it differs: resolving a file page's path costs system calls.
     return IsTrustedPage(call.documentUrl, trustedMainPage_, moduleDirectory_) &&
            (call.shownUrl == call.documentUrl ||
-            IsTrustedPage(call.shownUrl, trustedMainPage_, moduleDirectory_));
+            IsTrustedPage(call.shownUrl, trustedMainPage_, moduleDirectory_)) &&
+           ServedByTheUser(call.documentUrl);
+}
+
+bool PageBridge::ServedByTheUser(const std::string& documentUrl) {
+    // Anyone on the machine can bind a free loopback port: a page from there is the maker's
+    // only while the user (or root) is the one serving it.
+    if (!LoopbackPortOf(documentUrl)) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (lastServerCheck_.documentUrl != documentUrl ||
+        now - lastServerCheck_.at > std::chrono::seconds(1)) {
+        lastServerCheck_ = {documentUrl, AddressMayBeUsed(documentUrl), now};
+    }
+    return lastServerCheck_.usersOwn;
 }
 
 std::optional<std::string> PageBridge::Answer(const os::BridgeCall& call) {

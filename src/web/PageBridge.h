@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,10 +54,19 @@ class PageBridge {
         os::WebView* view = nullptr;
     };
     static void Queue(const std::weak_ptr<Page>& page, std::string script);
-    bool Trusted(const os::BridgeCall& call) const;
+    bool Trusted(const os::BridgeCall& call);
+    // Whether the server of a loopback document is still the user's own; asked again at most
+    // once a second per document, since it reads the system's socket tables.
+    bool ServedByTheUser(const std::string& documentUrl);
 
     std::string trustedMainPage_;
     std::string moduleDirectory_;
     std::vector<CommandSet> sets_;
+    struct ServerCheck {
+        std::string documentUrl;
+        bool usersOwn = false;
+        std::chrono::steady_clock::time_point at{};
+    };
+    ServerCheck lastServerCheck_;
     const std::shared_ptr<Page> page_ = std::make_shared<Page>();
 };

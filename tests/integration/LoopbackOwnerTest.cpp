@@ -11,9 +11,23 @@
 
 #include <string>
 
+#include "FakeWebView.h"
 #include "base/LoopbackOwner.h"
+#include "web/PageBridge.h"
 
 namespace {
+
+// Whether a page of `url`, the main page's own address, may run a command through the bridge.
+bool PageMayCall(const std::string& url) {
+    PageBridge bridge(url, "/opt/nook");
+    bool ran = false;
+    bridge.AddCommandSet([&](PageCommand&) { return ran = true; });
+    testsupport::FakeWebView view;
+    bridge.Attach(view);
+    view.LoadUri(url);
+    view.Call(url, "app:app.run&/bin/sh");
+    return ran;
+}
 
 // A listening socket on 127.0.0.1 (or ::1) at a free port; -1 on failure.
 int ListenOnLoopback(bool ipv6, uint16_t& port) {
@@ -46,6 +60,7 @@ TEST(LoopbackOwner, OnlyAPortEveryListenerOfWhichIsTheUsersIsTrusted) {
         ASSERT_GE(fd, 0);
         const std::string host = ipv6 ? "[::1]" : "LOCALHOST";
         EXPECT_TRUE(LoopbackPortIsTheUsers(port)) << ipv6;
+        EXPECT_TRUE(PageMayCall("http://" + host + ":" + std::to_string(port) + "/Brush.html"));
         EXPECT_TRUE(AddressMayBeUsed("http://" + host + ":" + std::to_string(port) + "/p"));
         close(fd);
         // Nobody there: whoever binds it next is unknown.
@@ -83,6 +98,7 @@ TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
     }
     EXPECT_FALSE(LoopbackPortIsTheUsers(port));
     EXPECT_FALSE(AddressMayBeUsed("http://127.0.0.1:" + std::to_string(port) + "/Brush.html"));
+    EXPECT_FALSE(PageMayCall("http://127.0.0.1:" + std::to_string(port) + "/Brush.html"));
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 }
