@@ -203,8 +203,10 @@ class MainPanelEndToEnd : public testing::Test {
                               extra);
     }
 
-    std::unique_ptr<testsupport::ChildProcess> Start(const std::string& pageUrl) {
+    std::unique_ptr<testsupport::ChildProcess> Start(const std::string& pageUrl,
+                                                     const testsupport::EnvOverrides& extra = {}) {
         auto env = folder_.Env();
+        env.insert(env.end(), extra.begin(), extra.end());
         env.push_back({"MAPLENOOK_TEST_PAGE_URL", pageUrl});
         env.push_back({"MAPLENOOK_TEST_STATS_URL", site_.Base()});
         env.push_back({"XDG_CONFIG_HOME", home_ + "/config"});
@@ -261,6 +263,53 @@ TEST_F(MainPanelEndToEnd, TerminationEndsTheProgramWhileTheFolderChooserIsOpen) 
     const auto outcome = program->Wait(10s);
     EXPECT_TRUE(outcome.exited) << outcome.output;
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+}
+
+// A maker serves https: such a main page loads and may call; one that fails, or an address the
+// browser reports in another spelling, falls back to the local page.
+TEST_F(MainPanelEndToEnd, HttpsMainPagesLoadAndCallAndFailuresInAnySpellingFallBack) {
+    WriteSettings();
+    testsupport::TempDir keys;
+    const auto made = testsupport::RunChild(
+        {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+         "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", keys.File("key.pem"),
+         "-out", keys.File("cert.pem")},
+        60s);
+    ASSERT_TRUE(made.exited && made.exitCode == 0) << made.output;
+    httplib::SSLServer tls(keys.File("cert.pem").c_str(), keys.File("key.pem").c_str());
+    ASSERT_TRUE(tls.is_valid());
+    tls.Get("/Brush.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(
+            "<!DOCTYPE html><html><body><div id='b'></div><script>"
+            "var el = document.getElementById('b');"
+            "function call(t) { el.setAttribute('param', t); window.external.Call(el); }"
+            "call('app:app.setcookie&tls&called'); call('app:app.quit');"
+            "</script></body></html>",
+            "text/html; charset=utf-8");
+    });
+    const int port = tls.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { tls.listen_after_bind(); });
+    const testsupport::EnvOverrides trust = {{"MAPLENOOK_TEST_TLS_CERT", keys.File("cert.pem")},
+                                             {"MAPLENOOK_TEST_TLS_HOST", "127.0.0.1"}};
+    auto program = Start("https://127.0.0.1:" + std::to_string(port) + "/Brush.html", trust);
+    const auto outcome = program->Wait(60s);
+    tls.stop();
+    serving.join();
+    EXPECT_TRUE(outcome.exited) << outcome.output;
+    EXPECT_EQ(ReadSettingString(folder_.settingsPath(), "settings", "tls"), "called");
+
+    WriteFile(folder_.File("res/web/brush.html"),
+              PageHead(site_.Base()) +
+                  "note('local', location.protocol);"
+                  "setTimeout(function () { call('app:app.quit'); }, 300);</script></body></html>");
+    const std::string unused = std::to_string(loopback::UnusedLoopbackPort());
+    for (const std::string& page : {"https://127.0.0.1:" + unused + "/Brush.html",
+                                    "http://LOCALHOST:" + unused + "/Brush.html"}) {
+        auto fallingBack = Start(page, trust);
+        const size_t before = site_.Values("local").size();
+        EXPECT_EQ(site_.WaitFor("local", before + 1).size(), before + 1) << page;
+        EXPECT_TRUE(fallingBack->Wait(30s).exited) << page;
+    }
 }
 
 TEST_F(MainPanelEndToEnd, RefusedMainPageFallsBackToTheLocalPage) {

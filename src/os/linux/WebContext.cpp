@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "BuildConfig.h"
+
+#include <cstdlib>
 #include "os/Files.h"
 #include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
@@ -113,6 +115,18 @@ WebKitWebContext* WebContextFor(const std::string& dataFolder) {
     if (webkit_web_context_get_sandbox_enabled(context)) {
         webkit_web_context_add_path_to_sandbox(context, ExtensionsDirectory().c_str(), TRUE);
     }
+#if MAPLENOOK_TEST_HOOKS
+    // Test builds let an end-to-end test serve https with a certificate it made itself; the
+    // shipped program trusts only the system's authorities.
+    const char* certificate = std::getenv("MAPLENOOK_TEST_TLS_CERT");
+    const char* host = std::getenv("MAPLENOOK_TEST_TLS_HOST");
+    if (certificate != nullptr && host != nullptr) {
+        if (GTlsCertificate* tls = g_tls_certificate_new_from_file(certificate, nullptr)) {
+            webkit_web_context_allow_tls_certificate_for_host(context, tls, host);
+            g_object_unref(tls);
+        }
+    }
+#endif
     contexts.emplace(dataFolder, context);
     return context;
 }
