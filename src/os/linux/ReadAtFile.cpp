@@ -49,6 +49,19 @@ bool ReadAtFile::Load(Block& block, uint64_t offset) {
     return true;
 }
 
+size_t ReadAtFile::ReadThrough(uint64_t offset, void* data, size_t count) {
+    if (fd_ < 0) return 0;
+    auto* out = static_cast<unsigned char*>(data);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 size_t ReadAtFile::ReadAt(uint64_t offset, void* data, size_t count) {
     if (fd_ < 0) return 0;
     auto* out = static_cast<unsigned char*>(data);
