@@ -68,7 +68,7 @@ CommandResult PageBridge::Execute(const std::optional<std::string>& param) {
     for (const CommandSet& set : sets_) {
         if (set(*command)) break;
     }
-    return command->result;
+    return std::move(command->result);
 }
 
 void PageBridge::Notify(const std::string& event, const std::optional<std::string>& data) {

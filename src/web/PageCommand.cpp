@@ -11,6 +11,11 @@ std::string CommandResultText(const CommandResult& result) {
     return std::to_string(std::get<int32_t>(result));
 }
 
+std::string CommandResultText(CommandResult&& result) {
+    if (auto* text = std::get_if<std::string>(&result)) return std::move(*text);
+    return CommandResultText(static_cast<const CommandResult&>(result));
+}
+
 const std::string& PageCommand::Item(size_t item) const {
     static const std::string kNone;
     return item < tokens.size() ? tokens[item] : kNone;

@@ -11,6 +11,8 @@ using CommandResult = std::variant<int16_t, int32_t, std::string>;
 
 // The text written to "result": "-1", "1", "0" or the string itself.
 std::string CommandResultText(const CommandResult& result);
+// The same, moving a text result out instead of copying it (results can be megabytes).
+std::string CommandResultText(CommandResult&& result);
 
 // A parsed command text "app:<name>&<arg>&...".
 struct PageCommand {
