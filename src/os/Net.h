@@ -12,6 +12,8 @@ struct NetworkLink {
     std::string name;
     bool loopback = false;
     std::vector<uint8_t> hardwareAddress;  // empty for links without one (tunnels)
+    bool up = false;  // administratively up and running (carrier present where the driver says)
+    std::vector<std::array<uint8_t, 4>> ipv4Addresses;  // network order, as the system lists them
 };
 
 // Every interface that has a link-layer entry, in the order the system lists them.

@@ -13,16 +13,36 @@ std::string MacText() {
 }
 
 std::string LocalIpText() {
-    const auto addresses = os::ResolveIpv4(os::HostName());
-    return addresses.empty() ? std::string() : FormatDottedIpv4(addresses.front());
+    const auto links = os::ListNetworkLinks();
+    const os::NetworkLink* first = FirstAdapter(links);
+    // The host name is asked only when needed: its lookup may wait on a name server.
+    if (first != nullptr && !first->ipv4Addresses.empty()) return ChooseIpText(links, {});
+    return ChooseIpText(links, os::ResolveIpv4(os::HostName()));
+}
+
+const os::NetworkLink* FirstAdapter(const std::vector<os::NetworkLink>& links) {
+    const os::NetworkLink* first = nullptr;
+    for (const auto& link : links) {
+        if (!link.up || link.loopback || link.hardwareAddress.empty()) continue;
+        if (first == nullptr || link.index < first->index) first = &link;
+    }
+    return first;
+}
+
+std::string ChooseIpText(const std::vector<os::NetworkLink>& links,
+                         const std::vector<std::array<uint8_t, 4>>& hostAddresses) {
+    const os::NetworkLink* first = FirstAdapter(links);
+    if (first != nullptr && !first->ipv4Addresses.empty())
+        return FormatDottedIpv4(first->ipv4Addresses.front());
+    // Many systems map the host name to 127.0.x.1, which names no computer on the network.
+    for (const auto& address : hostAddresses) {
+        if (address[0] != 127) return FormatDottedIpv4(address);
+    }
+    return {};
 }
 
 std::string FormatMacText(const std::vector<os::NetworkLink>& links) {
-    const os::NetworkLink* first = nullptr;
-    for (const auto& link : links) {
-        if (link.loopback || link.hardwareAddress.empty()) continue;
-        if (first == nullptr || link.index < first->index) first = &link;
-    }
+    const os::NetworkLink* first = FirstAdapter(links);
     std::string text;
     if (first == nullptr) return text;
     for (const uint8_t byte : first->hardwareAddress) text += std::to_string(byte);

@@ -5,6 +5,7 @@
 
 #include "base/LoopbackOwner.h"
 #include "os/DiagnosticLog.h"
+#include "web/CurlProxy.h"
 
 namespace {
 
@@ -15,6 +16,15 @@ bool IsLoopbackIp(const std::string& ip) {
 // Checked for every connection, after redirects and name lookups: a loopback server (or
 // proxy) that another user runs gets no request, so it can neither read what we send nor
 // hand us its files.
+// The desktop's proxy for this address; said in full, so libcurl's own reading of the
+// environment never contradicts it. When the desktop cannot say, libcurl's defaults stay.
+void UseDesktopProxy(CURL* easy, const char* url) {
+    const auto proxy = CurlProxyFor(url);
+    if (!proxy) return;
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxy->c_str());
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy->empty() ? "*" : "");
+}
+
 int RefuseOtherUsersLoopback(void*, char* primaryIp, char*, int primaryPort, int) {
     if (primaryIp == nullptr || !IsLoopbackIp(primaryIp) || primaryPort <= 0 ||
         LoopbackPortIsTheUsers(static_cast<uint16_t>(primaryPort)))
@@ -54,4 +64,5 @@ void SetWebTransferOptions(CURL* easy, const char* url, curl_slist* headers, lon
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &RefuseOtherUsersLoopback);
+    UseDesktopProxy(easy, url);
 }

@@ -24,6 +24,7 @@ bool AppendHeader(CurlHeaderList& list, const char* line);
 
 // What every transfer of the program sets: the address and headers, only http/https (also
 // after redirects, since addresses come from pages), at most 20 redirects, no signals (workers
-// run transfers), a minute to connect and `stallSeconds` without data before giving up; and no
-// request to a loopback port that another user serves (see LoopbackOwner.h).
+// run transfers), a minute to connect and `stallSeconds` without data before giving up; the
+// desktop's proxy for the address (CurlProxy.h); and no connection to a loopback port (server
+// or proxy) that another user serves (see LoopbackOwner.h).
 void SetWebTransferOptions(CURL* easy, const char* url, curl_slist* headers, long stallSeconds);

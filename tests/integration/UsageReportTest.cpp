@@ -59,6 +59,7 @@ TEST(SystemInfo, FactsOfThisMachine) {
     EXPECT_TRUE(std::regex_match(mac, std::regex("[0-9]*"))) << mac;
     const std::string ip = LocalIpText();
     EXPECT_TRUE(ip.empty() || std::regex_match(ip, std::regex(R"(\d{1,3}(\.\d{1,3}){3})"))) << ip;
+    EXPECT_NE(ip.rfind("127.", 0), 0u) << "the loopback names no computer: " << ip;
 }
 
 TEST(UsageReport, ServerReceivesTheSignQueryWithBlanksEncoded) {

@@ -28,8 +28,9 @@ WindowsVersionFacts Server2003(uint16_t suite, uint16_t architecture) {
     return facts;
 }
 
-os::NetworkLink Link(unsigned index, bool loopback, std::vector<uint8_t> address) {
-    return {index, "if" + std::to_string(index), loopback, std::move(address)};
+os::NetworkLink Link(unsigned index, bool loopback, std::vector<uint8_t> address, bool up = true,
+                     std::vector<std::array<uint8_t, 4>> ipv4 = {}) {
+    return {index, "if" + std::to_string(index), loopback, std::move(address), up, std::move(ipv4)};
 }
 
 }  // namespace
@@ -168,6 +169,21 @@ TEST(MacText, FirstNonLoopbackLinkByIndexInDecimal) {
     EXPECT_EQ(FormatMacText({Link(7, false, {0, 0, 0, 0, 0, 0})}), "000000");
     EXPECT_EQ(FormatMacText({Link(1, true, {0, 0, 0, 0, 0, 0}), Link(5, false, {})}), "");
     EXPECT_EQ(FormatMacText({}), "");
+}
+
+TEST(FirstAdapter, IsTheFirstUpLinkWithAHardwareAddressAndGivesBothFacts) {
+    // A down ifb0 listed first, the loopback, a tunnel, then eth0.
+    std::vector<os::NetworkLink> links = {Link(2, false, {0x66, 0x79}, false, {{10, 9, 9, 9}}),
+                                          Link(1, true, {0, 0}, true, {{127, 0, 0, 1}}),
+                                          Link(3, false, {}, true, {{10, 8, 0, 2}}),
+                                          Link(4, false, {0x02, 0xFC}, true, {{192, 0, 2, 2}})};
+    EXPECT_EQ(FormatMacText(links), "2252");
+    EXPECT_EQ(ChooseIpText(links, {{127, 0, 1, 1}, {198, 51, 100, 7}}), "192.0.2.2");
+    // Without an address of its own, the host name's first that is not loopback.
+    links[3].ipv4Addresses.clear();
+    EXPECT_EQ(ChooseIpText(links, {{127, 0, 1, 1}, {198, 51, 100, 7}}), "198.51.100.7");
+    links[3].up = false;
+    EXPECT_EQ(FormatMacText(links), "");
 }
 
 TEST(LocalIpText, DottedDecimal) {

@@ -27,7 +27,22 @@ std::vector<NetworkLink> ListNetworkLinks() {
         fact.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
         const size_t length = std::min<size_t>(link->sll_halen, sizeof link->sll_addr);
         fact.hardwareAddress.assign(link->sll_addr, link->sll_addr + length);
+        // IFF_RUNNING is the kernel's operational state: a link without carrier is not running.
+        fact.up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
         links.push_back(std::move(fact));
+    }
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+        // An address label ("eth0:1") names its link before the colon.
+        const std::string label = entry->ifa_name != nullptr ? entry->ifa_name : "";
+        const std::string name = label.substr(0, label.find(':'));
+        const auto owner = std::find_if(links.begin(), links.end(),
+                                        [&](const NetworkLink& link) { return link.name == name; });
+        if (owner == links.end()) continue;
+        std::array<uint8_t, 4> bytes{};
+        const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        std::memcpy(bytes.data(), &ipv4->sin_addr.s_addr, bytes.size());
+        owner->ipv4Addresses.push_back(bytes);
     }
     freeifaddrs(list);
     return links;

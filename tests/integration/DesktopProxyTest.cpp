@@ -1,0 +1,86 @@
+#include "ChildRun.h"
+#include "TempDir.h"
+#include "web/HttpDownload.h"
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A loopback proxy, "http" or "socks5" without authentication, that answers every request
+// itself. Prints its port, then one line per request it took.
+const char* const kProxyScript = R"(
+import socket, sys
+listener = socket.create_server(("127.0.0.1", 0))
+print(listener.getsockname()[1], flush=True)
+while True:
+    conn, _ = listener.accept()
+    with conn, conn.makefile("rb") as f:
+        note = ""
+        if sys.argv[1] == "socks5":
+            f.read(f.read(2)[1]); conn.sendall(b"\5\0")
+            size = f.read(5)[4]
+            note = "socks5 %s:%d " % (f.read(size).decode(), int.from_bytes(f.read(2), "big"))
+            conn.sendall(b"\5\0\0\1" + bytes(6))
+        line = f.readline().decode().strip()
+        while f.readline() not in (b"\r\n", b""): pass
+        print(note + line, flush=True)
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\nzip bytes")
+)";
+
+// Run in a child, so that GIO picks its resolver afresh: GNOME's settings in memory name the
+// proxy; the environment names it too. 77 when GNOME's resolver is missing.
+int DownloadUnder(const char* mode, const char* kind, int port, const std::string& folder) {
+    setenv("GSETTINGS_BACKEND", "memory", 1);
+    setenv("GIO_USE_PROXY_RESOLVER", "gnome", 1);
+    setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);  // the GNOME resolver serves GNOME sessions only
+    const std::string proxy =
+        (kind[0] == 'h' ? "http://127.0.0.1:" : "socks5://127.0.0.1:") + std::to_string(port);
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        setenv(name, proxy.c_str(), 1);
+    GSettingsSchemaSource* schemas = g_settings_schema_source_get_default();
+    GSettingsSchema* schema =
+        schemas ? g_settings_schema_source_lookup(schemas, "org.gnome.system.proxy", TRUE)
+                : nullptr;
+    if (schema == nullptr ||
+        g_strcmp0(G_OBJECT_TYPE_NAME(g_proxy_resolver_get_default()), "GProxyResolverGnome") != 0)
+        return 77;
+    GSettings* settings = g_settings_new("org.gnome.system.proxy");
+    GSettings* server = g_settings_get_child(settings, kind);
+    g_settings_set_string(settings, "mode", mode);
+    g_settings_set_string(server, "host", "127.0.0.1");
+    g_settings_set_int(server, "port", port);
+    // A name that resolves nowhere: only the proxy can fetch it.
+    return DownloadToFolder("http://origin.invalid/pkg/tool.zip", folder);
+}
+
+void ExpectTheDesktopsChoice(const char* proxyKind, const char* settingsKind,
+                             const std::string& expectedRequest) {
+    testsupport::ChildProcess proxy({"python3", "-c", kProxyScript, proxyKind});
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return proxy.Output().find('\n') != std::string::npos; }, 20s));
+    const int port = std::stoi(proxy.Output());
+    testsupport::TempDir folder;
+    const auto proxied = testsupport::RunInChild(
+        [&] { return DownloadUnder("manual", settingsKind, port, folder.path()); }, 60s);
+    if (proxied.exitCode == 77)
+        GTEST_SKIP() << "no GNOME proxy resolver (glib-networking) or org.gnome.system.proxy";
+    EXPECT_EQ(proxied.exitCode, 1);
+    EXPECT_EQ(testsupport::ReadFile(folder.File("tool.zip")), "zip bytes");
+    // The desktop says "no proxy": libcurl must not take the environment's instead.
+    const auto direct = testsupport::RunInChild(
+        [&] { return DownloadUnder("none", settingsKind, port, folder.File("none")); }, 60s);
+    EXPECT_EQ(direct.exitCode, 0);
+    EXPECT_EQ(proxy.Output(), std::to_string(port) + "\n" + expectedRequest + "\n");
+}
+
+}  // namespace
+
+TEST(DesktopProxy, DownloadsGoThroughTheProxyTheDesktopNamesAndOnlyThen) {
+    ExpectTheDesktopsChoice("http", "http", "GET http://origin.invalid/pkg/tool.zip HTTP/1.1");
+    // SOCKS 5 gets the name, to resolve it at the proxy.
+    ExpectTheDesktopsChoice("socks5", "socks",
+                            "socks5 origin.invalid:80 GET /pkg/tool.zip HTTP/1.1");
+}
