@@ -233,7 +233,7 @@ bool TakeParam(JSCValue* param, double length, std::string& text, const char*& e
     g_free(converted);
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr) ||
         Utf16Length(text) != static_cast<size_t>(length)) {
-        error = "window.external: the command text is not valid Unicode";
+        error = "window.external: the command text cannot be sent whole";
         return false;
     }
     return true;

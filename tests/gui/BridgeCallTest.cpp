@@ -297,7 +297,7 @@ TEST_F(BridgeCallTest, CommandTextThatCannotGoWholeIsRefusedInThePageAndRunsNoth
     EXPECT_EQ(Outcome(panel, "'app:app.run&\"\\\\mark.sh\\uD800\"&0&1'"),
               "window.external: the command text is not valid Unicode");
     EXPECT_EQ(Outcome(panel, "'app:app.run&\"\\\\mark.sh\\u0000\"&0&1'"),
-              "window.external: the command text is not valid Unicode");
+              "window.external: the command text cannot be sent whole");
     EXPECT_EQ(Outcome(panel, "'app:test.echo&after'"), "ran:after");
     EXPECT_EQ(Outcome(panel, "'app:test.echo&\\uD83D\\uDE00'"), "ran:\xF0\x9F\x98\x80");
     EXPECT_FALSE(PumpUntil([&] { return os::FileExists(marker); }, std::chrono::milliseconds(500)));
