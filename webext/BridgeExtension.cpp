@@ -17,6 +17,7 @@
 
 namespace {
 
+WebKitWebExtension* g_extension = nullptr;
 int g_socket = -1;
 uint32_t g_sequence = 0;
 bool g_testHooks = false;
@@ -129,6 +130,34 @@ void AwaitAnswerBriefly(int fd) {
     } while (g_get_monotonic_time() < until);
 }
 
+// Hands the program its end of a fresh socket pair; the fd travels in the message itself, so
+// no path or token is needed and the sandbox does not stand in the way.
+void ConnectToProgram() {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+    GUnixFDList* fds = g_unix_fd_list_new();
+    const bool added = g_unix_fd_list_append(fds, ends[1], nullptr) >= 0;
+    close(ends[1]);
+    if (!added) {
+        close(ends[0]);
+        g_object_unref(fds);
+        return;
+    }
+    g_socket = ends[0];
+    WebKitUserMessage* message =
+        webkit_user_message_new_with_fd_list(bridge::kConnectMessage, nullptr, fds);
+    g_object_unref(fds);
+    webkit_web_extension_send_message_to_context(g_extension, message, nullptr, nullptr, nullptr);
+}
+
+// After a failed round trip the channel is closed or out of step (a reply half read): the
+// next call goes over a fresh one rather than failing for the rest of the page's life.
+void Reconnect() {
+    if (g_socket >= 0) close(g_socket);
+    g_socket = -1;
+    ConnectToProgram();
+}
+
 // One round trip; false when the program cannot be reached.
 bool RoundTrip(JSCContext* context, const bridge::Request& request, Reply& reply) {
     if (g_socket < 0 || !WriteAll(g_socket, bridge::EncodeRequest(request))) return false;
@@ -182,10 +211,39 @@ JSCValue* ResultValue(JSCContext* context, Reply& reply) {
     return bytes;
 }
 
-// Called by the page's Call with the element's "param" (a string, or null when missing).
-// Returns the result (see ResultValue), or undefined for "leave the element alone"; throws
-// on failure. A Call whose document is no longer the frame's throws before anything is sent.
-JSCValue* NativeCall(JSCValue* param, gpointer data) {
+// UTF-16 code units of valid UTF-8 text: one per character, two above U+FFFF.
+size_t Utf16Length(const std::string& text) {
+    size_t units = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
+
+// The command text as UTF-8, or an error for the page. The text must arrive whole: the C
+// string conversion stops at a lone surrogate or a NUL, and a command cut there must not run.
+// Text too long for one request is refused here, so the channel never sees it.
+bool TakeParam(JSCValue* param, double length, std::string& text, const char*& error) {
+    error = "window.external: the command text is too long";
+    if (!(length >= 0) || length > bridge::kMaxFrame) return false;  // UTF-8 is never shorter
+    char* converted = jsc_value_to_string(param);
+    text = converted ? converted : "";
+    g_free(converted);
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr) ||
+        Utf16Length(text) != static_cast<size_t>(length)) {
+        error = "window.external: the command text cannot be sent whole";
+        return false;
+    }
+    return true;
+}
+
+// Called by the page's Call with the element's "param" (a string, or null when missing) and
+// its length in UTF-16 units. Returns the result (see ResultValue), or undefined for "leave
+// the element alone"; throws on failure. A Call whose document is no longer the frame's, or
+// whose text cannot be sent whole, throws before anything is sent.
+JSCValue* NativeCall(JSCValue* param, double length, gpointer data) {
     auto* site = static_cast<CallSite*>(data);
     JSCContext* context = jsc_context_get_current();
     auto* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&site->frame));
@@ -202,13 +260,18 @@ JSCValue* NativeCall(JSCValue* param, gpointer data) {
     request.frameId = site->frameId;
     request.url = site->documentUrl;
     request.hasParam = !jsc_value_is_null(param) && !jsc_value_is_undefined(param);
-    if (request.hasParam) {
-        char* text = jsc_value_to_string(param);
-        request.param = text ? text : "";
-        g_free(text);
+    const char* refusal = nullptr;
+    if (request.hasParam && !TakeParam(param, length, request.param, refusal)) {
+        jsc_context_throw(context, refusal);
+        return nullptr;
+    }
+    if (bridge::RequestBodySize(request.url.size(), request.param.size()) > bridge::kMaxFrame) {
+        jsc_context_throw(context, "window.external: the command text is too long");
+        return nullptr;
     }
     Reply reply;
     if (!RoundTrip(context, request, reply)) {
+        Reconnect();
         jsc_context_throw(context, "window.external: the program is not answering");
         return nullptr;
     }
@@ -237,6 +300,9 @@ constexpr const char* kInstaller = R"JS(
   const create = Object.create;
   const defineProperty = Object.defineProperty;
   const ProxyConstructor = Proxy;
+  const TypeErrorConstructor = TypeError;
+  // A lone surrogate has no UTF-8 form: such a command is refused whole, never cut or patched.
+  const isWellFormed = String.prototype.isWellFormed;
   // Text that is not valid UTF-8 becomes an empty result, and a leading BOM stays, as for
   // short results.
   const decode = TextDecoder.prototype.decode;
@@ -258,7 +324,9 @@ constexpr const char* kInstaller = R"JS(
       } catch (e) {
         return;  // not an element: nothing happens
       }
-      const result = native(param);
+      if (typeof param === 'string' && isWellFormed !== undefined && !apply(isWellFormed, param, []))
+        throw new TypeErrorConstructor('window.external: the command text is not valid Unicode');
+      const result = native(param, typeof param === 'string' ? param.length : 0);
       if (typeof result === 'string') apply(setAttribute, element, ['result', result]);
       else if (result !== undefined && result !== null) apply(setAttribute, element, ['result', text(result)]);
     };
@@ -293,8 +361,9 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     site->documentUrl = uri ? uri : "";
     g_weak_ref_init(&site->frame, frame);
     std::shared_ptr<bool> revoked = site->revoked;
-    JSCValue* call = jsc_value_new_function(context, nullptr, G_CALLBACK(NativeCall), site,
-                                            FreeCallSite, JSC_TYPE_VALUE, 1, JSC_TYPE_VALUE);
+    JSCValue* call =
+        jsc_value_new_function(context, nullptr, G_CALLBACK(NativeCall), site, FreeCallSite,
+                               JSC_TYPE_VALUE, 2, JSC_TYPE_VALUE, G_TYPE_DOUBLE);
 
     auto* bridge = static_cast<FrameBridge*>(g_object_get_data(G_OBJECT(frame), kFrameBridgeKey));
     JSCValue* armed = nullptr;
@@ -331,26 +400,6 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     g_object_unref(context);
 }
 
-// Hands the program its end of a fresh socket pair; the fd travels in the message itself, so
-// no path or token is needed and the sandbox does not stand in the way.
-void ConnectToProgram(WebKitWebExtension* extension) {
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
-    GUnixFDList* fds = g_unix_fd_list_new();
-    const bool added = g_unix_fd_list_append(fds, ends[1], nullptr) >= 0;
-    close(ends[1]);
-    if (!added) {
-        close(ends[0]);
-        g_object_unref(fds);
-        return;
-    }
-    g_socket = ends[0];
-    WebKitUserMessage* message =
-        webkit_user_message_new_with_fd_list(bridge::kConnectMessage, nullptr, fds);
-    g_object_unref(fds);
-    webkit_web_extension_send_message_to_context(extension, message, nullptr, nullptr, nullptr);
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void
@@ -363,7 +412,8 @@ webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
         g_testHooks = hooks != FALSE;
     }
     g_pollBeforeBlocking = HasSeveralCpus();
-    ConnectToProgram(extension);
+    g_extension = extension;
+    ConnectToProgram();
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                      G_CALLBACK(OnWindowObjectCleared), nullptr);
 }

@@ -74,6 +74,15 @@ bool CAppPanel::OnInitPanel() {
     if (!CModuleLib::Instance().Init())
         os::LogFailure("bridge tools not set up", "modulelib init error");
     CWebPanel::OnInitPanel();
+    // A lost web process brings back the main page, or the local copy once the main page
+    // failed or the process keeps ending.
+    if (os::WebView* view = View()) {
+        view->SetRecoveryHandler([this](bool givingUp) {
+            return givingUp || fellBack_
+                       ? ToFileUrl(ModuleDirectoryOfPanel() + "\\res\\web\\brush.html")
+                       : pageUrl_;
+        });
+    }
 
     const std::string splashKey = ReadSettingString(SettingsPath(), "plash", "bkimage");
     if (GetImageRegistry().FindImage(splashKey) != nullptr) {

@@ -73,6 +73,12 @@ class WebView {
     virtual std::string CurrentUri() const = 0;
     // Runs script text in the page's top frame; the outcome is discarded.
     virtual void RunScript(const std::string& script) = 0;
+    // When the view's web process ends (a crash, a kill, out of memory), the view loads a page
+    // again by itself, and each time logs why. Up to three times a minute it asks this handler
+    // with `givingUp` false; after that with true, for the page to stay on, which gets a line
+    // saying what happened. An empty answer, or no handler: the page the view showed, and when
+    // giving up a notice of the view's own.
+    virtual void SetRecoveryHandler(std::function<std::string(bool givingUp)> handler) = 0;
 };
 
 // A web view in `host`; null when none can be made there.

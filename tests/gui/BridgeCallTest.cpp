@@ -1,6 +1,7 @@
 // Real pages in WebKitGTK drive the real bridge: the extension, the socket, the panel.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,7 +17,9 @@
 #include "TempDir.h"
 #include "WebTestPanel.h"
 #include "os/Files.h"
+#include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
+#include "os/linux/WriteAll.h"
 
 using testsupport::PumpUntil;
 using testsupport::ReadFile;
@@ -272,22 +275,117 @@ TEST_F(BridgeCallTest, AFailingCommandRaisesAnErrorInThePageAndTheNextCallWorks)
     EXPECT_EQ(CallFrom(panel, "app:test.echo&after"), "after");
 }
 
-TEST_F(BridgeCallTest, AnOversizedRequestEndsTheChannelAndThePageGetsAnErrorNotAHang) {
-    WebTestPanel panel("oversized", module.path());
+// What the caller gets: the error's text, else "ran:" and the result.
+std::string Outcome(WebTestPanel& panel, const std::string& paramExpression) {
+    return panel.Evaluate(
+        "(function(){const e=document.createElement('div');"
+        "e.setAttribute('param'," +
+        paramExpression +
+        ");try{window.external.Call(e);return 'ran:'+e.getAttribute('result')}"
+        "catch(error){return String(error.message||error)}})()");
+}
+
+TEST_F(BridgeCallTest, CommandTextThatCannotGoWholeIsRefusedInThePageAndRunsNothing) {
+    const std::string marker = module.File("ran.txt");
+    WriteFile(module.File("mark.sh"), "#!/bin/sh\necho ran > '" + marker + "'\n");
+    ASSERT_EQ(chmod(module.File("mark.sh").c_str(), 0755), 0);
+    WebTestPanel panel("refused", module.path());
     ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
-    EXPECT_EQ(panel.Evaluate(R"((function () {
+    EXPECT_EQ(Outcome(panel, "'app:test.echo&'+'x'.repeat(17<<20)"),
+              "window.external: the command text is too long");
+    // Cut at the lone surrogate or at the NUL, the command would lose its closing quote.
+    EXPECT_EQ(Outcome(panel, "'app:app.run&\"\\\\mark.sh\\uD800\"&0&1'"),
+              "window.external: the command text is not valid Unicode");
+    EXPECT_EQ(Outcome(panel, "'app:app.run&\"\\\\mark.sh\\u0000\"&0&1'"),
+              "window.external: the command text cannot be sent whole");
+    EXPECT_EQ(Outcome(panel, "'app:test.echo&after'"), "ran:after");
+    EXPECT_EQ(Outcome(panel, "'app:test.echo&\\uD83D\\uDE00'"), "ran:\xF0\x9F\x98\x80");
+    EXPECT_FALSE(PumpUntil([&] { return os::FileExists(marker); }, std::chrono::milliseconds(500)));
+}
+
+TEST_F(BridgeCallTest, AnUntrustedFramesHugeCallLeavesTheTrustedPagesCallsWorking) {
+    PageServer hostile(Html(R"(<script>
         const e = document.createElement('div');
-        e.setAttribute('param', 'app:test.echo&' + 'x'.repeat(17 << 20));
-        try { window.external.Call(e); return 'no error'; }
-        catch (error) { return String(error.message || error); }
-    })())"),
-              "window.external: the program is not answering");
-    // The program side closed that channel; later calls fail at once instead of blocking.
-    EXPECT_EQ(panel.Evaluate("(function(){try{window.external.Call(document.body);"
-                             "document.body.setAttribute('param','app:test.echo&x');"
-                             "window.external.Call(document.body);return 'no error'}"
-                             "catch(error){return 'error'}})()"),
-              "error");
+        e.setAttribute('param', 'app:test.report&' + 'x'.repeat(17 << 20));
+        let outcome = 'no error';
+        try { window.external.Call(e); } catch (error) { outcome = 'threw'; }
+        fetch('/note?v=' + outcome);
+    </script>)"));
+    Page("host.html", "<iframe src=\"" + hostile.Url() + "\"></iframe>");
+    WebTestPanel panel("hostile", module.path());
+    ASSERT_TRUE(panel.OpenPage("\\host.html"));
+    ASSERT_TRUE(PumpUntil([&] { return !hostile.Notes().empty(); }));
+    EXPECT_EQ(hostile.Notes(), std::vector<std::string>{"threw"});
+    EXPECT_EQ(CallFrom(panel, "app:test.echo&still here"), "still here");
+    EXPECT_TRUE(panel.reports.empty());
+}
+
+// A request as a misbehaving web process could send it, straight to the program's side.
+std::string Frame(uint32_t size, uint32_t sequence, const std::string& rest) {
+    std::string frame;
+    bridge::Put<uint32_t>(frame, size);
+    bridge::Put<uint32_t>(frame, sequence);
+    return frame + rest;
+}
+
+bridge::Reply ReadReply(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        uint32_t size = 0;
+        if (bytes.size() >= 4) {
+            std::memcpy(&size, bytes.data(), 4);
+            if (bytes.size() >= 4 + size) break;
+        }
+        PumpUntil([&] { return recv(fd, buffer, 1, MSG_PEEK | MSG_DONTWAIT) > 0; });
+        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0) return {};
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    bridge::Reply reply;
+    EXPECT_TRUE(bridge::DecodeReply(bytes.substr(4), reply));
+    return reply;
+}
+
+TEST_F(BridgeCallTest, TheProgramAnswersBadRequestsWithErrorsAndStaysInStep) {
+    WebTestPanel panel("stream", module.path());
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    os::detail::ServeBridgeSocket(ends[1]);
+    const int web = ends[0];
+    // Oversized: its body is passed by in pieces while the program reads.
+    std::thread writer([web] {
+        const std::string huge =
+            Frame(bridge::kMaxFrame + 1, 7, std::string(bridge::kMaxFrame - 3, 'x'));
+        os::detail::WriteAllTo(web, huge.data(), huge.size(), os::detail::Descriptor::Socket);
+    });
+    bridge::Reply reply = ReadReply(web);
+    writer.join();
+    EXPECT_EQ(reply.sequence, 7u);
+    EXPECT_EQ(reply.status, bridge::kReplyError);
+    // Too short to decode.
+    const std::string broken = Frame(6, 8, "ab");
+    ASSERT_TRUE(
+        os::detail::WriteAllTo(web, broken.data(), broken.size(), os::detail::Descriptor::Socket));
+    reply = ReadReply(web);
+    EXPECT_EQ(reply.sequence, 8u);
+    EXPECT_EQ(reply.status, bridge::kReplyError);
+    // The next request on the same stream is served.
+    bridge::Request request;
+    request.sequence = 9;
+    request.pageId = webkit_web_view_get_page_id(os::detail::NativeWebView(*panel.View()));
+    request.url = panel.View()->CurrentUri();
+    request.hasParam = true;
+    request.param = "app:test.echo&in step";
+    const std::string good = bridge::EncodeRequest(request);
+    ASSERT_TRUE(
+        os::detail::WriteAllTo(web, good.data(), good.size(), os::detail::Descriptor::Socket));
+    reply = ReadReply(web);
+    EXPECT_EQ(reply.sequence, 9u);
+    EXPECT_EQ(reply.status, bridge::kReplyResult);
+    EXPECT_EQ(reply.text, "in step");
+    close(web);
 }
 
 // The program's ends of the bridge channels: unnamed stream socket pairs whose other end a
@@ -323,7 +421,7 @@ std::vector<int> BridgeChannelEnds() {
     return ends;
 }
 
-TEST_F(BridgeCallTest, APageBlockedInACallGetsAnErrorWhenTheProgramSideGoesAway) {
+TEST_F(BridgeCallTest, APageBlockedInACallGetsAnErrorWhenTheChannelBreaksAndTheNextCallWorks) {
     WebTestPanel panel("dropped", module.path());
     size_t dropped = 0;
     panel.extraCommands = [&](PageCommand& command) {
@@ -345,10 +443,66 @@ TEST_F(BridgeCallTest, APageBlockedInACallGetsAnErrorWhenTheProgramSideGoesAway)
     })())"),
               "window.external: the program is not answering/before");
     EXPECT_EQ(dropped, 1u);
-    EXPECT_EQ(panel.Evaluate("(function(){document.body.setAttribute('param','app:test.echo&x');"
-                             "try{window.external.Call(document.body);return 'no error'}"
-                             "catch(error){return String(error.message||error)}})()"),
-              "window.external: the program is not answering");
+    // The extension hands the program a fresh channel: the next call works again.
+    EXPECT_EQ(Outcome(panel, "'app:test.echo&x'"), "ran:x");
+}
+
+// Kills every web process at the other end of a bridge channel that was not killed before,
+// as a crash would end it; how many it killed.
+size_t KillWebProcesses(std::vector<pid_t>& killed) {
+    size_t count = 0;
+    for (int fd : BridgeChannelEnds()) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) continue;
+        if (std::find(killed.begin(), killed.end(), peer.pid) != killed.end()) continue;
+        killed.push_back(peer.pid);
+        count += kill(peer.pid, SIGKILL) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+TEST_F(BridgeCallTest, AKilledWebProcessBringsThePageBackWithAWorkingBridge) {
+    WebTestPanel panel("revived", module.path());
+    const std::string page = panel.ToFileUrl(BlankPage());
+    ASSERT_TRUE(panel.OpenPage(page));
+    panel.RunPageScript("window.before = 1;");
+    std::vector<pid_t> killed;
+    const int completed = panel.documentsCompleted;
+    ASSERT_GE(KillWebProcesses(killed), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return panel.documentsCompleted > completed; }));
+    EXPECT_EQ(panel.View()->CurrentUri(), page);
+    EXPECT_EQ(panel.Evaluate("typeof window.before"), "undefined");  // a fresh page
+    EXPECT_EQ(CallFrom(panel, "app:test.echo&back"), "back");
+}
+
+TEST_F(BridgeCallTest, AWebProcessThatKeepsDyingLeavesTheFallbackPageWithANotice) {
+    WebTestPanel panel("dying", module.path());
+    const std::string main = panel.ToFileUrl(BlankPage());
+    const std::string local = panel.ToFileUrl(Page("local.html", "<p>local</p>"));
+    std::vector<bool> asked;
+    ASSERT_TRUE(panel.OpenPage(main));
+    panel.View()->SetRecoveryHandler([&](bool givingUp) {
+        asked.push_back(givingUp);
+        return givingUp ? local : main;
+    });
+    std::vector<pid_t> killed;
+    for (int loss = 1; loss <= 4; ++loss) {
+        const int completed = panel.documentsCompleted;
+        ASSERT_GE(KillWebProcesses(killed), 1u) << "loss " << loss;
+        ASSERT_TRUE(PumpUntil([&] { return panel.documentsCompleted > completed; }))
+            << "loss " << loss;
+        EXPECT_EQ(panel.View()->CurrentUri(), loss < 4 ? main : local) << "loss " << loss;
+    }
+    EXPECT_EQ(asked, (std::vector<bool>{false, false, false, true}));
+    ASSERT_TRUE(PumpUntil([&] {
+        return panel.Evaluate(
+                   "(document.getElementById('maplenook-process-notice')||{})."
+                   "textContent") != "undefined";
+    }));
+    EXPECT_EQ(panel.Evaluate("document.querySelector('[role=status]').textContent.length>0"),
+              "true");
+    EXPECT_EQ(CallFrom(panel, "app:test.echo&local"), "local");
 }
 
 TEST_F(BridgeCallTest, ResultIsSetBeforeCallReturnsInAThousandCalls) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -340,6 +341,45 @@ TEST_F(MainPanelEndToEnd, MainPageAnsweredWithAnHttpErrorFallsBackToTheLocalPage
     EXPECT_EQ(local[0], "file:");
     const auto outcome = program->Wait(30s);
     EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+}
+
+// The web processes among the descendants of `pid`.
+std::vector<pid_t> WebProcessesUnder(pid_t pid) {
+    std::vector<pid_t> found;
+    std::vector<pid_t> todo{pid};
+    while (!todo.empty()) {
+        const pid_t parent = todo.back();
+        todo.pop_back();
+        std::error_code error;
+        for (const auto& task :
+             fs::directory_iterator("/proc/" + std::to_string(parent) + "/task", error)) {
+            std::istringstream children(ReadFile(task.path().string() + "/children"));
+            for (pid_t child = 0; children >> child;) {
+                todo.push_back(child);
+                if (ReadFile("/proc/" + std::to_string(child) + "/comm")
+                        .rfind("WebKitWebProces", 0) == 0)
+                    found.push_back(child);
+            }
+        }
+    }
+    return found;
+}
+
+TEST_F(MainPanelEndToEnd, AKilledWebProcessBringsTheMainPageBackWithItsCommands) {
+    WriteSettings();
+    site_.SetMainPage(PageHead(site_.Base()) +
+                      "note('loaded', call('app:app.getpath'));</script></body></html>");
+    auto program = Start(site_.Base() + "/Brush.html");
+    ASSERT_EQ(site_.WaitFor("loaded", 1).size(), 1u) << program->Output();
+    const std::vector<pid_t> web = WebProcessesUnder(program->pid());
+    ASSERT_FALSE(web.empty());
+    for (pid_t pid : web) kill(pid, SIGKILL);
+    const auto loaded = site_.WaitFor("loaded", 2);
+    ASSERT_EQ(loaded.size(), 2u) << program->Output();
+    EXPECT_EQ(loaded[1], cache_);
+    EXPECT_EQ(site_.Values("page").size(), 2u);
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(10s).exitCode, 0);
 }
 
 // The window's geometry as the X server reports it: left, top, width, height.

@@ -25,6 +25,9 @@ class FakeWebView : public os::WebView {
     void RunScript(const std::string& script) override {
         if (alive) scripts.push_back(script);
     }
+    void SetRecoveryHandler(std::function<std::string(bool)> handler) override {
+        recovery = std::move(handler);
+    }
 
     // A page call from a document at `documentUrl` while the view shows what it loaded last;
     // none when no bridge takes calls.
@@ -40,6 +43,7 @@ class FakeWebView : public os::WebView {
     std::vector<std::string> scripts;
     std::function<void(os::WebEvent&)> event;
     std::function<std::optional<std::string>(const os::BridgeCall&)> bridge;
+    std::function<std::string(bool)> recovery;
 };
 
 }  // namespace testsupport

@@ -21,7 +21,14 @@ enum ReplyStatus : uint8_t {
 };
 
 // Requests larger than this are refused (the reader would otherwise buffer without bound).
+// The extension refuses them before sending; the program skips one it gets anyway and answers
+// it with an error, so the stream stays in step.
 inline constexpr uint32_t kMaxFrame = 16u << 20;
+
+// The size field of a request with texts of these sizes.
+inline constexpr size_t RequestBodySize(size_t urlSize, size_t paramSize) {
+    return 4 + 8 + 8 + 1 + 4 + urlSize + 4 + paramSize;
+}
 
 struct Request {
     uint32_t sequence = 0;
@@ -85,7 +92,7 @@ class Reader {
 
 // The size field first, then the body, built in one buffer: large texts are copied once.
 inline std::string EncodeRequest(const Request& request) {
-    const size_t size = 4 + 8 + 8 + 1 + 4 + request.url.size() + 4 + request.param.size();
+    const size_t size = RequestBodySize(request.url.size(), request.param.size());
     std::string frame;
     frame.reserve(4 + size);
     Put<uint32_t>(frame, static_cast<uint32_t>(size));

@@ -31,6 +31,10 @@ BridgeCallSink* FindSink(uint64_t pageId) {
 struct Connection {
     GSocket* socket = nullptr;
     std::string inbox;
+    // The rest of an oversized request, dropped as it arrives rather than kept, and the
+    // sequence its error answer goes out with once it has passed.
+    uint64_t skipping = 0;
+    uint32_t skippedSequence = 0;
     ~Connection() {
         if (socket != nullptr) {
             g_socket_close(socket, nullptr);
@@ -93,26 +97,59 @@ bool SendReply(GSocket* socket, const bridge::Reply& reply) {
            SendAll(socket, reply.text);
 }
 
-// Handles every whole request in the inbox; false when the stream is broken.
+// The answer to a request that is refused unread: an error the calling page gets as its own.
+bool SendRefusal(GSocket* socket, uint32_t sequence, const char* why) {
+    bridge::Reply reply;
+    reply.sequence = sequence;
+    reply.status = bridge::kReplyError;
+    reply.text = std::string("window.external: ") + why;
+    LogWarning("bridge call refused", why);
+    return SendReply(socket, reply);
+}
+
+// Takes bytes of an oversized request off `data`; once the whole request has passed, it is
+// answered. False when the stream is broken.
+bool Skip(Connection& connection, const char*& data, size_t& size) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(connection.skipping, size));
+    connection.skipping -= n;
+    data += n;
+    size -= n;
+    if (connection.skipping > 0) return true;
+    return SendRefusal(connection.socket, connection.skippedSequence,
+                       "the request is larger than the bridge takes");
+}
+
+// Handles every whole request in the inbox; false when the stream is broken. A request that is
+// too large or does not decode is answered with an error and the stream goes on after it: one
+// frame's bad request must not cut off the other frames of the same web process.
 bool ServeInbox(Connection& connection) {
     for (;;) {
         std::string& inbox = connection.inbox;
-        if (inbox.size() < sizeof(uint32_t)) return true;
+        if (connection.skipping > 0 || inbox.size() < sizeof(uint32_t)) return true;
         uint32_t size = 0;
         std::memcpy(&size, inbox.data(), sizeof size);
         if (size > bridge::kMaxFrame) {
-            LogFailure("bridge connection dropped", "a frame above the size limit");
-            return false;
+            // The sequence leads the body: wait for it, then let the rest go by unread.
+            if (inbox.size() < 2 * sizeof(uint32_t)) return true;
+            std::memcpy(&connection.skippedSequence, inbox.data() + sizeof size, sizeof(uint32_t));
+            connection.skipping = size - sizeof(uint32_t);
+            const char* rest = inbox.data() + 2 * sizeof(uint32_t);
+            size_t restSize = inbox.size() - 2 * sizeof(uint32_t);
+            if (!Skip(connection, rest, restSize)) return false;
+            inbox.erase(0, inbox.size() - restSize);
+            continue;
         }
         if (inbox.size() - sizeof size < size) return true;
         bridge::Request request;
         const bool decoded = bridge::DecodeRequest(inbox.data() + sizeof size, size, request);
+        uint32_t sequence = 0;
+        if (size >= sizeof sequence)
+            std::memcpy(&sequence, inbox.data() + sizeof size, sizeof sequence);
         inbox.erase(0, sizeof size + size);
-        if (!decoded) {
-            LogFailure("bridge connection dropped", "a request that does not decode");
-            return false;
-        }
-        if (!SendReply(connection.socket, Answer(request))) return false;
+        const bool sent =
+            decoded ? SendReply(connection.socket, Answer(request))
+                    : SendRefusal(connection.socket, sequence, "the request does not decode");
+        if (!sent) return false;
     }
 }
 
@@ -126,7 +163,11 @@ gboolean OnReadable(GSocket* socket, GIOCondition condition, gpointer data) {
         const gssize n =
             g_socket_receive_with_blocking(socket, buffer, sizeof buffer, FALSE, nullptr, &error);
         if (n > 0) {
-            connection->inbox.append(buffer, static_cast<size_t>(n));
+            const char* data = buffer;
+            size_t size = static_cast<size_t>(n);
+            if (connection->skipping > 0 && !Skip(*connection, data, size)) return G_SOURCE_REMOVE;
+            connection->inbox.append(data, size);
+            if (connection->skipping == 0 && !ServeInbox(*connection)) return G_SOURCE_REMOVE;
             continue;
         }
         const bool wouldBlock =

@@ -8,6 +8,7 @@
 #include "os/PanelEventCodes.h"
 #include "os/WebView.h"
 #include "os/linux/WebHost.h"
+#include "os/linux/WebProcessRecovery.h"
 #include "os/linux/WindowGtk.h"
 
 namespace os {
@@ -66,6 +67,9 @@ class WebViewGtk final : public WebView, public BridgeCallSink, public WindowCon
                                                 nullptr, nullptr, nullptr);
         }
     }
+    void SetRecoveryHandler(std::function<std::string(bool givingUp)> handler) override {
+        if (recovery_) recovery_->SetHandler(std::move(handler));
+    }
 
     // --- BridgeCallSink ---
     WebKitWebView* BridgeView() const override { return view_; }
@@ -115,6 +119,7 @@ class WebViewGtk final : public WebView, public BridgeCallSink, public WindowCon
     std::shared_ptr<int> token_ = std::make_shared<int>(0);
     std::function<void(WebEvent&)> event_;
     std::function<std::optional<std::string>(const BridgeCall&)> bridge_;
+    std::unique_ptr<WebProcessRecovery> recovery_;
 };
 
 WebViewGtk* Self(gpointer self) {
@@ -139,6 +144,7 @@ WebViewGtk::WebViewGtk(WindowGtk& host, const WebViewOptions& options) : host_(&
     gtk_widget_show(GTK_WIDGET(view_));
 
     g_signal_connect(view_, "destroy", G_CALLBACK(OnViewDestroy), this);
+    recovery_ = std::make_unique<WebProcessRecovery>(view_);
 
     g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
@@ -163,6 +169,7 @@ WebViewGtk::~WebViewGtk() {
 void WebViewGtk::OnViewDestroy(GtkWidget*, gpointer self) {
     WebViewGtk* view = Self(self);
     RemoveBridgeSink(view);
+    view->recovery_->Detach();
     if (view->host_ != nullptr) view->host_->SetContent(nullptr);
     view->host_ = nullptr;
     view->view_ = nullptr;
