@@ -48,6 +48,7 @@ struct Site {
                 res.set_content(ReadFile(file), "application/zip");
         });
         http.server.Get("/slow/tool.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_header("ETag", "\"slow\"");
             res.set_content_provider(1000, "application/zip",
                                      [this](size_t at, size_t, auto& sink) {
                                          std::unique_lock<std::mutex> lock(mutex);
@@ -211,8 +212,11 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
     WriteFile(site.cache + "/.thesis.part-backup/notes.odt", "mine");
     WriteFile(site.cache + "/.config.unzip-old123/x", "mine");
     WriteFile(site.cache + "/keep/keep.exe", "x");
+    // A part kept for resuming (its sidecar beside it) stays while it is young.
+    WriteFile(staging + "/.kept.part-abc123", "x");
+    WriteFile(staging + "/.kept.resume-abc123", "x");
     RemoveStagingLeftovers(site.cache, "", false);
-    EXPECT_EQ(site.Names(staging).size(), 2u);
+    EXPECT_EQ(site.Names(staging).size(), 4u);
     std::this_thread::sleep_for(50ms);
     const auto later = testsupport::RunInChild(
         [&] {
@@ -221,7 +225,7 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
         },
         30s);
     EXPECT_TRUE(later.exited);
-    EXPECT_TRUE(site.Names(staging).empty());
+    EXPECT_EQ(site.Names(staging), (Strings{".kept.part-abc123", ".kept.resume-abc123"}));
     EXPECT_EQ(site.Names(site.cache),
               (Strings{".config.unzip-old123", ".maplenook", ".thesis.part-backup", "keep"}));
 }
@@ -344,7 +348,18 @@ TEST(PackageCache, AStalledDownloadSaysItIsWaitingUntilBytesComeAgain) {
         std::lock_guard<std::mutex> lock(site.mutex);
         return std::find(site.notes.begin(), site.notes.end(), note) != site.notes.end();
     };
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return heard("tool','500','1000','waiting"); }, 30s));
+    const auto stalled = [&] { return heard("tool','500','1000','waiting"); };
+    // Cancelled while waiting: the user asked to stop, so nothing is kept to resume.
+    EXPECT_TRUE(testsupport::WaitUntil(stalled, 30s));
+    flow->CancelBrush("tool.exe");
+    task.join();
+    EXPECT_EQ(site.notes.back(), "tool','download.error','cancelled");
+    EXPECT_TRUE(site.Names(site.cache + "/.maplenook").empty());
+    site.notes.clear();
+    task = std::thread([&] {
+        flow->EnsureAndRun(site.cache, "tool.exe", site.http.BaseUrl() + "/slow/tool.zip");
+    });
+    EXPECT_TRUE(testsupport::WaitUntil(stalled, 30s));
     site.Release();
     task.join();
     EXPECT_TRUE(heard("tool','1000','1000','download"));
