@@ -1,6 +1,7 @@
 #include "package/BrushWorkflow.h"
 
 #include "os/DiagnosticLog.h"
+#include "package/ResumableParts.h"
 #include "package/StagingNames.h"
 
 namespace {
@@ -16,6 +17,8 @@ const char* CauseOf(DownloadFailure failure) {
             return "disk";
         case DownloadFailure::Cancelled:
             return "cancelled";
+        case DownloadFailure::Tls:
+            return "tls";
         case DownloadFailure::None:
         case DownloadFailure::HttpStatus:
             break;
@@ -255,35 +258,54 @@ int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
 
 bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::string& url,
                                      const std::string& archive) {
-    if (!services_.downloadWatched) {
+    const bool resumable = static_cast<bool>(services_.downloadResumable);
+    if (!services_.downloadWatched && !resumable) {
         if (services_.downloadToFile(url, archive) != 0) return true;
         Notify(place.base, "download.error");
         return false;
     }
+    const ResumablePart part = ResumablePartOf(place.stagingHome, place.base, url);
+    const DownloadResume from =
+        resumable ? ResumePointOf(place.stagingHome, place.base, url, part) : DownloadResume{};
     DownloadWatch watch;
     int64_t received = 0;
     int64_t size = -1;
     bool noRoom = false;
+    auto lastChange = std::chrono::steady_clock::now();
+    int64_t lastDone = -1;
+    bool waiting = false;
     watch.progress = [&](int64_t done, int64_t total) {
         received = done;
         if (total >= 0 && size < 0 && services_.freeSpace) {
-            // A body that cannot fit is not worth starting.
+            // A body that cannot fit is not worth starting; a continued one needs only the rest.
+            const uint64_t rest = static_cast<uint64_t>(total - watch.resumedFrom);
             const uint64_t free = services_.freeSpace(place.cacheFolder);
-            noRoom = static_cast<uint64_t>(total) + kSpareBytes > free;
+            noRoom = rest + kSpareBytes > free;
             if (noRoom)
                 os::LogError("download refused",
-                             url + ": " + std::to_string(total) + " bytes and a spare " +
+                             url + ": " + std::to_string(rest) + " bytes and a spare " +
                                  std::to_string(kSpareBytes) + " need more than the " +
                                  std::to_string(free) + " free in " + place.cacheFolder);
         }
         if (total >= 0) size = total;
         if (noRoom) return false;
+        // libcurl calls about once a second while nothing comes, which tells a stall.
+        const auto now = std::chrono::steady_clock::now();
+        if (done != lastDone) {
+            lastDone = done;
+            lastChange = now;
+            waiting = false;
+        } else if (!waiting && now - lastChange >= services_.stallNotice) {
+            waiting = true;
+            NotifyProgress(place.base, done, total, "waiting", false);
+        }
         // Before the answer's head there is nothing to show yet.
-        if (done > 0 || total >= 0)
+        if (!waiting && (done > 0 || total >= 0))
             NotifyProgress(place.base, done, total, "download", total >= 0 && done == total);
         return !IsCancelled(place.fileName);
     };
-    bool downloaded = services_.downloadWatched(url, archive, watch) != 0;
+    bool downloaded = resumable ? services_.downloadResumable(url, archive, from, watch) != 0
+                                : services_.downloadWatched(url, archive, watch) != 0;
     std::string cause = noRoom ? "disk" : CauseOf(watch.failure);
     if (!noRoom && watch.failure == DownloadFailure::HttpStatus)
         cause = "http:" + std::to_string(watch.httpStatus);
@@ -295,8 +317,28 @@ bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::strin
         downloaded = false;
         cause = "cancelled";
     }
+    if (resumable) KeepOrForget(part, url, from, watch, downloaded, cause);
     if (!downloaded) Notify(place.base, "download.error", cause);
     return downloaded;
+}
+
+void CBrushWorkflow::KeepOrForget(const ResumablePart& part, const std::string& url,
+                                  const DownloadResume& from, const DownloadWatch& watch,
+                                  bool downloaded, const std::string& cause) {
+    // The extraction still reads a whole body; its sidecar has done its work.
+    if (downloaded) return ForgetPart(part, true);
+    // The network's fault, or the server's for now: the next run continues. A cancel (the user
+    // asked to stop), a disk failure or an answer that the package is not there drops it.
+    const bool serverForNow =
+        watch.failure == DownloadFailure::HttpStatus && watch.httpStatus >= 500;
+    const bool worthKeeping = (cause == "network" || cause == "tls" || serverForNow) && !Closing();
+    if (!worthKeeping) return ForgetPart(part);
+    // A 2xx answer wrote the part and its validator tells its version; without one, the part is
+    // the earlier attempt's, untouched.
+    const bool rewritten = watch.httpStatus >= 200 && watch.httpStatus <= 299;
+    const std::string validator =
+        rewritten ? watch.validator : (from.offset > 0 ? from.validator : std::string());
+    KeepPart(part, url, validator);
 }
 
 UnzipResult CBrushWorkflow::ExtractArchive(const PackagePlace& place, const std::string& archive) {
@@ -323,9 +365,12 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& pla
     Notify(place.base, "download");
     if (Closing()) return FetchOutcome::DownloadFailed;
     if (services_.makeCacheFolder) services_.makeCacheFolder(place.cacheFolder);
-    // Never the address's last part: that could name any file of the cache folder.
+    // Never the address's last part: that could name any file of the cache folder. A resumable
+    // download's name stands for its address, so a later run finds the part it kept.
     const std::string archive =
-        place.stagingHome + "/" + DownloadStagingPrefix(place.base) + UniqueStagingSuffix();
+        services_.downloadResumable
+            ? ResumablePartOf(place.stagingHome, place.base, url).part
+            : place.stagingHome + "/" + DownloadStagingPrefix(place.base) + UniqueStagingSuffix();
     if (!DownloadArchive(place, url, archive)) return FetchOutcome::DownloadFailed;
     Notify(place.base, "unzip");
     // A failed extraction leaves the previous package folder (or none) as it was.

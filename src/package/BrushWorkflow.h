@@ -15,7 +15,11 @@
 #include "package/PackageLocks.h"
 #include "package/PackagePaths.h"
 #include "package/PackageQueues.h"
+#include "package/ResumableParts.h"
 #include "web/HttpDownload.h"
+
+// How long a download may receive nothing before the page hears it is waiting for the server.
+inline constexpr std::chrono::seconds kStallNotice{10};
 
 // How an extraction ended, as far as the page is concerned.
 enum class UnzipResult {
@@ -46,6 +50,12 @@ struct BrushServices {
     // of downloadToFile when set.
     std::function<int(const std::string& url, const std::string& path, DownloadWatch& watch)>
         downloadWatched;
+    // The watched download into a part that may hold the start of the body already (see
+    // DownloadResumable); used instead of the two above when set, and then an interrupted
+    // download's part is kept in the staging folder for the next run (see ResumableParts.h).
+    std::function<int(const std::string& url, const std::string& path, const DownloadResume& resume,
+                      DownloadWatch& watch)>
+        downloadResumable;
     // Extracts the archive as the folder `directory`, replacing it only when every entry was
     // written and checked; true then.
     std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
@@ -84,6 +94,8 @@ struct BrushServices {
     std::string moduleDirectory;
     // The cache folder of an empty setting (or one that may not serve).
     std::string defaultCacheFolder;
+    // How long a watched download receives nothing before the page hears "waiting".
+    std::chrono::milliseconds stallNotice = kStallNotice;
 };
 
 // Makes sure a package's program is in the cache (downloading and extracting it on first use),
@@ -132,7 +144,10 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
 
     // GUI thread: a page asked for progress notifications ("app.progress"):
     //   hostNotify('brushprogress','<base>','<done>','<total>','<phase>')
-    // at most 10 a second per package and a last one with done equal to total; a page that
+    // at most 10 a second per package and a last one with done equal to total; phase "waiting"
+    // (done and total as last heard) once a download has received nothing for stallNotice,
+    // and "download" again when bytes come; a resumed download counts the bytes it already
+    // had in done and total. A page that
     // asked once (or cancelled) also gets the cause of a failure as the fourth argument of
     // download.error and run.error. Other pages get exactly the sequences above.
     void SetPageProgress(bool on);
@@ -170,6 +185,9 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     // Downloads into `archive`; true when the whole body is there, else the page was told.
     bool DownloadArchive(const PackagePlace& place, const std::string& url,
                          const std::string& archive);
+    // After a resumable download: the part kept for the next run, or removed.
+    void KeepOrForget(const ResumablePart& part, const std::string& url, const DownloadResume& from,
+                      const DownloadWatch& watch, bool downloaded, const std::string& cause);
     UnzipResult ExtractArchive(const PackagePlace& place, const std::string& archive);
     // What a run tells the page after a fetch that did not end with its program ready.
     void NotifyFetchEnd(const std::string& base, FetchOutcome outcome);

@@ -7,7 +7,12 @@
 #include "os/ProcessClock.h"
 #include "os/StagingFolder.h"
 #include "os/UserDirs.h"
+#include "package/ResumableParts.h"
 #include "package/StagingNames.h"
+
+#include <chrono>
+#include <set>
+#include <utility>
 
 std::string DefaultCacheFolder() {
     const std::string cache = os::UserCacheDirectory();
@@ -52,10 +57,24 @@ void RemoveStagingLeftovers(const std::string& folder, const std::string& name, 
     // Only a staging folder that is really ours is ever swept.
     if (!os::MakeStagingHome(home)) return;
     const std::string prefix = home + "/";
-    for (const auto& entry : os::ListFolderEntries(home)) {
-        const bool ours =
-            name.empty() ? IsStagingName(entry.name) : IsStagingNameOf(entry.name, name);
-        if (!ours || (!alsoThisRun && entry.changeTime >= started)) continue;
+    const auto entries = os::ListFolderEntries(home);
+    // A part kept for resuming stays while its sidecar is young enough to be of use.
+    std::set<std::pair<std::string, std::string>> resumable;  // (package, suffix)
+    const int64_t keptSince =
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            (std::chrono::system_clock::now() - kPartKeptFor).time_since_epoch())
+            .count();
+    for (const auto& entry : entries) {
+        StagingNameParts parts;
+        if (!alsoThisRun && SplitStagingName(entry.name, parts) && parts.kind == ".resume-" &&
+            entry.changeTime >= keptSince)
+            resumable.emplace(parts.name, parts.suffix);
+    }
+    for (const auto& entry : entries) {
+        StagingNameParts parts;
+        if (!SplitStagingName(entry.name, parts) || (!name.empty() && parts.name != name)) continue;
+        if (!alsoThisRun && entry.changeTime >= started) continue;
+        if (parts.kind != ".unzip-" && resumable.count({parts.name, parts.suffix}) != 0) continue;
         // A worker still writing may add an entry while the tree goes; a second pass takes it.
         if (!os::RemoveTree(prefix + entry.name)) os::RemoveTree(prefix + entry.name);
     }

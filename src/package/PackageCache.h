@@ -20,5 +20,6 @@ bool MakeCacheFolder(const std::string& folder);
 // Removes staging names (see StagingNames.h) from the staging folder of the cache `folder`:
 // those of the package folder `name`, or of every package when `name` is empty. Only what is
 // older than this process unless `alsoThisRun`: a leftover of an earlier run, never work that
-// may still be going on. Nothing outside the staging folder is ever looked at.
+// may still be going on; and then a download's part kept for resuming stays while it is young
+// (see ResumableParts.h). Nothing outside the staging folder is ever looked at.
 void RemoveStagingLeftovers(const std::string& folder, const std::string& name, bool alsoThisRun);

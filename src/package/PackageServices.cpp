@@ -45,6 +45,10 @@ BrushServices RealPackageServices() {
     s.downloadWatched = [](const std::string& url, const std::string& path, DownloadWatch& watch) {
         return DownloadToNewFile(url, path, &watch);
     };
+    s.downloadResumable = [](const std::string& url, const std::string& path,
+                             const DownloadResume& resume, DownloadWatch& watch) {
+        return DownloadResumable(url, path, resume, &watch);
+    };
     s.makeCacheFolder = [](const std::string& folder) { return MakeCacheFolder(folder); };
     s.removeStaging = [](const std::string& folder, const std::string& name, bool alsoThisRun) {
         RemoveStagingLeftovers(folder, name, alsoThisRun);

@@ -29,6 +29,11 @@ class BodyFile {
         : m_folder(std::move(folder)), m_finalName(std::move(finalName)) {}
     // The body written straight to `path`, a new file that nothing else may already hold.
     explicit BodyFile(const std::string& path) : m_direct(Utf8Path(path)) {}
+    // The body written to `path`, a part that survives this object; it is appended to after
+    // Continue(), else emptied at the first write.
+    struct Part {};
+    BodyFile(const std::string& path, Part) : m_direct(Utf8Path(path)), m_part(true) {}
+    void Continue() { m_append = true; }
     BodyFile(const BodyFile&) = delete;
     BodyFile& operator=(const BodyFile&) = delete;
     ~BodyFile() { Discard(); }
@@ -78,7 +83,20 @@ class BodyFile {
         return m_stream.is_open();
     }
 
+    bool OpenPart() {
+        // Only a plain file is written; the staging folder is the user's alone.
+        std::error_code error;
+        const auto status = fs::symlink_status(m_direct, error);
+        if (fs::exists(status) && !fs::is_regular_file(status)) {
+            errno = EEXIST;
+            return false;
+        }
+        m_stream.open(m_direct, std::ios::binary | (m_append ? std::ios::app : std::ios::trunc));
+        return m_stream.is_open();
+    }
+
     bool Open() {
+        if (m_part) return OpenPart();
         if (!m_direct.empty()) return OpenDirect();
         std::error_code error;
         const fs::path folder = Utf8Path(m_folder);
@@ -107,6 +125,8 @@ class BodyFile {
     std::string m_folder;
     std::string m_finalName;
     fs::path m_direct;
+    bool m_part = false;
+    bool m_append = false;
     fs::path m_tempPath;
     std::ofstream m_stream;
     std::string m_failure;
@@ -123,8 +143,28 @@ struct Transfer {
     bool diskFailed = false;
     bool cancelled = false;
     DownloadWatch* watch = nullptr;
+    int64_t offset = 0;         // the byte the request asked to continue from
+    bool started = false;       // the answer's first bytes were looked at
+    bool rangeRefused = false;  // a 206 that does not continue at `offset`
+    std::string validator;
     char curlError[CURL_ERROR_SIZE] = {};
 };
+
+std::string HeaderOf(CURL* easy, const char* name) {
+    curl_header* header = nullptr;
+    // -1: the last request's answer, after any redirect.
+    if (curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK ||
+        header == nullptr || header->value == nullptr)
+        return {};
+    return header->value;
+}
+
+// A weak ETag cannot ask for a range (If-Range needs a strong one); the date then serves.
+std::string ValidatorOf(CURL* easy) {
+    const std::string tag = HeaderOf(easy, "ETag");
+    if (!tag.empty() && tag.rfind("W/", 0) != 0) return tag;
+    return HeaderOf(easy, "Last-Modified");
+}
 
 int OnTransferProgress(void* user, curl_off_t total, curl_off_t done, curl_off_t, curl_off_t) {
     auto* transfer = static_cast<Transfer*>(user);
@@ -133,8 +173,10 @@ int OnTransferProgress(void* user, curl_off_t total, curl_off_t done, curl_off_t
     curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
     // Only the package's own bytes count, not a redirect's or an error page's.
     if (status != 0 && !IsSuccessStatus(status)) return 0;
-    if (transfer->watch->progress(static_cast<int64_t>(done),
-                                  total > 0 ? static_cast<int64_t>(total) : -1))
+    // A continued body counts from the bytes already there.
+    const int64_t before = status == 206 ? transfer->offset : 0;
+    if (transfer->watch->progress(before + static_cast<int64_t>(done),
+                                  total > 0 ? before + static_cast<int64_t>(total) : -1))
         return 0;
     transfer->cancelled = true;
     return 1;  // any nonzero value aborts the transfer
@@ -148,6 +190,21 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     if (!IsSuccessStatus(status)) {
         transfer->writeFailed = true;
         return 0;
+    }
+    if (!transfer->started) {
+        transfer->started = true;
+        transfer->validator = ValidatorOf(transfer->easy);
+        if (transfer->offset > 0 && status == 206) {
+            // Appended only where the part ends; anything else would corrupt it.
+            const std::string range = HeaderOf(transfer->easy, "Content-Range");
+            if (range.rfind("bytes " + std::to_string(transfer->offset) + "-", 0) != 0) {
+                transfer->rangeRefused = true;
+                transfer->writeFailed = true;
+                return 0;
+            }
+            transfer->file->Continue();
+            if (transfer->watch != nullptr) transfer->watch->resumedFrom = transfer->offset;
+        }
     }
     if (!transfer->file->Write(data, size * count)) {
         transfer->writeFailed = true;
@@ -166,6 +223,27 @@ std::string DownloadFileName(const std::string& url) {
 
 namespace {
 
+// Whether the connection failed because the server's certificate was not accepted: verification
+// failed, or the handshake broke off with a verification result other than success.
+bool IsRefusedCertificate(CURL* easy, CURLcode result) {
+    switch (result) {
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return true;
+        case CURLE_SSL_CONNECT_ERROR: {
+            long verify = 0;
+            return curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify) == CURLE_OK &&
+                   verify != 0;
+        }
+        default:
+            return false;
+    }
+}
+
 // How the transfer ended, logged with its cause.
 DownloadFailure Outcome(const std::string& url, const BodyFile& file, const Transfer& transfer,
                         CURLcode result, long status, bool ok, bool committed) {
@@ -182,7 +260,8 @@ DownloadFailure Outcome(const std::string& url, const BodyFile& file, const Tran
         failure = DownloadFailure::Disk;  // written but not closed, or not written
         os::LogError("download failed", url + ": " + file.FailureText());
     } else {
-        failure = DownloadFailure::Network;
+        failure = IsRefusedCertificate(transfer.easy, result) ? DownloadFailure::Tls
+                                                              : DownloadFailure::Network;
         const std::string words =
             transfer.curlError[0] != '\0' ? transfer.curlError : curl_easy_strerror(result);
         os::LogError("download failed", url + ": " + words);
@@ -190,15 +269,29 @@ DownloadFailure Outcome(const std::string& url, const BodyFile& file, const Tran
     return failure;
 }
 
-int Download(const std::string& url, BodyFile& file, DownloadWatch* watch = nullptr) {
+// `resume`: the part `file` continues, when its offset is above 0. `rangeRefused` tells that the
+// server answered a range request in a way the part cannot be continued by (nothing is written
+// then); the caller may ask again from the start.
+int Download(const std::string& url, BodyFile& file, DownloadWatch* watch = nullptr,
+             const DownloadResume& resume = {}, bool* rangeRefused = nullptr) {
     if (!EnsureCurlReady()) return 0;
     CurlEasy easy(curl_easy_init());
     if (!easy) return 0;
     CurlHeaderList headers;
     if (!AppendHeader(headers, "Accept: */*")) return 0;
+    if (resume.offset > 0) {
+        // If-Range: a body that changed since the part was written comes whole, with 200.
+        const std::string range = "Range: bytes=" + std::to_string(resume.offset) + "-";
+        const std::string ifRange = "If-Range: " + resume.validator;
+        if (!AppendHeader(headers, range.c_str()) || !AppendHeader(headers, ifRange.c_str()))
+            return 0;
+    }
 
-    Transfer transfer{easy.get(), &file};
+    Transfer transfer;
+    transfer.easy = easy.get();
+    transfer.file = &file;
     transfer.watch = watch;
+    transfer.offset = resume.offset;
     CURL* h = easy.get();
     // Escaped as requests escape theirs: libcurl sends a blank as it is, which no server takes.
     const std::string wireUrl = UrlForWire(url);
@@ -219,12 +312,20 @@ int Download(const std::string& url, BodyFile& file, DownloadWatch* watch = null
     const CURLcode result = curl_easy_perform(h);
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (resume.offset > 0 && (transfer.rangeRefused || status == 416)) {
+        os::LogDebug("download restarts", url + ": the server would not continue from byte " +
+                                              std::to_string(resume.offset));
+        if (rangeRefused != nullptr) *rangeRefused = true;
+        return 0;
+    }
+    if (transfer.validator.empty() && IsSuccessStatus(status)) transfer.validator = ValidatorOf(h);
     const bool ok = result == CURLE_OK && !transfer.writeFailed && IsSuccessStatus(status);
     const bool committed = ok && file.Commit();
     const DownloadFailure failure = Outcome(url, file, transfer, result, status, ok, committed);
     if (watch != nullptr) {
         watch->httpStatus = status;
         watch->failure = failure;
+        watch->validator = transfer.validator;
     }
     return committed ? 1 : 0;
 }
@@ -249,4 +350,32 @@ int DownloadToNewFile(const std::string& url, const std::string& path, DownloadW
         return 0;
     }
     return Download(url, file, watch);
+}
+
+int DownloadResumable(const std::string& url, const std::string& path, const DownloadResume& resume,
+                      DownloadWatch* watch) {
+    if (path.empty()) return 0;
+    DownloadResume from = resume;
+    std::error_code error;
+    const auto status = fs::symlink_status(Utf8Path(path), error);
+    // Only a plain file of exactly the kept size is continued.
+    if (from.offset > 0 &&
+        (!fs::is_regular_file(status) || from.validator.empty() ||
+         fs::file_size(Utf8Path(path), error) != static_cast<uintmax_t>(from.offset) || error))
+        from = {};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        BodyFile file(path, BodyFile::Part{});
+        // A fresh start has its file under its name for the whole transfer, as a new file does.
+        if (from.offset == 0 && !file.Write(nullptr, 0)) {
+            os::LogError("download failed", url + ": " + file.FailureText());
+            if (watch != nullptr) watch->failure = DownloadFailure::Disk;
+            return 0;
+        }
+        if (watch != nullptr) watch->resumedFrom = 0;
+        bool rangeRefused = false;
+        if (Download(url, file, watch, from, &rangeRefused) != 0) return 1;
+        if (!rangeRefused) return 0;
+        from = {};  // the server would not continue this part: once more, whole
+    }
+    return 0;
 }

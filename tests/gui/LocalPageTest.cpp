@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,15 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
     EXPECT_EQ(Eval("document.querySelector('.pkg[data-base=\"flashkit\"] .bar').getAttribute("
                    "'aria-valuenow')"),
               "1");
+    // A stall says so without a time left; speeds are rounded, a trickle in tenths of a KB.
+    Eval("hostNotify('brushprogress','flashkit','3145728','209715200','waiting')");
+    EXPECT_EQ(CardState("flashkit"), "等待服务器响应… · 3.0 / 200 MB");
+    Eval("hostNotify('brushprogress','flashkit','3145728','209715200','download')");
+    Eval("(function(){var t=Date.now();while(Date.now()-t<200){}})()");
+    Eval("hostNotify('brushprogress','flashkit','3145741','209715200','download')");
+    EXPECT_TRUE(
+        std::regex_search(CardState("flashkit"), std::regex(R"( · (<0\.1|0\.\d) KB/s · 剩余)")))
+        << CardState("flashkit");
     // Unknown size: how much came, no time left.
     Eval("hostNotify('runbrush','unlocker','download')");
     Eval("hostNotify('brushprogress','unlocker','5000','-1','download')");
@@ -229,6 +239,7 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
         {"http:404", "服务器上没有这个工具的安装包"},
         {"http:503", "HTTP 503"},
         {"network", "检查网络"},
+        {"tls", "无法建立安全连接：服务器证书不受信任"},
         {"disk", "空间不足"},
         {"archive", "安装包已损坏"},
         {"conflict", "同名文件夹 /c/unlocker，它不是 MapleNook 创建的"},

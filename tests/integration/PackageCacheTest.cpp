@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "ChildRun.h"
 #include "LoopbackHttp.h"
@@ -35,6 +36,7 @@ struct Site {
     loopback::HttplibServer http;
     Strings notes;
     std::mutex mutex;
+    std::chrono::milliseconds stall = kStallNotice;
     std::condition_variable released;
     bool release = false;
 
@@ -47,6 +49,7 @@ struct Site {
                 res.set_content(ReadFile(file), "application/zip");
         });
         http.server.Get("/slow/tool.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_header("ETag", "\"slow\"");
             res.set_content_provider(1000, "application/zip",
                                      [this](size_t at, size_t, auto& sink) {
                                          std::unique_lock<std::mutex> lock(mutex);
@@ -84,6 +87,7 @@ struct Site {
             return fs::exists(file);
         };
         s.queueTask = [](std::function<void()> task) { task(); };
+        s.stallNotice = stall;
         return std::make_shared<CBrushWorkflow>(s);
     }
     Strings Names(const std::string& folder) {
@@ -210,8 +214,11 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
     WriteFile(site.cache + "/.thesis.part-backup/notes.odt", "mine");
     WriteFile(site.cache + "/.config.unzip-old123/x", "mine");
     WriteFile(site.cache + "/keep/keep.exe", "x");
+    // A part kept for resuming (its sidecar beside it) stays while it is young.
+    WriteFile(staging + "/.kept.part-abc123", "x");
+    WriteFile(staging + "/.kept.resume-abc123", "x");
     RemoveStagingLeftovers(site.cache, "", false);
-    EXPECT_EQ(site.Names(staging).size(), 2u);
+    EXPECT_EQ(site.Names(staging).size(), 4u);
     std::this_thread::sleep_for(50ms);
     const auto later = testsupport::RunInChild(
         [&] {
@@ -220,7 +227,7 @@ TEST(PackageCache, QuittingRemovesTheDownloadOfARunningTaskAndStartUpSweepsOldLe
         },
         30s);
     EXPECT_TRUE(later.exited);
-    EXPECT_TRUE(site.Names(staging).empty());
+    EXPECT_EQ(site.Names(staging), (Strings{".kept.part-abc123", ".kept.resume-abc123"}));
     EXPECT_EQ(site.Names(site.cache),
               (Strings{".config.unzip-old123", ".maplenook", ".thesis.part-backup", "keep"}));
 }
@@ -260,4 +267,131 @@ TEST(PackageCache, FoldersTheProgramDidNotMakeAreNeverReplacedAndPlantedPrograms
     fs::permissions(site.cache + "/tool/tool.exe", fs::perms::group_write, fs::perm_options::add);
     EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", site.Url("tool.zip")), 0);
     EXPECT_EQ(site.notes.back(), "tool','run.error','unsafe");
+}
+
+TEST(PackageCache, ACutDownloadContinuesWithRangeAndAChangedPackageComesWhole) {
+    Site site;
+    fs::create_directories(site.dir / "site");
+    std::string bodies[2], payloads[2];
+    for (int version = 0; version < 2; ++version) {
+        WriteFile(site.dir / "src/tool.exe", "#!/bin/sh\n", 0755);
+        std::string& payload = payloads[version];
+        payload.resize(1u << 20);
+        for (size_t i = 0; i < payload.size(); ++i)
+            payload[i] = static_cast<char>((i * 2654435761u + version) >> 13);
+        WriteFile(site.dir / "src/payload.bin", payload);
+        site.Zip("v.zip", "-0");
+        bodies[version] = ReadFile(site.dir / "site/v.zip");
+    }
+    // Serves bodies[served] with its ETag, a range only when If-Range names it, and cuts the
+    // next answer at 60 % when asked.
+    int served = 0;
+    bool cut = true;
+    loopback::RawHttpServer raw([&](const std::string& request) {
+        const std::string& body = bodies[served];
+        const std::string tag = "\"v" + std::to_string(served) + "\"";
+        const auto range = request.find("\r\nRange: bytes=");
+        size_t from = 0;
+        if (range != std::string::npos &&
+            request.find("\r\nIf-Range: " + tag + "\r\n") != std::string::npos)
+            from = std::stoul(request.substr(range + 15));
+        std::string head = from == 0
+                               ? "HTTP/1.1 200 OK\r\n"
+                               : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                                     std::to_string(from) + "-" + std::to_string(body.size() - 1) +
+                                     "/" + std::to_string(body.size()) + "\r\n";
+        head += "ETag: " + tag + "\r\nContent-Length: " + std::to_string(body.size() - from) +
+                "\r\n\r\n";
+        const size_t send = std::exchange(cut, false) ? body.size() * 6 / 10 : body.size() - from;
+        return head + body.substr(from, send);
+    });
+    const std::string url = raw.BaseUrl() + "/pkg/tool.zip";
+    const std::string cutAt = std::to_string(bodies[0].size() * 6 / 10);
+    auto flow = site.Flow();
+    flow->SetPageProgress(true);
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", url), 0);
+    EXPECT_EQ(site.notes.back(), "tool','download.error','network");
+    EXPECT_EQ(site.Names(site.cache + "/.maplenook").size(), 2u) << "the part and its sidecar";
+
+    // The next run asks for the rest only, counts from there, and ends with the same bytes.
+    site.notes.clear();
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe", url), 1);
+    auto requests = raw.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[1].find("\r\nRange: bytes=" + cutAt + "-\r\nIf-Range: \"v0\"\r\n"),
+              std::string::npos)
+        << requests[1];
+    ASSERT_GE(site.notes.size(), 2u);
+    EXPECT_EQ(site.notes[0], "tool','download");
+    EXPECT_GE(std::stoul(site.notes[1].substr(7)), std::stoul(cutAt)) << site.notes[1];
+    EXPECT_TRUE(ReadFile(site.cache + "/tool/payload.bin") == payloads[0]);
+    EXPECT_TRUE(site.Names(site.cache + "/.maplenook").empty());
+
+    // A cut, then a new version on the server: If-Range no longer matches, so it comes whole.
+    fs::remove_all(site.cache + "/tool");
+    cut = true;
+    EXPECT_EQ(site.Flow()->EnsureAndRun(site.cache, "tool.exe", url), 0);
+    served = 1;
+    EXPECT_EQ(site.Flow()->EnsureAndRun(site.cache, "tool.exe", url), 1);
+    requests = raw.Requests();
+    EXPECT_NE(requests.back().find("If-Range: \"v0\""), std::string::npos);
+    EXPECT_TRUE(ReadFile(site.cache + "/tool/payload.bin") == payloads[1]);
+}
+
+TEST(PackageCache, AStalledDownloadSaysItIsWaitingUntilBytesComeAgain) {
+    Site site;
+    site.stall = 100ms;
+    auto flow = site.Flow();
+    flow->SetPageProgress(true);
+    std::thread task([&] {
+        flow->EnsureAndRun(site.cache, "tool.exe", site.http.BaseUrl() + "/slow/tool.zip");
+    });
+    const auto heard = [&](const std::string& note) {
+        std::lock_guard<std::mutex> lock(site.mutex);
+        return std::find(site.notes.begin(), site.notes.end(), note) != site.notes.end();
+    };
+    const auto stalled = [&] { return heard("tool','500','1000','waiting"); };
+    // Cancelled while waiting: the user asked to stop, so nothing is kept to resume.
+    EXPECT_TRUE(testsupport::WaitUntil(stalled, 30s));
+    flow->CancelBrush("tool.exe");
+    task.join();
+    EXPECT_EQ(site.notes.back(), "tool','download.error','cancelled");
+    EXPECT_TRUE(site.Names(site.cache + "/.maplenook").empty());
+    site.notes.clear();
+    task = std::thread([&] {
+        flow->EnsureAndRun(site.cache, "tool.exe", site.http.BaseUrl() + "/slow/tool.zip");
+    });
+    EXPECT_TRUE(testsupport::WaitUntil(stalled, 30s));
+    site.Release();
+    task.join();
+    EXPECT_TRUE(heard("tool','1000','1000','download"));
+}
+
+// A server whose certificate nobody vouches for gets no request, and the page hears why.
+TEST(PackageCache, ASelfSignedServerFailsWithTheCauseTls) {
+    Site site;
+    const std::string key = site.dir / "key.pem", cert = site.dir / "cert.pem";
+    if (std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                     "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+                     ShellQuote(key) + " -out " + ShellQuote(cert) + " 2>/dev/null")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "openssl cannot make a certificate here";
+    httplib::SSLServer tls(cert.c_str(), key.c_str());
+    if (!tls.is_valid()) GTEST_SKIP() << "cpp-httplib was built without TLS";
+    bool asked = false;
+    tls.Get(".*", [&](const httplib::Request&, httplib::Response& res) {
+        asked = true;
+        res.set_content("zip", "application/zip");
+    });
+    const int port = tls.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { tls.listen_after_bind(); });
+    auto flow = site.Flow();
+    flow->SetPageProgress(false);
+    EXPECT_EQ(flow->EnsureAndRun(site.cache, "tool.exe",
+                                 "https://127.0.0.1:" + std::to_string(port) + "/tool.zip"),
+              0);
+    tls.stop();
+    serving.join();
+    EXPECT_EQ(site.notes.back(), "tool','download.error','tls");
+    EXPECT_FALSE(asked);
 }
