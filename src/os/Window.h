@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "os/Key.h"
 #include "os/PixelBuffer.h"
 
 namespace os {
@@ -27,16 +28,6 @@ struct Size {
     int height = 0;
     bool operator==(const Size&) const = default;
 };
-
-// A key press or release seen by a window before what it holds gets it.
-struct KeyEvent {
-    unsigned keyval = 0;  // X keysym (GDK key value)
-    bool pressed = true;  // false for a release
-    bool control = false;
-    bool shift = false;
-    bool alt = false;
-};
-constexpr unsigned kKeyF5 = 0xFFC2;
 
 // An undecorated top-level window: placement, shape, showing and raising, input. A web view
 // can be put inside it (os/WebView.h). All members are for the GUI thread. Coordinates are
