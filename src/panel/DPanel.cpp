@@ -40,9 +40,9 @@ void CDPanel::PaintSkin(os::PixelBuffer& canvas) const {
     ::PaintSkin(canvas, skin);
 }
 
-std::vector<PanelRect> CDPanel::SkinShape() const {
-    const PanelRect client = ClientRect();
-    return SkinShapeRegion(bkImage_, bkMode_, client.Width(), client.Height());
+std::vector<os::Rect> CDPanel::SkinShape() const {
+    const os::Rect client = ClientRect();
+    return SkinShapeRegion(bkImage_, bkMode_, client.width(), client.height());
 }
 
 std::string CDPanel::Title() const {
@@ -59,7 +59,7 @@ PanelSize CDPanel::WindowSize() const {
     return {r.width(), r.height()};
 }
 
-PanelRect CDPanel::ClientRect() const {
+os::Rect CDPanel::ClientRect() const {
     if (window_ == nullptr) return {};
     const os::Size client = window_->ClientSize();
     return {0, 0, client.width, client.height};

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "os/PixelBuffer.h"
+#include "os/Rect.h"
 #include "os/Window.h"
 #include "panel/PanelDescription.h"
 #include "panel/PanelLayout.h"
-#include "panel/PanelRect.h"
 #include "panel/SkinPainter.h"
 
 // The skin of a panel window: reads the panel's description from its settings file, sizes the
@@ -35,13 +35,13 @@ class CDPanel {
 
     // The part of the window the skin covers (client coordinates): its transparent pixels are
     // left out, so no corner shows the window's background.
-    std::vector<PanelRect> SkinShape() const;
+    std::vector<os::Rect> SkinShape() const;
 
     // The bands as laid out for the current client area, the skin image and how it is drawn,
     // and the settings file the description was read from.
-    const PanelRect& HeadRect() const { return headRect_; }
-    const PanelRect& BodyRect() const { return bodyRect_; }
-    const PanelRect& FootRect() const { return footRect_; }
+    const os::Rect& HeadRect() const { return headRect_; }
+    const os::Rect& BodyRect() const { return bodyRect_; }
+    const os::Rect& FootRect() const { return footRect_; }
     const os::PixelBuffer* BkImage() const { return bkImage_; }
     int BkMode() const { return bkMode_; }
     const std::string& ConfigFile() const { return configFile_; }
@@ -52,7 +52,7 @@ class CDPanel {
     void SetTitle(const std::string& text);
     PanelSize WindowSize() const;
     // The client area, origin (0, 0).
-    PanelRect ClientRect() const;
+    os::Rect ClientRect() const;
     // New size, position kept.
     void ResizeWindow(int width, int height);
 
@@ -60,9 +60,9 @@ class CDPanel {
     std::string panelName_;
     std::string configFile_;
     os::Window* window_ = nullptr;
-    PanelRect headRect_;
-    PanelRect bodyRect_;
-    PanelRect footRect_;
+    os::Rect headRect_;
+    os::Rect bodyRect_;
+    os::Rect footRect_;
     int innerBorder_ = 0;
     int outBorder_ = 0;
     int headHeight_ = 50;

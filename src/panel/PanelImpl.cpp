@@ -21,10 +21,7 @@ bool CPanelImpl::Create() {
     window_->SetPaintHandler([this](os::PixelBuffer& canvas) { skin_.PaintSkin(canvas); });
     window_->SetSizeHandler([this] {
         skin_.CalcLayout();
-        std::vector<os::Rect> shape;
-        for (const PanelRect& span : skin_.SkinShape())
-            shape.push_back({span.left, span.top, span.right, span.bottom});
-        window_->SetWindowRegion(shape);
+        window_->SetWindowRegion(skin_.SkinShape());
     });
     skin_.LoadConfig();
     CentreOnWorkArea();
@@ -36,10 +33,7 @@ void CPanelImpl::CentreOnWorkArea() {
     const os::Rect r = window_->ScreenRect();
     const os::MonitorAreas areas =
         os::MonitorAreasAt(r.left + r.width() / 2, r.top + r.height() / 2);
-    const os::Rect& work = areas.workArea;
-    const PanelRect centred =
-        CenterInWorkArea(r.width(), r.height(), {work.left, work.top, work.right, work.bottom});
-    window_->MoveResize({centred.left, centred.top, centred.right, centred.bottom});
+    window_->MoveResize(CenterInWorkArea(r.width(), r.height(), areas.workArea));
 }
 
 void CPanelImpl::Show() {

@@ -34,8 +34,7 @@ bool CWebPanel::PreTranslateMessage(const Message& msg) {
     const int x = msg.pointX - screen.left;
     const int y = msg.pointY - screen.top;
     // The child under the message's point is the web view exactly when it is on the body band.
-    const PanelRect& body = skin_.BodyRect();
-    const bool overPage = x >= body.left && x < body.right && y >= body.top && y < body.bottom;
+    const bool overPage = skin_.BodyRect().Contains(x, y);
     // The host keeps track of held keys from every key event, offered or not, so that a key
     // released away from the page is not taken for held.
     const bool consumed = TranslatePanelMessage(KeyOfMessage(msg));
@@ -47,13 +46,8 @@ void CWebPanel::OnWebPanelSize() {
     os::Window* window = Window();
     if (window == nullptr) return;
     // The skin's shape also clips the web view where it reaches a rounded corner.
-    std::vector<os::Rect> shape;
-    for (const PanelRect& span : skin_.SkinShape())
-        shape.push_back({span.left, span.top, span.right, span.bottom});
-    window->SetWindowRegion(shape);
-    const PanelRect& head = skin_.HeadRect();
-    const PanelRect& body = skin_.BodyRect();
-    window->SetDragBand({head.left, head.top, head.right, head.bottom});
-    if (os::WebView* view = View()) view->SetBounds({body.left, body.top, body.right, body.bottom});
+    window->SetWindowRegion(skin_.SkinShape());
+    window->SetDragBand(skin_.HeadRect());
+    if (os::WebView* view = View()) view->SetBounds(skin_.BodyRect());
     window->QueueRedraw();
 }

@@ -120,7 +120,7 @@ TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTo
     EXPECT_TRUE(window->IsKeepAbove());
     EXPECT_TRUE(window->IsSkipTaskbar());
     EXPECT_FALSE(window->IsVisible()) << "created hidden";
-    EXPECT_EQ(pop->Skin().BodyRect(), (PanelRect{0, 24, 300, 200}));
+    EXPECT_EQ(pop->Skin().BodyRect(), (os::Rect{0, 24, 300, 200}));
 
     pop->ToggleSlide();
     EXPECT_TRUE(window->IsVisible());
@@ -189,7 +189,7 @@ TEST_F(SkinnedPanels, MainWebPanelPaintsHeadBandTitleAndPutsThePageOnTheBody) {
     EXPECT_EQ(window->Title(), "MapleNook");
     EXPECT_EQ(window->ScreenRect().width(), 360);
     EXPECT_EQ(window->ScreenRect().height(), 560);
-    EXPECT_EQ(panel.Skin().BodyRect(), (PanelRect{0, 32, 360, 560}));
+    EXPECT_EQ(panel.Skin().BodyRect(), (os::Rect{0, 32, 360, 560}));
     ASSERT_TRUE(panel.NavigatePage(panel.ToFileUrl(page)));
     window->Show();
     ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect().height() == 560; }));

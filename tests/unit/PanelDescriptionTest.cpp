@@ -106,11 +106,11 @@ TEST(PanelWindowSize, WidthAndHeightOnlyTogether) {
 
 TEST(CalcPanelBands, BodyInsetLeftOnceRightTwice) {
     const PanelBands b = CalcPanelBands({0, 0, 300, 400}, 32, 20, 5);
-    EXPECT_EQ(b.head, (PanelRect{0, 0, 300, 32}));
-    EXPECT_EQ(b.body, (PanelRect{5, 32, 290, 380}));
-    EXPECT_EQ(b.foot, (PanelRect{0, 380, 300, 400}));
+    EXPECT_EQ(b.head, (os::Rect{0, 0, 300, 32}));
+    EXPECT_EQ(b.body, (os::Rect{5, 32, 290, 380}));
+    EXPECT_EQ(b.foot, (os::Rect{0, 380, 300, 400}));
     const PanelBands whole = CalcPanelBands({0, 0, 300, 400}, 0, 0, 0);
-    EXPECT_EQ(whole.body, (PanelRect{0, 0, 300, 400}));
+    EXPECT_EQ(whole.body, (os::Rect{0, 0, 300, 400}));
 }
 
 TEST(CDPanel, LoadConfigSizesTheWindowFromTheImageAndLaysOutTheBands) {
@@ -125,16 +125,16 @@ TEST(CDPanel, LoadConfigSizesTheWindowFromTheImageAndLaysOutTheBands) {
     skin.Attach(&window);
     // Before the description is read the bands use the built-in heights.
     skin.CalcLayout();
-    EXPECT_EQ(skin.HeadRect(), (PanelRect{0, 0, 200, 50}));
-    EXPECT_EQ(skin.FootRect(), (PanelRect{0, 70, 200, 100}));
+    EXPECT_EQ(skin.HeadRect(), (os::Rect{0, 0, 200, 50}));
+    EXPECT_EQ(skin.FootRect(), (os::Rect{0, 70, 200, 100}));
 
     skin.LoadConfig();
     EXPECT_EQ(window.title, "Nook");
     EXPECT_EQ(window.rect, (os::Rect{40, 50, 346, 256})) << "resized where it stands";
     EXPECT_EQ(skin.BkImage(), GetImageRegistry().FindImage(image));
-    EXPECT_EQ(skin.HeadRect(), (PanelRect{0, 0, 306, 32}));
-    EXPECT_EQ(skin.BodyRect(), (PanelRect{5, 32, 296, 196}));
-    EXPECT_EQ(skin.FootRect(), (PanelRect{0, 196, 306, 206}));
+    EXPECT_EQ(skin.HeadRect(), (os::Rect{0, 0, 306, 32}));
+    EXPECT_EQ(skin.BodyRect(), (os::Rect{5, 32, 296, 196}));
+    EXPECT_EQ(skin.FootRect(), (os::Rect{0, 196, 306, 206}));
 }
 
 TEST(CDPanel, UnregisteredImageEmptyTitleAndNewPath) {

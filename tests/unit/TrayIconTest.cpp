@@ -174,21 +174,21 @@ TEST(FindTrayRect, NotifyAreaClockOrWholeTaskbar) {
     EXPECT_FALSE(FindTrayRectIn(std::nullopt));
 
     os::TaskbarFacts bar{{0, 760, 1280, 800}, {}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1280, 800}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{0, 760, 1280, 800}));
 
     bar.descendants = {{"Start", {0, 760, 50, 800}},
                        {"TrayNotifyWnd", {1100, 762, 1278, 798}},
                        {"TrayClockWClass", {1200, 762, 1278, 798}}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{1100, 762, 1278, 798}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{1100, 762, 1278, 798}));
 
     // The clock first: the taskbar up to the clock's left edge.
     bar.descendants = {{"TrayClockWClass", {1200, 762, 1278, 798}},
                        {"TrayNotifyWnd", {1100, 762, 1278, 798}}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1200, 800}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{0, 760, 1200, 800}));
 
     // Exact names only.
     bar.descendants = {{"traynotifywnd", {1, 1, 2, 2}}, {"TrayNotifyWndX", {3, 3, 4, 4}}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1280, 800}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{0, 760, 1280, 800}));
 }
 
 namespace {
@@ -205,7 +205,7 @@ class SlidePanel : public CSlideBehavior<SlidePanel> {
         calls.push_back("show");
     }
     void BringPanelToTop() { calls.push_back("top"); }
-    os::ScreenRect GetPanelScreenRect() const { return {980, 500, 1280, 800}; }
+    os::Rect GetPanelScreenRect() const { return {980, 500, 1280, 800}; }
     bool visible = false;
     std::vector<std::string> calls;
 };
