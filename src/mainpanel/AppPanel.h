@@ -13,8 +13,6 @@
 // Commands the main panel's window answers in OnPanelCommand; the tray's are in panel/TrayMenu.h.
 inline constexpr int kCommandExit = 1;
 inline constexpr int kCommandCancel = 2;  // Escape and the close button: hides the panel
-// The hand-over of a second instance that asks for the main panel.
-inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
 // What the main panel answers the host-information request with.
 inline constexpr long kMainPanelHostFlags = DOCHOSTUIFLAG_DIALOG | DOCHOSTUIFLAG_NO3DBORDER |
                                             DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_THEME |

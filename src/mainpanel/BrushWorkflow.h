@@ -179,7 +179,7 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     CPackageQueues queues_;
     std::mutex runningMutex_;
     std::multiset<std::pair<std::string, std::string>> running_;  // (cache folder, base name)
-    bool closing_ = false;  // RemoveRunningStaging ran: no fetch starts a new step
+    bool closing_ = false;                 // RemoveRunningStaging ran: no fetch starts a new step
     std::multiset<std::string> fetching_;  // file names of running fetches
     std::set<std::string> cancelled_;      // of those, the ones the page cancelled
     struct ProgressSent {

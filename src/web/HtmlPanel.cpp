@@ -71,7 +71,7 @@ bool CHtmlPanel::CreatePanel() {
         window_.reset();
         return false;
     }
-    // The program's icon (resource 128) for the window manager and the task switcher.
+    // The program's icon for the window manager and the task switcher.
     if (auto icon = os::DecodeImageFile(JoinModulePath(moduleDirectory_, kProgramIconPath))) {
         window_->SetIcon(*icon);
     }
