@@ -22,7 +22,7 @@ class UsbArrivalMonitor {
 
   private:
     struct Watch;
-    std::unique_ptr<Watch> m_watch;
+    std::unique_ptr<Watch> watch_;
 };
 
 }  // namespace os

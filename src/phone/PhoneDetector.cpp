@@ -77,11 +77,11 @@ CPhoneDetector::CPhoneDetector()
     : CPhoneDetector([] { return os::ReadUsbDeviceFacts(); }, ShowMessageBoxFromAnyThread) {}
 
 CPhoneDetector::CPhoneDetector(FactsSource facts, MessageBox messageBox)
-    : m_facts(std::move(facts)), m_messageBox(std::move(messageBox)) {}
+    : facts_(std::move(facts)), messageBox_(std::move(messageBox)) {}
 
 int CPhoneDetector::Enumerate() {
-    m_list.clear();
-    const auto devices = m_facts();
+    list_.clear();
+    const auto devices = facts_();
     if (!devices) return 0;
     int found = 0;
     for (const auto& device : *devices) {
@@ -105,7 +105,7 @@ int CPhoneDetector::Enumerate() {
         if (record.kind == KIND_MODEM && record.serial.empty()) {
             record.serial = LastSegment(device.instanceId);
         }
-        m_list.push_back(std::move(record));
+        list_.push_back(std::move(record));
     }
     return found;
 }
@@ -113,7 +113,7 @@ int CPhoneDetector::Enumerate() {
 void CPhoneDetector::Prune() {
     // Non-phone records never share an id with a phone record, so they neither stop a scan nor
     // decide a removal: they all go first.
-    std::erase_if(m_list, [](const PhoneInterface& record) { return !IsPhoneRecord(record); });
+    std::erase_if(list_, [](const PhoneInterface& record) { return !IsPhoneRecord(record); });
 
     // A modem goes when a ready bridge record of the same vendor and product (the first 21
     // characters, letter case folded) with another id reaches it in a scan, or it reaches that
@@ -122,9 +122,9 @@ void CPhoneDetector::Prune() {
     // later, so a removable modem stays removable: sweeping until nothing changes leaves exactly
     // what restarting after every removal leaves, without restarting.
     std::unordered_map<std::string, std::vector<size_t>> groups;
-    for (size_t k = 0; k < m_list.size(); ++k)
-        groups[AsciiLowerCopy(m_list[k].instanceId.substr(0, kVendorProductLength))].push_back(k);
-    std::vector<bool> removed(m_list.size(), false);
+    for (size_t k = 0; k < list_.size(); ++k)
+        groups[AsciiLowerCopy(list_[k].instanceId.substr(0, kVendorProductLength))].push_back(k);
+    std::vector<bool> removed(list_.size(), false);
     constexpr size_t kNever = SIZE_MAX;
     for (auto& entry : groups) {
         std::vector<size_t>& group = entry.second;  // list positions, ascending
@@ -133,11 +133,11 @@ void CPhoneDetector::Prune() {
             // Where the scan of each id stops: its first and second positions.
             std::unordered_map<std::string, std::pair<size_t, size_t>> stops;
             for (size_t k : group) {
-                auto [it, fresh] = stops.try_emplace(m_list[k].instanceId, k, kNever);
+                auto [it, fresh] = stops.try_emplace(list_[k].instanceId, k, kNever);
                 if (!fresh && it->second.second == kNever) it->second.second = k;
             }
             const auto stopOf = [&](size_t k) {
-                const auto& s = stops.at(m_list[k].instanceId);
+                const auto& s = stops.at(list_[k].instanceId);
                 return s.first == k ? s.second : s.first;
             };
             // A bridge record with the modem's own id never qualifies: its scan stops at or
@@ -145,13 +145,13 @@ void CPhoneDetector::Prune() {
             // bridge record and the farthest-reaching scan of one decide for every modem.
             size_t earliest = kNever, farthest = 0;
             for (size_t k : group) {
-                if (m_list[k].driverReady != 1 || m_list[k].kind != KIND_ADB) continue;
+                if (list_[k].driverReady != 1 || list_[k].kind != KIND_ADB) continue;
                 earliest = std::min(earliest, k);
                 farthest = std::max(farthest, stopOf(k));
             }
             std::vector<size_t> left;
             for (size_t k : group) {
-                const auto& m = m_list[k];
+                const auto& m = list_[k];
                 const bool drop = m.kind == KIND_MODEM && (farthest > k || earliest < stopOf(k));
                 if (drop) {
                     removed[k] = true;
@@ -164,28 +164,28 @@ void CPhoneDetector::Prune() {
         }
     }
     size_t kept = 0;
-    for (size_t k = 0; k < m_list.size(); ++k)
-        if (!removed[k] && kept++ != k) m_list[kept - 1] = std::move(m_list[k]);
-    m_list.resize(kept);
+    for (size_t k = 0; k < list_.size(); ++k)
+        if (!removed[k] && kept++ != k) list_[kept - 1] = std::move(list_[k]);
+    list_.resize(kept);
 
     // The scan that finds nothing more to remove meets each record of an identical pair once:
     // one report per such record, not one per restart.
     std::unordered_map<std::string, int> seen;
-    for (const auto& record : m_list) ++seen[record.instanceId];
-    for (const auto& record : m_list)
-        if (seen[record.instanceId] > 1) m_messageBox(kSameInstanceText, kSameInstanceCaption);
+    for (const auto& record : list_) ++seen[record.instanceId];
+    for (const auto& record : list_)
+        if (seen[record.instanceId] > 1) messageBox_(kSameInstanceText, kSameInstanceCaption);
 }
 
 void CPhoneDetector::ListPhones(std::vector<PhoneInterface>& phones, bool prune) {
     if (Enumerate() != 0 && prune) Prune();
-    phones = m_list;
+    phones = list_;
 }
 
 bool CPhoneDetector::IsPresent(const std::string& text) {
     if (Enumerate() == 0) return false;
     Prune();
     const std::string wanted = AsciiUpperCopy(text);
-    for (const auto& record : m_list) {
+    for (const auto& record : list_) {
         if (AsciiUpperCopy(record.instanceId).find(wanted) != std::string::npos) return true;
     }
     return false;

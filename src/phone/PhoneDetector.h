@@ -41,9 +41,9 @@ class CPhoneDetector {
     bool IsPresent(const std::string& text);
 
   private:
-    FactsSource m_facts;
-    MessageBox m_messageBox;
-    std::vector<PhoneInterface> m_list;
+    FactsSource facts_;
+    MessageBox messageBox_;
+    std::vector<PhoneInterface> list_;
 };
 
 // Shows the message box on the GUI thread; from another thread it waits until it is closed.

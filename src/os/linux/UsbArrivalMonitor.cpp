@@ -43,29 +43,29 @@ UsbArrivalMonitor::UsbArrivalMonitor(std::function<void()> onArrival)
     : UsbArrivalMonitor(std::move(onArrival), "usb") {}
 
 UsbArrivalMonitor::UsbArrivalMonitor(std::function<void()> onArrival, const std::string& subsystem)
-    : m_watch(std::make_unique<Watch>()) {
-    m_watch->onArrival = std::move(onArrival);
-    m_watch->subsystem = subsystem;
-    m_watch->context = udev_new();
-    if (m_watch->context == nullptr) return;
+    : watch_(std::make_unique<Watch>()) {
+    watch_->onArrival = std::move(onArrival);
+    watch_->subsystem = subsystem;
+    watch_->context = udev_new();
+    if (watch_->context == nullptr) return;
     // Events relayed by the device manager come after its rules have set the device file's
     // permissions, which the driver-ready test depends on. Without a running device manager
     // (containers, minimal systems) only the kernel's own announcements exist.
     const bool managerRunning = access("/run/udev/control", F_OK) == 0;
-    m_watch->monitor =
-        udev_monitor_new_from_netlink(m_watch->context, managerRunning ? "udev" : "kernel");
-    if (m_watch->monitor == nullptr) return;
-    udev_monitor_filter_add_match_subsystem_devtype(m_watch->monitor, subsystem.c_str(), nullptr);
-    if (udev_monitor_enable_receiving(m_watch->monitor) < 0) return;
-    m_watch->source = g_unix_fd_add(udev_monitor_get_fd(m_watch->monitor),
-                                    static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
-                                    Watch::OnReadable, m_watch.get());
+    watch_->monitor =
+        udev_monitor_new_from_netlink(watch_->context, managerRunning ? "udev" : "kernel");
+    if (watch_->monitor == nullptr) return;
+    udev_monitor_filter_add_match_subsystem_devtype(watch_->monitor, subsystem.c_str(), nullptr);
+    if (udev_monitor_enable_receiving(watch_->monitor) < 0) return;
+    watch_->source = g_unix_fd_add(udev_monitor_get_fd(watch_->monitor),
+                                   static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
+                                   Watch::OnReadable, watch_.get());
 }
 
 UsbArrivalMonitor::~UsbArrivalMonitor() = default;
 
 bool UsbArrivalMonitor::IsWatching() const {
-    return m_watch->source != 0;
+    return watch_->source != 0;
 }
 
 }  // namespace os

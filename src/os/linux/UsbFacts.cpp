@@ -223,7 +223,7 @@ std::string LastPort(const std::string& name) {
 
 class TreeReader {
   public:
-    TreeReader(const DeviceFileCheck& canOpen) : m_canOpen(canOpen) {}
+    TreeReader(const DeviceFileCheck& canOpen) : canOpen_(canOpen) {}
 
     bool Load(const fs::path& root) {
         std::error_code error;
@@ -234,7 +234,7 @@ class TreeReader {
             const std::string name = entry.path().filename().string();
             const auto colon = name.find(':');
             if (colon == std::string::npos) {
-                m_devices[name] = ReadDevice(name, entry.path());
+                devices_[name] = ReadDevice(name, entry.path());
                 continue;
             }
             interfaces[name.substr(0, colon)].push_back(ReadInterface(name, entry.path()));
@@ -242,15 +242,15 @@ class TreeReader {
         for (auto& [device, parts] : interfaces) {
             std::sort(parts.begin(), parts.end(),
                       [](const Interface& a, const Interface& b) { return a.number < b.number; });
-            const auto it = m_devices.find(device);
-            if (it != m_devices.end()) it->second.interfaces = std::move(parts);
+            const auto it = devices_.find(device);
+            if (it != devices_.end()) it->second.interfaces = std::move(parts);
         }
         return true;
     }
 
     std::vector<UsbDeviceFacts> Facts() {
         std::vector<UsbDeviceFacts> out;
-        for (const auto& [name, device] : m_devices) AddDevice(device, out);
+        for (const auto& [name, device] : devices_) AddDevice(device, out);
         return out;
     }
 
@@ -260,8 +260,8 @@ class TreeReader {
     }
 
     std::string DeviceId(const Device& device) {
-        const auto known = m_ids.find(device.name);
-        if (known != m_ids.end()) return known->second;
+        const auto known = ids_.find(device.name);
+        if (known != ids_.end()) return known->second;
         std::string id;
         if (device.name.rfind("usb", 0) == 0) {
             // Root hubs announce their USB generation as product number.
@@ -274,13 +274,13 @@ class TreeReader {
                       ? serial
                       : "5&" + Hash8(ParentName(device.name)) + "&0&" + LastPort(device.name);
         }
-        m_ids[device.name] = id;
+        ids_[device.name] = id;
         return id;
     }
 
     std::string ParentId(const std::string& name) {
-        const auto parent = m_devices.find(ParentName(name));
-        return parent == m_devices.end() ? std::string() : DeviceId(parent->second);
+        const auto parent = devices_.find(ParentName(name));
+        return parent == devices_.end() ? std::string() : DeviceId(parent->second);
     }
 
     std::string DeviceFile(const Device& device) {
@@ -290,7 +290,7 @@ class TreeReader {
     uint32_t FlagsOf(const Device& device, bool driverBound, unsigned cls, unsigned sub,
                      unsigned prot) {
         // The bridge talks to the device file itself, so no kernel driver is involved.
-        if (IsBridgeClass(cls, sub, prot)) return FlagsFor(m_canOpen(DeviceFile(device)));
+        if (IsBridgeClass(cls, sub, prot)) return FlagsFor(canOpen_(DeviceFile(device)));
         return FlagsFor(driverBound);
     }
 
@@ -372,9 +372,9 @@ class TreeReader {
         }
     }
 
-    const DeviceFileCheck& m_canOpen;
-    std::map<std::string, Device> m_devices;
-    std::map<std::string, std::string> m_ids;
+    const DeviceFileCheck& canOpen_;
+    std::map<std::string, Device> devices_;
+    std::map<std::string, std::string> ids_;
 };
 
 }  // namespace
