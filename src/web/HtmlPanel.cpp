@@ -25,8 +25,7 @@ CHtmlPanel::CHtmlPanel(std::string name, int autoDeleteFlag, std::string setting
       trustedMainPage_(MAPLENOOK_PAGE_URL),
       role_(std::move(role)),
       bridge_(trustedMainPage_, moduleDirectory_) {
-    bridge_.AddCommandSet(
-        [this](PageCommand& command) { return role_.commands && role_.commands(command); });
+    if (role_.commands) bridge_.AddCommandSet(role_.commands);
     bridge_.AddCommandSet([this](PageCommand& command) { return common_.Run(command); });
 }
 
