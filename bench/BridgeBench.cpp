@@ -34,23 +34,28 @@ const std::string& BigResult() {
 
 class BenchPanel : public CHtmlPanel {
   public:
-    explicit BenchPanel(const std::string& folder) : CHtmlPanel("bench", 0) {
+    explicit BenchPanel(const std::string& folder) : CHtmlPanel("bench", 0, {}, BenchRole()) {
         SetModuleDirectory(folder);
     }
-    int HandleAppCommand(PageCommand& command) override {
+    Role BenchRole() {
+        Role role;
+        role.commands = [this](PageCommand& command) { return Run(command); };
+        return role;
+    }
+    bool Run(PageCommand& command) {
         if (command.name == "bench.cpu") {
             if (tree_.empty()) tree_ = bench::ProcessTree(getpid());
             command.result = std::to_string(bench::ThreadsCpuSeconds(tree_) * 1e6);
-            return 1;
+            return true;
         }
         if (command.name == "bench.big") {
             command.result = command.Item(1).size() == kBigArgument ? BigResult() : "bad";
-            return 1;
+            return true;
         }
-        if (command.name != "bench.done") return 0;
+        if (command.name != "bench.done") return false;
         figures = command.tokens;
         done = true;
-        return 1;
+        return true;
     }
     bool done = false;
     std::vector<std::string> figures;

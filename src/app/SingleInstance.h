@@ -1,11 +1,10 @@
 #pragma once
 #include <string>
 
+#include "mainpanel/MainPanelHost.h"
+
 // Name of the per-user lock that makes the program single-instance.
 inline constexpr const char* kInstanceLockName = "maplenook_mutex_flag";
-
-// dwData of the hand-over request: show the main panel.
-inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
 
 // A window handle as [app] wnd holds it: "%d" of the handle, so ids above 2^31 read back
 // negative and name the same socket on both sides.

@@ -1,17 +1,19 @@
 #pragma once
 #include <vector>
 
-// Codes of the messages that windows offer to the GUI thread's message filters before they
-// handle the event themselves (the Windows numbers, so filters read the same everywhere).
+#include "os/Key.h"
+
+// Codes of the key messages that windows offer to the GUI thread's message filters before they
+// handle the key themselves.
 inline constexpr unsigned kMessageKeyDown = 0x0100;
 inline constexpr unsigned kMessageKeyUp = 0x0101;
 
 // One input event of a window, as a filter sees it.
 struct Message {
-    long window = 0;         // handle of the window the event is aimed at
-    unsigned code = 0;       // kMessageKeyDown, kMessageKeyUp
-    unsigned long key = 0;   // the key's symbol (an X11 keysym on Linux)
-    unsigned modifiers = 0;  // the toolkit's modifier state bits
+    long window = 0;    // handle of the window the event is aimed at
+    unsigned code = 0;  // kMessageKeyDown, kMessageKeyUp
+    os::Key key = os::Key::Other;
+    unsigned modifiers = 0;  // os::kModifier* flags
     int pointX = 0;          // where the pointer was on the screen at the time
     int pointY = 0;
 };

@@ -17,8 +17,30 @@
 #include "sysutil/Autostart.h"
 #include "web/CommonCommands.h"
 
+namespace {
+
+// The window's text when the panel's description names no title.
+constexpr const char* kDefaultTitle = "MapleNook";
+
+}  // namespace
+
 CAppPanel::CAppPanel(std::string name, std::string settings)
-    : CWebPanel(std::move(name), std::move(settings), 0),
+    : panel_(
+          std::move(name), std::move(settings), 0,
+          {.commands =
+               [this](PageCommand& command) { return RunAppCommand(command, *this, *desk_) != 0; },
+           .events = [this](PanelEvent& event) { return OnPanelEvent(event); },
+           .keys = [this](const os::KeyEvent& key) { return OnKey(key); },
+           .quit = [this] { OnPanelCommand(kCommandExit); },
+           .close = [this] { ClosePanel(); },
+           // The close button hides the panel, as Escape does: the program lives on in
+           // the tray.
+           .closeRequest =
+               [this] {
+                   OnPanelCommand(kCommandCancel);
+                   return true;
+               }}),
+      tray_([this](int command) { OnPanelCommand(command); }),
       alive_(std::make_shared<CAppPanel*>(this)) {
     // Workers reach the panel only on the GUI thread, and only while it lives.
     auto onPanel = [panel =
@@ -28,36 +50,39 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
         });
     };
     CPackageDesk::PanelSide side;
-    side.notifyPage = Bridge().MakeNotifier();
+    side.notifyPage = panel_.Bridge().MakeNotifier();
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
-    desk_ = std::make_unique<CPackageDesk>(SettingsPath(), std::move(side));
-    SetTrustedMainPage(MainPageAddress());
+    desk_ = std::make_unique<CPackageDesk>(panel_.SettingsPath(), std::move(side));
+    panel_.SetTrustedMainPage(MainPageAddress());
 }
 
 CAppPanel::~CAppPanel() {
     alive_.reset();
     desk_.reset();
     if (popPanel_ != nullptr) popPanel_->ClosePanel();
-    OnTrayDestroy();
+    tray_.RemoveTrayIcon();
 }
 
 // --- start-up's view ---
 
 bool CAppPanel::Create() {
-    if (!CreatePanel()) return false;
-    // The icon goes in once the window exists: its menu commands go to this panel.
-    OnTrayInitDialog();
+    // A web host that cannot be set up leaves the window without its page; the panel goes on
+    // (and the tray icon still brings it back).
+    panel_.CreatePanel();
+    if (!panel_.HasWindow()) return false;
+    InitPanel();
+    tray_.AddProgramIcon();
     return true;
 }
 
 long CAppPanel::WindowHandle() const {
-    const os::Window* window = Window();
+    const os::Window* window = panel_.Window();
     return window != nullptr ? window->Handle() : 0;
 }
 
 void CAppPanel::Hide() {
     // Start-up hides the panel before it was ever shown: no taskbar entry is needed yet.
-    if (os::Window* window = Window()) window->Hide();
+    if (os::Window* window = panel_.Window()) window->Hide();
 }
 
 long CAppPanel::OnCopyData(unsigned long dwData, unsigned long userTime) {
@@ -68,37 +93,40 @@ long CAppPanel::OnCopyData(unsigned long dwData, unsigned long userTime) {
 
 // --- life ---
 
-bool CAppPanel::OnInitPanel() {
-    SetPanelText("MapleNook");
+void CAppPanel::InitPanel() {
+    // The window starts without a title; the description's, when it has one, is kept.
+    if (os::Window* window = panel_.Window(); window->Title().empty())
+        window->SetTitle(kDefaultTitle);
     LaunchUpdater(0);
     if (!CModuleLib::Instance().Init())
         os::LogFailure("bridge tools not set up", "modulelib init error");
-    CWebPanel::OnInitPanel();
     // A lost web process brings back the main page, or the local copy once the main page
     // failed or the process keeps ending.
-    if (os::WebView* view = View()) {
+    if (os::WebView* view = panel_.View()) {
         view->SetRecoveryHandler([this](bool givingUp) {
             return givingUp || fellBack_
-                       ? ToFileUrl(ModuleDirectoryOfPanel() + "\\res\\web\\brush.html")
+                       ? panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() +
+                                          "\\res\\web\\brush.html")
                        : pageUrl_;
         });
     }
 
-    const std::string splashKey = ReadSettingString(SettingsPath(), "plash", "bkimage");
+    const std::string& settings = panel_.SettingsPath();
+    const std::string splashKey = ReadSettingString(settings, "plash", "bkimage");
     if (GetImageRegistry().FindImage(splashKey) != nullptr) {
-        splashPanel_ = std::make_unique<CPanelImpl>("plash", SettingsPath());
+        splashPanel_ = std::make_unique<CPanelImpl>("plash", settings);
         if (!splashPanel_->Create()) splashPanel_.reset();
     }
 
-    SetDefaultCommand(ID_SHOW_MAIN);
-    if (os::Window* window = Window()) PlaceMainPanelWindow(*window, SettingsPath(), PanelName());
+    tray_.SetDefaultCommand(ID_SHOW_MAIN);
+    if (os::Window* window = panel_.Window())
+        PlaceMainPanelWindow(*window, settings, panel_.PanelName());
 
     pageUrl_ = MainPageUrlAt(MainPageAddress(), static_cast<int64_t>(std::time(nullptr)));
-    NavigatePage(pageUrl_);
+    panel_.NavigatePage(pageUrl_);
 
     desk_->Start();
     SendUsageReport();
-    return true;
 }
 
 void CAppPanel::ClosePanel() {
@@ -106,13 +134,13 @@ void CAppPanel::ClosePanel() {
     if (popPanel_ != nullptr) popPanel_->ClosePanel();
     splashPanel_.reset();
     desk_->Stop();
-    OnTrayDestroy();
-    CWebPanel::ClosePanel();
+    tray_.RemoveTrayIcon();
+    panel_.DestroyWindow();
     os::QuitGuiLoop(0);
 }
 
 void CAppPanel::ShowMainPanel(unsigned long userTime) {
-    if (os::Window* window = Window()) window->Present(userTime);
+    if (os::Window* window = panel_.Window()) window->Present(userTime);
 }
 
 // --- events and commands ---
@@ -131,7 +159,8 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
                 // The browser's own error page would only flash before the local copy.
                 event.cancel = true;
                 fellBack_ = true;
-                NavigatePage(ToFileUrl(ModuleDirectoryOfPanel() + "\\res\\web\\brush.html"));
+                panel_.NavigatePage(
+                    panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() + "\\res\\web\\brush.html"));
             }
             return true;
         case kEventNavigateComplete2:
@@ -146,7 +175,7 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
             event.answer = 0;
             return true;
         default:
-            return CWebPanel::OnPanelEvent(event);
+            return false;
     }
 }
 
@@ -167,17 +196,9 @@ void CAppPanel::OnPanelCommand(int id) {
     }
 }
 
-bool CAppPanel::TranslatePanelMessage(const os::KeyEvent& key) {
-    constexpr unsigned kKeyEscape = 0xFF1B;
-    if (key.keyval == kKeyEscape && !key.control && !key.alt && !key.shift) {
-        if (key.pressed) OnPanelCommand(kCommandCancel);
-        return true;
-    }
-    return CWebPanel::TranslatePanelMessage(key);
-}
-
-bool CAppPanel::OnCloseRequest() {
-    OnPanelCommand(kCommandCancel);
+bool CAppPanel::OnKey(const os::KeyEvent& key) {
+    if (key.key != os::Key::Escape || key.modifiers != os::kModifierNone) return false;
+    if (key.pressed) OnPanelCommand(kCommandCancel);
     return true;
 }
 
@@ -188,11 +209,11 @@ bool CAppPanel::SetAutostartEntry(bool enable) {
 }
 
 void CAppPanel::HideMainPanel() {
-    os::Window* window = Window();
+    os::Window* window = panel_.Window();
     if (window == nullptr) return;
     // Without a tray icon a hidden panel could only come back through a second start; the
     // taskbar keeps a minimised one in reach.
-    if (TrayIconAdded()) {
+    if (tray_.TrayIconAdded()) {
         window->Hide();
     } else {
         window->Minimize();
@@ -200,13 +221,13 @@ void CAppPanel::HideMainPanel() {
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {
-    if (os::Window* window = Window()) MoveWindowBy(*window, dx, dy);
+    if (os::Window* window = panel_.Window()) MoveWindowBy(*window, dx, dy);
 }
 
 void CAppPanel::PopPanel(const std::string& url) {
     if (popPanel_ == nullptr) {
         std::weak_ptr<CAppPanel*> panel = alive_;
-        popPanel_ = new CPopPanel(SettingsPath(), [panel] {
+        popPanel_ = new CPopPanel(panel_.SettingsPath(), [panel] {
             if (auto alive = panel.lock()) (*alive)->popPanel_ = nullptr;
         });
         if (!popPanel_->CreatePanel()) return;

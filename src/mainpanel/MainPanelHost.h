@@ -2,6 +2,9 @@
 #include <memory>
 #include <string>
 
+// What the hand-over request of a second instance asks of the main panel (OnCopyData): show it.
+inline constexpr unsigned long SHOW_PANEL_COPYDATA = 1;
+
 // What start-up needs of the main panel, and nothing more: construct, create (which runs the
 // panel's own initialisation before it returns), read its window handle, hide, destroy.
 class IMainPanel {

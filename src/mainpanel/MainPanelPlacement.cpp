@@ -1,11 +1,11 @@
 #include "mainpanel/MainPanelPlacement.h"
 
 #include "base/Settings.h"
-#include "os/Window.h"
 #include "os/Screen.h"
+#include "os/Window.h"
 
 PanelPlacement PlaceMainPanel(int x, int y, int width, int height, int screenWidth,
-                              int screenHeight, const PlacementArea& workArea) {
+                              int screenHeight, const os::Rect& workArea) {
     if (x != 0 || y != 0) return {screenWidth - width - x, screenHeight - height - y, true};
     const int areaWidth = workArea.right - workArea.left;
     const int areaHeight = workArea.bottom - workArea.top;
@@ -27,9 +27,8 @@ void PlaceMainPanelWindow(os::Window& window, const std::string& settingsPath,
     const int y = ReadSettingInt(settingsPath, panelName, "y");
     const os::MonitorAreas areas =
         os::MonitorAreasAt(outer.left + outer.width() / 2, outer.top + outer.height() / 2);
-    const PanelPlacement place = PlaceMainPanel(
-        x, y, client.width, client.height, screen.width, screen.height,
-        {areas.workArea.left, areas.workArea.top, areas.workArea.right, areas.workArea.bottom});
+    const PanelPlacement place = PlaceMainPanel(x, y, client.width, client.height, screen.width,
+                                                screen.height, areas.workArea);
     window.MoveResize(
         {place.left, place.top, place.left + outer.width(), place.top + outer.height()});
     if (place.topmost) window.SetKeepAbove(true);

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "os/Rect.h"
+
 // Where the main panel goes when it starts: with [mainpanel] x or y set, its right edge x and
 // its bottom edge y pixels from the screen's right and bottom edges, above other windows;
 // otherwise centred in the work area of its monitor.
@@ -11,15 +13,8 @@ struct PanelPlacement {
     bool topmost = false;
 };
 
-struct PlacementArea {
-    int left = 0;
-    int top = 0;
-    int right = 0;  // exclusive
-    int bottom = 0;
-};
-
 PanelPlacement PlaceMainPanel(int x, int y, int width, int height, int screenWidth,
-                              int screenHeight, const PlacementArea& workArea);
+                              int screenHeight, const os::Rect& workArea);
 
 namespace os {
 class Window;

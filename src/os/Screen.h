@@ -1,6 +1,8 @@
 #pragma once
 #include <vector>
 
+#include "os/Rect.h"
+
 namespace os {
 
 struct ScreenPoint {
@@ -9,18 +11,9 @@ struct ScreenPoint {
     bool operator==(const ScreenPoint&) const = default;
 };
 
-// Screen coordinates; right and bottom exclusive.
-struct ScreenRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-    bool operator==(const ScreenRect&) const = default;
-};
-
 struct MonitorInfo {
-    ScreenRect monitor;
-    ScreenRect work;  // without panels and docks
+    Rect monitor;
+    Rect work;  // without panels and docks
     bool primary = false;
 };
 
@@ -39,6 +32,6 @@ ScreenSize PrimaryScreenSize();
 
 // Work area of the primary monitor (the first one when none is marked primary); empty without
 // a display.
-ScreenRect PrimaryWorkArea();
+Rect PrimaryWorkArea();
 
 }  // namespace os

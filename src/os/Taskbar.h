@@ -9,11 +9,11 @@ namespace os {
 
 struct TaskbarWindow {
     std::string className;
-    ScreenRect rect;
+    Rect rect;
 };
 
 struct TaskbarFacts {
-    ScreenRect rect;                         // the taskbar window itself
+    Rect rect;                               // the taskbar window itself
     std::vector<TaskbarWindow> descendants;  // in enumeration order
 };
 
@@ -23,6 +23,6 @@ std::optional<TaskbarFacts> FindTaskbarWindows();
 
 // The caption animation between two screen rectangles; returns when done, 0 when the desktop
 // has none.
-int AnimateCaption(ScreenRect from, ScreenRect to);
+int AnimateCaption(Rect from, Rect to);
 
 }  // namespace os

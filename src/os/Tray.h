@@ -8,7 +8,7 @@
 
 namespace os {
 
-// Mouse messages as the tray reports them (the Windows numbers, which the logic keeps).
+// What the user did with the mouse on the tray icon, as the tray reports it to the icon's owner.
 enum : unsigned {
     TRAY_LBUTTONUP = 0x0202,
     TRAY_LBUTTONDBLCLK = 0x0203,

@@ -26,6 +26,8 @@ enum class HardwareIdRead {
 // The two configuration-flag values this layer reports.
 inline constexpr uint32_t kConfigFlagsDriverReady = 0;
 inline constexpr uint32_t kConfigFlagsFailedInstall = 0x40;
+// A driver the user installed by hand: as ready as one installed the usual way.
+inline constexpr uint32_t kConfigFlagsManualInstall = 0x4;
 
 struct UsbDeviceFacts {
     std::string instanceId;

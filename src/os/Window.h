@@ -5,38 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "os/Key.h"
 #include "os/PixelBuffer.h"
+#include "os/Rect.h"
 
 namespace os {
-
-// A rectangle in pixels: right and bottom are exclusive.
-struct Rect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-
-    int width() const { return right - left; }
-    int height() const { return bottom - top; }
-    bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
-    bool operator==(const Rect&) const = default;
-};
 
 struct Size {
     int width = 0;
     int height = 0;
     bool operator==(const Size&) const = default;
 };
-
-// A key press or release seen by a window before what it holds gets it.
-struct KeyEvent {
-    unsigned keyval = 0;  // X keysym (GDK key value)
-    bool pressed = true;  // false for a release
-    bool control = false;
-    bool shift = false;
-    bool alt = false;
-};
-constexpr unsigned kKeyF5 = 0xFFC2;
 
 // An undecorated top-level window: placement, shape, showing and raising, input. A web view
 // can be put inside it (os/WebView.h). All members are for the GUI thread. Coordinates are

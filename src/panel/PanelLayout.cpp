@@ -13,8 +13,7 @@ PanelSize PanelWindowSize(const PanelDescription& description, PanelSize current
     return size;
 }
 
-PanelBands CalcPanelBands(const PanelRect& client, int headHeight, int footHeight,
-                          int innerBorder) {
+PanelBands CalcPanelBands(const os::Rect& client, int headHeight, int footHeight, int innerBorder) {
     PanelBands bands;
     bands.head = {client.left, client.top, client.right, client.top + headHeight};
     bands.body = {client.left + innerBorder, client.top + headHeight,

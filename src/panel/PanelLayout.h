@@ -1,7 +1,7 @@
 #pragma once
 #include "os/PixelBuffer.h"
+#include "os/Rect.h"
 #include "panel/PanelDescription.h"
-#include "panel/PanelRect.h"
 
 struct PanelSize {
     int width = 0;
@@ -16,11 +16,11 @@ PanelSize PanelWindowSize(const PanelDescription& description, PanelSize current
                           const os::PixelBuffer* bkImage);
 
 struct PanelBands {
-    PanelRect head;
-    PanelRect body;
-    PanelRect foot;
+    os::Rect head;
+    os::Rect body;
+    os::Rect foot;
 };
 
 // Head, body and foot bands of `client`. The body's right edge moves in by twice the inner
 // border and its left edge by once: skins are drawn with that asymmetry, so it stays.
-PanelBands CalcPanelBands(const PanelRect& client, int headHeight, int footHeight, int innerBorder);
+PanelBands CalcPanelBands(const os::Rect& client, int headHeight, int footHeight, int innerBorder);

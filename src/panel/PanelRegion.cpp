@@ -5,12 +5,12 @@
 
 #include "panel/SkinPainter.h"
 
-std::vector<PanelRect> RoundRectRegion(int width, int height, int cornerWidth, int cornerHeight) {
+std::vector<os::Rect> RoundRectRegion(int width, int height, int cornerWidth, int cornerHeight) {
     if (width <= 0 || height <= 0) return {};
     const double rx = std::min(cornerWidth, width) / 2.0;
     const double ry = std::min(cornerHeight, height) / 2.0;
     if (rx < 1.0 || ry < 1.0) return {{0, 0, width, height}};
-    std::vector<PanelRect> spans;
+    std::vector<os::Rect> spans;
     for (int y = 0; y < height; ++y) {
         // Distance of the row's middle from the corner ellipse's centre line.
         const double cy = y + 0.5;
@@ -22,7 +22,7 @@ std::vector<PanelRect> RoundRectRegion(int width, int height, int cornerWidth, i
             const double t = std::max(0.0, 1.0 - (dy * dy) / (ry * ry));
             inset = static_cast<int>(std::lround(rx - rx * std::sqrt(t)));
         }
-        const PanelRect row{inset, y, width - inset, y + 1};
+        const os::Rect row{inset, y, width - inset, y + 1};
         if (!spans.empty() && spans.back().left == row.left && spans.back().right == row.right &&
             spans.back().bottom == y) {
             spans.back().bottom = y + 1;
@@ -33,27 +33,27 @@ std::vector<PanelRect> RoundRectRegion(int width, int height, int cornerWidth, i
     return spans;
 }
 
-PanelRect CenterInWorkArea(int width, int height, const PanelRect& work) {
-    int x = work.left + (work.Width() - width) / 2;
-    int y = work.top + (work.Height() - height) / 2;
+os::Rect CenterInWorkArea(int width, int height, const os::Rect& work) {
+    int x = work.left + (work.width() - width) / 2;
+    int y = work.top + (work.height() - height) / 2;
     // Keep it inside; a window larger than the area keeps its top-left corner in view.
     x = std::max(work.left, std::min(x, work.right - width));
     y = std::max(work.top, std::min(y, work.bottom - height));
     return {x, y, x + width, y + height};
 }
 
-std::vector<PanelRect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
-                                       int height) {
+std::vector<os::Rect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
+                                      int height) {
     if (width <= 0 || height <= 0) return {};
     if (image == nullptr || image->empty() || !image->hasAlpha || bkMode != BKMODE_ALPHA ||
         image->pixels.size() < static_cast<size_t>(image->width) * image->height) {
         return {{0, 0, width, height}};
     }
-    std::vector<PanelRect> spans;
-    std::vector<PanelRect> previous;  // the spans of the row above, to grow them downwards
+    std::vector<os::Rect> spans;
+    std::vector<os::Rect> previous;  // the spans of the row above, to grow them downwards
     size_t previousStart = 0;
     for (int y = 0; y < height; ++y) {
-        std::vector<PanelRect> row;
+        std::vector<os::Rect> row;
         if (y >= image->height) {
             row.push_back({0, y, width, y + 1});
         } else {

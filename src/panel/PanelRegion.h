@@ -2,17 +2,17 @@
 #include <vector>
 
 #include "os/PixelBuffer.h"
-#include "panel/PanelRect.h"
+#include "os/Rect.h"
 
 // The rounded rectangle (0, 0, width, height) with corner ellipses of cornerWidth x
 // cornerHeight, as horizontal spans; corners of 0 give the one plain rectangle.
-std::vector<PanelRect> RoundRectRegion(int width, int height, int cornerWidth, int cornerHeight);
+std::vector<os::Rect> RoundRectRegion(int width, int height, int cornerWidth, int cornerHeight);
 
 // The window rectangle that centres a window on `work`, kept inside it where it fits.
-PanelRect CenterInWorkArea(int width, int height, const PanelRect& work);
+os::Rect CenterInWorkArea(int width, int height, const os::Rect& work);
 
 // The part of a width x height window that a skin drawn in `bkMode` covers, as horizontal
 // spans: the image's fully transparent pixels lie outside it when the mode blends with the
 // image's alpha; every other mode (and a missing or opaque image) covers the whole window.
-std::vector<PanelRect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
-                                       int height);
+std::vector<os::Rect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
+                                      int height);

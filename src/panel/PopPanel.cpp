@@ -13,7 +13,7 @@ bool CPopPanel::OnInitPanel() {
     const os::Rect r = window->ScreenRect();
     const os::Size client = window->ClientSize();
     // The bottom-right corner of the primary monitor's work area, so no dock covers it.
-    const os::ScreenRect work = os::PrimaryWorkArea();
+    const os::Rect work = os::PrimaryWorkArea();
     const int x = work.right - client.width;
     const int y = work.bottom - client.height;
     window->MoveResize({x, y, x + r.width(), y + r.height()});
@@ -49,9 +49,8 @@ void CPopPanel::BringPanelToTop() {
     if (os::Window* window = Window()) window->SetKeepAbove(true);
 }
 
-os::ScreenRect CPopPanel::GetPanelScreenRect() const {
+os::Rect CPopPanel::GetPanelScreenRect() const {
     const os::Window* window = Window();
     if (window == nullptr) return {};
-    const os::Rect r = window->ScreenRect();
-    return {r.left, r.top, r.right, r.bottom};
+    return window->ScreenRect();
 }

@@ -22,7 +22,7 @@ class CPopPanel : public CWebPanel, public CSlideBehavior<CPopPanel> {
     void HidePanel();
     void ShowPanelNormal();
     void BringPanelToTop();
-    os::ScreenRect GetPanelScreenRect() const;
+    os::Rect GetPanelScreenRect() const;
 
     // A panel whose window exists deletes itself; delete it yourself only when CreatePanel
     // failed (no window, so no last message).

@@ -10,7 +10,7 @@ constexpr uint32_t kOpaque = 0xFF000000u;
 
 // Unscaled copy of the image's top-left part onto (dx, dy), clipped to `clip` and the canvas.
 void CopyImageAt(os::PixelBuffer& canvas, const os::PixelBuffer& image, int dx, int dy,
-                 const PanelRect& clip) {
+                 const os::Rect& clip) {
     const int x0 = std::max({dx, clip.left, 0});
     const int y0 = std::max({dy, clip.top, 0});
     const int x1 = std::min({dx + image.width, clip.right, canvas.width});
@@ -26,7 +26,7 @@ uint32_t BlendChannel(uint32_t image, uint32_t window, uint32_t alpha) {
 }
 
 void BlendImageAt(os::PixelBuffer& canvas, const os::PixelBuffer& image, int dx, int dy,
-                  const PanelRect& clip) {
+                  const os::Rect& clip) {
     const int x1 = std::min({dx + image.width, clip.right, canvas.width});
     const int y1 = std::min({dy + image.height, clip.bottom, canvas.height});
     for (int y = std::max({dy, clip.top, 0}); y < y1; ++y) {
@@ -47,7 +47,7 @@ void BlendImageAt(os::PixelBuffer& canvas, const os::PixelBuffer& image, int dx,
 }  // namespace
 
 void DrawBkImage(os::PixelBuffer& canvas, const os::PixelBuffer* image, int mode,
-                 const PanelRect& rect) {
+                 const os::Rect& rect) {
     if (image == nullptr || image->empty() ||
         image->pixels.size() < static_cast<size_t>(image->width) * image->height) {
         return;
@@ -81,10 +81,10 @@ void DrawBkImage(os::PixelBuffer& canvas, const os::PixelBuffer* image, int mode
     }
 }
 
-void FrameRect(os::PixelBuffer& canvas, const PanelRect& rect, uint32_t colour) {
-    const PanelRect r{std::max(rect.left, 0), std::max(rect.top, 0),
-                      std::min(rect.right, canvas.width), std::min(rect.bottom, canvas.height)};
-    if (r.Width() <= 0 || r.Height() <= 0) return;
+void FrameRect(os::PixelBuffer& canvas, const os::Rect& rect, uint32_t colour) {
+    const os::Rect r{std::max(rect.left, 0), std::max(rect.top, 0),
+                     std::min(rect.right, canvas.width), std::min(rect.bottom, canvas.height)};
+    if (r.width() <= 0 || r.height() <= 0) return;
     const uint32_t pixel = colour | kOpaque;
     for (int x = r.left; x < r.right; ++x) {
         canvas.at(x, r.top) = pixel;
@@ -96,7 +96,7 @@ void FrameRect(os::PixelBuffer& canvas, const PanelRect& rect, uint32_t colour) 
     }
 }
 
-bool DrawPanelText(os::PixelBuffer& canvas, const std::string& text, const PanelRect& rect,
+bool DrawPanelText(os::PixelBuffer& canvas, const std::string& text, const os::Rect& rect,
                    int pointSize, uint32_t colour) {
     os::TextStyle style;
     style.face = PANEL_FONT_FACE;
@@ -109,15 +109,15 @@ bool DrawPanelText(os::PixelBuffer& canvas, const std::string& text, const Panel
 void PaintSkin(os::PixelBuffer& canvas, const SkinPaint& skin) {
     if (canvas.empty()) return;
     const int scale = std::max(1, canvas.scale);
-    const PanelRect window{0, 0, canvas.width, canvas.height};
+    const os::Rect window{0, 0, canvas.width, canvas.height};
     DrawBkImage(canvas, scale > 1 ? skin.scaledImage : skin.bkImage, skin.bkMode, window);
     if (skin.outBorder != 0) {
         for (int i = 0; i < scale; ++i)
             FrameRect(canvas, {i, i, canvas.width - i, canvas.height - i}, 0xFFFFFF);
     }
     if (!skin.windowText.empty()) {
-        const PanelRect textRect{(skin.headRect.left + 10) * scale, (skin.headRect.top + 4) * scale,
-                                 skin.headRect.right * scale, skin.headRect.bottom * scale};
+        const os::Rect textRect{(skin.headRect.left + 10) * scale, (skin.headRect.top + 4) * scale,
+                                skin.headRect.right * scale, skin.headRect.bottom * scale};
         DrawPanelText(canvas, skin.windowText, textRect, PANEL_TEXT_POINTS * scale,
                       PANEL_TEXT_COLOUR);
     }

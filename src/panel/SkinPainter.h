@@ -3,7 +3,7 @@
 #include <string>
 
 #include "os/PixelBuffer.h"
-#include "panel/PanelRect.h"
+#include "os/Rect.h"
 
 enum : int {
     BKMODE_TILE_X = 1,
@@ -23,14 +23,14 @@ inline constexpr uint32_t PANEL_TEXT_COLOUR = 0xFFFFFF;
 // keeps the canvas's transparency where the image is transparent (a window with an alpha
 // channel), and is opaque over an opaque canvas.
 void DrawBkImage(os::PixelBuffer& canvas, const os::PixelBuffer* image, int mode,
-                 const PanelRect& rect);
+                 const os::Rect& rect);
 
 // One-pixel frame along the inside of `rect` in 0xRRGGBB `colour`.
-void FrameRect(os::PixelBuffer& canvas, const PanelRect& rect, uint32_t colour);
+void FrameRect(os::PixelBuffer& canvas, const os::Rect& rect, uint32_t colour);
 
 // The panel's text: 9-point bold white "宋体", one line, from 10 pixels right and 4 pixels
 // down of the head band's corner. False when nothing was drawn.
-bool DrawPanelText(os::PixelBuffer& canvas, const std::string& text, const PanelRect& rect,
+bool DrawPanelText(os::PixelBuffer& canvas, const std::string& text, const os::Rect& rect,
                    int pointSize, uint32_t colour);
 
 struct SkinPaint {
@@ -40,7 +40,7 @@ struct SkinPaint {
     int bkMode = BKMODE_ALPHA;
     int outBorder = 0;
     std::string windowText;
-    PanelRect headRect;
+    os::Rect headRect;
 };
 
 // Paints a panel's skin over the window canvas (which holds the window background): the

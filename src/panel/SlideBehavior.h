@@ -11,7 +11,7 @@
 //   void HidePanel();
 //   void ShowPanelNormal();
 //   void BringPanelToTop();
-//   os::ScreenRect GetPanelScreenRect() const;  also while hidden
+//   os::Rect GetPanelScreenRect() const;  also while hidden
 template <class T>
 class CSlideBehavior {
   public:
@@ -33,11 +33,9 @@ class CSlideBehavior {
     int AnimateTray(bool closing) {
         const auto tray = FindTrayRect();
         if (!tray) return 0;
-        const os::ScreenRect panel = static_cast<T&>(*this).GetPanelScreenRect();
+        const os::Rect panel = static_cast<T&>(*this).GetPanelScreenRect();
         return closing ? os::AnimateCaption(panel, *tray) : os::AnimateCaption(*tray, panel);
     }
 
-    std::optional<os::ScreenRect> FindTrayRect() {
-        return FindTrayRectIn(os::FindTaskbarWindows());
-    }
+    std::optional<os::Rect> FindTrayRect() { return FindTrayRectIn(os::FindTaskbarWindows()); }
 };

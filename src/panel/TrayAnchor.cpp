@@ -1,8 +1,8 @@
 #include "panel/TrayAnchor.h"
 
-std::optional<os::ScreenRect> FindTrayRectIn(const std::optional<os::TaskbarFacts>& taskbar) {
+std::optional<os::Rect> FindTrayRectIn(const std::optional<os::TaskbarFacts>& taskbar) {
     if (!taskbar) return std::nullopt;
-    os::ScreenRect tray = taskbar->rect;
+    os::Rect tray = taskbar->rect;
     for (const auto& window : taskbar->descendants) {
         // Class names are compared as the system stores them: exactly, at most 255 characters.
         const std::string name = window.className.substr(0, 255);

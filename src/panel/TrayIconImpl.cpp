@@ -17,7 +17,7 @@ bool CTrayIconImpl::AddTrayIcon(const std::string& tooltip, const std::string& i
     if (auto menu = BuildPopup()) spec.hostMenu = menu->items;
     added_ = Tray().Add(
         spec, [this](unsigned iconId, unsigned message) { OnTrayNotify(iconId, message); },
-        [this](int command) { SendPanelCommand(command); });
+        [this](int command) { Command(command); });
     return added_;
 }
 
@@ -37,20 +37,23 @@ void CTrayIconImpl::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
             const os::ScreenPoint at =
                 ClampToNearestWorkArea(Tray().CursorPos(), Tray().Monitors());
             Tray().TrackPopupMenu(popup->items, at);
-            PostPanelNull();
             break;
         }
         case os::TRAY_LBUTTONDBLCLK:
-            SendPanelCommand(defaultCommand_);
+            Command(defaultCommand_);
             break;
         default:
             break;
     }
 }
 
-void CTrayIconImpl::OnTrayInitDialog() {
+void CTrayIconImpl::AddProgramIcon() {
     AddTrayIcon("", JoinModulePath(ModuleDirectory(), IconResourcePath(IDI_PROGRAM_ICON)),
                 TRAY_ICON_ID);
+}
+
+void CTrayIconImpl::Command(int command) {
+    if (onCommand_) onCommand_(command);
 }
 
 os::TrayIcon& CTrayIconImpl::Tray() {
@@ -61,7 +64,6 @@ os::TrayIcon& CTrayIconImpl::Tray() {
 std::optional<TrayMenu> CTrayIconImpl::BuildPopup() {
     auto popup = LoadTrayMenu(iconData_.uID);
     if (!popup) return std::nullopt;
-    PrepareTrayMenu(*popup);
     SetMenuDefaultItem(*popup, defaultCommand_, defaultCommand_ == 0);
     return popup;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,29 +20,15 @@ inline constexpr unsigned NIF_MESSAGE = 0x1;
 inline constexpr unsigned NIF_ICON = 0x2;
 inline constexpr unsigned NIF_TIP = 0x4;
 
-// What the tray mix-in needs of the panel it belongs to.
-class TrayIconOwner {
+// The panel's tray icon: the icon, its tooltip and its popup menu. What the user chooses (a
+// menu item, the double click's default command) goes to the command handler it was made with.
+class CTrayIconImpl {
   public:
-    // The command reaches the panel now, as a menu choice does.
-    virtual void SendPanelCommand(int command) = 0;
-    // Runs after the popup menu closes; lets the panel catch up on what waited for it.
-    virtual void PostPanelNull() = 0;
-
-  protected:
-    ~TrayIconOwner() = default;
-};
-
-// Tray icon mix-in of a panel window class: the icon, its tooltip and its popup menu. The panel
-// derives from it and answers TrayIconOwner.
-class CTrayIconImpl : public TrayIconOwner {
-  public:
-    CTrayIconImpl() = default;
-    virtual ~CTrayIconImpl() = default;
+    using CommandHandler = std::function<void(int command)>;
+    explicit CTrayIconImpl(CommandHandler onCommand) : onCommand_(std::move(onCommand)) {}
+    ~CTrayIconImpl() { RemoveTrayIcon(); }
     CTrayIconImpl(const CTrayIconImpl&) = delete;
     CTrayIconImpl& operator=(const CTrayIconImpl&) = delete;
-
-    // Called with the popup before it is shown; nothing to add by default.
-    virtual void PrepareTrayMenu(TrayMenu& /*popup*/) {}
 
     // Replaces the desktop's tray (tests hand in a fake). Before AddTrayIcon only.
     void UseTray(std::unique_ptr<os::TrayIcon> tray) { tray_ = std::move(tray); }
@@ -50,10 +37,8 @@ class CTrayIconImpl : public TrayIconOwner {
     bool RemoveTrayIcon();
     void OnTrayNotify(unsigned iconId, unsigned mouseMessage);
 
-    // The mix-in's share of the panel's life: the icon goes in once the window exists and
-    // out when it goes.
-    void OnTrayInitDialog();
-    void OnTrayDestroy() { RemoveTrayIcon(); }
+    // The program's icon with the main menu, once the panel's window exists.
+    void AddProgramIcon();
 
     // The record of the last tray call, and whether the icon is in the tray now.
     const TrayIconData& IconData() const { return iconData_; }
@@ -63,6 +48,7 @@ class CTrayIconImpl : public TrayIconOwner {
 
   private:
     os::TrayIcon& Tray();
+    void Command(int command);
     std::optional<TrayMenu> BuildPopup();
     // The tip field holds 63 UTF-16 units and a terminator; never cut inside a character.
     static std::string CutTip(const std::string& tip);
@@ -70,5 +56,6 @@ class CTrayIconImpl : public TrayIconOwner {
     TrayIconData iconData_;
     bool added_ = false;
     int defaultCommand_ = 0;
+    CommandHandler onCommand_;
     std::unique_ptr<os::TrayIcon> tray_;
 };

@@ -26,11 +26,7 @@ void SetMenuDefaultItem(TrayMenu& menu, int item, bool byPosition) {
 
 namespace {
 
-bool Contains(const os::ScreenRect& r, os::ScreenPoint p) {
-    return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom;
-}
-
-long long DistanceSquared(const os::ScreenRect& r, os::ScreenPoint p) {
+long long DistanceSquared(const os::Rect& r, os::ScreenPoint p) {
     const long long dx = p.x < r.left ? r.left - p.x : (p.x >= r.right ? p.x - (r.right - 1) : 0);
     const long long dy = p.y < r.top ? r.top - p.y : (p.y >= r.bottom ? p.y - (r.bottom - 1) : 0);
     return dx * dx + dy * dy;
@@ -42,7 +38,7 @@ os::ScreenPoint ClampToNearestWorkArea(os::ScreenPoint cursor,
                                        const std::vector<os::MonitorInfo>& monitors) {
     if (monitors.empty()) return cursor;
     for (const auto& m : monitors) {
-        if (Contains(m.monitor, cursor)) return cursor;
+        if (m.monitor.Contains(cursor.x, cursor.y)) return cursor;
     }
     const os::MonitorInfo* nearest = &monitors.front();
     long long best = std::numeric_limits<long long>::max();
@@ -53,7 +49,7 @@ os::ScreenPoint ClampToNearestWorkArea(os::ScreenPoint cursor,
             nearest = &m;
         }
     }
-    const os::ScreenRect& work = nearest->work;
+    const os::Rect& work = nearest->work;
     cursor.x = std::clamp(cursor.x, work.left, std::max(work.left, work.right - 1));
     return cursor;
 }

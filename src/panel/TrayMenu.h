@@ -7,7 +7,8 @@
 #include "os/Tray.h"
 
 inline constexpr unsigned TRAY_ICON_ID = 1999;
-inline constexpr unsigned WM_TRAYNOTIFY = 0x0400 + 2001;  // WM_USER + 2001
+// The message code the icon's record carries for its mouse reports.
+inline constexpr unsigned WM_TRAYNOTIFY = 0x0400 + 2001;
 inline constexpr int ID_SHOW_MAIN = 2001;
 inline constexpr int ID_APP_EXIT = 2003;
 inline constexpr int IDI_PROGRAM_ICON = 128;

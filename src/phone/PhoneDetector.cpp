@@ -11,6 +11,9 @@
 
 namespace {
 
+// "USB\VID_vvvv&PID_pppp": two instance ids this long alike are the same vendor and product.
+constexpr size_t kVendorProductLength = 21;
+
 std::string AsciiUpperCopy(std::string text) {
     for (auto& c : text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -94,7 +97,10 @@ int CPhoneDetector::Enumerate() {
         record.instanceId = device.instanceId;
         record.kind = *kind;
         record.driverReady =
-            device.configFlags && (*device.configFlags == 0 || *device.configFlags == 4) ? 1 : 0;
+            device.configFlags && (*device.configFlags == os::kConfigFlagsDriverReady ||
+                                   *device.configFlags == os::kConfigFlagsManualInstall)
+                ? 1
+                : 0;
         record.serial = ParentSerial(device.instanceId, device.parentInstanceId);
         if (record.kind == kKindModem && record.serial.empty()) {
             record.serial = LastSegment(device.instanceId);
@@ -117,7 +123,7 @@ void CPhoneDetector::Prune() {
     // what restarting after every removal leaves, without restarting.
     std::unordered_map<std::string, std::vector<size_t>> groups;
     for (size_t k = 0; k < list_.size(); ++k)
-        groups[AsciiLowerCopy(list_[k].instanceId.substr(0, 21))].push_back(k);
+        groups[AsciiLowerCopy(list_[k].instanceId.substr(0, kVendorProductLength))].push_back(k);
     std::vector<bool> removed(list_.size(), false);
     constexpr size_t kNever = SIZE_MAX;
     for (auto& entry : groups) {

@@ -17,14 +17,15 @@ constexpr long kBaseHostFlags =
 
 }  // namespace
 
-CHtmlPanel::CHtmlPanel(std::string name, int autoDeleteFlag, std::string settings)
+CHtmlPanel::CHtmlPanel(std::string name, int autoDeleteFlag, std::string settings, Role role)
     : autoDelete_(autoDeleteFlag),
       panelName_(std::move(name)),
       settingsPath_(std::move(settings)),
       moduleDirectory_(ModuleDirectory()),
       trustedMainPage_(MAPLENOOK_PAGE_URL),
+      role_(std::move(role)),
       bridge_(trustedMainPage_, moduleDirectory_) {
-    bridge_.AddCommandSet([this](PageCommand& command) { return HandleAppCommand(command) != 0; });
+    if (role_.commands) bridge_.AddCommandSet(role_.commands);
     bridge_.AddCommandSet([this](PageCommand& command) { return common_.Run(command); });
 }
 
@@ -69,7 +70,7 @@ bool CHtmlPanel::CreatePanel() {
         window_.reset();
         return false;
     }
-    // The program's icon (resource 128) for the window manager and the task switcher.
+    // The program's icon for the window manager and the task switcher.
     if (auto icon = os::DecodeImageFile(JoinModulePath(moduleDirectory_, kProgramIconPath))) {
         window_->SetIcon(*icon);
     }
@@ -81,7 +82,7 @@ bool CHtmlPanel::OnInitPanel() {
     view_->SetEventHandler([this](PanelEvent& event) { OnPanelEvent(event); });
     bridge_.Attach(*view_);
     window_->SetKeyHandler([this](const os::KeyEvent& key) { return OfferKeyToMessageLoop(key); });
-    window_->SetCloseRequestHandler([this] { return OnCloseRequest(); });
+    window_->SetCloseRequestHandler([this] { return !role_.closeRequest || role_.closeRequest(); });
     window_->SetDestroyHandler([this] {
         UnregisterMessageFilter();
         OnFinalMessage();
@@ -96,6 +97,14 @@ bool CHtmlPanel::OnInitPanel() {
 }
 
 void CHtmlPanel::ClosePanel() {
+    if (role_.close) {
+        role_.close();
+    } else {
+        DestroyWindow();
+    }
+}
+
+void CHtmlPanel::DestroyWindow() {
     if (window_) window_->Destroy();
 }
 
@@ -103,11 +112,11 @@ void CHtmlPanel::ConfigureBrowser() {
     optionKeyPath_ = "Software\\quorlin\\webapp";
 }
 
-int CHtmlPanel::HandleAppCommand(PageCommand&) {
-    return 0;
+bool CHtmlPanel::OnPanelEvent(PanelEvent& event) {
+    return (role_.events && role_.events(event)) || BaseAnswer(event);
 }
 
-bool CHtmlPanel::OnPanelEvent(PanelEvent& event) {
+bool CHtmlPanel::BaseAnswer(PanelEvent& event) const {
     switch (event.code) {
         case kEventNavigateError:
             event.cancel = true;
@@ -126,30 +135,16 @@ bool CHtmlPanel::OnPanelEvent(PanelEvent& event) {
     }
 }
 
-namespace {
-// The toolkit's modifier bits as a message carries them (GDK's shift, control and alt masks).
-constexpr unsigned kModifierShift = 1u << 0;
-constexpr unsigned kModifierControl = 1u << 2;
-constexpr unsigned kModifierAlt = 1u << 3;
-}  // namespace
-
 os::KeyEvent CHtmlPanel::KeyOfMessage(const Message& msg) {
-    os::KeyEvent key;
-    key.keyval = static_cast<unsigned>(msg.key);
-    key.pressed = msg.code == kMessageKeyDown;
-    key.shift = (msg.modifiers & kModifierShift) != 0;
-    key.control = (msg.modifiers & kModifierControl) != 0;
-    key.alt = (msg.modifiers & kModifierAlt) != 0;
-    return key;
+    return {msg.key, msg.code == kMessageKeyDown, msg.modifiers};
 }
 
 bool CHtmlPanel::OfferKeyToMessageLoop(const os::KeyEvent& key) {
     Message msg;
     msg.window = window_ ? window_->Handle() : 0;
     msg.code = key.pressed ? kMessageKeyDown : kMessageKeyUp;
-    msg.key = key.keyval;
-    msg.modifiers = (key.shift ? kModifierShift : 0) | (key.control ? kModifierControl : 0) |
-                    (key.alt ? kModifierAlt : 0);
+    msg.key = key.key;
+    msg.modifiers = key.modifiers;
     const os::ScreenPoint cursor = os::CursorPosition();
     msg.pointX = cursor.x;
     msg.pointY = cursor.y;
@@ -172,7 +167,8 @@ bool CHtmlPanel::PreTranslateMessage(const Message& msg) {
 }
 
 bool CHtmlPanel::TranslatePanelMessage(const os::KeyEvent& key) {
-    if (key.keyval == os::kKeyF5) f5Down_ = key.pressed;
+    if (role_.keys && role_.keys(key)) return true;
+    if (key.key == os::Key::F5) f5Down_ = key.pressed;
     return key.pressed && f5Down_;
 }
 
@@ -183,8 +179,8 @@ void CHtmlPanel::OnFinalMessage() {
     os::PostToGuiThread([this] { delete this; });
 }
 
-bool CHtmlPanel::OnCloseRequest() {
-    return true;
+void CHtmlPanel::QuitProgram() {
+    if (role_.quit) role_.quit();
 }
 
 bool CHtmlPanel::NavigatePage(const std::string& text) {

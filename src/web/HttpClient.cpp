@@ -107,10 +107,10 @@ std::string UrlForWire(const std::string& url) {
 
 std::string CHttpClient::Request(const std::string& url, bool async, const std::string& method,
                                  const std::string& body) {
-    if (m_abortPrevious) m_abortPrevious->store(true);
-    m_abortPrevious = std::make_shared<std::atomic<bool>>(false);
+    if (abortPrevious_) abortPrevious_->store(true);
+    abortPrevious_ = std::make_shared<std::atomic<bool>>(false);
     if (!IsValidMethod(method)) return {};
-    RequestJob job{url, method, body, m_abortPrevious};
+    RequestJob job{url, method, body, abortPrevious_};
     if (!async) return Perform(job).value_or(std::string());
     try {
         std::thread([job = std::move(job)] { Perform(job); }).detach();

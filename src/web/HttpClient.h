@@ -24,7 +24,7 @@ class CHttpClient {
                         const std::string& body);
 
   private:
-    std::shared_ptr<std::atomic<bool>> m_abortPrevious;
+    std::shared_ptr<std::atomic<bool>> abortPrevious_;
 };
 
 // The URL as a browser puts it on the wire: characters a URL cannot carry (controls, blanks,

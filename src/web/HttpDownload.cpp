@@ -26,110 +26,110 @@ fs::path Utf8Path(const std::string& text) {
 class BodyFile {
   public:
     BodyFile(std::string folder, std::string finalName)
-        : m_folder(std::move(folder)), m_finalName(std::move(finalName)) {}
+        : folder_(std::move(folder)), finalName_(std::move(finalName)) {}
     // The body written straight to `path`, a new file that nothing else may already hold.
-    explicit BodyFile(const std::string& path) : m_direct(Utf8Path(path)) {}
+    explicit BodyFile(const std::string& path) : direct_(Utf8Path(path)) {}
     // The body written to `path`, a part that survives this object; it is appended to after
     // Continue(), else emptied at the first write.
     struct Part {};
-    BodyFile(const std::string& path, Part) : m_direct(Utf8Path(path)), m_part(true) {}
-    void Continue() { m_append = true; }
+    BodyFile(const std::string& path, Part) : direct_(Utf8Path(path)), part_(true) {}
+    void Continue() { append_ = true; }
     BodyFile(const BodyFile&) = delete;
     BodyFile& operator=(const BodyFile&) = delete;
     ~BodyFile() { Discard(); }
 
     bool Write(const char* data, size_t size) {
-        if (!m_stream.is_open() && !Open()) return Failed();
-        m_stream.write(data, static_cast<std::streamsize>(size));
-        return m_stream.good() || Failed();
+        if (!stream_.is_open() && !Open()) return Failed();
+        stream_.write(data, static_cast<std::streamsize>(size));
+        return stream_.good() || Failed();
     }
 
     // What the last failed step on disk was, for the log.
-    const std::string& FailureText() const { return m_failure; }
-    std::string Where() const { return m_direct.empty() ? m_folder : m_direct.string(); }
+    const std::string& FailureText() const { return failure_; }
+    std::string Where() const { return direct_.empty() ? folder_ : direct_.string(); }
 
     // Closes the temporary file and moves it over the final name.
     bool Commit() {
-        if (!m_stream.is_open() && !Open()) return Failed();
-        m_stream.close();
-        if (m_stream.fail()) return Failed();
-        if (!m_direct.empty()) {
-            m_tempPath.clear();
+        if (!stream_.is_open() && !Open()) return Failed();
+        stream_.close();
+        if (stream_.fail()) return Failed();
+        if (!direct_.empty()) {
+            tempPath_.clear();
             return true;
         }
         std::error_code error;
-        fs::rename(m_tempPath, Utf8Path(m_folder) / Utf8Path(m_finalName), error);
+        fs::rename(tempPath_, Utf8Path(folder_) / Utf8Path(finalName_), error);
         if (error) {
-            m_failure = "cannot rename into " + m_folder + ": " + error.message();
+            failure_ = "cannot rename into " + folder_ + ": " + error.message();
             return false;
         }
-        m_tempPath.clear();
+        tempPath_.clear();
         return true;
     }
 
   private:
     bool Failed() {
-        m_failure = "cannot write " + Where() + ": " + std::strerror(errno);
+        failure_ = "cannot write " + Where() + ": " + std::strerror(errno);
         return false;
     }
 
     bool OpenDirect() {
         // Exclusive: a name somebody else made (or a link planted there) is never written.
-        std::FILE* probe = std::fopen(m_direct.c_str(), "wbx");
+        std::FILE* probe = std::fopen(direct_.c_str(), "wbx");
         if (probe == nullptr) return false;
         std::fclose(probe);
-        m_tempPath = m_direct;
-        m_stream.open(m_tempPath, std::ios::binary | std::ios::trunc);
-        return m_stream.is_open();
+        tempPath_ = direct_;
+        stream_.open(tempPath_, std::ios::binary | std::ios::trunc);
+        return stream_.is_open();
     }
 
     bool OpenPart() {
         // Only a plain file is written; the staging folder is the user's alone.
         std::error_code error;
-        const auto status = fs::symlink_status(m_direct, error);
+        const auto status = fs::symlink_status(direct_, error);
         if (fs::exists(status) && !fs::is_regular_file(status)) {
             errno = EEXIST;
             return false;
         }
-        m_stream.open(m_direct, std::ios::binary | (m_append ? std::ios::app : std::ios::trunc));
-        return m_stream.is_open();
+        stream_.open(direct_, std::ios::binary | (append_ ? std::ios::app : std::ios::trunc));
+        return stream_.is_open();
     }
 
     bool Open() {
-        if (m_part) return OpenPart();
-        if (!m_direct.empty()) return OpenDirect();
+        if (part_) return OpenPart();
+        if (!direct_.empty()) return OpenDirect();
         std::error_code error;
-        const fs::path folder = Utf8Path(m_folder);
+        const fs::path folder = Utf8Path(folder_);
         fs::create_directories(folder, error);
         if (!fs::is_directory(folder, error)) return false;
         // A short unique name: the final name may already be as long as a name can be.
         static std::atomic<unsigned> counter{0};
-        m_tempPath = folder / (".download-" + std::to_string(os::CurrentProcessId()) + "-" +
+        tempPath_ = folder / (".download-" + std::to_string(os::CurrentProcessId()) + "-" +
                                std::to_string(counter++) + ".part");
-        m_stream.open(m_tempPath, std::ios::binary | std::ios::trunc);
-        if (!m_stream.is_open()) {
-            m_tempPath.clear();
+        stream_.open(tempPath_, std::ios::binary | std::ios::trunc);
+        if (!stream_.is_open()) {
+            tempPath_.clear();
             return false;
         }
         return true;
     }
 
     void Discard() {
-        if (m_stream.is_open()) m_stream.close();
-        if (m_tempPath.empty()) return;
+        if (stream_.is_open()) stream_.close();
+        if (tempPath_.empty()) return;
         std::error_code error;
-        fs::remove(m_tempPath, error);
-        m_tempPath.clear();
+        fs::remove(tempPath_, error);
+        tempPath_.clear();
     }
 
-    std::string m_folder;
-    std::string m_finalName;
-    fs::path m_direct;
-    bool m_part = false;
-    bool m_append = false;
-    fs::path m_tempPath;
-    std::ofstream m_stream;
-    std::string m_failure;
+    std::string folder_;
+    std::string finalName_;
+    fs::path direct_;
+    bool part_ = false;
+    bool append_ = false;
+    fs::path tempPath_;
+    std::ofstream stream_;
+    std::string failure_;
 };
 
 bool IsSuccessStatus(long status) {

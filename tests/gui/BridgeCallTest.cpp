@@ -606,15 +606,11 @@ TEST_F(BridgeCallTest, CallsAfterTheCommandClosedThePanelFailAtOnceInsteadOfBloc
 class MenuPanel : public WebTestPanel {
   public:
     MenuPanel(const std::string& name, const std::string& moduleDirectory, long answer)
-        : WebTestPanel(name, moduleDirectory), answer_(answer) {}
-    bool OnPanelEvent(PanelEvent& event) override {
-        const bool handled = WebTestPanel::OnPanelEvent(event);
-        if (event.code == kUiShowContextMenu) event.answer = answer_;
-        return handled;
+        : WebTestPanel(name, moduleDirectory) {
+        adjustAnswer = [answer](PanelEvent& event) {
+            if (event.code == kUiShowContextMenu) event.answer = answer;
+        };
     }
-
-  private:
-    long answer_;
 };
 
 // Presses and releases the right button over the view at (x, y) as GDK delivers a real click.
@@ -834,11 +830,11 @@ TEST_F(BridgeCallTest, NavigateErrorShowsNoErrorPage) {
 // The host flags answer decides whether pages show scrollbars.
 class ScrollingPanel : public WebTestPanel {
   public:
-    using WebTestPanel::WebTestPanel;
-    bool OnPanelEvent(PanelEvent& event) override {
-        const bool handled = WebTestPanel::OnPanelEvent(event);
-        if (event.code == kUiGetHostInfo) event.answer &= ~DOCHOSTUIFLAG_SCROLL_NO;
-        return handled;
+    ScrollingPanel(const std::string& name, const std::string& moduleDirectory)
+        : WebTestPanel(name, moduleDirectory) {
+        adjustAnswer = [](PanelEvent& event) {
+            if (event.code == kUiGetHostInfo) event.answer &= ~DOCHOSTUIFLAG_SCROLL_NO;
+        };
     }
 };
 

@@ -120,7 +120,7 @@ TEST_F(SkinnedPanels, PopPanelSitsBottomRightAboveOthersWithoutTaskbarEntryAndTo
     EXPECT_TRUE(window->IsKeepAbove());
     EXPECT_TRUE(window->IsSkipTaskbar());
     EXPECT_FALSE(window->IsVisible()) << "created hidden";
-    EXPECT_EQ(pop->BodyRect(), (PanelRect{0, 24, 300, 200}));
+    EXPECT_EQ(pop->Skin().BodyRect(), (os::Rect{0, 24, 300, 200}));
 
     pop->ToggleSlide();
     EXPECT_TRUE(window->IsVisible());
@@ -189,7 +189,7 @@ TEST_F(SkinnedPanels, MainWebPanelPaintsHeadBandTitleAndPutsThePageOnTheBody) {
     EXPECT_EQ(window->Title(), "MapleNook");
     EXPECT_EQ(window->ScreenRect().width(), 360);
     EXPECT_EQ(window->ScreenRect().height(), 560);
-    EXPECT_EQ(panel.BodyRect(), (PanelRect{0, 32, 360, 560}));
+    EXPECT_EQ(panel.Skin().BodyRect(), (os::Rect{0, 32, 360, 560}));
     ASSERT_TRUE(panel.NavigatePage(panel.ToFileUrl(page)));
     window->Show();
     ASSERT_TRUE(PumpUntil([&] { return window->ScreenRect().height() == 560; }));
@@ -224,8 +224,7 @@ namespace {
 
 class NoTrayPanel : public CTrayIconImpl {
   public:
-    void SendPanelCommand(int) override {}
-    void PostPanelNull() override {}
+    NoTrayPanel() : CTrayIconImpl([](int) {}) {}
 };
 
 }  // namespace
@@ -234,7 +233,7 @@ TEST(TrayWithoutHost, AddingFailsAndNothingIsDeletedAtTheEnd) {
     ASSERT_TRUE(os::InitGuiToolkit());
     NoTrayPanel panel;
     panel.SetDefaultCommand(ID_SHOW_MAIN);
-    panel.OnTrayInitDialog();
+    panel.AddProgramIcon();
     EXPECT_FALSE(panel.TrayIconAdded());
     EXPECT_FALSE(panel.RemoveTrayIcon());
 }
@@ -250,7 +249,7 @@ TEST(TrayWithXEmbedManager, AddingSucceedsAndTheIconIsDeletedOnce) {
                                                     gdk_atom_intern(selection.c_str(), FALSE),
                                                     GDK_CURRENT_TIME, FALSE));
     NoTrayPanel panel;
-    panel.OnTrayInitDialog();
+    panel.AddProgramIcon();
     EXPECT_TRUE(panel.TrayIconAdded());
     EXPECT_TRUE(panel.RemoveTrayIcon());
     EXPECT_FALSE(panel.RemoveTrayIcon());
@@ -313,28 +312,28 @@ TEST_F(SkinnedPanels, KeysReachThePageOnlyWhileThePointerIsOverIt) {
     os::Window* window = panel.Window();
     const long handle = window->Handle();
     // A key message as the window hands it to the loop, with the pointer where it was.
-    auto offer = [&](unsigned keyval, bool down, int x, int y, long target) {
+    auto offer = [&](os::Key key, bool down, int x, int y, long target) {
         Message msg;
         msg.window = target;
         msg.code = down ? kMessageKeyDown : kMessageKeyUp;
-        msg.key = keyval;
+        msg.key = key;
         msg.pointX = x;
         msg.pointY = y;
         return loop.PreTranslateMessage(msg);
     };
     // Over the head band: not offered to the page's key handling, so F5 is not eaten here.
-    EXPECT_FALSE(offer(os::kKeyF5, true, 200, 110, handle));
+    EXPECT_FALSE(offer(os::Key::F5, true, 200, 110, handle));
     // Over the page: the host eats F5 (no reload).
-    EXPECT_TRUE(offer(os::kKeyF5, true, 200, 300, handle));
+    EXPECT_TRUE(offer(os::Key::F5, true, 200, 300, handle));
     // Outside the window altogether, and a message aimed at another window.
-    EXPECT_FALSE(offer(os::kKeyF5, true, 700, 700, handle));
-    EXPECT_FALSE(offer(os::kKeyF5, true, 200, 300, handle + 1));
+    EXPECT_FALSE(offer(os::Key::F5, true, 700, 700, handle));
+    EXPECT_FALSE(offer(os::Key::F5, true, 200, 300, handle + 1));
     // F5 let go away from the page is no longer held when typing on the page.
-    offer(os::kKeyF5, false, 700, 700, handle);
-    EXPECT_FALSE(offer('a', true, 200, 300, handle));
+    offer(os::Key::F5, false, 700, 700, handle);
+    EXPECT_FALSE(offer(os::Key::Other, true, 200, 300, handle));
     // Once the window is gone its filter is off the loop: F5 held over the page goes unseen.
-    offer(os::kKeyF5, true, 200, 300, handle);
+    offer(os::Key::F5, true, 200, 300, handle);
     panel.ClosePanel();
-    EXPECT_FALSE(offer(os::kKeyF5, true, 200, 300, handle));
+    EXPECT_FALSE(offer(os::Key::F5, true, 200, 300, handle));
     UnregisterMessageLoop();
 }

@@ -117,8 +117,7 @@ class FakeTrayHost {
 
 class RecordingPanel : public CTrayIconImpl {
   public:
-    void SendPanelCommand(int command) override { commands.push_back(command); }
-    void PostPanelNull() override {}
+    RecordingPanel() : CTrayIconImpl([this](int command) { commands.push_back(command); }) {}
     std::vector<int> commands;
 };
 

@@ -23,7 +23,7 @@ bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 WebTestPanel::WebTestPanel(const std::string& name, const std::string& moduleDirectory,
                            const std::string& trustedMainPage, int autoDeleteFlag)
-    : CHtmlPanel(name, autoDeleteFlag) {
+    : CHtmlPanel(name, autoDeleteFlag, {}, TestRole()) {
     SetModuleDirectory(moduleDirectory);
     SetTrustedMainPage(trustedMainPage);
 }
@@ -32,27 +32,36 @@ WebTestPanel::~WebTestPanel() {
     if (destroyedFlag != nullptr) *destroyedFlag = true;
 }
 
-int WebTestPanel::HandleAppCommand(PageCommand& command) {
+CHtmlPanel::Role WebTestPanel::TestRole() {
+    Role role;
+    role.commands = [this](PageCommand& command) { return RunTestCommand(command); };
+    role.events = [this](PanelEvent& event) {
+        events.push_back(event.code);
+        if (event.code == kEventDocumentComplete) ++documentsCompleted;
+        if (!adjustAnswer) return false;
+        BaseAnswer(event);
+        adjustAnswer(event);
+        return true;
+    };
+    role.quit = [this] { commands.push_back(1); };
+    return role;
+}
+
+bool WebTestPanel::RunTestCommand(PageCommand& command) {
     if (command.name == "test.echo") {
         command.result = command.Item(1);
-        return 1;
+        return true;
     }
     if (command.name == "test.report") {
         reports.push_back(command.Item(1));
         command.result = std::string("ok");
-        return 1;
+        return true;
     }
     if (command.name == "test.name") {
         command.result = PanelName();
-        return 1;
+        return true;
     }
-    return extraCommands ? extraCommands(command) : 0;
-}
-
-bool WebTestPanel::OnPanelEvent(PanelEvent& event) {
-    events.push_back(event.code);
-    if (event.code == kEventDocumentComplete) ++documentsCompleted;
-    return CHtmlPanel::OnPanelEvent(event);
+    return extraCommands && extraCommands(command) != 0;
 }
 
 bool WebTestPanel::OpenPage(const std::string& url) {

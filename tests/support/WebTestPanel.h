@@ -26,11 +26,6 @@ class WebTestPanel : public CHtmlPanel {
                  const std::string& trustedMainPage = {}, int autoDelete = 0);
     ~WebTestPanel() override;
 
-    int HandleAppCommand(PageCommand& command) override;
-    bool OnPanelEvent(PanelEvent& event) override;
-    // "app.quit" is recorded as command 1.
-    void QuitProgram() override { commands.push_back(1); }
-
     // Creates the panel, loads `url` and waits for the document to complete.
     bool OpenPage(const std::string& url);
     // Evaluates an expression in the top frame and returns its value as text.
@@ -42,8 +37,15 @@ class WebTestPanel : public CHtmlPanel {
     int documentsCompleted = 0;
     // Runs for commands the fixture does not know; return nonzero when handled.
     std::function<int(PageCommand&)> extraCommands;
+    // Changes the answer to a panel event after the base gave its own.
+    std::function<void(PanelEvent&)> adjustAnswer;
     // Set when the destructor runs (for self-deleting panels).
     bool* destroyedFlag = nullptr;
+
+  private:
+    // The panel's role: "test.*" commands, events recorded, "app.quit" recorded as command 1.
+    Role TestRole();
+    bool RunTestCommand(PageCommand& command);
 };
 
 }  // namespace testsupport

@@ -170,16 +170,18 @@ TEST(CommonCommandsTest, StyleWritesOnlyChangesAndAppliesTheBitsLinuxKnows) {
 // A panel without a window: the parts of CHtmlPanel that are pure logic.
 class LogicPanel : public CHtmlPanel {
   public:
-    LogicPanel() : CHtmlPanel("logic", 0) {}
-    int HandleAppCommand(PageCommand& command) override {
-        seen.push_back(command.name);
-        if (command.name == "panel.toggle" || command.name == "own") {
+    LogicPanel() : CHtmlPanel("logic", 0, {}, LogicRole()) {}
+    Role LogicRole() {
+        Role role;
+        role.commands = [this](PageCommand& command) {
+            seen.push_back(command.name);
+            if (command.name != "panel.toggle" && command.name != "own") return false;
             command.result = std::string("mine");
-            return 1;
-        }
-        return 0;
+            return true;
+        };
+        role.quit = [this] { ++quits; };
+        return role;
     }
-    void QuitProgram() override { ++quits; }
     std::vector<std::string> seen;
     int quits = 0;
 };
@@ -221,12 +223,14 @@ TEST(HtmlPanelLogicTest, BaseAnswersOfThePanelEventChain) {
 
 TEST(HtmlPanelLogicTest, EveryKeyIsEatenWhileF5IsDown) {
     LogicPanel panel;
-    EXPECT_FALSE(panel.TranslatePanelMessage({.keyval = 'a'}));
-    EXPECT_TRUE(panel.TranslatePanelMessage({.keyval = os::kKeyF5}));
-    EXPECT_TRUE(panel.TranslatePanelMessage({.keyval = 'r', .control = true}));
-    EXPECT_FALSE(panel.TranslatePanelMessage({.keyval = os::kKeyF5, .pressed = false}));
-    EXPECT_FALSE(panel.TranslatePanelMessage({.keyval = 'a'}));
-    EXPECT_TRUE(panel.TranslatePanelMessage({.keyval = os::kKeyF5, .control = true}));
+    using os::Key;
+    EXPECT_FALSE(panel.TranslatePanelMessage({.key = Key::Other}));
+    EXPECT_TRUE(panel.TranslatePanelMessage({.key = Key::F5}));
+    EXPECT_TRUE(
+        panel.TranslatePanelMessage({.key = Key::Other, .modifiers = os::kModifierControl}));
+    EXPECT_FALSE(panel.TranslatePanelMessage({.key = Key::F5, .pressed = false}));
+    EXPECT_FALSE(panel.TranslatePanelMessage({.key = Key::Escape}));
+    EXPECT_TRUE(panel.TranslatePanelMessage({.key = Key::F5, .modifiers = os::kModifierControl}));
 }
 
 TEST(HtmlPanelLogicTest, WithoutAWindowNothingNavigatesAndFileUrlsAreFormed) {

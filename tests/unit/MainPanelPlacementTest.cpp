@@ -5,7 +5,7 @@
 
 namespace {
 
-const PlacementArea kWork{0, 27, 1280, 800};  // a top bar of 27 pixels
+const os::Rect kWork{0, 27, 1280, 800};  // a top bar of 27 pixels
 
 TEST(MainPanelPlacement, OffsetsPlaceTheCornerAndKeepThePanelAbove) {
     auto p = PlaceMainPanel(10, 0, 360, 560, 1280, 800, kWork);

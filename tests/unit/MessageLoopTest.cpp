@@ -30,7 +30,7 @@ class RecordingFilter : public CMessageFilter {
 Message KeyDown() {
     Message msg;
     msg.code = kMessageKeyDown;
-    msg.key = 0xff1b;  // Escape
+    msg.key = os::Key::Escape;
     return msg;
 }
 

@@ -1,5 +1,8 @@
+#include "FakeWindow.h"
+#include "ImageFiles.h"
 #include "base/Settings.h"
 #include "panel/DPanel.h"
+#include "panel/ImageRegistry.h"
 #include "panel/PanelDescription.h"
 #include "panel/PanelLayout.h"
 
@@ -7,7 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 namespace {
 
@@ -29,33 +31,14 @@ os::PixelBuffer Image(int w, int h) {
     return b;
 }
 
-// A window as the mix-in sees it.
-class FakePanel : public CDPanel<FakePanel> {
-  public:
-    FakePanel(std::string cfg, std::string name)
-        : CDPanel<FakePanel>(std::move(cfg)), name(std::move(name)) {}
-
-    std::string PanelName() const { return name; }
-    std::string GetPanelText() const { return text; }
-    void SetPanelText(const std::string& t) { text = t; }
-    PanelSize GetPanelWindowSize() const { return size; }
-    PanelRect GetPanelClientRect() const { return {0, 0, size.width, size.height}; }
-    void ResizePanelWindow(int w, int h) {
-        size = {w, h};
-        ++resizes;
-        OnPanelSize();
-    }
-    const os::PixelBuffer* FindPanelImage(const std::string& key) {
-        auto it = images.find(key);
-        return it == images.end() ? nullptr : &it->second;
-    }
-
-    std::string name;
-    std::string text = "product name";
-    PanelSize size{200, 100};
-    int resizes = 0;
-    std::map<std::string, os::PixelBuffer> images;
-};
+// A skin image registered under a key no other test uses.
+std::string RegisterImage(const std::string& name, int w, int h) {
+    const std::string path = WriteCfg(name, "") + ".png";
+    testsupport::WriteSolidImage(path, "png", w, h, 0xFF000000u, true);
+    const std::string key = "description-test-" + name;
+    if (GetImageRegistry().RegisterImage(key, path) == nullptr) return {};
+    return key;
+}
 
 }  // namespace
 
@@ -123,50 +106,59 @@ TEST(PanelWindowSize, WidthAndHeightOnlyTogether) {
 
 TEST(CalcPanelBands, BodyInsetLeftOnceRightTwice) {
     const PanelBands b = CalcPanelBands({0, 0, 300, 400}, 32, 20, 5);
-    EXPECT_EQ(b.head, (PanelRect{0, 0, 300, 32}));
-    EXPECT_EQ(b.body, (PanelRect{5, 32, 290, 380}));
-    EXPECT_EQ(b.foot, (PanelRect{0, 380, 300, 400}));
+    EXPECT_EQ(b.head, (os::Rect{0, 0, 300, 32}));
+    EXPECT_EQ(b.body, (os::Rect{5, 32, 290, 380}));
+    EXPECT_EQ(b.foot, (os::Rect{0, 380, 300, 400}));
     const PanelBands whole = CalcPanelBands({0, 0, 300, 400}, 0, 0, 0);
-    EXPECT_EQ(whole.body, (PanelRect{0, 0, 300, 400}));
+    EXPECT_EQ(whole.body, (os::Rect{0, 0, 300, 400}));
 }
 
-TEST(CDPanel, LoadConfigSizesFromTheImageAndLaysOutTheBands) {
-    const auto cfg = WriteCfg("main",
-                              "[mainpanel]\ntitle=Nook\nbkimage=1\nheadheight=32\n"
-                              "footheight=10\ninnerborder=5\noutborder=3\n");
-    FakePanel panel(cfg, "mainpanel");
-    panel.images.emplace("1", Image(300, 200));
+TEST(CDPanel, LoadConfigSizesTheWindowFromTheImageAndLaysOutTheBands) {
+    const std::string image = RegisterImage("main", 300, 200);
+    ASSERT_FALSE(image.empty());
+    const auto cfg = WriteCfg("main", "[mainpanel]\ntitle=Nook\nbkimage=" + image +
+                                          "\nheadheight=32\nfootheight=10\ninnerborder=5\n"
+                                          "outborder=3\n");
+    testsupport::FakeWindow window;
+    window.rect = {40, 50, 240, 150};
+    CDPanel skin("mainpanel", cfg);
+    skin.Attach(&window);
     // Before the description is read the bands use the built-in heights.
-    panel.CalcLayout();
-    EXPECT_EQ(panel.HeadRect(), (PanelRect{0, 0, 200, 50}));
-    EXPECT_EQ(panel.FootRect(), (PanelRect{0, 70, 200, 100}));
+    skin.CalcLayout();
+    EXPECT_EQ(skin.HeadRect(), (os::Rect{0, 0, 200, 50}));
+    EXPECT_EQ(skin.FootRect(), (os::Rect{0, 70, 200, 100}));
 
-    panel.LoadConfig();
-    EXPECT_EQ(panel.text, "Nook");
-    EXPECT_EQ(panel.size, (PanelSize{306, 206}));
-    EXPECT_EQ(panel.BkImage(), &panel.images.at("1"));
-    EXPECT_EQ(panel.HeadRect(), (PanelRect{0, 0, 306, 32}));
-    EXPECT_EQ(panel.BodyRect(), (PanelRect{5, 32, 296, 196}));
-    EXPECT_EQ(panel.FootRect(), (PanelRect{0, 196, 306, 206}));
+    skin.LoadConfig();
+    EXPECT_EQ(window.title, "Nook");
+    EXPECT_EQ(window.rect, (os::Rect{40, 50, 346, 256})) << "resized where it stands";
+    EXPECT_EQ(skin.BkImage(), GetImageRegistry().FindImage(image));
+    EXPECT_EQ(skin.HeadRect(), (os::Rect{0, 0, 306, 32}));
+    EXPECT_EQ(skin.BodyRect(), (os::Rect{5, 32, 296, 196}));
+    EXPECT_EQ(skin.FootRect(), (os::Rect{0, 196, 306, 206}));
 }
 
 TEST(CDPanel, UnregisteredImageEmptyTitleAndNewPath) {
-    const auto first = WriteCfg("first", "[poppanel]\nbkimage=7\nwidth=400\n");
-    const auto second = WriteCfg("second", "[poppanel]\nbkimage=7\nwidth=320\nheight=240\n");
-    FakePanel panel(first, "poppanel");
-    panel.LoadConfig();
-    EXPECT_EQ(panel.BkImage(), nullptr);
-    EXPECT_EQ(panel.text, "product name") << "an empty title keeps the window text";
-    EXPECT_EQ(panel.size, (PanelSize{200, 100})) << "width without height keeps the size";
-    EXPECT_EQ(panel.BkMode(), 4);
+    const auto first = WriteCfg("first", "[poppanel]\nbkimage=nosuchkey\nwidth=400\n");
+    const auto second =
+        WriteCfg("second", "[poppanel]\nbkimage=nosuchkey\nwidth=320\nheight=240\n");
+    testsupport::FakeWindow window;
+    window.title = "product name";
+    window.rect = {0, 0, 200, 100};
+    CDPanel skin("poppanel", first);
+    skin.Attach(&window);
+    skin.LoadConfig();
+    EXPECT_EQ(skin.BkImage(), nullptr);
+    EXPECT_EQ(window.title, "product name") << "an empty title keeps the window text";
+    EXPECT_EQ(window.rect, (os::Rect{0, 0, 200, 100})) << "width without height keeps the size";
+    EXPECT_EQ(skin.BkMode(), 4);
 
-    panel.LoadConfig(second);
-    EXPECT_EQ(panel.ConfigFile(), second);
-    EXPECT_EQ(panel.size, (PanelSize{320, 240}));
+    skin.LoadConfig(second);
+    EXPECT_EQ(skin.ConfigFile(), second);
+    EXPECT_EQ(window.rect, (os::Rect{0, 0, 320, 240}));
 
     // Nothing to draw but the kept window text.
     os::PixelBuffer canvas = Image(320, 240);
-    panel.text.clear();
-    panel.PaintSkin(canvas);
+    window.title.clear();
+    skin.PaintSkin(canvas);
     for (uint32_t p : canvas.pixels) EXPECT_EQ(p, 0xFF000000u);
 }

@@ -4,7 +4,7 @@
 
 namespace {
 
-bool Covers(const std::vector<PanelRect>& spans, int x, int y) {
+bool Covers(const std::vector<os::Rect>& spans, int x, int y) {
     for (const auto& r : spans) {
         if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return true;
     }
@@ -14,7 +14,7 @@ bool Covers(const std::vector<PanelRect>& spans, int x, int y) {
 }  // namespace
 
 TEST(RoundRectRegion, ZeroCornersGiveThePlainRectangle) {
-    EXPECT_EQ(RoundRectRegion(306, 206, 0, 0), (std::vector<PanelRect>{{0, 0, 306, 206}}));
+    EXPECT_EQ(RoundRectRegion(306, 206, 0, 0), (std::vector<os::Rect>{{0, 0, 306, 206}}));
     EXPECT_TRUE(RoundRectRegion(0, 10, 0, 0).empty());
 }
 
@@ -34,10 +34,9 @@ TEST(RoundRectRegion, CornersAreCutAndTheMiddleKept) {
 }
 
 TEST(CenterInWorkArea, CentresAndKeepsInside) {
-    EXPECT_EQ(CenterInWorkArea(420, 260, {0, 0, 1280, 800}), (PanelRect{430, 270, 850, 530}));
+    EXPECT_EQ(CenterInWorkArea(420, 260, {0, 0, 1280, 800}), (os::Rect{430, 270, 850, 530}));
     // A work area that starts below a top bar on a second monitor.
-    EXPECT_EQ(CenterInWorkArea(400, 200, {1280, 30, 2560, 1024}),
-              (PanelRect{1720, 427, 2120, 627}));
+    EXPECT_EQ(CenterInWorkArea(400, 200, {1280, 30, 2560, 1024}), (os::Rect{1720, 427, 2120, 627}));
     // Larger than the area: the top-left corner stays in view.
-    EXPECT_EQ(CenterInWorkArea(2000, 900, {0, 0, 1280, 800}), (PanelRect{0, 0, 2000, 900}));
+    EXPECT_EQ(CenterInWorkArea(2000, 900, {0, 0, 1280, 800}), (os::Rect{0, 0, 2000, 900}));
 }

@@ -48,14 +48,14 @@ class FakeTray : public os::TrayIcon {
     TrayLog& log_;
 };
 
+// The icon as a panel holds it: its commands are logged beside the tray's calls.
 class TrayPanel : public CTrayIconImpl {
   public:
-    explicit TrayPanel(TrayLog& log) : log(log) { UseTray(std::make_unique<FakeTray>(log)); }
-    void SendPanelCommand(int command) override {
-        log.calls.push_back("command " + std::to_string(command));
+    explicit TrayPanel(TrayLog& log)
+        : CTrayIconImpl(
+              [&log](int command) { log.calls.push_back("command " + std::to_string(command)); }) {
+        UseTray(std::make_unique<FakeTray>(log));
     }
-    void PostPanelNull() override { log.calls.push_back("post null"); }
-    TrayLog& log;
 };
 
 }  // namespace
@@ -64,7 +64,7 @@ TEST(TrayIcon, AddsWithTheProgramIdIconAndEmptyTipThenDeletesAtTheEnd) {
     TrayLog log;
     TrayPanel panel(log);
     panel.SetDefaultCommand(ID_SHOW_MAIN);
-    panel.OnTrayInitDialog();
+    panel.AddProgramIcon();
     EXPECT_TRUE(panel.TrayIconAdded());
     EXPECT_EQ(panel.IconData().uID, 1999u);
     EXPECT_EQ(panel.IconData().uCallbackMessage, 3025u);
@@ -75,8 +75,13 @@ TEST(TrayIcon, AddsWithTheProgramIdIconAndEmptyTipThenDeletesAtTheEnd) {
     EXPECT_EQ(log.added.hostMenu[0].text, "退出");
     EXPECT_EQ(log.added.hostMenu[0].command, ID_APP_EXIT);
 
-    panel.OnTrayDestroy();
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"add", "delete 1999"}));
+    {
+        TrayPanel gone(log);
+        gone.AddProgramIcon();
+    }
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"add", "add", "delete 1999"}))
+        << "the icon goes with its owner";
+    EXPECT_TRUE(panel.RemoveTrayIcon());
     EXPECT_FALSE(panel.RemoveTrayIcon()) << "deleted once only";
 }
 
@@ -84,7 +89,7 @@ TEST(TrayIcon, FailedAddSendsNoDeleteAtTheEnd) {
     TrayLog log;
     log.addSucceeds = false;
     TrayPanel panel(log);
-    panel.OnTrayInitDialog();
+    panel.AddProgramIcon();
     EXPECT_FALSE(panel.TrayIconAdded());
     EXPECT_FALSE(panel.RemoveTrayIcon());
     EXPECT_EQ(log.calls, (std::vector<std::string>{"add"}));
@@ -120,7 +125,7 @@ TEST(TrayIcon, OnlyRightButtonUpAndDoubleClickOnOurIconDoAnything) {
     EXPECT_EQ(log.calls, (std::vector<std::string>{"command 2001"}));
     log.calls.clear();
     log.notify(TRAY_ICON_ID, os::TRAY_RBUTTONUP);
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"menu", "post null"}));
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"menu"}));
     ASSERT_EQ(log.shownMenu.size(), 1u);
     EXPECT_EQ(log.shownMenu[0].text, "退出");
     EXPECT_FALSE(log.shownMenu[0].isDefault) << "2001 is not in the menu: no default item";
@@ -169,21 +174,21 @@ TEST(FindTrayRect, NotifyAreaClockOrWholeTaskbar) {
     EXPECT_FALSE(FindTrayRectIn(std::nullopt));
 
     os::TaskbarFacts bar{{0, 760, 1280, 800}, {}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1280, 800}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{0, 760, 1280, 800}));
 
     bar.descendants = {{"Start", {0, 760, 50, 800}},
                        {"TrayNotifyWnd", {1100, 762, 1278, 798}},
                        {"TrayClockWClass", {1200, 762, 1278, 798}}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{1100, 762, 1278, 798}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{1100, 762, 1278, 798}));
 
     // The clock first: the taskbar up to the clock's left edge.
     bar.descendants = {{"TrayClockWClass", {1200, 762, 1278, 798}},
                        {"TrayNotifyWnd", {1100, 762, 1278, 798}}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1200, 800}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{0, 760, 1200, 800}));
 
     // Exact names only.
     bar.descendants = {{"traynotifywnd", {1, 1, 2, 2}}, {"TrayNotifyWndX", {3, 3, 4, 4}}};
-    EXPECT_EQ(FindTrayRectIn(bar), (os::ScreenRect{0, 760, 1280, 800}));
+    EXPECT_EQ(FindTrayRectIn(bar), (os::Rect{0, 760, 1280, 800}));
 }
 
 namespace {
@@ -200,7 +205,7 @@ class SlidePanel : public CSlideBehavior<SlidePanel> {
         calls.push_back("show");
     }
     void BringPanelToTop() { calls.push_back("top"); }
-    os::ScreenRect GetPanelScreenRect() const { return {980, 500, 1280, 800}; }
+    os::Rect GetPanelScreenRect() const { return {980, 500, 1280, 800}; }
     bool visible = false;
     std::vector<std::string> calls;
 };

@@ -5,7 +5,7 @@
 namespace os {
 namespace {
 
-ScreenRect FromGdk(const GdkRectangle& r) {
+Rect FromGdk(const GdkRectangle& r) {
     return {r.x, r.y, r.x + r.width, r.y + r.height};
 }
 
@@ -51,12 +51,12 @@ ScreenSize PrimaryScreenSize() {
     return {geometry.width, geometry.height};
 }
 
-ScreenRect PrimaryWorkArea() {
+Rect PrimaryWorkArea() {
     const std::vector<MonitorInfo> monitors = ListMonitors();
     for (const auto& m : monitors) {
         if (m.primary) return m.work;
     }
-    return monitors.empty() ? ScreenRect{} : monitors.front().work;
+    return monitors.empty() ? Rect{} : monitors.front().work;
 }
 
 }  // namespace os

@@ -7,7 +7,7 @@ std::optional<TaskbarFacts> FindTaskbarWindows() {
     return std::nullopt;
 }
 
-int AnimateCaption(ScreenRect, ScreenRect) {
+int AnimateCaption(Rect, Rect) {
     return 0;
 }
 

@@ -20,6 +20,23 @@ WindowGtk* Self(gpointer self) {
     return static_cast<WindowGtk*>(self);
 }
 
+Key KeyOfKeyval(guint keyval) {
+    switch (keyval) {
+        case GDK_KEY_Escape:
+            return Key::Escape;
+        case GDK_KEY_F5:
+            return Key::F5;
+        default:
+            return Key::Other;
+    }
+}
+
+unsigned ModifiersOfState(guint state) {
+    return ((state & GDK_SHIFT_MASK) != 0 ? kModifierShift : 0) |
+           ((state & GDK_CONTROL_MASK) != 0 ? kModifierControl : 0) |
+           ((state & GDK_MOD1_MASK) != 0 ? kModifierAlt : 0);
+}
+
 }  // namespace
 
 WindowGtk::WindowGtk() {
@@ -293,11 +310,9 @@ gboolean WindowGtk::OnKey(GtkWidget*, GdkEventKey* key, gpointer self) {
     if (key->type == GDK_KEY_PRESS) held.emplace_back(key->hardware_keycode, key->keyval);
     if (!window->key_) return FALSE;
     KeyEvent event;
-    event.keyval = key->keyval;
+    event.key = KeyOfKeyval(key->keyval);
     event.pressed = key->type == GDK_KEY_PRESS;
-    event.control = (key->state & GDK_CONTROL_MASK) != 0;
-    event.shift = (key->state & GDK_SHIFT_MASK) != 0;
-    event.alt = (key->state & GDK_MOD1_MASK) != 0;
+    event.modifiers = ModifiersOfState(key->state);
     auto handler = window->key_;
     return handler(event) ? TRUE : FALSE;
 }
@@ -310,7 +325,7 @@ gboolean WindowGtk::OnFocusOut(GtkWidget*, GdkEventFocus*, gpointer self) {
     for (const auto& entry : held) {
         if (!window->key_) break;
         KeyEvent release;
-        release.keyval = entry.second;
+        release.key = KeyOfKeyval(entry.second);
         release.pressed = false;
         auto handler = window->key_;
         handler(release);
