@@ -7,8 +7,10 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "LoopbackHttp.h"
 #include "TempDir.h"
 #include "WebTestPanel.h"
 #include "os/linux/WebHost.h"
@@ -261,7 +263,7 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
     Eval("hostNotify('runbrush','backup','run.error','missing')");
     EXPECT_NE(CardState("backup").find("没有这个工具的程序"), std::string::npos);
     EXPECT_EQ(Eval("document.getElementById('toast').textContent"),
-              "无法安装：数据备份，安装包里没有这个工具的程序");
+              "无法安装：数据备份，安装包里没有这个工具的程序，请联系厂商");
 }
 
 TEST_F(LocalPage, DownloadedToolsAreMarkedAndNamesAndContrastServeEveryReader) {
@@ -321,6 +323,123 @@ TEST_F(LocalPage, DownloadedToolsAreMarkedAndNamesAndContrastServeEveryReader) {
   });
   return worst.toFixed(2) + ' ' + where; })())JS");
     EXPECT_GE(std::stod(worst), 4.5) << worst;
+}
+
+TEST_F(LocalPage, OfflineItOffersRetryTriesAgainWithBackoffAndSwitchesOnceTheSiteAnswers) {
+    answers_["app.getcookie&pkgbase"] =
+        "http://127.0.0.1:" + std::to_string(loopback::UnusedLoopbackPort()) + "/packages/";
+    Open();
+    const std::string retry = "document.getElementById('btnRetry')";
+    EXPECT_EQ(Eval(retry + ".hidden||!" + retry + ".getClientRects().length"), "false");
+    EXPECT_EQ(Eval(retry + ".textContent"), "重试");
+    // Tries on their own: 10 s, then doubling up to five minutes; the first is already armed.
+    EXPECT_EQ(Eval("[0,1,2,3,4,5,6,40].map(retryDelay).join()"), "10,20,40,80,160,300,300,300");
+    EXPECT_NE(Eval("retryTimer"), "0");
+
+    // Nothing answers: the page stays, says it is offline, and the button works again.
+    Eval(retry + ".click()");
+    EXPECT_EQ(Eval(retry + ".disabled"), "true");
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Eval(retry + ".disabled") == "false"; }));
+    EXPECT_EQ(Eval("location.protocol"), "file:");
+    EXPECT_NE(Eval("document.getElementById('bannerText').textContent").find("离线模式"),
+              std::string::npos);
+
+    // The site answers: the view goes to the maker's page on the origin the packages came from.
+    loopback::HttplibServer site;
+    site.server.Get("/Brush.html", [](const auto&, auto& response) {
+        response.set_content("<html><body>maker</body></html>", "text/html");
+    });
+    ASSERT_TRUE(site.Start());
+    answers_["app.getcookie&pkgbase"] = site.BaseUrl() + "/packages/";
+    Open();
+    Eval(retry + ".click()");
+    ASSERT_TRUE(testsupport::PumpUntil(
+        [&] { return Eval("location.href").rfind(site.BaseUrl() + "/Brush.html?t=", 0) == 0; }));
+}
+
+TEST_F(LocalPage, RetryIsOfferedOnlyWhereItCanHelpAndMessagesNeitherCutNorCover) {
+    answers_["app.getpath"] = "/c";
+    Open();
+    // No such package, no program in it, or the same files again: no 重试, and what to do instead.
+    const std::vector<std::tuple<std::string, std::string, std::string>> dead = {
+        {"download.error", "http:404", "请联系厂商"},
+        {"download.error", "http:410", "请联系厂商"},
+        {"run.error", "missing", "请联系厂商"},
+        {"run.error", "start", "删除文件夹 /c/unlocker 后点击“运行”重新下载"},
+    };
+    for (const auto& [state, cause, words] : dead) {
+        Eval("hostNotify('runbrush','unlocker','" + state + "','" + cause + "')");
+        EXPECT_NE(CardState("unlocker").find(words), std::string::npos) << cause;
+        EXPECT_EQ(Eval(RunButton("unlocker") + ".textContent"), "运行") << cause;
+    }
+    Eval("hostNotify('runbrush','unlocker','download.error','http:503')");
+    EXPECT_EQ(Eval(RunButton("unlocker") + ".textContent"), "重试");
+
+    // A cancel is not shown as a failure.
+    Eval("hostNotify('runbrush','unlocker','download.error','cancelled')");
+    Eval("document.body.insertAdjacentHTML('beforeend','<b id=probe style=color:var(--bad)></b>')");
+    EXPECT_NE(
+        Eval("getComputedStyle(document.querySelector('.pkg[data-base=\"unlocker\"] .state')).color"),
+        Eval("getComputedStyle(document.getElementById('probe')).color"));
+
+    // A card keeps its height once a download shows its bar, cancel button and progress.
+    const std::string height =
+        "document.querySelector('.pkg[data-base=\"flashkit\"]').getBoundingClientRect().height";
+    const std::string before = Eval(height);
+    Eval("hostNotify('runbrush','flashkit','download'),"
+         "hostNotify('brushprogress','flashkit','1048576','209715200','download')");
+    ASSERT_EQ(Eval("document.querySelector('.pkg[data-base=\"flashkit\"]').dataset.state"),
+              "download");
+    EXPECT_EQ(Eval(height), before);
+
+    // A long toast is shown whole and lies clear of every button and settings row the user can
+    // see, with the list scrolled to its end.
+    Eval("document.querySelector('.content').scrollTop = 1e6");
+    Eval("toast('下载失败：' + '缓存目录空间不足或无法写入；请先腾出空间或更换缓存目录'.repeat(4))");
+    EXPECT_EQ(Eval(R"JS((function () {
+  var t = document.getElementById('toast'), r = t.getBoundingClientRect();
+  if (t.scrollHeight > t.clientHeight || t.scrollWidth > t.clientWidth) return 'cut';
+  var view = document.querySelector('.content').getBoundingClientRect();
+  var hit = [];
+  document.querySelectorAll('button, .row').forEach(function (b) {
+    var q = b.getBoundingClientRect();
+    if (!q.width || !q.height) return;
+    var top = q.top, bottom = q.bottom;
+    if (b.closest('.content')) { top = Math.max(top, view.top); bottom = Math.min(bottom, view.bottom); }
+    if (top < bottom && top < r.bottom && bottom > r.top && q.left < r.right && q.right > r.left)
+      hit.push(b.getAttribute('aria-label') || b.textContent.trim());
+  });
+  return hit.join() || 'clear'; })())JS"),
+              "clear");
+}
+
+// WebKitGTK's accessibility tree leaves out a <span> laid out as a block (a flex item, an
+// inline-block) together with its text, and anything aria-hidden or presentational; this checks
+// those properties of every visible text, not the tree itself.
+TEST_F(LocalPage, EveryVisibleTextIsExposedAndStateChangesAreLiveRegions) {
+    answers_["app.getcookie&tools"] = "flashkit";
+    Open();
+    Eval("hostNotify('runbrush','backup','download.error','network')");  // a state line and a toast
+    EXPECT_EQ(Eval(R"JS((function () {
+  var bad = [], walk = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  for (var n; (n = walk.nextNode());) {
+    var el = n.parentElement;
+    if (!n.textContent.trim() || !el.getClientRects().length || el.closest('script,style')) continue;
+    if (el.closest('.icon')) continue;  // the letter mark repeats the title beside it
+    var why = '';
+    if (el.closest('[aria-hidden="true"]')) why = 'hidden';
+    else if (el.closest('[role="presentation"],[role="none"]')) why = 'presentation';
+    else if (el.localName === 'span' && getComputedStyle(el).display !== 'inline') why = 'block span';
+    if (why) bad.push(why + ':' + n.textContent.trim().slice(0, 8));
+  }
+  return bad.join('|') || 'none'; })())JS"),
+              "none");
+    // The state line, the toast and the banner: polite, whole, and displayed while they change.
+    EXPECT_EQ(Eval(R"JS(Array.prototype.map.call(document.querySelectorAll(
+  '.pkg[data-base="backup"] .state, #toast, #bannerText'), function (e) {
+  return [e.getAttribute('aria-live'), e.getAttribute('aria-atomic'),
+          getComputedStyle(e).display !== 'none'].join(' '); }).join('|'))JS"),
+              "polite true true|polite true true|polite true true");
 }
 
 TEST_F(LocalPage, BeforeItPaintsTheViewShowsThePagesOwnColourNotWhite) {
