@@ -3,7 +3,7 @@
 // run against an in-memory window.
 //
 // Input: the command text itself ("app:panel.move&10&-20").
-#include "FakePanelWindow.h"
+#include "FakeWindow.h"
 #include "base/CommandLine.h"
 #include "web/CommonCommands.h"
 #include "web/PageCommand.h"
@@ -26,9 +26,9 @@ void Require(bool condition, const char* what) {
 
 class Target : public CommonCommandTarget {
   public:
-    os::PanelWindow* CommandWindow() override { return window.alive ? &window : nullptr; }
+    os::Window* CommandWindow() override { return window.alive ? &window : nullptr; }
     std::string CommandModuleDirectory() const override { return "/opt/maplenook"; }
-    void OnPanelCommand(int) override {}
+    void QuitProgram() override {}
     void ClosePanel() override { window.Destroy(); }
     bool StartProgram(const std::string& file, const std::vector<std::string>& args,
                       bool) override {
@@ -36,14 +36,10 @@ class Target : public CommonCommandTarget {
         startedArgs = args;
         return true;
     }
-    uint32_t& StyleWord() override { return style; }
-    uint32_t& ExStyleWord() override { return exStyle; }
 
-    testsupport::FakePanelWindow window;
+    testsupport::FakeWindow window;
     std::vector<std::string> started;
     std::vector<std::string> startedArgs;
-    uint32_t style = 0x80000048;
-    uint32_t exStyle = 0;
 };
 
 std::vector<std::string> NonEmptyPieces(const std::string& text) {
@@ -123,8 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(SplitCommandLine(joined) == command->tokens, "quoted arguments split differently");
 
     Target target;
+    CommonCommands common(target);
     const os::Rect before = target.window.rect;
-    const bool known = RunCommonCommand(*command, target);
+    const bool known = common.Run(*command);
     const std::string result = CommandResultText(command->result);
     if (!known) Require(result == "-1", "an unknown command has a result");
     if (command->name == "app.run" && command->Has(1)) {
