@@ -125,43 +125,9 @@ void CPhoneDetector::Prune() {
     for (size_t k = 0; k < list_.size(); ++k)
         groups[AsciiLowerCopy(list_[k].instanceId.substr(0, kVendorProductLength))].push_back(k);
     std::vector<bool> removed(list_.size(), false);
-    constexpr size_t kNever = SIZE_MAX;
     for (auto& entry : groups) {
         std::vector<size_t>& group = entry.second;  // list positions, ascending
-        for (bool changed = group.size() > 1; changed;) {
-            changed = false;
-            // Where the scan of each id stops: its first and second positions.
-            std::unordered_map<std::string, std::pair<size_t, size_t>> stops;
-            for (size_t k : group) {
-                auto [it, fresh] = stops.try_emplace(list_[k].instanceId, k, kNever);
-                if (!fresh && it->second.second == kNever) it->second.second = k;
-            }
-            const auto stopOf = [&](size_t k) {
-                const auto& s = stops.at(list_[k].instanceId);
-                return s.first == k ? s.second : s.first;
-            };
-            // A bridge record with the modem's own id never qualifies: its scan stops at or
-            // before the modem, and the modem's scan stops at or before it. So the earliest ready
-            // bridge record and the farthest-reaching scan of one decide for every modem.
-            size_t earliest = kNever, farthest = 0;
-            for (size_t k : group) {
-                if (list_[k].driverReady != 1 || list_[k].kind != kKindAdb) continue;
-                earliest = std::min(earliest, k);
-                farthest = std::max(farthest, stopOf(k));
-            }
-            std::vector<size_t> left;
-            for (size_t k : group) {
-                const auto& m = list_[k];
-                const bool drop = m.kind == kKindModem && (farthest > k || earliest < stopOf(k));
-                if (drop) {
-                    removed[k] = true;
-                    changed = true;
-                } else {
-                    left.push_back(k);
-                }
-            }
-            group.swap(left);
-        }
+        for (bool changed = group.size() > 1; changed;) changed = SweepModems(group, removed);
     }
     size_t kept = 0;
     for (size_t k = 0; k < list_.size(); ++k)
@@ -174,6 +140,41 @@ void CPhoneDetector::Prune() {
     for (const auto& record : list_) ++seen[record.instanceId];
     for (const auto& record : list_)
         if (seen[record.instanceId] > 1) messageBox_(kSameInstanceText, kSameInstanceCaption);
+}
+
+bool CPhoneDetector::SweepModems(std::vector<size_t>& group, std::vector<bool>& removed) const {
+    constexpr size_t kNever = SIZE_MAX;
+    // Where the scan of each id stops: its first and second positions.
+    std::unordered_map<std::string, std::pair<size_t, size_t>> stops;
+    for (size_t k : group) {
+        auto [it, fresh] = stops.try_emplace(list_[k].instanceId, k, kNever);
+        if (!fresh && it->second.second == kNever) it->second.second = k;
+    }
+    const auto stopOf = [&](size_t k) {
+        const auto& s = stops.at(list_[k].instanceId);
+        return s.first == k ? s.second : s.first;
+    };
+    // A bridge record with the modem's own id never qualifies: its scan stops at or before the
+    // modem, and the modem's scan stops at or before it. So the earliest ready bridge record and
+    // the farthest-reaching scan of one decide for every modem.
+    size_t earliest = kNever, farthest = 0;
+    for (size_t k : group) {
+        if (list_[k].driverReady != 1 || list_[k].kind != kKindAdb) continue;
+        earliest = std::min(earliest, k);
+        farthest = std::max(farthest, stopOf(k));
+    }
+    bool changed = false;
+    std::vector<size_t> left;
+    for (size_t k : group) {
+        if (list_[k].kind == kKindModem && (farthest > k || earliest < stopOf(k))) {
+            removed[k] = true;
+            changed = true;
+        } else {
+            left.push_back(k);
+        }
+    }
+    group.swap(left);
+    return changed;
 }
 
 void CPhoneDetector::ListPhones(std::vector<PhoneInterface>& phones, bool prune) {

@@ -36,6 +36,10 @@ class CPhoneDetector {
     int Enumerate();
     // Drops non-phone records and modems that duplicate a ready bridge interface.
     void Prune();
+    // One sweep over a group of one vendor and product: removes the modems a ready bridge
+    // record reaches (marking them in `removed` and dropping them from `group`); true when any
+    // went.
+    bool SweepModems(std::vector<size_t>& group, std::vector<bool>& removed) const;
     void ListPhones(std::vector<PhoneInterface>& phones, bool prune);
     // True when a pruned record's instance id contains `text`, letter case folded.
     bool IsPresent(const std::string& text);

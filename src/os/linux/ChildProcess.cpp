@@ -62,6 +62,22 @@ struct SpawnSetup {
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
     }
+    // The tool starts in a session of its own with no signal blocked and the ones we handle
+    // back at their defaults.
+    void DetachSignals() {
+        sigset_t noSignals;
+        sigemptyset(&noSignals);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        sigaddset(&defaults, SIGCHLD);
+        posix_spawnattr_setsigmask(&attributes, &noSignals);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(
+            &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
 };
 
 }  // namespace
@@ -99,18 +115,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, Input input) {
     // (an adb server it starts would otherwise hold them for its whole life).
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
 #endif
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGCHLD);
-    posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    posix_spawnattr_setflags(&setup.attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    setup.DetachSignals();
 
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
