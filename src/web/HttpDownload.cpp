@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -40,8 +41,10 @@ class BodyFile {
 
     bool Write(const char* data, size_t size) {
         if (!stream_.is_open() && !Open()) return Failed();
-        stream_.write(data, static_cast<std::streamsize>(size));
-        return stream_.good() || Failed();
+        if (pending_.capacity() == 0) pending_.reserve(kWriteBufferSize + (64 << 10));
+        pending_.insert(pending_.end(), data, data + size);
+        if (pending_.size() < kWriteBufferSize) return true;
+        return FlushPending() || Failed();
     }
 
     // What the last failed step on disk was, for the log.
@@ -51,6 +54,7 @@ class BodyFile {
     // Closes the temporary file and moves it over the final name.
     bool Commit() {
         if (!stream_.is_open() && !Open()) return Failed();
+        if (!FlushPending()) return Failed();
         stream_.close();
         if (stream_.fail()) return Failed();
         if (!direct_.empty()) {
@@ -71,6 +75,15 @@ class BodyFile {
     bool Failed() {
         failure_ = "cannot write " + Where() + ": " + std::strerror(errno);
         return false;
+    }
+
+    // libcurl hands the body over in pieces of at most 16 KiB, and the stream passes any piece
+    // over 1 KiB straight to the kernel: gathered here into large writes they cost far less.
+    bool FlushPending() {
+        if (pending_.empty()) return true;
+        stream_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+        pending_.clear();
+        return stream_.good();
     }
 
     bool OpenDirect() {
@@ -105,7 +118,7 @@ class BodyFile {
         // A short unique name: the final name may already be as long as a name can be.
         static std::atomic<unsigned> counter{0};
         tempPath_ = folder / (".download-" + std::to_string(os::CurrentProcessId()) + "-" +
-                               std::to_string(counter++) + ".part");
+                              std::to_string(counter++) + ".part");
         stream_.open(tempPath_, std::ios::binary | std::ios::trunc);
         if (!stream_.is_open()) {
             tempPath_.clear();
@@ -115,13 +128,19 @@ class BodyFile {
     }
 
     void Discard() {
-        if (stream_.is_open()) stream_.close();
+        if (stream_.is_open()) {
+            // A part kept for resuming holds every byte that arrived.
+            if (part_) FlushPending();
+            stream_.close();
+        }
         if (tempPath_.empty()) return;
         std::error_code error;
         fs::remove(tempPath_, error);
         tempPath_.clear();
     }
 
+    static constexpr size_t kWriteBufferSize = 1 << 20;
+    std::vector<char> pending_;
     std::string folder_;
     std::string finalName_;
     fs::path direct_;
