@@ -76,6 +76,7 @@ WindowGtk::WindowGtk() {
 }
 
 WindowGtk::~WindowGtk() {
+    if (skin_ != nullptr) cairo_surface_destroy(skin_);
     if (window_ == nullptr) return;
     // The owner is going: nothing may call back into it while the widgets are torn down.
     paint_ = nullptr;
@@ -88,6 +89,7 @@ WindowGtk::~WindowGtk() {
 
 void WindowGtk::SetTitle(const std::string& title) {
     title_ = title;
+    QueueRedraw();  // the skin shows the title
     if (window_) gtk_window_set_title(GTK_WINDOW(window_), title.c_str());
 }
 
@@ -264,17 +266,32 @@ gboolean WindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
     const int width = gtk_widget_get_allocated_width(widget) * scale;
     const int height = gtk_widget_get_allocated_height(widget) * scale;
     if (width <= 0 || height <= 0) return FALSE;
+    cairo_surface_t* cached = window->skin_;
+    if (window->skinStale_ || cached == nullptr || cairo_image_surface_get_width(cached) != width ||
+        cairo_image_surface_get_height(cached) != height) {
+        cached = window->PaintSkinSurface(width, height, scale);
+        if (cached == nullptr) return FALSE;
+    }
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, cached, 0, 0);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    return FALSE;  // the children (the web view) draw over it
+}
+
+cairo_surface_t* WindowGtk::PaintSkinSurface(int width, int height, int scale) {
     PixelBuffer canvas;
     canvas.width = width;
     canvas.height = height;
     canvas.scale = scale;
-    canvas.hasAlpha = window->rgba_;
-    const uint32_t fill = window->rgba_ ? window->background_ & 0x00FFFFFFu : window->background_;
+    canvas.hasAlpha = rgba_;
+    const uint32_t fill = rgba_ ? background_ & 0x00FFFFFFu : background_;
     canvas.pixels.assign(static_cast<size_t>(width) * height, fill);
-    if (window->paint_) window->paint_(canvas);
+    if (paint_) paint_(canvas);
     if (canvas.width != width || canvas.height != height ||
         canvas.pixels.size() != static_cast<size_t>(width) * height) {
-        return FALSE;  // a handler that resized the buffer painted nothing usable
+        return nullptr;  // a handler that resized the buffer painted nothing usable
     }
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     unsigned char* data = cairo_image_surface_get_data(surface);
@@ -283,7 +300,7 @@ gboolean WindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
         auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
         for (int x = 0; x < width; ++x) {
             const uint32_t p = canvas.at(x, y);
-            const uint32_t a = window->rgba_ ? p >> 24 : 0xFF;
+            const uint32_t a = rgba_ ? p >> 24 : 0xFF;
             // cairo wants premultiplied colours; the buffer holds straight ones.
             const uint32_t r = ((p >> 16) & 0xFF) * a / 255;
             const uint32_t g = ((p >> 8) & 0xFF) * a / 255;
@@ -293,13 +310,10 @@ gboolean WindowGtk::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {
     }
     cairo_surface_mark_dirty(surface);
     cairo_surface_set_device_scale(surface, scale, scale);
-    cairo_save(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cr, surface, 0, 0);
-    cairo_paint(cr);
-    cairo_restore(cr);
-    cairo_surface_destroy(surface);
-    return FALSE;  // the children (the web view) draw over it
+    if (skin_ != nullptr) cairo_surface_destroy(skin_);
+    skin_ = surface;
+    skinStale_ = false;
+    return surface;
 }
 
 gboolean WindowGtk::OnKey(GtkWidget*, GdkEventKey* key, gpointer self) {

@@ -77,6 +77,7 @@ class WindowGtk final : public Window {
         QueueRedraw();
     }
     void QueueRedraw() override {
+        skinStale_ = true;
         if (window_) gtk_widget_queue_draw(window_);
     }
     void SetKeyHandler(std::function<bool(const KeyEvent&)> handler) override {
@@ -95,6 +96,9 @@ class WindowGtk final : public Window {
     void SetContent(WindowContent* content) { content_ = content; }
 
   private:
+    // Paints the skin into a new surface of that size and keeps it as skin_; null when the
+    // paint handler gave nothing usable.
+    cairo_surface_t* PaintSkinSurface(int width, int height, int scale);
     bool BeginReveal();
     void AwaitFirstFrame();
     void EndReveal(unsigned generation);
@@ -119,6 +123,11 @@ class WindowGtk final : public Window {
     int configuresSincePending_ = 0;
     std::string title_;
     uint32_t background_ = 0xFFFFFFFF;
+    // The skin as last painted, for its size and scale: the web view's frames redraw the window
+    // under it many times a second, and the skin changes only when asked (QueueRedraw) or
+    // resized.
+    cairo_surface_t* skin_ = nullptr;
+    bool skinStale_ = true;
     // The window has an alpha channel (a compositor shows its transparency).
     bool rgba_ = false;
     // Asynchronous callbacks hold a weak copy: expired once the window is destroyed.
