@@ -5,8 +5,10 @@
 
 namespace os {
 
-// The user's private folder for the single-instance lock and the hand-over addresses: the
-// user's runtime folder when it is a folder of this user, else a per-user folder in the shared
+// The user's private folder for the single-instance lock and the hand-over addresses, the same
+// for every session of the user whatever its environment says: the session manager's folder
+// of this user when there is one, private to the user; else the runtime folder the environment
+// names when it is a folder of this user; else a per-user folder in the shared
 // temporary folder, made private and accepted only as a real folder (no symlink) owned by this
 // user. When that name is taken by someone else, a per-user folder in the user's cache folder,
 // made the same way; once that folder exists it is preferred, so every start of the user picks

@@ -116,6 +116,32 @@ TEST(RuntimeFolder, IsXdgRuntimeDirWhenItIsOursElseAPrivateTmpFolder) {
     ASSERT_EQ(chown(dir.path().c_str(), 0, 0), 0);
 }
 
+// Every session of the user meets in the session manager's folder of the user, whatever its
+// own environment names (ssh, su).
+TEST(RuntimeFolder, TheSessionManagersFolderWinsOverTheEnvironment) {
+    const auto outcome = RunInChild(
+        [&] {
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0) {
+                return 77;
+            }
+            unsetenv("MAPLENOOK_TEST_RUNTIME_DIR");
+            const std::string session = "/run/user/" + std::to_string(geteuid());
+            fs::create_directories(session);
+            chmod(session.c_str(), 0700);
+            TempDir other;
+            setenv("XDG_RUNTIME_DIR", other.path().c_str(), 1);
+            if (os::UserRuntimeFolder() != session) return 2;
+            // Opened up to others, it is no longer where an instance lock may live.
+            chmod(session.c_str(), 0755);
+            return os::UserRuntimeFolder() == other.path() ? 0 : 3;
+        },
+        std::chrono::seconds(30));
+    if (outcome.exited && outcome.exitCode == 77) GTEST_SKIP() << "needs a private mount namespace";
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.exitCode << outcome.output;
+}
+
 // In a mount namespace of its own with a fresh /tmp, someone else's symlink or folder takes
 // the user's name in /tmp; the lock folder then falls back to the user's cache folder.
 TEST(RuntimeFolder, ATakenTmpNameFallsBackToTheSameCacheFolderEveryTime) {

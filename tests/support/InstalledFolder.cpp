@@ -29,7 +29,7 @@ void InstalledFolder::WriteSettings(const std::string& text) const {
 }
 
 EnvOverrides InstalledFolder::Env() const {
-    return {{"XDG_RUNTIME_DIR", runtimeDir()}};
+    return {{"XDG_RUNTIME_DIR", runtimeDir()}, {"MAPLENOOK_TEST_RUNTIME_DIR", runtimeDir()}};
 }
 
 std::unique_ptr<ChildProcess> InstalledFolder::Start() const {

@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "BuildConfig.h"
 
 namespace os {
 namespace {
@@ -32,7 +35,23 @@ std::string CacheHome() {
 }  // namespace
 
 // $XDG_RUNTIME_DIR, else /tmp/maplenook-<uid>, else <cache>/maplenook-<uid>.
+// The folder the session manager keeps for this user: every session of the user (the desktop,
+// ssh, su) shares it, whatever its own $XDG_RUNTIME_DIR says.
+std::string SessionManagerFolder() {
+#if MAPLENOOK_TEST_HOOKS
+    // Test builds run many instances side by side, each in a runtime folder of its own.
+    if (const char* forced = std::getenv("MAPLENOOK_TEST_RUNTIME_DIR")) return forced;
+#endif
+    return "/run/user/" + std::to_string(geteuid());
+}
+
 std::string UserRuntimeFolder() {
+    const std::string session = SessionManagerFolder();
+    struct stat sessionFacts {};
+    if (stat(session.c_str(), &sessionFacts) == 0 && IsOwnFolder(sessionFacts) &&
+        (sessionFacts.st_mode & 077) == 0) {
+        return session;
+    }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/') {
         std::string dir = runtime;
