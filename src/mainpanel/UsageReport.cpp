@@ -1,5 +1,7 @@
 #include "mainpanel/UsageReport.h"
 
+#include "os/Files.h"
+
 #include "base/Settings.h"
 #include "base/WorkerPool.h"
 #include "mainpanel/MakerAddresses.h"
@@ -28,6 +30,8 @@ void LaunchUpdater(long windowHandle) {
 }
 
 void LaunchUpdaterIn(const std::string& moduleDirectory, long windowHandle) {
+    // The updater is optional: an installation without one has nothing to start or to log.
+    if (!os::FileExists(moduleDirectory + "/autoupdate.exe")) return;
     // One argument per value: a directory with blanks stays one argument, which the short
     // path form guaranteed where the updater parsed a single command-line text.
     os::StartDetached(moduleDirectory + "/autoupdate.exe",
