@@ -54,6 +54,7 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
     desk_ = std::make_unique<CPackageDesk>(panel_.SettingsPath(), std::move(side));
     panel_.SetTrustedMainPage(MainPageAddress());
+    tray_.SetHostHandler([this](bool shown) { OnTrayHost(shown); });
 }
 
 CAppPanel::~CAppPanel() {
@@ -104,10 +105,9 @@ void CAppPanel::InitPanel() {
     // failed or the process keeps ending.
     if (os::WebView* view = panel_.View()) {
         view->SetRecoveryHandler([this](bool givingUp) {
-            return givingUp || fellBack_
-                       ? panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() +
-                                          "\\res\\web\\brush.html")
-                       : pageUrl_;
+            return givingUp || fellBack_ ? panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() +
+                                                            "\\res\\web\\brush.html")
+                                         : pageUrl_;
         });
     }
 
@@ -218,6 +218,16 @@ void CAppPanel::HideMainPanel() {
     } else {
         window->Minimize();
     }
+}
+
+void CAppPanel::OnTrayHost(bool shown) {
+    if (shown) return;
+    // The tray that would have brought a hidden panel back is gone: the taskbar keeps it in
+    // reach instead.
+    os::Window* window = panel_.Window();
+    if (window == nullptr || window->IsVisible()) return;
+    window->Minimize();
+    window->Show();
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {

@@ -54,6 +54,8 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     bool OnPanelEvent(PanelEvent& event);
     // Escape (no modifier) is the dialog's cancel key: it hides the panel.
     bool OnKey(const os::KeyEvent& key);
+    // A tray host started or stopped showing the icon.
+    void OnTrayHost(bool shown);
 
     // --- AppCommandHost ---
     const std::string& SettingsFile() const override { return panel_.SettingsPath(); }

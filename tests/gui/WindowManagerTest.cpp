@@ -1,7 +1,8 @@
 // The installed program on its own X server with a real window manager (openbox): a panel that
 // was minimised, hidden or covered comes forward again, a panel without a tray minimises
-// instead of vanishing, the skin's head band drags it, and the skin's transparent corners show
-// the desktop behind, at scale 1 and 2; a panel is first seen with its page already painted.
+// instead of vanishing, the tray icon follows a tray host that comes late and restarts, the skin's
+// head band drags it, and the skin's transparent corners show the desktop behind, at scale 1 and 2;
+// a panel is first seen with its page already painted.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -23,7 +24,9 @@
 #include "ChildRun.h"
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
+#include "StatusNotifierHost.h"
 #include "TempDir.h"
+#include "WebTestPanel.h"
 #include "X11Windows.h"
 #include "base/Settings.h"
 #include "os/PixelBuffer.h"
@@ -302,6 +305,51 @@ TEST_F(WindowManager, WithoutATrayHidingMinimisesAndTheTaskbarStillHasThePanel) 
     const auto listed = WindowList("_NET_CLIENT_LIST");
     EXPECT_NE(std::find(listed.begin(), listed.end(), panel), listed.end());
     SecondStartBringsForward(panel);
+}
+
+TEST_F(WindowManager, TheTrayIconFollowsItsHostAndAPanelHiddenThereIsNeverLost) {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus == nullptr) GTEST_SKIP() << "needs a session bus (run under dbus-run-session)";
+    const unsigned long panel = StartShown({{"DBUS_SESSION_BUS_ADDRESS", bus}});
+    ASSERT_NE(panel, 0u) << program_->Output();
+    auto isIconic = [&] { return WmState(panel) == "Iconic"; };
+
+    // The host starts after the program: it gets the icon, with the way back first.
+    auto host = std::make_unique<testsupport::StatusNotifierHost>();
+    ASSERT_TRUE(host->Ready());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return host->items.size() == 1; }, 20s))
+        << program_->Output();
+    const auto menu = host->MenuOf(host->items.front());
+    ASSERT_EQ(menu.size(), 2u);
+    EXPECT_EQ(menu[0].second, "显示主面板");
+    EXPECT_EQ(menu[1].second, "退出");
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Withdrawn"; }, 20s));
+
+    // The host goes: the hidden panel comes back minimised; hiding now minimises.
+    host.reset();
+    ASSERT_TRUE(testsupport::WaitUntil(isIconic, 20s)) << WmState(panel);
+    SecondStartBringsForward(panel);
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil(isIconic, 20s)) << WmState(panel);
+
+    // It restarts: the icon is registered again, and its menu's first item shows the panel.
+    host = std::make_unique<testsupport::StatusNotifierHost>();
+    ASSERT_TRUE(host->Ready());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return host->items.size() == 1; }, 20s));
+    const std::string service = host->items.front();
+    GVariant* path = host->ItemProperty(service, "Menu");
+    ASSERT_NE(path, nullptr);
+    const std::string menuPath = g_variant_get_string(path, nullptr);
+    g_variant_unref(path);
+    const auto again = host->MenuOf(service);
+    ASSERT_EQ(again.size(), 2u);
+    GVariant* reply =
+        host->Call(service, menuPath.c_str(), "com.canonical.dbusmenu", "Event",
+                   g_variant_new("(isvu)", again[0].first, "clicked", g_variant_new_int32(0), 0u));
+    if (reply != nullptr) g_variant_unref(reply);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Normal"; }, 20s))
+        << WmState(panel);
 }
 
 TEST_F(WindowManager, TheSkinsHeadBandDragsThePanelAndThePageBodyDoesNot) {
