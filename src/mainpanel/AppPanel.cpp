@@ -8,6 +8,7 @@
 #include "mainpanel/MainPanelPlacement.h"
 #include "mainpanel/MakerAddresses.h"
 #include "mainpanel/UsageReport.h"
+#include "os/DesktopNotifier.h"
 #include "os/DiagnosticLog.h"
 #include "os/Files.h"
 #include "os/GuiThread.h"
@@ -50,10 +51,17 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
         });
     };
     CPackageDesk::PanelSide side;
-    side.notifyPage = panel_.Bridge().MakeNotifier();
+    // The page hears of packages as it always did; the tray's tooltip and the desktop's
+    // notifications hear the same, in the same order, for when the panel is out of sight.
+    side.notifyPage = [page = panel_.Bridge().MakeNotifier(), onPanel](
+                          const std::string& event, const std::vector<std::string>& args) {
+        page(event, args);
+        onPanel([event, args](CAppPanel& self) { self.OnPackageNotice(event, args); });
+    };
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
     desk_ = std::make_unique<CPackageDesk>(panel_.SettingsPath(), std::move(side));
     panel_.SetTrustedMainPage(MainPageAddress());
+    tray_.SetHostHandler([this](bool shown) { OnTrayHost(shown); });
 }
 
 CAppPanel::~CAppPanel() {
@@ -104,10 +112,9 @@ void CAppPanel::InitPanel() {
     // failed or the process keeps ending.
     if (os::WebView* view = panel_.View()) {
         view->SetRecoveryHandler([this](bool givingUp) {
-            return givingUp || fellBack_
-                       ? panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() +
-                                          "\\res\\web\\brush.html")
-                       : pageUrl_;
+            return givingUp || fellBack_ ? panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() +
+                                                            "\\res\\web\\brush.html")
+                                         : pageUrl_;
         });
     }
 
@@ -130,6 +137,7 @@ void CAppPanel::InitPanel() {
 }
 
 void CAppPanel::ClosePanel() {
+    notifier_.reset();
     // The pop panel's window goes first; its gone handler clears the pointer.
     if (popPanel_ != nullptr) popPanel_->ClosePanel();
     splashPanel_.reset();
@@ -218,6 +226,30 @@ void CAppPanel::HideMainPanel() {
     } else {
         window->Minimize();
     }
+}
+
+void CAppPanel::OnTrayHost(bool shown) {
+    if (shown) return;
+    // The tray that would have brought a hidden panel back is gone: the taskbar keeps it in
+    // reach instead.
+    os::Window* window = panel_.Window();
+    if (window == nullptr || window->IsVisible()) return;
+    window->Minimize();
+    window->Show();
+}
+
+void CAppPanel::OnPackageNotice(const std::string& event, const std::vector<std::string>& args) {
+    const auto notice = notices_.Take(event, args);
+    tray_.SetTooltip(notices_.Tooltip());
+    if (!notice) return;
+    // The page shows it while the panel is in view.
+    os::Window* window = panel_.Window();
+    if (window == nullptr || (window->IsVisible() && !window->IsMinimized())) return;
+    if (!notifier_) notifier_ = os::MakeDesktopNotifier();
+    std::weak_ptr<CAppPanel*> panel = alive_;
+    notifier_->Show(notice->title, notice->body, [panel] {
+        if (auto alive = panel.lock()) (*alive)->ShowMainPanel();
+    });
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {

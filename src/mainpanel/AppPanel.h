@@ -1,14 +1,20 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mainpanel/AppCommands.h"
 #include "mainpanel/MainPanelHost.h"
 #include "mainpanel/PackageDesk.h"
+#include "mainpanel/PackageNotices.h"
 #include "panel/PanelImpl.h"
 #include "panel/PopPanel.h"
 #include "panel/TrayIconImpl.h"
 #include "panel/WebPanel.h"
+
+namespace os {
+class DesktopNotifier;
+}
 
 // Commands the main panel's window answers in OnPanelCommand; the tray's are in panel/TrayMenu.h.
 inline constexpr int kCommandExit = 1;
@@ -54,6 +60,11 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     bool OnPanelEvent(PanelEvent& event);
     // Escape (no modifier) is the dialog's cancel key: it hides the panel.
     bool OnKey(const os::KeyEvent& key);
+    // A tray host started or stopped showing the icon.
+    void OnTrayHost(bool shown);
+    // A package notification, as the page gets it: the tooltip follows, and while the panel is
+    // out of sight a failure or a start becomes a desktop notification.
+    void OnPackageNotice(const std::string& event, const std::vector<std::string>& args);
 
     // --- AppCommandHost ---
     const std::string& SettingsFile() const override { return panel_.SettingsPath(); }
@@ -67,6 +78,8 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     bool fellBack_ = false;  // the main page failed and the local copy was navigated
     CWebPanel panel_;
     CTrayIconImpl tray_;
+    CPackageNotices notices_;
+    std::unique_ptr<os::DesktopNotifier> notifier_;  // made at the first notice
     std::unique_ptr<CPanelImpl> splashPanel_;
     CPopPanel* popPanel_ = nullptr;  // deletes itself; cleared by its gone handler
 

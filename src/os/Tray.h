@@ -34,13 +34,20 @@ class TrayIcon {
   public:
     using NotifyHandler = std::function<void(unsigned iconId, unsigned mouseMessage)>;
     using CommandHandler = std::function<void(int command)>;
+    // Whether a tray host shows the icon now.
+    using HostHandler = std::function<void(bool shown)>;
 
     virtual ~TrayIcon() = default;
-    // Shows the icon; false when the desktop has no tray. Mouse events arrive at `onNotify`,
-    // chosen menu items (of either menu) at `onCommand`, both on the GUI thread.
+    // Shows the icon; false when no tray host shows it now. Until Delete the icon follows the
+    // hosts: whenever one appears it is registered there again. Mouse events arrive at
+    // `onNotify`, chosen menu items (of either menu) at `onCommand`, both on the GUI thread.
     virtual bool Add(const TrayIconSpec& spec, NotifyHandler onNotify,
                      CommandHandler onCommand) = 0;
+    // Takes the icon away and stops following the hosts.
     virtual bool Delete(unsigned id) = 0;
+    // Hears, on the GUI thread, each time a host starts or stops showing the added icon.
+    virtual void SetHostHandler(HostHandler /*onHost*/) {}
+    virtual void SetTooltip(const std::string& /*tooltip*/) {}
     // Pops `items` up at `at`; a chosen item arrives later at the command handler.
     virtual void TrackPopupMenu(const std::vector<TrayMenuItem>& items, ScreenPoint at) = 0;
     virtual ScreenPoint CursorPos() = 0;
@@ -50,7 +57,8 @@ class TrayIcon {
 // The desktop's tray: a StatusNotifierItem when a watcher is on the session bus (the host's
 // activation arrives as a double-click, its menu comes from hostMenu, and a host that draws no
 // menu asks for ours as a right click), else an XEmbed icon where a tray manager runs
-// (double-click and right click as they happen). Neither: Add fails.
+// (double-click and right click as they happen). Neither: Add fails, and the icon waits for
+// either to appear.
 std::unique_ptr<TrayIcon> MakeTrayIcon();
 
 }  // namespace os

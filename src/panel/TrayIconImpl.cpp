@@ -15,6 +15,11 @@ bool CTrayIconImpl::AddTrayIcon(const std::string& tooltip, const std::string& i
     // Trays whose host draws the menu need it now; it is the same popup a right click
     // would show.
     if (auto menu = BuildPopup()) spec.hostMenu = menu->items;
+    Tray().SetHostHandler([this](bool shown) {
+        added_ = shown;
+        if (onHost_) onHost_(shown);
+    });
+    wanted_ = true;
     added_ = Tray().Add(
         spec, [this](unsigned iconId, unsigned message) { OnTrayNotify(iconId, message); },
         [this](int command) { Command(command); });
@@ -22,10 +27,18 @@ bool CTrayIconImpl::AddTrayIcon(const std::string& tooltip, const std::string& i
 }
 
 bool CTrayIconImpl::RemoveTrayIcon() {
-    if (!added_) return false;
+    if (!wanted_) return false;
+    // Also when no host shows it: the tray stops waiting for one.
+    wanted_ = false;
     iconData_.uFlags = 0;
+    const bool shown = added_;
     added_ = false;
-    return Tray().Delete(iconData_.uID);
+    return Tray().Delete(iconData_.uID) && shown;
+}
+
+void CTrayIconImpl::SetTooltip(const std::string& tooltip) {
+    iconData_.szTip = CutTip(tooltip);
+    if (wanted_) Tray().SetTooltip(iconData_.szTip);
 }
 
 void CTrayIconImpl::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {

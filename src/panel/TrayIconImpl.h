@@ -25,6 +25,7 @@ inline constexpr unsigned NIF_TIP = 0x4;
 class CTrayIconImpl {
   public:
     using CommandHandler = std::function<void(int command)>;
+    using HostHandler = std::function<void(bool shown)>;
     explicit CTrayIconImpl(CommandHandler onCommand) : onCommand_(std::move(onCommand)) {}
     ~CTrayIconImpl() { RemoveTrayIcon(); }
     CTrayIconImpl(const CTrayIconImpl&) = delete;
@@ -33,16 +34,23 @@ class CTrayIconImpl {
     // Replaces the desktop's tray (tests hand in a fake). Before AddTrayIcon only.
     void UseTray(std::unique_ptr<os::TrayIcon> tray) { tray_ = std::move(tray); }
 
+    // Shows the icon, now when a tray host is there, else as soon as one appears; true when
+    // shown now. Until RemoveTrayIcon it comes back whenever a host (re)starts.
     bool AddTrayIcon(const std::string& tooltip, const std::string& icon, unsigned id);
+    // Takes the icon away; true when a host was showing it.
     bool RemoveTrayIcon();
     void OnTrayNotify(unsigned iconId, unsigned mouseMessage);
 
     // The program's icon with the main menu, once the panel's window exists.
     void AddProgramIcon();
 
-    // The record of the last tray call, and whether the icon is in the tray now.
+    // The record of the last tray call, and whether a tray host shows the icon now.
     const TrayIconData& IconData() const { return iconData_; }
     bool TrayIconAdded() const { return added_; }
+    // Hears each time a host starts or stops showing the icon (on the GUI thread).
+    void SetHostHandler(HostHandler onHost) { onHost_ = std::move(onHost); }
+    // The tooltip of the icon, now and whenever it is shown again.
+    void SetTooltip(const std::string& tooltip);
     // The command a double click sends and the popup shows in bold; 0 for none.
     void SetDefaultCommand(int command) { defaultCommand_ = command; }
 
@@ -54,7 +62,9 @@ class CTrayIconImpl {
     static std::string CutTip(const std::string& tip);
 
     TrayIconData iconData_;
+    bool wanted_ = false;  // added and not removed: the tray follows its hosts
     bool added_ = false;
+    HostHandler onHost_;
     int defaultCommand_ = 0;
     CommandHandler onCommand_;
     std::unique_ptr<os::TrayIcon> tray_;

@@ -5,7 +5,10 @@
 
 std::optional<TrayMenu> LoadTrayMenu(unsigned id) {
     if (id != TRAY_ICON_ID) return std::nullopt;
-    return TrayMenu{"MAIN_POP", {os::TrayMenuItem{ID_APP_EXIT, "退出", false}}};
+    // Hosts that open the menu on a left click give no other way back to the panel.
+    return TrayMenu{"MAIN_POP",
+                    {os::TrayMenuItem{ID_SHOW_MAIN, "显示主面板", false},
+                     os::TrayMenuItem{ID_APP_EXIT, "退出", false}}};
 }
 
 void SetMenuDefaultItem(TrayMenu& menu, int item, bool byPosition) {

@@ -19,7 +19,7 @@ struct TrayMenu {
     std::vector<os::TrayMenuItem> items;
 };
 
-// Menu resource `id`: 1999 is the popup "MAIN_POP" with the one item "退出" (2003).
+// Menu resource `id`: 1999 is the popup "MAIN_POP" with "显示主面板" (2001) and "退出" (2003).
 std::optional<TrayMenu> LoadTrayMenu(unsigned id);
 
 // Marks the default item: by position when `byPosition`, else the item with that command.

@@ -10,6 +10,8 @@
 
 #include "ChildRun.h"
 #include "TempDir.h"
+#include "WebTestPanel.h"
+#include "X11Windows.h"
 #include "base/MessageLoop.h"
 #include "os/PixelBuffer.h"
 #include "os/Screen.h"
@@ -251,9 +253,14 @@ TEST(TrayWithXEmbedManager, AddingSucceedsAndTheIconIsDeletedOnce) {
     NoTrayPanel panel;
     panel.AddProgramIcon();
     EXPECT_TRUE(panel.TrayIconAdded());
+    // The manager goes and another takes the selection: the icon follows.
+    gtk_widget_destroy(manager);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !panel.TrayIconAdded(); }, 5s));
+    testsupport::TrayHostStandIn next;
+    ASSERT_TRUE(next.Owning());
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return panel.TrayIconAdded(); }, 5s));
     EXPECT_TRUE(panel.RemoveTrayIcon());
     EXPECT_FALSE(panel.RemoveTrayIcon());
-    gtk_widget_destroy(manager);
 }
 
 TEST_F(SkinnedPanels, AKeyHeldWhenTheFocusLeavesIsNotHeldAfterwards) {

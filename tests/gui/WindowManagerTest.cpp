@@ -1,7 +1,8 @@
 // The installed program on its own X server with a real window manager (openbox): a panel that
 // was minimised, hidden or covered comes forward again, a panel without a tray minimises
-// instead of vanishing, the skin's head band drags it, and the skin's transparent corners show
-// the desktop behind, at scale 1 and 2; a panel is first seen with its page already painted.
+// instead of vanishing, the tray icon follows a tray host that comes late and restarts, the skin's
+// head band drags it, and the skin's transparent corners show the desktop behind, at scale 1 and 2;
+// a panel is first seen with its page already painted.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -23,7 +24,9 @@
 #include "ChildRun.h"
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
+#include "StatusNotifierHost.h"
 #include "TempDir.h"
+#include "WebTestPanel.h"
 #include "X11Windows.h"
 #include "base/Settings.h"
 #include "os/PixelBuffer.h"
@@ -195,6 +198,75 @@ poll();
     std::deque<std::string> queue_;
 };
 
+// The desktop's notification server as far as the program uses it: it records what it is asked
+// to show and can report a click on a notification.
+class NotificationServer {
+  public:
+    NotificationServer() {
+        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (address == nullptr) return;
+        bus_ = g_dbus_connection_new_for_address_sync(
+            address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        g_free(address);
+        if (bus_ == nullptr) return;
+        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(R"xml(<node>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify"><arg type="s" direction="in"/><arg type="u" direction="in"/>
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/>
+      <arg type="as" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="i" direction="in"/><arg type="u" direction="out"/></method>
+  </interface></node>)xml",
+                                                           nullptr);
+        static const GDBusInterfaceVTable vtable{OnMethod, nullptr, nullptr, {}};
+        objectId_ =
+            g_dbus_connection_register_object(bus_, "/org/freedesktop/Notifications",
+                                              node->interfaces[0], &vtable, this, nullptr, nullptr);
+        g_dbus_node_info_unref(node);
+        nameId_ = g_bus_own_name_on_connection(
+            bus_, "org.freedesktop.Notifications", G_BUS_NAME_OWNER_FLAGS_NONE,
+            +[](GDBusConnection*, const gchar*, gpointer self) {
+                static_cast<NotificationServer*>(self)->owned_ = true;
+            },
+            nullptr, this, nullptr);
+    }
+    ~NotificationServer() {
+        if (nameId_ != 0) g_bus_unown_name(nameId_);
+        if (objectId_ != 0) g_dbus_connection_unregister_object(bus_, objectId_);
+        if (bus_ != nullptr) g_object_unref(bus_);
+    }
+    bool Ready() {
+        return bus_ != nullptr && testsupport::PumpUntil([&] { return owned_; }, 5s);
+    }
+    // The user clicks notification `id`.
+    void Click(guint32 id) {
+        g_dbus_connection_emit_signal(bus_, nullptr, "/org/freedesktop/Notifications",
+                                      "org.freedesktop.Notifications", "ActionInvoked",
+                                      g_variant_new("(us)", id, "default"), nullptr);
+        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+    }
+
+    std::vector<std::string> summaries;  // notification n has the id n + 1
+
+  private:
+    static void OnMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                         GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
+        auto* server = static_cast<NotificationServer*>(self);
+        const gchar* summary = nullptr;
+        g_variant_get_child(params, 3, "&s", &summary);
+        server->summaries.push_back(summary);
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(u)", static_cast<guint32>(server->summaries.size())));
+    }
+
+    GDBusConnection* bus_ = nullptr;
+    guint objectId_ = 0;
+    guint nameId_ = 0;
+    bool owned_ = false;
+};
+
 class WindowManager : public testing::Test {
   protected:
     void SetUp() override {
@@ -302,6 +374,72 @@ TEST_F(WindowManager, WithoutATrayHidingMinimisesAndTheTaskbarStillHasThePanel) 
     const auto listed = WindowList("_NET_CLIENT_LIST");
     EXPECT_NE(std::find(listed.begin(), listed.end(), panel), listed.end());
     SecondStartBringsForward(panel);
+}
+
+TEST_F(WindowManager, TheTrayIconFollowsItsHostAndAPanelHiddenThereIsNeverLost) {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus == nullptr) GTEST_SKIP() << "needs a session bus (run under dbus-run-session)";
+    const unsigned long panel = StartShown({{"DBUS_SESSION_BUS_ADDRESS", bus}});
+    ASSERT_NE(panel, 0u) << program_->Output();
+    auto isIconic = [&] { return WmState(panel) == "Iconic"; };
+
+    // The host starts after the program: it gets the icon, with the way back first.
+    auto host = std::make_unique<testsupport::StatusNotifierHost>();
+    ASSERT_TRUE(host->Ready());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return host->items.size() == 1; }, 20s))
+        << program_->Output();
+    const auto menu = host->MenuOf(host->items.front());
+    ASSERT_EQ(menu.size(), 2u);
+    EXPECT_EQ(menu[0].second, "显示主面板");
+    EXPECT_EQ(menu[1].second, "退出");
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Withdrawn"; }, 20s));
+
+    // The host goes: the hidden panel comes back minimised; hiding now minimises.
+    host.reset();
+    ASSERT_TRUE(testsupport::WaitUntil(isIconic, 20s)) << WmState(panel);
+    SecondStartBringsForward(panel);
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil(isIconic, 20s)) << WmState(panel);
+
+    // It restarts: the icon is registered again, and its menu's first item shows the panel.
+    host = std::make_unique<testsupport::StatusNotifierHost>();
+    ASSERT_TRUE(host->Ready());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return host->items.size() == 1; }, 20s));
+    const std::string service = host->items.front();
+    GVariant* path = host->ItemProperty(service, "Menu");
+    ASSERT_NE(path, nullptr);
+    const std::string menuPath = g_variant_get_string(path, nullptr);
+    g_variant_unref(path);
+    const auto again = host->MenuOf(service);
+    ASSERT_EQ(again.size(), 2u);
+    GVariant* reply =
+        host->Call(service, menuPath.c_str(), "com.canonical.dbusmenu", "Event",
+                   g_variant_new("(isvu)", again[0].first, "clicked", g_variant_new_int32(0), 0u));
+    if (reply != nullptr) g_variant_unref(reply);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Normal"; }, 20s))
+        << WmState(panel);
+}
+
+TEST_F(WindowManager, AFailureWhileThePanelIsAwayIsOneNotificationThatBringsItBack) {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus == nullptr) GTEST_SKIP() << "needs a session bus (run under dbus-run-session)";
+    NotificationServer server;
+    ASSERT_TRUE(server.Ready());
+    const unsigned long panel = StartShown({{"DBUS_SESSION_BUS_ADDRESS", bus}});
+    ASSERT_NE(panel, 0u) << program_->Output();
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Iconic"; }, 20s));
+    // The site has no such archive: the download fails with 404.
+    site_.Queue("app:app.runbrush&flashtool.exe&" + site_.PageUrl("flashtool.zip"));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !server.summaries.empty(); }, 20s))
+        << program_->Output();
+    testsupport::PumpUntil([] { return false; }, 1s);
+    ASSERT_EQ(server.summaries.size(), 1u);
+    EXPECT_NE(server.summaries[0].find("flashtool"), std::string::npos) << server.summaries[0];
+    server.Click(1);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Normal"; }, 20s))
+        << WmState(panel);
 }
 
 TEST_F(WindowManager, TheSkinsHeadBandDragsThePanelAndThePageBodyDoesNot) {

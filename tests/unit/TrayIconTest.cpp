@@ -16,6 +16,8 @@ struct TrayLog {
     os::TrayIconSpec added;
     os::TrayIcon::NotifyHandler notify;
     os::TrayIcon::CommandHandler command;
+    os::TrayIcon::HostHandler host;
+    std::string tooltip;
     std::vector<os::TrayMenuItem> shownMenu;
     os::ScreenPoint shownAt;
     os::ScreenPoint cursor{100, 100};
@@ -43,6 +45,8 @@ class FakeTray : public os::TrayIcon {
     }
     os::ScreenPoint CursorPos() override { return log_.cursor; }
     std::vector<os::MonitorInfo> Monitors() override { return log_.monitors; }
+    void SetHostHandler(HostHandler onHost) override { log_.host = std::move(onHost); }
+    void SetTooltip(const std::string& tooltip) override { log_.tooltip = tooltip; }
 
   private:
     TrayLog& log_;
@@ -71,9 +75,13 @@ TEST(TrayIcon, AddsWithTheProgramIdIconAndEmptyTipThenDeletesAtTheEnd) {
     EXPECT_EQ(panel.IconData().uFlags, 7u);
     EXPECT_EQ(log.added.tooltip, "");
     EXPECT_TRUE(log.added.iconPath.ends_with("/res/skin/icon.png")) << log.added.iconPath;
-    ASSERT_EQ(log.added.hostMenu.size(), 1u);
-    EXPECT_EQ(log.added.hostMenu[0].text, "退出");
-    EXPECT_EQ(log.added.hostMenu[0].command, ID_APP_EXIT);
+    // A way back to the panel first, for hosts that open the menu on a left click.
+    ASSERT_EQ(log.added.hostMenu.size(), 2u);
+    EXPECT_EQ(log.added.hostMenu[0].text, "显示主面板");
+    EXPECT_EQ(log.added.hostMenu[0].command, ID_SHOW_MAIN);
+    EXPECT_TRUE(log.added.hostMenu[0].isDefault);
+    EXPECT_EQ(log.added.hostMenu[1].text, "退出");
+    EXPECT_EQ(log.added.hostMenu[1].command, ID_APP_EXIT);
 
     {
         TrayPanel gone(log);
@@ -85,14 +93,34 @@ TEST(TrayIcon, AddsWithTheProgramIdIconAndEmptyTipThenDeletesAtTheEnd) {
     EXPECT_FALSE(panel.RemoveTrayIcon()) << "deleted once only";
 }
 
-TEST(TrayIcon, FailedAddSendsNoDeleteAtTheEnd) {
+TEST(TrayIcon, WithoutAHostTheIconWaitsForOneAndFollowsItUntilRemoved) {
     TrayLog log;
     log.addSucceeds = false;
     TrayPanel panel(log);
+    std::vector<bool> heard;
+    panel.SetHostHandler([&](bool shown) { heard.push_back(shown); });
     panel.AddProgramIcon();
     EXPECT_FALSE(panel.TrayIconAdded());
+
+    // A host appears, goes and comes back: the panel knows each time.
+    ASSERT_TRUE(log.host);
+    log.host(true);
+    EXPECT_TRUE(panel.TrayIconAdded());
+    log.host(false);
+    EXPECT_FALSE(panel.TrayIconAdded());
+    log.host(true);
+    EXPECT_EQ(heard, (std::vector<bool>{true, false, true}));
+
+    // The tooltip reaches the tray, cut as the record holds it.
+    panel.SetTooltip("正在下载 tool…");
+    EXPECT_EQ(log.tooltip, "正在下载 tool…");
+    EXPECT_EQ(panel.IconData().szTip, "正在下载 tool…");
+
+    // Removing stops the waiting even while no host shows it.
+    log.host(false);
     EXPECT_FALSE(panel.RemoveTrayIcon());
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"add"}));
+    EXPECT_FALSE(panel.RemoveTrayIcon());
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"add", "delete 1999"}));
 }
 
 TEST(TrayIcon, LongTipsAreCutToSixtyThreeUnitsOnACharacterBoundary) {
@@ -126,14 +154,16 @@ TEST(TrayIcon, OnlyRightButtonUpAndDoubleClickOnOurIconDoAnything) {
     log.calls.clear();
     log.notify(TRAY_ICON_ID, os::TRAY_RBUTTONUP);
     EXPECT_EQ(log.calls, (std::vector<std::string>{"menu"}));
-    ASSERT_EQ(log.shownMenu.size(), 1u);
-    EXPECT_EQ(log.shownMenu[0].text, "退出");
-    EXPECT_FALSE(log.shownMenu[0].isDefault) << "2001 is not in the menu: no default item";
+    ASSERT_EQ(log.shownMenu.size(), 2u);
+    EXPECT_EQ(log.shownMenu[0].text, "显示主面板");
+    EXPECT_TRUE(log.shownMenu[0].isDefault) << "the double click's command is drawn bold";
+    EXPECT_EQ(log.shownMenu[1].text, "退出");
+    EXPECT_FALSE(log.shownMenu[1].isDefault);
     EXPECT_EQ(log.shownAt, (os::ScreenPoint{100, 100}));
 
     // Choosing "退出" reaches the panel as its command.
     log.calls.clear();
-    log.command(log.shownMenu[0].command);
+    log.command(log.shownMenu[1].command);
     EXPECT_EQ(log.calls, (std::vector<std::string>{"command 2003"}));
 }
 
@@ -142,8 +172,9 @@ TEST(TrayIcon, DefaultCommandZeroMarksTheFirstItemByPosition) {
     TrayPanel panel(log);
     panel.AddTrayIcon("", "/icon.png", TRAY_ICON_ID);
     panel.OnTrayNotify(TRAY_ICON_ID, os::TRAY_RBUTTONUP);
-    ASSERT_EQ(log.shownMenu.size(), 1u);
+    ASSERT_EQ(log.shownMenu.size(), 2u);
     EXPECT_TRUE(log.shownMenu[0].isDefault);
+    EXPECT_FALSE(log.shownMenu[1].isDefault);
 }
 
 TEST(TrayIcon, NoMenuResourceForOtherIdsMeansRightClickDoesNothing) {

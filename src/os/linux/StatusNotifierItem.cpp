@@ -16,7 +16,7 @@
 namespace os::detail {
 namespace {
 
-constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
+constexpr const char* kWatcherName = kStatusNotifierWatcher;
 constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
 constexpr const char* kItemPath = "/StatusNotifierItem";
 constexpr const char* kMenuPath = "/MenuBar";
@@ -50,17 +50,20 @@ constexpr const char* kItemXml = R"xml(<node>
   </interface>
 </node>)xml";
 
-bool HasWatcher(GDBusConnection* bus) {
+// The watcher's unique name; empty when no watcher runs.
+std::string WatcherOwnerOn(GDBusConnection* bus) {
     GVariant* reply = g_dbus_connection_call_sync(
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", kWatcherName), G_VARIANT_TYPE("(b)"),
+        "GetNameOwner", g_variant_new("(s)", kWatcherName), G_VARIANT_TYPE("(s)"),
         G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-    gboolean owned = FALSE;
+    std::string owner;
     if (reply != nullptr) {
-        g_variant_get(reply, "(b)", &owned);
+        const gchar* name = nullptr;
+        g_variant_get(reply, "(&s)", &name);
+        owner = name;
         g_variant_unref(reply);
     }
-    return owned != FALSE;
+    return owner;
 }
 
 // The icon as the protocol carries it: width, height, ARGB32 in network byte order.
@@ -102,6 +105,7 @@ GVariant* EmptyPixmaps() {
 
 struct StatusNotifierItem::State {
     GDBusConnection* bus = nullptr;
+    std::string watcherOwner;
     guint objectId = 0;
     guint nameId = 0;
     std::string tooltip;
@@ -152,7 +156,8 @@ std::unique_ptr<StatusNotifierItem> StatusNotifierItem::Create(const TrayIconSpe
                                                                Handlers handlers) {
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     if (bus == nullptr) return nullptr;
-    if (!HasWatcher(bus)) {
+    std::string owner = WatcherOwnerOn(bus);
+    if (owner.empty()) {
         g_object_unref(bus);
         return nullptr;
     }
@@ -160,6 +165,7 @@ std::unique_ptr<StatusNotifierItem> StatusNotifierItem::Create(const TrayIconSpe
     item->state_ = std::make_unique<State>();
     State& state = *item->state_;
     state.bus = bus;
+    state.watcherOwner = std::move(owner);
     state.tooltip = spec.tooltip;
     state.handlers = std::move(handlers);
     state.iconPixmap = g_variant_ref_sink(IconPixmapOf(spec.iconPath));
@@ -211,6 +217,17 @@ std::unique_ptr<StatusNotifierItem> StatusNotifierItem::Create(const TrayIconSpe
                            "RegisterStatusNotifierItem", g_variant_new("(s)", name.c_str()),
                            nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
     return item;
+}
+
+const std::string& StatusNotifierItem::WatcherOwner() const {
+    return state_->watcherOwner;
+}
+
+void StatusNotifierItem::SetTooltip(const std::string& tooltip) {
+    if (state_->tooltip == tooltip) return;
+    state_->tooltip = tooltip;
+    g_dbus_connection_emit_signal(state_->bus, nullptr, kItemPath, "org.kde.StatusNotifierItem",
+                                  "NewToolTip", nullptr, nullptr);
 }
 
 StatusNotifierItem::~StatusNotifierItem() {

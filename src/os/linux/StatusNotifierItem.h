@@ -10,6 +10,9 @@
 
 namespace os::detail {
 
+// The bus name a tray host's watcher owns.
+inline constexpr const char* kStatusNotifierWatcher = "org.kde.StatusNotifierWatcher";
+
 class StatusNotifierItem {
   public:
     struct Handlers {
@@ -23,6 +26,11 @@ class StatusNotifierItem {
     // Exports the item and registers it with the session's watcher; none when there is no
     // session bus or no watcher (no tray host).
     static std::unique_ptr<StatusNotifierItem> Create(const TrayIconSpec& spec, Handlers handlers);
+
+    // The unique bus name of the watcher the item was registered with.
+    const std::string& WatcherOwner() const;
+    // Changes the tooltip and tells the host.
+    void SetTooltip(const std::string& tooltip);
 
   private:
     StatusNotifierItem() = default;

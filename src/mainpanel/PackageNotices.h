@@ -1,0 +1,31 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// What the user is told about packages outside the page: the tray icon's tooltip (what is in
+// progress) and desktop notifications (a failed download or start, a finished start). It
+// reads the same notifications the package workflow sends the page. GUI thread.
+class CPackageNotices {
+  public:
+    struct Notice {
+        std::string title;  // names the tool
+        std::string body;   // the cause in words
+    };
+
+    // Takes one page notification ("runbrush" or "brushprogress" with its arguments); the
+    // notice the user should get outside the page, if any.
+    std::optional<Notice> Take(const std::string& event, const std::vector<std::string>& args);
+
+    // What is in progress, the latest first; "MapleNook" when nothing is.
+    std::string Tooltip() const;
+
+  private:
+    enum class Activity { Downloading, Unzipping };
+    void Set(const std::string& base, Activity activity);
+    void Finish(const std::string& base);
+
+    // In the order they started.
+    std::vector<std::pair<std::string, Activity>> active_;
+};

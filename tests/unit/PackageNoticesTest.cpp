@@ -1,0 +1,54 @@
+#include "mainpanel/PackageNotices.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::string TitleOf(const std::optional<CPackageNotices::Notice>& notice) {
+    return notice ? notice->title : "<none>";
+}
+
+}  // namespace
+
+TEST(PackageNotices, TheTooltipFollowsWhatIsInProgressAndIsIdleAfterwards) {
+    CPackageNotices notices;
+    EXPECT_EQ(notices.Tooltip(), "MapleNook");
+    EXPECT_FALSE(notices.Take("runbrush", {"a", "download"}));
+    EXPECT_EQ(notices.Tooltip(), "正在下载 a…");
+    notices.Take("brushprogress", {"b", "10", "100", "waiting"});
+    EXPECT_EQ(notices.Tooltip(), "正在下载 b…（另有 1 个）");
+    notices.Take("runbrush", {"a", "unzip"});
+    notices.Take("runbrush", {"b", "download.error", "network"});
+    EXPECT_EQ(notices.Tooltip(), "正在解压 a…");
+    // A prefetch ends with its extraction's last report, no start follows.
+    notices.Take("brushprogress", {"a", "50", "100", "unzip"});
+    EXPECT_EQ(notices.Tooltip(), "正在解压 a…");
+    notices.Take("brushprogress", {"a", "100", "100", "unzip"});
+    EXPECT_EQ(notices.Tooltip(), "MapleNook");
+}
+
+TEST(PackageNotices, FailuresAndStartsNameTheToolAndTheCauseCancelsAreQuiet) {
+    CPackageNotices notices;
+    auto notice = notices.Take("runbrush", {"tool", "download.error", "http:404"});
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->title, "tool 下载失败");
+    EXPECT_NE(notice->body.find("HTTP 404"), std::string::npos) << notice->body;
+    // A page that never opted into causes still gets words.
+    EXPECT_EQ(notices.Take("runbrush", {"tool", "download.error"})->body, "下载没有完成。");
+    EXPECT_EQ(notices.Take("runbrush", {"tool", "run.error", "start"})->body, "程序无法启动。");
+    EXPECT_EQ(TitleOf(notices.Take("runbrush", {"tool", "run.error", "unsafe"})), "tool 无法启动");
+    EXPECT_EQ(TitleOf(notices.Take("runbrush", {"tool", "run"})), "tool 已启动");
+    // What the user cancelled, progress and malformed input tell nothing.
+    EXPECT_FALSE(notices.Take("runbrush", {"tool", "download.error", "cancelled"}));
+    EXPECT_FALSE(notices.Take("runbrush", {"tool", "run.error", "cancelled", "ready"}));
+    EXPECT_FALSE(notices.Take("runbrush", {"tool", "download"}));
+    EXPECT_FALSE(notices.Take("runbrush", {"tool"}));
+    EXPECT_FALSE(notices.Take("brushprogress", {"tool", "1"}));
+    // A name from the page cannot break the notification's lines.
+    EXPECT_EQ(TitleOf(notices.Take("runbrush", {"t\nx\x1b", "run"})), "t x  已启动");
+}
