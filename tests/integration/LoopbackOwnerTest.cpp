@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,10 +20,10 @@ namespace {
 
 // Whether a page of `url`, the main page's own address, may run a command through the bridge.
 bool PageMayCall(const std::string& url) {
+    testsupport::FakeWebView view;  // outlives the bridge attached to it
     PageBridge bridge(url, "/opt/nook");
     bool ran = false;
     bridge.AddCommandSet([&](PageCommand&) { return ran = true; });
-    testsupport::FakeWebView view;
     bridge.Attach(view);
     view.LoadUri(url);
     view.Call(url, "app:app.run&/bin/sh");
@@ -80,6 +81,8 @@ TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
     const pid_t child = fork();
     if (child == 0) {
         uint16_t port = 0;
+        // Never outlives the test, whatever happens to it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
         const int fd = ListenOnLoopback(false, port);
         if (fd < 0) _exit(3);
