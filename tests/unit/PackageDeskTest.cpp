@@ -2,6 +2,7 @@
 // running the companion program from the address the page last gave, then its phone package.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <string>
