@@ -3,6 +3,11 @@
 // that opens and reads each regular file, links not followed): the least any listing that
 // looks at every device must do. Both run in this process; sides alternate, each timed over a
 // batch of calls and shown per call.
+// Then one device arrival's pass (list the phones, judge each one's presence, check the process
+// list per present phone) over the program's one shared detector, against the way arrivals were
+// handled before: a detector built for the arrival that reads the tree again for every listed
+// interface. Shown with the reads of the device tree each side makes per arrival, with the
+// process check left out (what changed is the tree reading) and, on the small tree, with it.
 //   UsbEnumerateBench [rounds]
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,6 +21,8 @@
 
 #include "BenchCommon.h"
 #include "FakeUsbTree.h"
+#include "mainpanel/CompanionApp.h"
+#include "mainpanel/CompanionServices.h"
 #include "os/UsbFacts.h"
 #include "phone/PhoneDetector.h"
 
@@ -93,6 +100,8 @@ void Compare(int wanted, int rounds, int batch) {
     FakeUsbTree tree;
     const int devices = BuildTree(tree, wanted);
     const std::string root = tree.Root();
+    // Root() holds only links, as /sys/bus/usb/devices does; the files are in the nested folders.
+    const std::string nested = root + "/../devices";
     int boxes = 0;
     CPhoneDetector detector(
         [root] { return os::ReadUsbDeviceFacts(root, [](const std::string&) { return true; }); },
@@ -112,7 +121,7 @@ void Compare(int wanted, int rounds, int batch) {
         [&] {
             return bench::RunHere([&] {
                 size_t bytes = 0;
-                for (int i = 0; i < batch; ++i) bytes += ReadEveryFile(root);
+                for (int i = 0; i < batch; ++i) bytes += ReadEveryFile(nested);
                 return bytes > 0;
             });
         });
@@ -123,11 +132,88 @@ void Compare(int wanted, int rounds, int batch) {
                  "read every file once", *series);
 }
 
+using ProcessCheck = std::function<bool(const std::string&)>;
+
+// An arrival as handled before: a detector of its own, the list, then IsPresent per listed
+// interface, each of which reads the whole tree again.
+int ArrivalBefore(const CPhoneDetector::FactsSource& facts, const ProcessCheck& running) {
+    auto detector =
+        std::make_shared<CPhoneDetector>(facts, [](const std::string&, const std::string&) {});
+    CompanionServices s;
+    s.listPhoneInstanceIds = [detector] {
+        std::vector<PhoneInterface> phones;
+        detector->ListPhones(phones, true);
+        std::vector<std::string> ids;
+        for (const auto& phone : phones) ids.push_back(phone.instanceId);
+        return ids;
+    };
+    s.isPresent = [detector](const std::string& id) { return detector->IsPresent(id); };
+    s.isProcessRunning = running;
+    return OnDeviceArrival(s, [] {});
+}
+
+int ArrivalNow(const std::shared_ptr<CSharedPhoneDetector>& phones, const ProcessCheck& running) {
+    auto s = RealCompanionServices(phones);
+    s.isProcessRunning = running;
+    return OnDeviceArrival(s, [] {});
+}
+
+void CompareArrival(int wanted, int rounds, int batch, bool withProcesses) {
+    FakeUsbTree tree;
+    const int devices = BuildTree(tree, wanted);
+    const std::string root = tree.Root();
+    int reads = 0;
+    const CPhoneDetector::FactsSource facts = [root, &reads] {
+        ++reads;
+        return os::ReadUsbDeviceFacts(root, [](const std::string&) { return true; });
+    };
+    auto phones = std::make_shared<CSharedPhoneDetector>(
+        std::make_shared<CPhoneDetector>(facts, [](const std::string&, const std::string&) {}));
+    const ProcessCheck running = withProcesses
+                                     ? RealCompanionServices(phones).isProcessRunning
+                                     : ProcessCheck([](const std::string&) { return false; });
+
+    reads = 0;
+    const int starts = ArrivalNow(phones, running);
+    const int readsNow = reads;
+    reads = 0;
+    const int startsBefore = ArrivalBefore(facts, running);
+    std::printf(
+        "fake tree of %d devices: %d companion starts decided (before: %d); device tree "
+        "read %d time(s) per arrival (before: %d)\n",
+        devices, starts, startsBefore, readsNow, reads);
+    auto series = bench::Alternate(
+        rounds,
+        [&] {
+            return bench::RunHere([&] {
+                int n = 0;
+                for (int i = 0; i < batch; ++i) n += ArrivalNow(phones, running);
+                return n > 0;
+            });
+        },
+        [&] {
+            return bench::RunHere([&] {
+                int n = 0;
+                for (int i = 0; i < batch; ++i) n += ArrivalBefore(facts, running);
+                return n > 0;
+            });
+        });
+    if (!series) return;
+    for (auto* side : {&series->ours, &series->peer})
+        for (auto& cost : *side) cost = {cost.wall / batch, cost.cpu / batch};
+    bench::Print("one arrival's pass, " + std::to_string(devices) + " devices" +
+                     (withProcesses ? ", process list included" : "") + ", per arrival",
+                 "one read, one detector", "read per interface", *series);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     Compare(100, rounds, 20);
     Compare(1000, rounds, 4);
+    CompareArrival(6, rounds, 200, false);  // a desk with one phone attached
+    CompareArrival(6, rounds, 50, true);
+    CompareArrival(100, rounds, 10, false);
     return 0;
 }

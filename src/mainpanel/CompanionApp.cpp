@@ -66,10 +66,34 @@ int OnDeviceArrival(const CompanionServices& services,
 
 int CCompanionArrivals::OnArrival(const CompanionServices& services, const StartTask& start) {
     if (running_ > 0) return 0;
-    return OnDeviceArrival(services, [&] {
+    return Start(OnDeviceArrival(services, [] {}), start);
+}
+
+bool CCompanionArrivals::BeginPass() {
+    if (passRunning_) {
+        passPending_ = true;
+        return false;
+    }
+    if (running_ > 0) return false;
+    passRunning_ = true;
+    return true;
+}
+
+bool CCompanionArrivals::EndPass(int starts, const StartTask& start) {
+    passRunning_ = false;
+    Start(starts, start);
+    if (!passPending_) return false;
+    passPending_ = false;
+    return BeginPass();
+}
+
+int CCompanionArrivals::Start(int starts, const StartTask& start) {
+    if (running_ > 0) return 0;
+    for (int i = 0; i < starts; ++i) {
         ++running_;
         start();
-    });
+    }
+    return starts;
 }
 
 void CCompanionArrivals::TaskFinished() {

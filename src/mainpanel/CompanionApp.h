@@ -54,8 +54,20 @@ class CCompanionArrivals {
     void TaskFinished();
     int TasksRunning() const { return running_; }
 
+    // The same split for an owner that reads the phones on a worker, one pass at a time.
+    // BeginPass, on each arrival: true when a pass should start now (none runs and no task is
+    // under way); arrivals while a pass runs fold into one more pass. EndPass, with the pass's
+    // decision (how many starts OnDeviceArrival counted): starts them unless a task got under
+    // way, and returns true when the folded pass should start now.
+    bool BeginPass();
+    bool EndPass(int starts, const StartTask& start);
+
   private:
+    int Start(int starts, const StartTask& start);
+
     int running_ = 0;
+    bool passRunning_ = false;
+    bool passPending_ = false;
 };
 
 // Worker: installs the phone package on the first present phone: waits 1200 ms, runs

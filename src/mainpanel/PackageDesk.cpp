@@ -10,7 +10,7 @@
 
 CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel)
     : CPackageDesk(std::move(settingsPath), std::move(panel), RealPackageServices(),
-                   [] { return RealCompanionServices(); }) {}
+                   RealCompanionSide()) {}
 
 CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServices services,
                            std::function<CompanionServices()> companion)
@@ -18,6 +18,7 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
       moduleDirectory_(services.moduleDirectory),
       defaultCacheFolder_(services.defaultCacheFolder),
       companion_(std::move(companion)),
+      queueTask_(services.queueTask),
       alive_(std::make_shared<CPackageDesk*>(this)) {
     services.notifyPage = std::move(panel.notifyPage);
     services.hideMainPanel = std::move(panel.hideMainPanel);
@@ -47,6 +48,7 @@ void CPackageDesk::Start() {
 
 void CPackageDesk::Stop() {
     usbMonitor_.reset();
+    stopped_ = true;
     // The process ends next: fetches still running cannot finish, so nothing of theirs stays.
     workflow_->RemoveRunningStaging();
 }
@@ -81,15 +83,34 @@ void CPackageDesk::PrefetchIfStale(const std::string& fileName, const std::strin
 }
 
 bool CPackageDesk::OnDeviceArrival() {
-    std::weak_ptr<CPackageDesk*> desk = alive_;
-    companionArrivals_.OnArrival(companion_(), [this, desk] {
-        workflow_->StartBrushTask(cacheSetting_, kCompanionImageName,
-                                  brushUrls_[kCompanionImageName], [desk](int) {
-                                      os::PostToGuiThread([desk] {
-                                          if (auto alive = desk.lock())
-                                              (*alive)->companionArrivals_.TaskFinished();
-                                      });
-                                  });
-    });
+    if (companionArrivals_.BeginPass()) StartArrivalPass();
     return true;
+}
+
+void CPackageDesk::StartArrivalPass() {
+    // Reading the device tree and the process list takes milliseconds: it stays off the GUI
+    // thread, which gets back only how many companion tasks to start.
+    std::weak_ptr<CPackageDesk*> desk = alive_;
+    queueTask_([desk, companion = companion_] {
+        const int starts = ::OnDeviceArrival(companion(), [] {});
+        os::PostToGuiThread([desk, starts] {
+            if (auto alive = desk.lock()) (*alive)->FinishArrivalPass(starts);
+        });
+    });
+}
+
+void CPackageDesk::FinishArrivalPass(int starts) {
+    if (stopped_) return;  // the program is quitting: nothing more starts
+    if (companionArrivals_.EndPass(starts, [this] { StartCompanionTask(); })) StartArrivalPass();
+}
+
+void CPackageDesk::StartCompanionTask() {
+    std::weak_ptr<CPackageDesk*> desk = alive_;
+    workflow_->StartBrushTask(cacheSetting_, kCompanionImageName, brushUrls_[kCompanionImageName],
+                              [desk](int) {
+                                  os::PostToGuiThread([desk] {
+                                      if (auto alive = desk.lock())
+                                          (*alive)->companionArrivals_.TaskFinished();
+                                  });
+                              });
 }

@@ -29,7 +29,9 @@ class CPackageDesk : public PackageCommandTarget {
 
     // The real services: libcurl, minizip, the desktop's launcher, the phone detector.
     CPackageDesk(std::string settingsPath, PanelSide panel);
-    // Given services (tests); `companion` makes the phone side for each arrival.
+    // Given services (tests); `companion` makes the phone side for each pass over the phones
+    // (an arrival's, an install's), on the worker that runs it; arrival passes go to
+    // `services.queueTask`.
     CPackageDesk(std::string settingsPath, PanelSide panel, BrushServices services,
                  std::function<CompanionServices()> companion);
     ~CPackageDesk() override;
@@ -64,10 +66,16 @@ class CPackageDesk : public PackageCommandTarget {
     void SetPageProgress(bool on) override { workflow_->SetPageProgress(on); }
     void CancelBrush(const std::string& fileName) override { workflow_->CancelBrush(fileName); }
     // Any device arrival: runs the companion program for attached phones when it is not
-    // running, from the address it was last run with. Always true.
+    // running, from the address it was last run with. The phones are read on a worker, one
+    // pass at a time (a burst of arrivals folds into one more pass); only the decision comes
+    // back here. Always true.
     bool OnDeviceArrival();
 
   private:
+    void StartArrivalPass();
+    void FinishArrivalPass(int starts);
+    void StartCompanionTask();
+
     std::string settingsPath_;
     std::string moduleDirectory_;
     std::string cacheSetting_;  // [app] cachedir as stored
@@ -75,6 +83,8 @@ class CPackageDesk : public PackageCommandTarget {
     std::string defaultCacheFolder_;
     std::map<std::string, std::string> brushUrls_;  // package file name -> address; never shrinks
     std::function<CompanionServices()> companion_;
+    std::function<void(std::function<void()>)> queueTask_;
+    bool stopped_ = false;
     std::shared_ptr<CBrushWorkflow> workflow_;
     CCompanionArrivals companionArrivals_;
     std::unique_ptr<os::UsbArrivalMonitor> usbMonitor_;

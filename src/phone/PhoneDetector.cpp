@@ -183,10 +183,21 @@ void CPhoneDetector::ListPhones(std::vector<PhoneInterface>& phones, bool prune)
 }
 
 bool CPhoneDetector::IsPresent(const std::string& text) {
-    if (Enumerate() == 0) return false;
-    Prune();
+    return IsListed(ReadPhones(), text);
+}
+
+PhoneList CPhoneDetector::ReadPhones() {
+    PhoneList read;
+    read.found = Enumerate() != 0;
+    if (read.found) Prune();
+    read.phones = list_;
+    return read;
+}
+
+bool CPhoneDetector::IsListed(const PhoneList& read, const std::string& text) {
+    if (!read.found) return false;
     const std::string wanted = AsciiUpperCopy(text);
-    for (const auto& record : list_) {
+    for (const auto& record : read.phones) {
         if (AsciiUpperCopy(record.instanceId).find(wanted) != std::string::npos) return true;
     }
     return false;

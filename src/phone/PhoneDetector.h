@@ -18,6 +18,14 @@ struct PhoneInterface {
     int32_t kind = kKindAdb;
 };
 
+// What one read of the device facts found: the list ListPhones hands over (pruned when the read
+// found phones), and whether it found any; a read that failed part way leaves records that
+// IsPresent does not count.
+struct PhoneList {
+    std::vector<PhoneInterface> phones;
+    bool found = false;
+};
+
 inline constexpr const char* kSameInstanceText = "很神奇,实例貌似一样哇!快找我们的技术看看是咋了?";
 inline constexpr const char* kSameInstanceCaption = "Lanternhall";
 
@@ -43,6 +51,11 @@ class CPhoneDetector {
     void ListPhones(std::vector<PhoneInterface>& phones, bool prune);
     // True when a pruned record's instance id contains `text`, letter case folded.
     bool IsPresent(const std::string& text);
+    // One read that answers both questions: ListPhones(prune) and, through IsListed, IsPresent
+    // for every record, without reading the device facts again per record.
+    PhoneList ReadPhones();
+    // IsPresent over an earlier read.
+    static bool IsListed(const PhoneList& read, const std::string& text);
 
   private:
     FactsSource facts_;

@@ -2,22 +2,41 @@
 // running the companion program from the address the page last gave, then its phone package.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "NotifyArgs.h"
 #include "TempDir.h"
 #include "base/Settings.h"
+#include "mainpanel/CompanionServices.h"
 #include "mainpanel/PackageDesk.h"
+#include "os/GuiThread.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
+// Runs what workers have posted to the GUI thread so far.
+void RunPosted() {
+    os::PostToGuiThread([] { os::QuitGuiLoop(0); });
+    os::RunGuiLoop();
+}
+
 struct FakeSides {
     std::set<std::string> files;
     Strings log;
+    bool hold = false;  // worker tasks wait in `held` instead of running at once
+    std::vector<std::function<void()>> held;
+
+    std::function<void()> NextHeld() {
+        auto task = std::move(held.front());
+        held.erase(held.begin());
+        return task;
+    }
 
     BrushServices Brush() {
         BrushServices s;
@@ -33,7 +52,12 @@ struct FakeSides {
         };
         s.fileExists = [this](const std::string& path) { return files.count(path) > 0; };
         s.removeFile = [](const std::string&) { return false; };
-        s.queueTask = [](std::function<void()> task) { task(); };
+        s.queueTask = [this](std::function<void()> task) {
+            if (hold)
+                held.push_back(std::move(task));
+            else
+                task();
+        };
         return s;
     }
     CompanionServices Phones() {
@@ -48,14 +72,15 @@ struct FakeSides {
         s.wait = [](int) {};
         return s;
     }
-    std::unique_ptr<CPackageDesk> Desk(const std::string& settings) {
+    std::unique_ptr<CPackageDesk> Desk(const std::string& settings,
+                                       std::function<CompanionServices()> phones = {}) {
         CPackageDesk::PanelSide panel;
         panel.notifyPage = [this](const std::string& e, const std::vector<std::string>& args) {
             log.push_back(e + ":" + JoinedNotifyArgs(args));
         };
         panel.hideMainPanel = [this] { log.push_back("hide"); };
-        return std::make_unique<CPackageDesk>(settings, panel, Brush(),
-                                              [this] { return Phones(); });
+        if (!phones) phones = [this] { return Phones(); };
+        return std::make_unique<CPackageDesk>(settings, panel, Brush(), std::move(phones));
     }
 };
 
@@ -89,6 +114,7 @@ TEST(PackageDesk, ArrivalRunsTheCompanionFromItsLastAddressThenInstallsThePhoneP
     sides.files.clear();  // gone from the cache: the arrival must fetch it from the address
 
     EXPECT_TRUE(desk->OnDeviceArrival());
+    RunPosted();
     EXPECT_EQ(sides.log, (Strings{"runbrush:lanternhall','download",
                                   "download http://127.0.0.1:1/p/lh.zip -> /srv/c/.maplenook/",
                                   "runbrush:lanternhall','download.error"}));
@@ -99,6 +125,65 @@ TEST(PackageDesk, ArrivalRunsTheCompanionFromItsLastAddressThenInstallsThePhoneP
     EXPECT_EQ(sides.log,
               (Strings{"start /srv/c/lanternhall/lanternhall.exe", "hide",
                        "runbrush:lanternhall','run", "adb install -r \"/opt/m/phone.apk\""}));
+}
+
+TEST(PackageDesk, ArrivalsReadThePhonesOnceOnAWorkerOnePassAtATime) {
+    testsupport::TempDir dir;
+    const std::string settings = dir.File("cfg.ini");
+    WriteSettingString(settings, "app", "cachedir", "/srv/d");
+    std::vector<os::UsbDeviceFacts> facts;
+    std::atomic<int> reads{0};
+    std::atomic<bool> readOnGui{false};
+    auto detector = std::make_shared<CSharedPhoneDetector>(std::make_shared<CPhoneDetector>(
+        [&] {
+            ++reads;
+            if (os::IsGuiThread()) readOnGui = true;
+            return std::optional(facts);
+        },
+        [](const std::string&, const std::string&) {}));
+    FakeSides sides;
+    sides.hold = true;
+    auto desk = sides.Desk(settings, [detector] {
+        auto s = RealCompanionServices(detector);
+        s.isProcessRunning = [](const std::string&) { return false; };
+        return s;
+    });
+    desk->Start();
+    desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip");
+    while (!sides.held.empty()) sides.NextHeld()();  // the start-up sweep and that run
+    sides.log.clear();
+
+    // A burst while no phone is listed: one pass now, the rest folded into one more.
+    for (int i = 0; i < 3; ++i) desk->OnDeviceArrival();
+    ASSERT_EQ(sides.held.size(), 1u);
+    std::thread(sides.NextHeld()).join();
+    RunPosted();
+    EXPECT_EQ(reads, 1);
+    ASSERT_EQ(sides.held.size(), 1u) << "the folded pass";
+
+    // Two bridge interfaces by then: one read for the list and both presence checks, and the
+    // GUI thread starts the two tasks it is told of.
+    for (const char* mi : {"01", "03"})
+        facts.push_back({std::string("USB\\VID_18D1&PID_4EE7&MI_") + mi + "\\6&1&0&00" + mi,
+                         os::HardwareIdRead::Readable, "USB\\Class_ff&SubClass_42&Prot_01",
+                         os::kConfigFlagsDriverReady, "USB\\VID_18D1&PID_4EE7\\SER"});
+    std::thread(sides.NextHeld()).join();
+    EXPECT_EQ(reads, 2);
+    EXPECT_TRUE(sides.held.empty() && sides.log.empty()) << "the worker starts nothing itself";
+    RunPosted();
+    while (!sides.held.empty()) sides.NextHeld()();
+    EXPECT_EQ(std::count(sides.log.begin(), sides.log.end(), "runbrush:lanternhall','download"), 2);
+    EXPECT_FALSE(readOnGui);
+
+    // A pass that ends after its desk is gone touches nothing.
+    RunPosted();  // the tasks' ends
+    desk->OnDeviceArrival();
+    ASSERT_EQ(sides.held.size(), 1u);
+    desk.reset();
+    std::thread(sides.NextHeld()).join();
+    RunPosted();
+    EXPECT_EQ(reads, 3);
+    EXPECT_TRUE(sides.held.empty());
 }
 
 }  // namespace
