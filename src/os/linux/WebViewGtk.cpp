@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "os/PanelEventCodes.h"
 #include "os/WebView.h"
@@ -36,6 +37,42 @@ constexpr const char* kPaintedScript = R"JS(return new Promise(function (done) {
   var n = 0; (function f() { if (++n > 5) done(true); else requestAnimationFrame(f); })();
 });)JS";
 
+// The body of a page function call: `a` holds the arguments as {length, 0: ..., 1: ...}, each a
+// string, or one with NULs as its NUL-free pieces in the same form (strings reach the page
+// only NUL-terminated). The same text every time, so the page compiles it once.
+constexpr const char* kCallBodyStart = R"JS(const v = [];
+for (let i = 0; i < a.length; ++i) {
+  const x = a[i];
+  if (typeof x === 'string') { v[i] = x; continue; }
+  let s = x[0];
+  for (let k = 1; k < x.length; ++k) s += '\0' + x[k];
+  v[i] = s;
+}
+)JS";
+
+// One argument for the call's dictionary; owned (floating) by the caller.
+GVariant* PieceVariant(const char* text, size_t length) {
+    if (g_utf8_validate(text, static_cast<gssize>(length), nullptr))
+        return g_variant_new_take_string(g_strndup(text, length));
+    return g_variant_new_take_string(g_utf8_make_valid(text, static_cast<gssize>(length)));
+}
+
+GVariant* ArgumentVariant(const std::string& text) {
+    if (text.find('\0') == std::string::npos) return PieceVariant(text.data(), text.size());
+    GVariantBuilder pieces;
+    g_variant_builder_init(&pieces, G_VARIANT_TYPE_VARDICT);
+    uint32_t count = 0;
+    for (size_t start = 0;; ++count) {
+        const size_t end = std::min(text.find('\0', start), text.size());
+        g_variant_builder_add(&pieces, "{sv}", std::to_string(count).c_str(),
+                              PieceVariant(text.data() + start, end - start));
+        if (end == text.size()) break;
+        start = end + 1;
+    }
+    g_variant_builder_add(&pieces, "{sv}", "length", g_variant_new_uint32(count + 1));
+    return g_variant_builder_end(&pieces);
+}
+
 constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
 
 class WebViewGtk final : public WebView, public BridgeCallSink, public WindowContent {
@@ -67,6 +104,7 @@ class WebViewGtk final : public WebView, public BridgeCallSink, public WindowCon
                                                 nullptr, nullptr, nullptr);
         }
     }
+    void CallPageFunction(const std::string& name, const std::vector<std::string>& args) override;
     void SetRecoveryHandler(std::function<std::string(bool givingUp)> handler) override {
         if (recovery_) recovery_->SetHandler(std::move(handler));
     }
@@ -183,6 +221,27 @@ std::optional<std::string> WebViewGtk::OnBridgeCall(const std::string& documentU
     // Copied first: the call may close the window and this view with it.
     auto handler = bridge_;
     return handler(call);
+}
+
+void WebViewGtk::CallPageFunction(const std::string& name, const std::vector<std::string>& args) {
+    if (view_ == nullptr) return;
+    GVariantBuilder list;
+    g_variant_builder_init(&list, G_VARIANT_TYPE_VARDICT);
+    for (size_t i = 0; i < args.size(); ++i)
+        g_variant_builder_add(&list, "{sv}", std::to_string(i).c_str(), ArgumentVariant(args[i]));
+    g_variant_builder_add(&list, "{sv}", "length",
+                          g_variant_new_uint32(static_cast<uint32_t>(args.size())));
+    GVariantBuilder arguments;
+    g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&arguments, "{sv}", "a", g_variant_builder_end(&list));
+    GVariant* packed = g_variant_ref_sink(g_variant_builder_end(&arguments));
+    // A page without the function gets nothing, not an exception; the call's own result is
+    // not wanted, so none is asked for.
+    const std::string body =
+        std::string(kCallBodyStart) + "if (typeof " + name + " === 'function') " + name + "(...v);";
+    webkit_web_view_call_async_javascript_function(view_, body.c_str(), -1, packed, nullptr,
+                                                   nullptr, nullptr, nullptr, nullptr);
+    g_variant_unref(packed);
 }
 
 void WebViewGtk::AwaitFirstFrame(std::function<void()> painted) {
