@@ -75,9 +75,9 @@ class WebView {
     // Runs script text in the page's top frame; the outcome is discarded.
     virtual void RunScript(const std::string& script) = 0;
     // Calls the top frame's global function `name` (an identifier) with `args`, each a string
-    // of exactly its text (UTF-8, NUL included), in order with RunScript. Nothing happens when
-    // the page has no such function; what it returns or throws is discarded. The script
-    // around the call is the same every time, so a page compiles it once, not per call.
+    // of exactly its text (UTF-8, NUL included), in the order of these calls. Nothing happens
+    // when the page has no such function; what it returns or throws is discarded. No script is
+    // compiled per call.
     virtual void CallPageFunction(const std::string& name,
                                   const std::vector<std::string>& args) = 0;
     // When the view's web process ends (a crash, a kill, out of memory), the view loads a page

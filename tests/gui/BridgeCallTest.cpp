@@ -772,6 +772,11 @@ TEST_F(BridgeCallTest, NotificationsReachALexicalHostNotifyInOrderPastOneThatThr
     ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
     EXPECT_EQ(panel.Evaluate("got.join('/')"),
               R"(["boom"]/["nul","\u0000","a\u0000\u0000b\u0000",""]/["after","x"])");
+    // The next document's function gets them, not the one the first document had.
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    panel.Bridge().Notify("next", std::string("y"));
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "1"; }));
+    EXPECT_EQ(panel.Evaluate("got[0]"), "next|y");
 }
 
 TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {

@@ -8,6 +8,7 @@
 
 #include "os/PanelEventCodes.h"
 #include "os/WebView.h"
+#include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
 #include "os/linux/WebProcessRecovery.h"
 #include "os/linux/WindowGtk.h"
@@ -37,40 +38,25 @@ constexpr const char* kPaintedScript = R"JS(return new Promise(function (done) {
   var n = 0; (function f() { if (++n > 5) done(true); else requestAnimationFrame(f); })();
 });)JS";
 
-// The body of a page function call: `a` holds the arguments as {length, 0: ..., 1: ...}, each a
-// string, or one with NULs as its NUL-free pieces in the same form (strings reach the page
-// only NUL-terminated). The same text every time, so the page compiles it once.
-constexpr const char* kCallBodyStart = R"JS(const v = [];
-for (let i = 0; i < a.length; ++i) {
-  const x = a[i];
-  if (typeof x === 'string') { v[i] = x; continue; }
-  let s = x[0];
-  for (let k = 1; k < x.length; ++k) s += '\0' + x[k];
-  v[i] = s;
-}
-)JS";
-
-// One argument for the call's dictionary; owned (floating) by the caller.
-GVariant* PieceVariant(const char* text, size_t length) {
-    if (g_utf8_validate(text, static_cast<gssize>(length), nullptr))
-        return g_variant_new_take_string(g_strndup(text, length));
-    return g_variant_new_take_string(g_utf8_make_valid(text, static_cast<gssize>(length)));
-}
-
-GVariant* ArgumentVariant(const std::string& text) {
-    if (text.find('\0') == std::string::npos) return PieceVariant(text.data(), text.size());
-    GVariantBuilder pieces;
-    g_variant_builder_init(&pieces, G_VARIANT_TYPE_VARDICT);
-    uint32_t count = 0;
-    for (size_t start = 0;; ++count) {
+// `text` as a byte string of valid UTF-8: the extension makes a page string of it, NULs
+// included, which GLib's checks would count as invalid.
+GVariant* Utf8Bytes(const std::string& text) {
+    std::string valid;
+    for (size_t start = 0; start <= text.size();) {
         const size_t end = std::min(text.find('\0', start), text.size());
-        g_variant_builder_add(&pieces, "{sv}", std::to_string(count).c_str(),
-                              PieceVariant(text.data() + start, end - start));
-        if (end == text.size()) break;
+        const char* piece = text.data() + start;
+        const auto length = static_cast<gssize>(end - start);
+        if (g_utf8_validate(piece, length, nullptr)) {
+            valid.append(piece, static_cast<size_t>(length));
+        } else {
+            gchar* repaired = g_utf8_make_valid(piece, length);
+            valid += repaired;
+            g_free(repaired);
+        }
+        if (end < text.size()) valid += '\0';
         start = end + 1;
     }
-    g_variant_builder_add(&pieces, "{sv}", "length", g_variant_new_uint32(count + 1));
-    return g_variant_builder_end(&pieces);
+    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, valid.data(), valid.size(), 1);
 }
 
 constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
@@ -225,23 +211,15 @@ std::optional<std::string> WebViewGtk::OnBridgeCall(const std::string& documentU
 
 void WebViewGtk::CallPageFunction(const std::string& name, const std::vector<std::string>& args) {
     if (view_ == nullptr) return;
+    // The web-process extension calls the function it compiled once for the page, so a
+    // notification costs one message and a call, not a script to compile.
     GVariantBuilder list;
-    g_variant_builder_init(&list, G_VARIANT_TYPE_VARDICT);
-    for (size_t i = 0; i < args.size(); ++i)
-        g_variant_builder_add(&list, "{sv}", std::to_string(i).c_str(), ArgumentVariant(args[i]));
-    g_variant_builder_add(&list, "{sv}", "length",
-                          g_variant_new_uint32(static_cast<uint32_t>(args.size())));
-    GVariantBuilder arguments;
-    g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&arguments, "{sv}", "a", g_variant_builder_end(&list));
-    GVariant* packed = g_variant_ref_sink(g_variant_builder_end(&arguments));
-    // A page without the function gets nothing, not an exception; the call's own result is
-    // not wanted, so none is asked for.
-    const std::string body =
-        std::string(kCallBodyStart) + "if (typeof " + name + " === 'function') " + name + "(...v);";
-    webkit_web_view_call_async_javascript_function(view_, body.c_str(), -1, packed, nullptr,
-                                                   nullptr, nullptr, nullptr, nullptr);
-    g_variant_unref(packed);
+    g_variant_builder_init(&list, G_VARIANT_TYPE("aay"));
+    for (const std::string& arg : args) g_variant_builder_add_value(&list, Utf8Bytes(arg));
+    GVariant* parameters = g_variant_new("(saay)", name.c_str(), &list);
+    webkit_web_view_send_message_to_page(
+        view_, webkit_user_message_new(bridge::kCallFunctionMessage, parameters), nullptr, nullptr,
+        nullptr);
 }
 
 void WebViewGtk::AwaitFirstFrame(std::function<void()> painted) {
