@@ -138,9 +138,9 @@ inline Spread SpreadOf(std::vector<double> values) {
 // round, MapleNook / peer. `scale` and `unit` turn seconds into the printed unit.
 inline void PrintFigures(const std::string& work, const std::string& oursName,
                          const std::string& peerName, const Series& series, double scale,
-                         const char* unit, int figures) {
+                         const char* unit, int figures, int first = 0) {
     std::printf("%s (%zu rounds, sides alternating)\n", work.c_str(), series.ours.size());
-    for (int which = 0; which < figures; ++which) {
+    for (int which = first; which < figures; ++which) {
         const char* label = which == 0 ? "wall" : "cpu ";
         std::vector<double> a, b, ratio;
         for (size_t i = 0; i < series.ours.size() && i < series.peer.size(); ++i) {
@@ -170,6 +170,13 @@ inline void PrintWall(const std::string& work, const std::string& oursName,
                       const std::string& peerName, const Series& series, double scale = 1e3,
                       const char* unit = "ms") {
     PrintFigures(work, oursName, peerName, series, scale, unit, 1);
+}
+
+// The same for figures that are CPU time only (work that finishes in another process).
+inline void PrintCpu(const std::string& work, const std::string& oursName,
+                     const std::string& peerName, const Series& series, double scale = 1e3,
+                     const char* unit = "ms") {
+    PrintFigures(work, oursName, peerName, series, scale, unit, 2, 1);
 }
 
 // Subtracts a fixed cost from every run of one side: the work only that side does.

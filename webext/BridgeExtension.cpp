@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "os/linux/BridgeProtocol.h"
 #include "os/linux/WriteAll.h"
@@ -49,13 +50,28 @@ void FreeCallSite(gpointer data) {
 struct FrameBridge {
     JSCValue* rearm = nullptr;
     std::shared_ptr<bool> revoked;
-    ~FrameBridge() { g_clear_object(&rearm); }
+    // The program's caller of a page function, compiled once for this window object.
+    std::string callerName;
+    JSCValue* caller = nullptr;
+    ~FrameBridge() {
+        g_clear_object(&rearm);
+        g_clear_object(&caller);
+    }
 };
 
 constexpr const char* kFrameBridgeKey = "maplenook-frame-bridge";
 
 void FreeFrameBridge(gpointer data) {
     delete static_cast<FrameBridge*>(data);
+}
+
+// Kept on each page: its top frame, as the program's calls of page functions go there.
+constexpr const char* kMainFrameKey = "maplenook-main-frame";
+
+void FreeMainFrame(gpointer data) {
+    auto* frame = static_cast<GWeakRef*>(data);
+    g_weak_ref_clear(frame);
+    delete frame;
 }
 
 // True when `context` holds the window object the frame shows now: a Call made for an earlier
@@ -354,6 +370,16 @@ constexpr const char* kInstaller = R"JS(
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
     JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    if (webkit_frame_is_main_frame(frame)) {
+        auto* known = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(page), kMainFrameKey));
+        gpointer knownFrame = known != nullptr ? g_weak_ref_get(known) : nullptr;
+        if (knownFrame != frame) {
+            auto* mainFrame = new GWeakRef;
+            g_weak_ref_init(mainFrame, frame);
+            g_object_set_data_full(G_OBJECT(page), kMainFrameKey, mainFrame, FreeMainFrame);
+        }
+        if (knownFrame != nullptr) g_object_unref(knownFrame);
+    }
     auto* site = new CallSite;
     site->pageId = webkit_web_page_get_id(page);
     site->frameId = webkit_frame_get_id(frame);
@@ -400,6 +426,86 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     g_object_unref(context);
 }
 
+bool IsIdentifier(const char* name) {
+    if (name == nullptr || !(g_ascii_isalpha(*name) || *name == '_' || *name == '$')) return false;
+    for (const char* c = name + 1; *c != '\0'; ++c)
+        if (!(g_ascii_isalnum(*c) || *c == '_' || *c == '$')) return false;
+    return true;
+}
+
+// A function that calls the page's global `name` with its arguments when there is such a
+// function; kept on the frame for its window object, so it is compiled once, not per call.
+JSCValue* CallerFor(WebKitFrame* frame, JSCContext* context, const char* name) {
+    auto* bridge = static_cast<FrameBridge*>(g_object_get_data(G_OBJECT(frame), kFrameBridgeKey));
+    if (bridge != nullptr && bridge->caller != nullptr && bridge->callerName == name &&
+        jsc_value_get_context(bridge->caller) == context)
+        return JSC_VALUE(g_object_ref(bridge->caller));
+    const std::string n(name);
+    const std::string text =
+        "(function (...a) { if (typeof " + n + " === 'function') " + n + "(...a); })";
+    JSCValue* caller = jsc_context_evaluate(context, text.c_str(), -1);
+    if (caller == nullptr || !jsc_value_is_function(caller)) {
+        g_clear_object(&caller);
+        jsc_context_clear_exception(context);
+        return nullptr;
+    }
+    if (bridge != nullptr) {
+        g_clear_object(&bridge->caller);
+        bridge->caller = JSC_VALUE(g_object_ref(caller));
+        bridge->callerName = n;
+    }
+    return caller;
+}
+
+// The program's call of a function of the page's top frame; what it returns or throws is
+// dropped, as a failed script of the program's would be.
+void CallPageFunction(WebKitWebPage* page, GVariant* parameters) {
+    if (parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(saay)")))
+        return;
+    const char* name = nullptr;
+    g_variant_get_child(parameters, 0, "&s", &name);
+    if (!IsIdentifier(name)) return;
+    auto* mainFrame = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(page), kMainFrameKey));
+    auto* frame =
+        mainFrame != nullptr ? static_cast<WebKitFrame*>(g_weak_ref_get(mainFrame)) : nullptr;
+    if (frame == nullptr) return;  // no document yet, so no function to call
+    JSCContext* context = webkit_frame_get_js_context(frame);
+    if (JSCValue* caller = CallerFor(frame, context, name)) {
+        GVariant* list = g_variant_get_child_value(parameters, 1);
+        const size_t count = g_variant_n_children(list);
+        std::vector<JSCValue*> args;
+        for (size_t i = 0; i < count; ++i) {
+            GVariant* arg = g_variant_get_child_value(list, i);
+            gsize size = 0;
+            const void* data = g_variant_get_fixed_array(arg, &size, 1);
+            GBytes* bytes = g_bytes_new(data, size);
+            args.push_back(jsc_value_new_string_from_bytes(context, bytes));
+            g_bytes_unref(bytes);
+            g_variant_unref(arg);
+        }
+        JSCValue* result =
+            jsc_value_function_callv(caller, static_cast<guint>(args.size()), args.data());
+        g_clear_object(&result);
+        jsc_context_clear_exception(context);
+        for (JSCValue* arg : args) g_object_unref(arg);
+        g_variant_unref(list);
+        g_object_unref(caller);
+    }
+    g_object_unref(context);
+    g_object_unref(frame);
+}
+
+gboolean OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+    if (std::strcmp(webkit_user_message_get_name(message), bridge::kCallFunctionMessage) != 0)
+        return FALSE;
+    CallPageFunction(page, webkit_user_message_get_parameters(message));
+    return TRUE;
+}
+
+void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+    g_signal_connect(page, "user-message-received", G_CALLBACK(OnPageMessage), nullptr);
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void
@@ -416,4 +522,5 @@ webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
     ConnectToProgram();
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                      G_CALLBACK(OnWindowObjectCleared), nullptr);
+    g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "os/Window.h"
 
@@ -73,6 +74,12 @@ class WebView {
     virtual std::string CurrentUri() const = 0;
     // Runs script text in the page's top frame; the outcome is discarded.
     virtual void RunScript(const std::string& script) = 0;
+    // Calls the top frame's global function `name` (an identifier) with `args`, each a string
+    // of exactly its text (UTF-8, NUL included), in the order of these calls. Nothing happens
+    // when the page has no such function; what it returns or throws is discarded. No script is
+    // compiled per call.
+    virtual void CallPageFunction(const std::string& name,
+                                  const std::vector<std::string>& args) = 0;
     // When the view's web process ends (a crash, a kill, out of memory), the view loads a page
     // again by itself, and each time logs why. Up to three times a minute it asks this handler
     // with `givingUp` false; after that with true, for the page to stay on, which gets a line

@@ -72,23 +72,33 @@ CommandResult PageBridge::Execute(const std::optional<std::string>& param) {
 }
 
 void PageBridge::Notify(const std::string& event, const std::optional<std::string>& data) {
-    Queue(page_, HostNotifyScript(event, data));
+    Queue(page_, HostNotifyArgs(event, data));
 }
 
 void PageBridge::NotifyArgs(const std::string& event, const std::vector<std::string>& args) {
-    Queue(page_, HostNotifyScript(event, args));
+    Queue(page_, event, args);
 }
 
 PageBridge::Notifier PageBridge::MakeNotifier() const {
     return [page = std::weak_ptr<Page>(page_)](const std::string& event,
                                                const std::vector<std::string>& args) {
-        Queue(page, HostNotifyScript(event, args));
+        Queue(page, event, args);
     };
 }
 
-void PageBridge::Queue(const std::weak_ptr<Page>& page, std::string script) {
-    os::PostToGuiThread([page, script = std::move(script)] {
+void PageBridge::Queue(const std::weak_ptr<Page>& page, const std::string& event,
+                       const std::vector<std::string>& args) {
+    std::vector<std::string> all{event};
+    all.insert(all.end(), args.begin(), args.end());
+    Queue(page, std::move(all));
+}
+
+void PageBridge::Queue(const std::weak_ptr<Page>& page, std::vector<std::string> args) {
+    // The page gets what a string literal of each text would give it: bytes that are not
+    // UTF-8 as U+FFFD.
+    for (std::string& arg : args) arg = WellFormedUtf8(arg);
+    os::PostToGuiThread([page, args = std::move(args)] {
         const std::shared_ptr<Page> alive = page.lock();
-        if (alive && alive->view != nullptr) alive->view->RunScript(script);
+        if (alive && alive->view != nullptr) alive->view->CallPageFunction("hostNotify", args);
     });
 }

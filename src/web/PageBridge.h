@@ -41,9 +41,10 @@ class PageBridge {
     // that is no command and a name no set knows all give -1.
     CommandResult Execute(const std::optional<std::string>& param);
 
-    // Queues hostNotify('<event>'[,'<data>']); each argument a string literal that gives the
-    // page exactly the text (data's ',' separates further arguments). Any thread; runs later
-    // on the GUI thread in order, dropped when the bridge or its view is gone.
+    // Queues hostNotify('<event>'[,'<data>']): the page's function gets each argument as
+    // exactly its text (data's ',' separates further arguments; bytes that are not UTF-8
+    // arrive as U+FFFD). Any thread; runs later on the GUI thread in order, dropped when the
+    // bridge or its view is gone.
     void Notify(const std::string& event, const std::optional<std::string>& data = {});
     void NotifyArgs(const std::string& event, const std::vector<std::string>& args);
     Notifier MakeNotifier() const;
@@ -53,7 +54,10 @@ class PageBridge {
     struct Page {
         os::WebView* view = nullptr;
     };
-    static void Queue(const std::weak_ptr<Page>& page, std::string script);
+    // `args`: the event first, then its arguments.
+    static void Queue(const std::weak_ptr<Page>& page, std::vector<std::string> args);
+    static void Queue(const std::weak_ptr<Page>& page, const std::string& event,
+                      const std::vector<std::string>& args);
     bool Trusted(const os::BridgeCall& call);
     // Whether the server of a loopback document is still the user's own; asked again at most
     // once a second per document, since it reads the system's socket tables.

@@ -68,8 +68,25 @@ std::string JsStringLiteral(std::string_view text) {
     return literal + "'";
 }
 
-std::string HostNotifyScript(const std::string& event, const std::optional<std::string>& data) {
-    std::vector<std::string> args;
+std::string WellFormedUtf8(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = Utf8SequenceLength(text.substr(i));
+        if (length == 0) {
+            result += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            result += text.substr(i, length);
+            i += length;
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> HostNotifyArgs(const std::string& event,
+                                        const std::optional<std::string>& data) {
+    std::vector<std::string> args{event};
     if (data) {
         constexpr std::string_view kSeparator = "','";
         size_t start = 0;
@@ -81,7 +98,12 @@ std::string HostNotifyScript(const std::string& event, const std::optional<std::
             start = end + kSeparator.size();
         }
     }
-    return HostNotifyScript(event, args);
+    return args;
+}
+
+std::string HostNotifyScript(const std::string& event, const std::optional<std::string>& data) {
+    const std::vector<std::string> args = HostNotifyArgs(event, data);
+    return HostNotifyScript(args[0], std::vector<std::string>(args.begin() + 1, args.end()));
 }
 
 std::string HostNotifyScript(const std::string& event, const std::vector<std::string>& args) {

@@ -759,6 +759,26 @@ TEST_F(BridgeCallTest, HostileNotificationTextReachesHostNotifyExactlyAndNeverRu
     EXPECT_EQ(panel.Evaluate("got[2]"), R"(["runbrush","a','b.exe","download"])");
 }
 
+TEST_F(BridgeCallTest, NotificationsReachALexicalHostNotifyInOrderPastOneThatThrows) {
+    WebTestPanel panel("lexical", module.path());
+    ASSERT_TRUE(panel.OpenPage(
+        panel.ToFileUrl(Page("lexical.html",
+                             "<script>let got=[];let hostNotify=function(){"
+                             "got.push(JSON.stringify(Array.from(arguments)));"
+                             "if(arguments[0]==='boom')throw new Error('boom');};</script>"))));
+    panel.Bridge().Notify("boom");
+    panel.Bridge().NotifyArgs("nul", {std::string("\0", 1), std::string("a\0\0b\0", 5), ""});
+    panel.Bridge().Notify("after", std::string("x"));
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
+    EXPECT_EQ(panel.Evaluate("got.join('/')"),
+              R"(["boom"]/["nul","\u0000","a\u0000\u0000b\u0000",""]/["after","x"])");
+    // The next document's function gets them, not the one the first document had.
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    panel.Bridge().Notify("next", std::string("y"));
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "1"; }));
+    EXPECT_EQ(panel.Evaluate("got[0]"), "next|y");
+}
+
 TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {
     WebTestPanel panel("threads", module.path());
     ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));

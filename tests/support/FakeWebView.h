@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "os/WebView.h"
+#include "web/ScriptText.h"
 
 namespace testsupport {
 
@@ -24,6 +25,14 @@ class FakeWebView : public os::WebView {
     std::string CurrentUri() const override { return loaded.empty() ? "" : loaded.back(); }
     void RunScript(const std::string& script) override {
         if (alive) scripts.push_back(script);
+    }
+    // Kept as the script the call stands for, name('<arg>',...); with every argument a literal.
+    void CallPageFunction(const std::string& name, const std::vector<std::string>& args) override {
+        if (!alive) return;
+        std::string script = name + "(";
+        for (size_t i = 0; i < args.size(); ++i)
+            script += (i ? "," : "") + JsStringLiteral(args[i]);
+        scripts.push_back(script + ");");
     }
     void SetRecoveryHandler(std::function<std::string(bool)> handler) override {
         recovery = std::move(handler);

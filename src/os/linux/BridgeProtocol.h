@@ -13,6 +13,9 @@ namespace bridge {
 
 // The user message that hands the program its end of the socket (in the message's fd list).
 inline constexpr const char* kConnectMessage = "maplenook-bridge-connect";
+// The user message that calls a global function of a page's top frame: (saay), the function's
+// name and its arguments as UTF-8 bytes (NULs included). No reply.
+inline constexpr const char* kCallFunctionMessage = "maplenook-call-function";
 
 enum ReplyStatus : uint8_t {
     kReplyResult = 0,    // write the text to "result"

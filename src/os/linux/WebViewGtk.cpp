@@ -4,9 +4,11 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "os/PanelEventCodes.h"
 #include "os/WebView.h"
+#include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
 #include "os/linux/WebProcessRecovery.h"
 #include "os/linux/WindowGtk.h"
@@ -35,6 +37,27 @@ constexpr const char* kPageBackgroundScript = R"JS((function () {
 constexpr const char* kPaintedScript = R"JS(return new Promise(function (done) {
   var n = 0; (function f() { if (++n > 5) done(true); else requestAnimationFrame(f); })();
 });)JS";
+
+// `text` as a byte string of valid UTF-8: the extension makes a page string of it, NULs
+// included, which GLib's checks would count as invalid.
+GVariant* Utf8Bytes(const std::string& text) {
+    std::string valid;
+    for (size_t start = 0; start <= text.size();) {
+        const size_t end = std::min(text.find('\0', start), text.size());
+        const char* piece = text.data() + start;
+        const auto length = static_cast<gssize>(end - start);
+        if (g_utf8_validate(piece, length, nullptr)) {
+            valid.append(piece, static_cast<size_t>(length));
+        } else {
+            gchar* repaired = g_utf8_make_valid(piece, length);
+            valid += repaired;
+            g_free(repaired);
+        }
+        if (end < text.size()) valid += '\0';
+        start = end + 1;
+    }
+    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, valid.data(), valid.size(), 1);
+}
 
 constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
 
@@ -67,6 +90,7 @@ class WebViewGtk final : public WebView, public BridgeCallSink, public WindowCon
                                                 nullptr, nullptr, nullptr);
         }
     }
+    void CallPageFunction(const std::string& name, const std::vector<std::string>& args) override;
     void SetRecoveryHandler(std::function<std::string(bool givingUp)> handler) override {
         if (recovery_) recovery_->SetHandler(std::move(handler));
     }
@@ -183,6 +207,19 @@ std::optional<std::string> WebViewGtk::OnBridgeCall(const std::string& documentU
     // Copied first: the call may close the window and this view with it.
     auto handler = bridge_;
     return handler(call);
+}
+
+void WebViewGtk::CallPageFunction(const std::string& name, const std::vector<std::string>& args) {
+    if (view_ == nullptr) return;
+    // The web-process extension calls the function it compiled once for the page, so a
+    // notification costs one message and a call, not a script to compile.
+    GVariantBuilder list;
+    g_variant_builder_init(&list, G_VARIANT_TYPE("aay"));
+    for (const std::string& arg : args) g_variant_builder_add_value(&list, Utf8Bytes(arg));
+    GVariant* parameters = g_variant_new("(saay)", name.c_str(), &list);
+    webkit_web_view_send_message_to_page(
+        view_, webkit_user_message_new(bridge::kCallFunctionMessage, parameters), nullptr, nullptr,
+        nullptr);
 }
 
 void WebViewGtk::AwaitFirstFrame(std::function<void()> painted) {
