@@ -15,15 +15,20 @@ constexpr const char* kWatcherXml = R"xml(<node>
 
 }  // namespace
 
-StatusNotifierHost::StatusNotifierHost() {
+GDBusConnection* NewSessionBusConnection() {
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (address == nullptr) return;
-    bus_ = g_dbus_connection_new_for_address_sync(
+    if (address == nullptr) return nullptr;
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
         address,
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, nullptr);
     g_free(address);
+    return bus;
+}
+
+StatusNotifierHost::StatusNotifierHost() {
+    bus_ = NewSessionBusConnection();
     if (bus_ == nullptr) return;
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
     static const GDBusInterfaceVTable vtable{OnMethod, nullptr, nullptr, {}};

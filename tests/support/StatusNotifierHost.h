@@ -10,6 +10,10 @@
 
 namespace testsupport {
 
+// A connection of its own to the session bus, so a stand-in service answers on its own name
+// while the test's other code uses the shared one; null when there is no session bus.
+GDBusConnection* NewSessionBusConnection();
+
 class StatusNotifierHost {
   public:
     StatusNotifierHost();
