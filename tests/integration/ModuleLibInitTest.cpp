@@ -6,8 +6,12 @@
 #include "ScopedEnv.h"
 #include "ScratchFolder.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -239,6 +243,47 @@ TEST(ModuleLibInit, ForeignBridgeServerOnPort5037IsUsedUnlessExcluded) {
         child.pid = -1;
         WaitUntil([&] { return !Port5037Listening(); });
     }
+}
+
+// Another user's server on 5037 would answer our commands with whatever it likes: it is never
+// adopted, whatever program it is.
+TEST(ModuleLibInit, AnotherUsersServerOnPort5037IsNeverAdopted) {
+    testsupport::PrivateNetwork network;
+    if (!network.Entered()) GTEST_SKIP() << network.Reason();
+    if (const std::string why = testsupport::NobodyUnavailable(); !why.empty())
+        GTEST_SKIP() << "a server of another user: " << why;
+    ModuleFixture fx;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t squatter = fork();
+    if (squatter == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The socket belongs to whoever makes it: made after the switch, it is nobody's.
+        if (setgid(testsupport::kNobody) != 0 || setuid(testsupport::kNobody) != 0) _exit(2);
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(5037);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(fd, 1) != 0)
+            _exit(3);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    const bool listening = read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    if (listening) {
+        CModuleLib lib;
+        ASSERT_TRUE(lib.Init(fx.module));
+        EXPECT_EQ(lib.adbPath(), lib.toolDir() + "adb");
+    }
+    kill(squatter, SIGKILL);
+    waitpid(squatter, nullptr, 0);
+    ASSERT_TRUE(listening) << "the other user's listener did not start";
 }
 
 TEST(PrivateUserFolder, SymlinkInItsPlaceIsRefused) {
