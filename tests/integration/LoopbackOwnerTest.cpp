@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -13,7 +14,9 @@
 #include <string>
 
 #include "FakeWebView.h"
+#include "TempDir.h"
 #include "base/LoopbackOwner.h"
+#include "web/HttpDownload.h"
 #include "web/PageBridge.h"
 
 namespace {
@@ -87,14 +90,20 @@ TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
         const int fd = ListenOnLoopback(false, port);
         if (fd < 0) _exit(3);
         (void)!write(ready[1], &port, sizeof port);
-        pause();
-        _exit(0);
+        // Whatever connects is read from; anything it sends is reported back.
+        for (;;) {
+            const int peer = accept(fd, nullptr, nullptr);
+            char request[256];
+            const ssize_t n = peer < 0 ? 0 : recv(peer, request, sizeof request, 0);
+            if (n > 0) (void)!write(ready[1], request, static_cast<size_t>(n));
+            if (peer >= 0) close(peer);
+        }
     }
     close(ready[1]);
     uint16_t port = 0;
     const bool listening = read(ready[0], &port, sizeof port) == sizeof port;
-    close(ready[0]);
     if (!listening) {
+        close(ready[0]);
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         GTEST_SKIP() << "cannot switch to uid 65534 here (a user namespace?)";
@@ -102,6 +111,17 @@ TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
     EXPECT_FALSE(LoopbackPortIsTheUsers(port));
     EXPECT_FALSE(AddressMayBeUsed("http://127.0.0.1:" + std::to_string(port) + "/Brush.html"));
     EXPECT_FALSE(PageMayCall("http://127.0.0.1:" + std::to_string(port) + "/Brush.html"));
+    // A download from there is refused once connected, before a byte of the request is sent.
+    testsupport::TempDir dir;
+    DownloadWatch watch;
+    EXPECT_EQ(DownloadToNewFile("http://127.0.0.1:" + std::to_string(port) + "/tool.zip",
+                                dir.File("tool.zip"), &watch),
+              0);
+    EXPECT_EQ(watch.failure, DownloadFailure::Network);
+    // Give the server its moment to pass on anything it was sent.
+    pollfd pending{ready[0], POLLIN, 0};
+    EXPECT_EQ(poll(&pending, 1, 1000), 0) << "the other user's server got a request";
+    close(ready[0]);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 }
