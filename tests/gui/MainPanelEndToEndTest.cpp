@@ -468,18 +468,8 @@ TEST_F(MainPanelEndToEnd, PageDrivesTheCommandsAndThePackageWorkflow) {
     site_.AddPackage("nested.zip", "nested/nested.sh", folder_.File("nested.ran"));
     site_.AddPackage("fresh.zip", "fresh.sh", folder_.File("fresh.ran"));
     // A package already in the cache, put there as the program puts packages.
-    {
-        testsupport::TempDir stage;
-        WriteFile(stage.File("here.sh"),
-                  "#!/bin/sh\necho ran > '" + folder_.File("here.ran") + "'\n");
-        fs::permissions(stage.File("here.sh"), fs::perms::owner_all);
-        const auto made = testsupport::RunChild(
-            {"sh", "-c",
-             "cd '" + stage.path() + "' && zip -q '" + stage.File("here.zip") + "' here.sh"},
-            30s);
-        ASSERT_TRUE(made.exited && made.exitCode == 0) << made.output;
-        ASSERT_EQ(ExtractZip(stage.File("here.zip"), cache_ + "/here/"), ExtractResult::Done);
-    }
+    site_.AddPackage("here.zip", "here.sh", folder_.File("here.ran"));
+    ASSERT_EQ(ExtractZip(site_.PackagePath("here.zip"), cache_ + "/here/"), ExtractResult::Done);
 
     // Each step waits for the notifications of the one before, so the sequences stay apart.
     site_.SetMainPage(PageHead(base) + R"(
