@@ -111,11 +111,8 @@ void CAppPanel::InitPanel() {
     // A lost web process brings back the main page, or the local copy once the main page
     // failed or the process keeps ending.
     if (os::WebView* view = panel_.View()) {
-        view->SetRecoveryHandler([this](bool givingUp) {
-            return givingUp || fellBack_ ? panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() +
-                                                            "\\res\\web\\brush.html")
-                                         : pageUrl_;
-        });
+        view->SetRecoveryHandler(
+            [this](bool givingUp) { return givingUp || fellBack_ ? LocalPageUrl() : pageUrl_; });
     }
 
     const std::string& settings = panel_.SettingsPath();
@@ -147,6 +144,15 @@ void CAppPanel::ClosePanel() {
     os::QuitGuiLoop(0);
 }
 
+std::string CAppPanel::LocalPageUrl() {
+    return panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() + "\\res\\web\\brush.html");
+}
+
+void CAppPanel::FallBackToLocalPage() {
+    fellBack_ = true;
+    panel_.NavigatePage(LocalPageUrl());
+}
+
 void CAppPanel::ShowMainPanel(unsigned long userTime) {
     if (os::Window* window = panel_.Window()) window->Present(userTime);
 }
@@ -159,6 +165,12 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
             // WebKit also finishes the load that failed (with no address, as nothing was
             // committed); only a page that loaded counts.
             if (event.url.empty() || (fellBack_ && SameAddress(event.url, pageUrl_))) return true;
+            // A main page the browser will not load at all (a port it never uses, such as 9 or
+            // 25) is replaced by an empty page without a failure: that too is a failed page.
+            if (!fellBack_ && event.url == "about:blank" && pageUrl_ != event.url) {
+                FallBackToLocalPage();
+                return true;
+            }
             if (splashPanel_) splashPanel_->Hide();
             ShowMainPanel();
             return true;
@@ -166,9 +178,7 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
             if (SameAddress(event.url, pageUrl_)) {
                 // The browser's own error page would only flash before the local copy.
                 event.cancel = true;
-                fellBack_ = true;
-                panel_.NavigatePage(
-                    panel_.ToFileUrl(panel_.ModuleDirectoryOfPanel() + "\\res\\web\\brush.html"));
+                FallBackToLocalPage();
             }
             return true;
         case kEventNavigateComplete2:

@@ -74,6 +74,10 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     void MoveMainPanel(long dx, long dy) override;
     void PopPanel(const std::string& url) override;
 
+    // The local copy of the page, shown while the maker's page cannot be.
+    std::string LocalPageUrl();
+    void FallBackToLocalPage();
+
     std::string pageUrl_;
     bool fellBack_ = false;  // the main page failed and the local copy was navigated
     CWebPanel panel_;
