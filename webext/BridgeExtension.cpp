@@ -128,8 +128,10 @@ JSCValue* NewBytes(JSCContext* context, uint32_t size, void*& data) {
 // Most commands are answered within a few tens of microseconds, while waking a process that
 // sleeps on another CPU costs about as much again (far more under a hypervisor). So the caller,
 // whose script is blocked anyway, polls for the answer briefly before it sleeps. On a single
-// CPU polling would only keep the program from running, so it is skipped there.
-constexpr gint64 kPollBeforeBlockingMicros = 50;
+// CPU polling would only keep the program from running, so it is skipped there; and between
+// looks the CPU is yielded, since with the other CPUs busy the program may be waiting for this
+// very one.
+constexpr gint64 kPollBeforeBlockingMicros = 100;
 
 bool HasSeveralCpus() {
     cpu_set_t cpus;
@@ -143,6 +145,7 @@ void AwaitAnswerBriefly(int fd) {
     do {
         // Anything but "nothing yet" (bytes, end of file, an error) is for ReadAll to take.
         if (recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != -1 || errno != EAGAIN) return;
+        sched_yield();
     } while (g_get_monotonic_time() < until);
 }
 
