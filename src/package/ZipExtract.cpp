@@ -24,7 +24,8 @@
 
 namespace {
 
-// One buffer serves every entry of an archive; large pieces keep the reads few.
+// Stored data is copied in pieces of this size through one buffer: few system calls, and a
+// piece is still in cache when it is written after its CRC pass.
 constexpr size_t kPieceSize = 256 * 1024;
 // Deflated data is read and inflated in blocks this large: few system calls, and zlib keeps
 // its window copy (up to 32 KiB per inflate call) small beside the output.
@@ -297,7 +298,7 @@ class Extractor {
     const ExtractProgress& progress_;
     uint64_t total_ = 0;
     uint64_t done_ = 0;
-    std::vector<char> piece_;
+    std::vector<unsigned char> piece_;
     RawInflater inflater_;
     // Made on the first deflated entry; left uninitialised, as every byte is written before
     // it is read.
@@ -360,12 +361,8 @@ ExtractResult Extractor::CopyStored(const EntrySizes& sizes, os::StagingFolder::
             static_cast<size_t>(std::min<uint64_t>(piece_.size(), sizes.uncompressed - size));
         const size_t n = file_.ReadThrough(start + size, piece_.data(), want);
         if (n == 0) return EntryFailed(ExtractResult::Archive, "its data ends early");
-        size += n;
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece_.data()), static_cast<uInt>(n));
-        if (!out.Write(piece_.data(), n))
-            return WriteFailed(out.ranOutOfRoom(), "cannot write its file");
-        done_ += n;
-        if (progress_ && !progress_(done_, total_)) return ExtractResult::Cancelled;
+        const auto taken = TakeData(piece_.data(), n, sizes, out, crc, size);
+        if (taken != ExtractResult::Done) return taken;
     }
     return ExtractResult::Done;
 }
