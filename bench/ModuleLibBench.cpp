@@ -1,18 +1,21 @@
 // Extraction, file digest and the bridge command runner against their peer tools, in one run:
 //   extraction (BenchTool unzip, a process per round) vs `bsdtar -xf` and `unzip -o -q`, on
 //     10 files of about 1 MB, 1,000 small files and 20,000 small files (4-12 KB);
+//   the same on one large entry: a stored 256 MiB one and a deflated 1 GiB one ("large"; a
+//     third argument divides both sizes, for a quick run);
 //   the file digest (BenchTool md5) vs `md5sum` on a 512 MiB file;
 //   RunAdb("version") vs running the same adb directly (both started from this process).
 // Everything it makes lives in one folder, removed at the end: under $MAPLENOOK_BENCH_DIR when
 // set, else under /dev/shm, so that the figures show the tools' own work rather than the disk's
 // (on a virtual disk, creating a file can cost more than extracting it).
-//   ModuleLibBench [unzip|digest|adb] [rounds]
+//   ModuleLibBench [unzip|large|digest|adb] [rounds] [size divisor]
 #include "phone/ModuleLib.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -26,6 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 int g_rounds = 5;
+uint64_t g_sizeDivisor = 1;
 
 bool Run(const std::string& command) {
     if (std::system(command.c_str()) == 0) return true;
@@ -57,13 +61,9 @@ void MakeTree(const std::string& root, int count, size_t smallest, size_t larges
     }
 }
 
-void BenchUnzipShape(const std::string& work, const std::string& name, int count, size_t smallest,
-                     size_t largest) {
-    const std::string tree = work + "/tree";
-    const std::string archive = work + "/" + name + ".zip";
-    MakeTree(tree, count, smallest, largest);
-    if (!Run("cd " + Quote(tree) + " && zip -q -r " + Quote(archive) + " .")) return;
-    fs::remove_all(tree);
+// Times extraction of `archive` against both peers and removes it.
+void CompareExtraction(const std::string& work, const std::string& archive,
+                       const std::string& shape) {
     Run("cat " + Quote(archive) + " > /dev/null");
     const std::string dest = work + "/out";
     const auto fresh = [&] {
@@ -71,10 +71,10 @@ void BenchUnzipShape(const std::string& work, const std::string& name, int count
         fs::create_directory(dest);  // bsdtar and unzip write into an existing folder
         sync();
     };
-    const std::string shape = name + ": " + std::to_string(count) + " files, " +
-                              std::to_string(fs::file_size(archive) / 1000) + " kB archive";
     const auto ours = [&] {
-        return bench::RunChild({bench::BenchTool(), "unzip", archive, dest + "/"});
+        // A folder of its own inside: the package cache never replaces a folder it did not
+        // make, and the peers want theirs to exist already.
+        return bench::RunChild({bench::BenchTool(), "unzip", archive, dest + "/package/"});
     };
     const auto bsdtar = bench::Alternate(
         g_rounds, ours,
@@ -92,6 +92,73 @@ void BenchUnzipShape(const std::string& work, const std::string& name, int count
     if (unzip) bench::Print("extraction, " + shape, "BenchTool unzip", "unzip -o -q", *unzip);
     fs::remove_all(dest);
     fs::remove(archive);
+}
+
+void BenchUnzipShape(const std::string& work, const std::string& name, int count, size_t smallest,
+                     size_t largest) {
+    const std::string tree = work + "/tree";
+    const std::string archive = work + "/" + name + ".zip";
+    MakeTree(tree, count, smallest, largest);
+    if (!Run("cd " + Quote(tree) + " && zip -q -r " + Quote(archive) + " .")) return;
+    fs::remove_all(tree);
+    CompareExtraction(work, archive,
+                      name + ": " + std::to_string(count) + " files, " +
+                          std::to_string(fs::file_size(archive) / 1000) + " kB archive");
+}
+
+// One file of `size` bytes. Compressible: lines of words drawn at random from a small
+// vocabulary with random numbers between, which deflates to about a third, like the text and
+// code in a tool package; else random bytes, which zip stores.
+void MakeLargeFile(const std::string& path, uint64_t size, bool compressible) {
+    static const char* const kWords[] = {"adb",    "fastboot", "partition", "flash",  "boot",
+                                         "system", "vendor",   "image",     "sparse", "chunk",
+                                         "offset", "length",   "device",    "serial", "usb"};
+    std::mt19937_64 random(7);
+    std::vector<char> chunk(1 << 20);
+    std::ofstream out(path, std::ios::binary);
+    for (uint64_t written = 0; written < size;) {
+        if (compressible) {
+            size_t at = 0;
+            while (at < chunk.size()) {
+                const uint64_t r = random();
+                const std::string piece = std::string(kWords[r % 15]) + (r & 0x100 ? " " : "=") +
+                                          std::to_string(r >> 40) + (r & 0x200 ? "\n" : " ");
+                const size_t n = std::min(piece.size(), chunk.size() - at);
+                std::memcpy(chunk.data() + at, piece.data(), n);
+                at += n;
+            }
+        } else {
+            for (size_t k = 0; k < chunk.size(); k += 8) {
+                const uint64_t r = random();
+                std::memcpy(chunk.data() + k, &r, 8);
+            }
+        }
+        const auto n =
+            static_cast<std::streamsize>(std::min<uint64_t>(chunk.size(), size - written));
+        out.write(chunk.data(), n);
+        written += static_cast<uint64_t>(n);
+    }
+}
+
+void BenchUnzipLargeEntry(const std::string& work, const std::string& name, uint64_t size,
+                          bool deflated) {
+    const std::string tree = work + "/tree";
+    const std::string archive = work + "/" + name + ".zip";
+    fs::create_directories(tree);
+    MakeLargeFile(tree + "/" + name + ".bin", size, deflated);
+    if (!Run("cd " + Quote(tree) + " && zip -q " + (deflated ? "-6" : "-0") + " " + Quote(archive) +
+             " " + name + ".bin"))
+        return;
+    fs::remove_all(tree);
+    CompareExtraction(work, archive,
+                      std::string("one ") + (deflated ? "deflated " : "stored ") +
+                          std::to_string(size >> 20) + " MiB entry, " +
+                          std::to_string(fs::file_size(archive) >> 20) + " MiB archive");
+}
+
+void BenchUnzipLarge(const std::string& work) {
+    BenchUnzipLargeEntry(work, "stored", (uint64_t{256} << 20) / g_sizeDivisor, false);
+    BenchUnzipLargeEntry(work, "deflated", (uint64_t{1} << 30) / g_sizeDivisor, true);
 }
 
 void BenchUnzip(const std::string& work) {
@@ -191,7 +258,9 @@ int main(int argc, char** argv) {
     std::printf("working in %s\n", work.c_str());
     const std::string only = argc > 1 ? argv[1] : "";
     if (argc > 2) g_rounds = std::max(1, std::atoi(argv[2]));
+    if (argc > 3) g_sizeDivisor = std::max<uint64_t>(1, std::strtoull(argv[3], nullptr, 10));
     if (only.empty() || only == "unzip") BenchUnzip(work);
+    if (only.empty() || only == "large") BenchUnzipLarge(work);
     if (only.empty() || only == "digest") BenchDigest(work);
     if (only.empty() || only == "adb") BenchRunAdb(work);
     fs::remove_all(work);

@@ -17,14 +17,19 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// One buffer serves every entry of an archive; large pieces keep the reads few.
+// Stored data is copied in pieces of this size through one buffer: few system calls, and a
+// piece is still in cache when it is written after its CRC pass.
 constexpr size_t kPieceSize = 256 * 1024;
+// Deflated data is read and inflated in blocks this large: few system calls, and zlib keeps
+// its window copy (up to 32 KiB per inflate call) small beside the output.
+constexpr size_t kInflateBlockSize = 1 << 20;
 constexpr size_t kFieldSize = 65536;  // a stored name or extra field is at most this long
 constexpr unsigned long kMadeOnUnix = 3;
 constexpr unsigned kFileTypeMask = 0170000;
@@ -48,6 +53,30 @@ constexpr uint64_t kRoomMarginShare = 50;
 struct ZipCloser {
     unzFile zip;
     ~ZipCloser() { unzClose(zip); }
+};
+
+// A raw deflate stream (no zlib header: the zip entry's own data), set up once and reset for
+// each entry so that many small entries do not each allocate a window.
+class RawInflater {
+  public:
+    RawInflater() = default;
+    ~RawInflater() {
+        if (ready_) inflateEnd(&stream_);
+    }
+    RawInflater(const RawInflater&) = delete;
+    RawInflater& operator=(const RawInflater&) = delete;
+
+    // The stream, ready for a new entry; null when zlib could not set it up (out of memory).
+    z_stream* Start() {
+        if (ready_) return inflateReset(&stream_) == Z_OK ? &stream_ : nullptr;
+        stream_ = z_stream{};
+        ready_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK;
+        return ready_ ? &stream_ : nullptr;
+    }
+
+  private:
+    z_stream stream_{};
+    bool ready_ = false;
 };
 
 // minizip reads the archive through these: a position over a reader that keeps a few large
@@ -248,8 +277,11 @@ class Extractor {
                             const EntrySizes& sizes, unsigned mode, int64_t modifyTime);
     ExtractResult CopyStored(const EntrySizes& sizes, os::StagingFolder::File& out, uLong& crc,
                              uint64_t& size);
-    ExtractResult CopyData(const EntrySizes& sizes, bool stored, os::StagingFolder::File& out,
-                           uLong& crc, uint64_t& size);
+    ExtractResult CopyDeflated(const EntrySizes& sizes, os::StagingFolder::File& out, uLong& crc,
+                               uint64_t& size);
+    // Checks and writes `count` bytes of the entry's data.
+    ExtractResult TakeData(const unsigned char* data, size_t count, const EntrySizes& sizes,
+                           os::StagingFolder::File& out, uLong& crc, uint64_t& size);
     // Logs why the current entry failed and hands the result on.
     ExtractResult EntryFailed(ExtractResult result, const std::string& why) const {
         return Refused(result, archive_, "entry \"" + entry_ + "\": " + why);
@@ -266,7 +298,12 @@ class Extractor {
     const ExtractProgress& progress_;
     uint64_t total_ = 0;
     uint64_t done_ = 0;
-    std::vector<char> piece_;
+    std::vector<unsigned char> piece_;
+    RawInflater inflater_;
+    // Made on the first deflated entry; left uninitialised, as every byte is written before
+    // it is read.
+    std::unique_ptr<unsigned char[]> compressed_;
+    std::unique_ptr<unsigned char[]> inflated_;
     std::vector<char> name_;
     std::vector<unsigned char> extra_;
     std::unordered_set<std::string> folders_;
@@ -291,15 +328,17 @@ ExtractResult Extractor::WriteFile(const std::string& relative, const unz_file_i
     os::StagingFolder::File out;
     if (!stage_.CreateFile(relative, out))
         return WriteFailed(stage_.ranOutOfRoom(), "cannot create its file");
-    if (unzOpenCurrentFile(zip_) != UNZ_OK)
+    // Opened raw: minizip checks the local header and finds where the data starts, and the
+    // data is read and inflated here, in large blocks straight from the file.
+    if (unzOpenCurrentFile2(zip_, nullptr, nullptr, 1) != UNZ_OK)
         return EntryFailed(ExtractResult::Archive, "its data cannot be opened");
-    // The data is checked here, against the directory's CRC-32 and size: minizip skips its
-    // own CRC check when it did not read the Zip64 size.
+    // The data is checked here, against the directory's CRC-32 and size (the Zip64 size
+    // where there is one).
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t size = 0;
     const bool stored = info.compression_method == kStored;
     const ExtractResult result =
-        stored ? CopyStored(sizes, out, crc, size) : CopyData(sizes, false, out, crc, size);
+        stored ? CopyStored(sizes, out, crc, size) : CopyDeflated(sizes, out, crc, size);
     const bool closed = unzCloseCurrentFile(zip_) == UNZ_OK;
     if (result != ExtractResult::Done) return result;
     if (size != sizes.uncompressed)
@@ -322,40 +361,71 @@ ExtractResult Extractor::CopyStored(const EntrySizes& sizes, os::StagingFolder::
             static_cast<size_t>(std::min<uint64_t>(piece_.size(), sizes.uncompressed - size));
         const size_t n = file_.ReadThrough(start + size, piece_.data(), want);
         if (n == 0) return EntryFailed(ExtractResult::Archive, "its data ends early");
-        size += n;
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece_.data()), static_cast<uInt>(n));
-        if (!out.Write(piece_.data(), n))
-            return WriteFailed(out.ranOutOfRoom(), "cannot write its file");
-        done_ += n;
-        if (progress_ && !progress_(done_, total_)) return ExtractResult::Cancelled;
+        const auto taken = TakeData(piece_.data(), n, sizes, out, crc, size);
+        if (taken != ExtractResult::Done) return taken;
     }
     return ExtractResult::Done;
 }
 
-ExtractResult Extractor::CopyData(const EntrySizes& sizes, bool stored,
+ExtractResult Extractor::TakeData(const unsigned char* data, size_t count, const EntrySizes& sizes,
                                   os::StagingFolder::File& out, uLong& crc, uint64_t& size) {
+    if (count > sizes.uncompressed - size)
+        return EntryFailed(ExtractResult::Archive,
+                           "more data than its size " + std::to_string(sizes.uncompressed));
+    size += count;
+    crc = crc32_z(crc, data, count);
+    if (!out.Write(reinterpret_cast<const char*>(data), count))
+        return WriteFailed(out.ranOutOfRoom(), "cannot write its file");
+    done_ += count;
+    // A stop leaves the staging folder to go as for a failure.
+    if (progress_ && !progress_(done_, total_)) return ExtractResult::Cancelled;
+    return ExtractResult::Done;
+}
+
+ExtractResult Extractor::CopyDeflated(const EntrySizes& sizes, os::StagingFolder::File& out,
+                                      uLong& crc, uint64_t& size) {
+    // Some writers give an empty file no deflate stream at all.
+    if (sizes.compressed == 0 && sizes.uncompressed == 0) return ExtractResult::Done;
+    z_stream* stream = inflater_.Start();
+    if (stream == nullptr) return EntryFailed(ExtractResult::Archive, "zlib cannot start");
+    if (!compressed_) {
+        compressed_ = std::make_unique_for_overwrite<unsigned char[]>(kInflateBlockSize);
+        inflated_ = std::make_unique_for_overwrite<unsigned char[]>(kInflateBlockSize);
+    }
+    const uint64_t start = unzGetCurrentFileZStreamPos64(zip_);
+    uint64_t read = 0;  // compressed bytes taken from the archive
+    stream->avail_in = 0;
+    stream->next_out = inflated_.get();
+    stream->avail_out = kInflateBlockSize;
     for (;;) {
-        // Stored data is exactly its size long (minizip may not know where it ends); deflated
-        // data must end by itself, so one byte past the size is asked for to see it does.
-        const uint64_t left = sizes.uncompressed - size;
-        if (stored && left == 0) return ExtractResult::Done;
-        const auto want =
-            static_cast<unsigned>(std::min<uint64_t>(piece_.size(), stored ? left : left + 1));
-        const int n = unzReadCurrentFile(zip_, piece_.data(), want);
-        if (n < 0)
+        if (stream->avail_in == 0 && read < sizes.compressed) {
+            const auto want =
+                static_cast<size_t>(std::min<uint64_t>(kInflateBlockSize, sizes.compressed - read));
+            const size_t n = file_.ReadThrough(start + read, compressed_.get(), want);
+            if (n == 0) return EntryFailed(ExtractResult::Archive, "its data ends early");
+            read += n;
+            stream->next_in = compressed_.get();
+            stream->avail_in = static_cast<uInt>(n);
+        }
+        const int rc = inflate(stream, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
             return EntryFailed(ExtractResult::Archive,
-                               "its data is damaged (minizip error " + std::to_string(n) + ")");
-        if (n == 0) return ExtractResult::Done;
-        size += static_cast<uint64_t>(n);
-        if (size > sizes.uncompressed)
-            return EntryFailed(ExtractResult::Archive,
-                               "more data than its size " + std::to_string(sizes.uncompressed));
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece_.data()), static_cast<uInt>(n));
-        if (!out.Write(piece_.data(), static_cast<size_t>(n)))
-            return WriteFailed(out.ranOutOfRoom(), "cannot write its file");
-        done_ += static_cast<uint64_t>(n);
-        // A stop leaves the staging folder to go as for a failure.
-        if (progress_ && !progress_(done_, total_)) return ExtractResult::Cancelled;
+                               std::string("its data is damaged (") +
+                                   (stream->msg != nullptr ? stream->msg : "zlib error") + ")");
+        const bool ended = rc == Z_STREAM_END;
+        // Output goes out in whole blocks; inflate stops short of a full block only when it
+        // has used all its input.
+        if (stream->avail_out == 0 || ended) {
+            const size_t produced = kInflateBlockSize - stream->avail_out;
+            const auto taken = TakeData(inflated_.get(), produced, sizes, out, crc, size);
+            if (taken != ExtractResult::Done) return taken;
+            if (ended) return ExtractResult::Done;
+            stream->next_out = inflated_.get();
+            stream->avail_out = kInflateBlockSize;
+        } else if (read == sizes.compressed) {
+            // Every byte given, and the stream has not ended.
+            return EntryFailed(ExtractResult::Archive, "its data ends early");
+        }
     }
 }
 

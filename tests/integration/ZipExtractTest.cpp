@@ -361,6 +361,50 @@ TEST(UnzipTo, OtherMethodsAndDirectoryMismatchesFailTheWholePackage) {
     }
 }
 
+// A deflated entry whose data takes several reads extracts exactly. With its CRC-32 or a size
+// changed in both headers (so only the data can tell), it is refused and nothing is published.
+TEST(UnzipTo, LargeDeflatedEntryIsExactAndItsDataIsCheckedAgainstBothHeaders) {
+    ScratchFolder dir;
+    // Letters from a 16-letter alphabet: about 1.7 MiB deflated, more than one read block.
+    std::string content = RandomBytes(3 << 20, 4);
+    for (auto& c : content) c = static_cast<char>('a' + (c & 15));
+    WriteFile(dir / "big.txt", content);
+    // patch(local, central, delta): changes a 32-bit field of the local and central headers.
+    const std::string make =
+        "import struct\n"
+        "def patch(local, central, delta):\n"
+        "    b = bytearray(open(sys.argv[1], 'rb').read())\n"
+        "    for at in (b.find(b'PK\\x03\\x04') + local, b.rfind(b'PK\\x01\\x02') + central):\n"
+        "        v = struct.unpack_from('<I', b, at)[0]\n"
+        "        struct.pack_into('<I', b, at, (v + delta) & 0xffffffff)\n"
+        "    open(sys.argv[1], 'wb').write(bytes(b))\n"
+        "add('big.txt', open('" +
+        std::string(dir / "big.txt") +
+        "', 'rb').read())\n"
+        "z.close()\n";
+    const std::map<std::string, std::string> changes = {
+        {"none", ""},
+        {"crc", "patch(14, 16, 1)\n"},
+        {"size-1", "patch(22, 24, -1)\n"},
+        {"size+1", "patch(22, 24, 1)\n"},
+        {"cut", "patch(18, 20, -100)\n"},
+    };
+    for (const auto& [change, body] : changes) {
+        const std::string archive = dir / (change + ".zip");
+        PythonZip(archive, make + body + "z = zipfile.ZipFile(sys.argv[1], 'a')\n");
+        const std::string cache = dir / ("cache-" + change);
+        PlacePrevious(cache + "/pkg", "big.txt", "previous");
+        if (change == "none") {
+            ASSERT_TRUE(UnzipTo(archive, cache + "/pkg"));
+            EXPECT_TRUE(ReadFile(cache + "/pkg/big.txt") == content);
+            continue;
+        }
+        EXPECT_FALSE(UnzipTo(archive, cache + "/pkg")) << change;
+        EXPECT_EQ(TreeOf(cache).size(), 2u) << change;
+        EXPECT_EQ(ReadFile(cache + "/pkg/big.txt"), "previous") << change;
+    }
+}
+
 TEST(UnzipTo, BsdtarArchiveMatchesTheSource) {
     ScratchFolder dir;
     MakeSampleTree(dir / "src");
@@ -440,8 +484,8 @@ TEST(UnzipTo, KilledExtractionLeavesThePreviousPackage) {
     for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
         fs::remove_all(cache);
         PlacePrevious(cache + "/tool", "tool.exe", "old program", 0755);
-        const pid_t child = testsupport::StartInChild(
-            [&] { UnzipTo(dir / "big.zip", cache + "/tool"); });
+        const pid_t child =
+            testsupport::StartInChild([&] { UnzipTo(dir / "big.zip", cache + "/tool"); });
         for (int i = 0; i < 20000 && !killed; ++i) {
             if (midway()) killed = kill(child, SIGKILL) == 0;
             if (ReadFile(cache + "/tool/tool.exe") != "old program") break;
