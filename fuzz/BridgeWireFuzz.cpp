@@ -62,6 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         Same(decoded, again),
                     "a decoded reply does not survive encoding");
         }
+        // The same body as the text of a page function call.
+        bridge::Notify note;
+        if (bridge::DecodeNotify(body, note)) {
+            bridge::Notify again;
+            Require(bridge::DecodeNotify(bridge::EncodeNotify(note.pageId, note.name, note.args),
+                                         again) &&
+                        again.pageId == note.pageId && again.name == note.name &&
+                        again.args == note.args,
+                    "a decoded page call does not survive encoding");
+        }
     }
 
     // The same bytes as the fields of a message the program sends.

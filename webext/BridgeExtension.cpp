@@ -2,14 +2,17 @@
 // until the program has run the command, over a private socket pair.
 #include <errno.h>
 #include <gio/gunixfdlist.h>
+#include <glib-unix.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <webkit2/webkit-web-extension.h>
 
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,6 +26,12 @@ int g_socket = -1;
 uint32_t g_sequence = 0;
 bool g_testHooks = false;
 bool g_pollBeforeBlocking = false;
+// Watches the socket for the program's calls of page functions between round trips.
+guint g_socketWatch = 0;
+// Calls of page functions read but not yet made (the texts of kReplyNotify frames): those that
+// arrive during a round trip wait until the page's Call has returned.
+std::deque<std::string> g_notes;
+guint g_notesIdle = 0;
 
 // What a Call needs to name its caller: the frame, and the address of the document it was
 // made for, read from the loader when the document's window object was set up (so no page
@@ -149,6 +158,8 @@ void AwaitAnswerBriefly(int fd) {
     } while (g_get_monotonic_time() < until);
 }
 
+gboolean OnSocketReadable(gint fd, GIOCondition condition, gpointer);
+
 // Hands the program its end of a fresh socket pair; the fd travels in the message itself, so
 // no path or token is needed and the sandbox does not stand in the way.
 void ConnectToProgram() {
@@ -163,6 +174,9 @@ void ConnectToProgram() {
         return;
     }
     g_socket = ends[0];
+    g_socketWatch =
+        g_unix_fd_add(g_socket, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                      OnSocketReadable, nullptr);
     WebKitUserMessage* message =
         webkit_user_message_new_with_fd_list(bridge::kConnectMessage, nullptr, fds);
     g_object_unref(fds);
@@ -171,11 +185,19 @@ void ConnectToProgram() {
 
 // After a failed round trip the channel is closed or out of step (a reply half read): the
 // next call goes over a fresh one rather than failing for the rest of the page's life.
-void Reconnect() {
+void Disconnect() {
+    if (g_socketWatch != 0) g_source_remove(g_socketWatch);
+    g_socketWatch = 0;
     if (g_socket >= 0) close(g_socket);
     g_socket = -1;
+}
+
+void Reconnect() {
+    Disconnect();
     ConnectToProgram();
 }
+
+void QueueNote(std::string note);
 
 // One round trip; false when the program cannot be reached.
 bool RoundTrip(JSCContext* context, const bridge::Request& request, Reply& reply) {
@@ -189,6 +211,12 @@ bool RoundTrip(JSCContext* context, const bridge::Request& request, Reply& reply
         if (!ReadAll(g_socket, head, sizeof head) ||
             !bridge::DecodeReplyHead(head, sequence, status, size))
             return false;
+        if (status == bridge::kReplyNotify) {
+            std::string note(size, '\0');
+            if (!ReadAll(g_socket, note.data(), size)) return false;
+            QueueNote(std::move(note));
+            continue;
+        }
         // A reply to an earlier call is never taken for this one's answer.
         const bool ours = sequence == request.sequence;
         void* data = nullptr;
@@ -275,6 +303,7 @@ JSCValue* NativeCall(JSCValue* param, double length, gpointer data) {
     }
     bridge::Request request;
     request.sequence = ++g_sequence;
+    if (request.sequence == 0) request.sequence = ++g_sequence;  // 0 is a binding
     request.pageId = site->pageId;
     request.frameId = site->frameId;
     request.url = site->documentUrl;
@@ -460,13 +489,10 @@ JSCValue* CallerFor(WebKitFrame* frame, JSCContext* context, const char* name) {
     return caller;
 }
 
-// The program's call of a function of the page's top frame; what it returns or throws is
-// dropped, as a failed script of the program's would be.
-void CallPageFunction(WebKitWebPage* page, GVariant* parameters) {
-    if (parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(saay)")))
-        return;
-    const char* name = nullptr;
-    g_variant_get_child(parameters, 0, "&s", &name);
+// The program's call of a function of the page's top frame with UTF-8 arguments (NULs
+// included); what it returns or throws is dropped, as a failed script of the program's would be.
+void CallPageFunction(WebKitWebPage* page, const char* name,
+                      const std::vector<std::string_view>& args) {
     if (!IsIdentifier(name)) return;
     auto* mainFrame = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(page), kMainFrameKey));
     auto* frame =
@@ -474,35 +500,129 @@ void CallPageFunction(WebKitWebPage* page, GVariant* parameters) {
     if (frame == nullptr) return;  // no document yet, so no function to call
     JSCContext* context = webkit_frame_get_js_context(frame);
     if (JSCValue* caller = CallerFor(frame, context, name)) {
-        GVariant* list = g_variant_get_child_value(parameters, 1);
-        const size_t count = g_variant_n_children(list);
-        std::vector<JSCValue*> args;
-        for (size_t i = 0; i < count; ++i) {
-            GVariant* arg = g_variant_get_child_value(list, i);
-            gsize size = 0;
-            const void* data = g_variant_get_fixed_array(arg, &size, 1);
-            GBytes* bytes = g_bytes_new(data, size);
-            args.push_back(jsc_value_new_string_from_bytes(context, bytes));
+        std::vector<JSCValue*> values;
+        for (const std::string_view arg : args) {
+            GBytes* bytes = g_bytes_new(arg.data(), arg.size());
+            values.push_back(jsc_value_new_string_from_bytes(context, bytes));
             g_bytes_unref(bytes);
-            g_variant_unref(arg);
         }
         JSCValue* result =
-            jsc_value_function_callv(caller, static_cast<guint>(args.size()), args.data());
+            jsc_value_function_callv(caller, static_cast<guint>(values.size()), values.data());
         g_clear_object(&result);
         jsc_context_clear_exception(context);
-        for (JSCValue* arg : args) g_object_unref(arg);
-        g_variant_unref(list);
+        for (JSCValue* value : values) g_object_unref(value);
         g_object_unref(caller);
     }
     g_object_unref(context);
     g_object_unref(frame);
 }
 
+// A call sent through WebKit's messages: (saay).
+void CallPageFunction(WebKitWebPage* page, GVariant* parameters) {
+    if (parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(saay)")))
+        return;
+    const char* name = nullptr;
+    g_variant_get_child(parameters, 0, "&s", &name);
+    GVariant* list = g_variant_get_child_value(parameters, 1);
+    std::vector<GVariant*> children;
+    std::vector<std::string_view> args;
+    for (size_t i = 0; i < g_variant_n_children(list); ++i) {
+        children.push_back(g_variant_get_child_value(list, i));
+        gsize size = 0;
+        const void* data = g_variant_get_fixed_array(children.back(), &size, 1);
+        args.emplace_back(static_cast<const char*>(data), size);
+    }
+    CallPageFunction(page, name, args);
+    for (GVariant* child : children) g_variant_unref(child);
+    g_variant_unref(list);
+}
+
+// Makes the calls that have arrived over the socket, in their order. A call may run page
+// script that Calls the program, which may bring more: they join the end of the line.
+void CallNotedFunctions() {
+    while (!g_notes.empty()) {
+        const std::string text = std::move(g_notes.front());
+        g_notes.pop_front();
+        bridge::Notify note;
+        if (!bridge::DecodeNotify(text, note)) continue;
+        WebKitWebPage* page = webkit_web_extension_get_page(g_extension, note.pageId);
+        if (page == nullptr) continue;
+        const std::vector<std::string_view> args(note.args.begin(), note.args.end());
+        CallPageFunction(page, note.name.c_str(), args);
+    }
+}
+
+gboolean OnNotesIdle(gpointer) {
+    g_notesIdle = 0;
+    CallNotedFunctions();
+    return G_SOURCE_REMOVE;
+}
+
+void QueueNote(std::string note) {
+    g_notes.push_back(std::move(note));
+    if (g_notesIdle == 0) g_notesIdle = g_idle_add(OnNotesIdle, nullptr);
+}
+
+// Between round trips only calls of page functions come unasked; anything else means the
+// stream is out of step, and the next Call starts a fresh one.
+gboolean OnSocketReadable(gint fd, GIOCondition condition, gpointer) {
+    char byte;
+    for (;;) {
+        const ssize_t peeked = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (peeked < 0 && errno == EINTR) continue;
+        if (peeked < 0 && errno == EAGAIN && !(condition & (G_IO_HUP | G_IO_ERR))) break;
+        if (peeked <= 0) {
+            g_socketWatch = 0;  // removed by returning so
+            Disconnect();
+            CallNotedFunctions();
+            return G_SOURCE_REMOVE;
+        }
+        char head[bridge::kReplyHeadSize];
+        uint32_t sequence = 0;
+        uint8_t status = bridge::kReplyError;
+        uint32_t size = 0;
+        std::string note;
+        if (!ReadAll(fd, head, sizeof head) ||
+            !bridge::DecodeReplyHead(head, sequence, status, size) ||
+            status != bridge::kReplyNotify ||
+            (note.resize(size), !ReadAll(fd, note.data(), size))) {
+            g_socketWatch = 0;
+            Disconnect();
+            CallNotedFunctions();
+            return G_SOURCE_REMOVE;
+        }
+        g_notes.push_back(std::move(note));
+    }
+    CallNotedFunctions();
+    return G_SOURCE_CONTINUE;
+}
+
+// The program asks the page to prove which socket its process holds: the token goes back
+// over it in a request with sequence 0.
+void Bind(WebKitWebPage* page, GVariant* parameters) {
+    if (parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)"))) return;
+    if (g_socket < 0) ConnectToProgram();
+    bridge::Request request;
+    request.sequence = 0;
+    request.pageId = webkit_web_page_get_id(page);
+    request.hasParam = true;
+    const char* token = nullptr;
+    g_variant_get(parameters, "(&s)", &token);
+    request.param = token;
+    if (g_socket >= 0 && !WriteAll(g_socket, bridge::EncodeRequest(request))) Disconnect();
+}
+
 gboolean OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
-    if (std::strcmp(webkit_user_message_get_name(message), bridge::kCallFunctionMessage) != 0)
-        return FALSE;
-    CallPageFunction(page, webkit_user_message_get_parameters(message));
-    return TRUE;
+    const char* name = webkit_user_message_get_name(message);
+    if (std::strcmp(name, bridge::kCallFunctionMessage) == 0) {
+        CallPageFunction(page, webkit_user_message_get_parameters(message));
+        return TRUE;
+    }
+    if (std::strcmp(name, bridge::kBindMessage) == 0) {
+        Bind(page, webkit_user_message_get_parameters(message));
+        return TRUE;
+    }
+    return FALSE;
 }
 
 void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {

@@ -806,6 +806,30 @@ TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {
               "0:100,100,100,100,100,100,100,100");
 }
 
+// Notifications sent while the page waits in a Call reach it after the Call has returned, in
+// the order they were sent, also those sent after it.
+TEST_F(BridgeCallTest, NotificationsSentDuringACallArriveAfterItInOrder) {
+    WebTestPanel panel("during", module.path());
+    panel.extraCommands = [&](PageCommand& command) {
+        if (command.name != "test.notify") return 0;
+        panel.Bridge().Notify("during", std::string("1"));
+        panel.Bridge().Notify("during", std::string("2"));
+        // Sent before the answer goes out.
+        for (int i = 0; i < 10; ++i) g_main_context_iteration(nullptr, FALSE);
+        return 1;
+    };
+    ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(panel.Evaluate("(function(){got=[];const e=document.createElement('div');"
+                                 "e.setAttribute('param','app:test.notify');"
+                                 "window.external.Call(e);return got.length})()"),
+                  "0");
+        panel.Bridge().Notify("after");
+        ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "3"; }));
+        EXPECT_EQ(panel.Evaluate("got.join('/')"), "during|1/during|2/after");
+    }
+}
+
 TEST_F(BridgeCallTest, NotificationsForAGonePanelOrAPageWithoutHostNotifyAreDropped) {
     Page("plain.html", "<p>no hostNotify here</p>");
     WebTestPanel plain("plain", module.path());

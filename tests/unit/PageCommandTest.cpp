@@ -118,6 +118,21 @@ TEST(BridgeProtocolTest, FramesRoundTripAndTruncatedOnesAreRefused) {
     EXPECT_EQ(std::tie(sequence, status, textSize), std::make_tuple(8u, uint8_t{0}, 3u));
     head[9] = '\x04';  // text length no longer the frame's rest
     EXPECT_FALSE(bridge::DecodeReplyHead(head, sequence, status, textSize));
+
+    // A page function call: arguments with NULs survive; any cut, or a count the text could
+    // not hold, is refused.
+    const std::string note =
+        bridge::EncodeNotify(1ull << 33, "hostNotify", {"run", std::string("a\0b", 3), ""});
+    bridge::Notify decodedNote;
+    ASSERT_TRUE(bridge::DecodeNotify(note, decodedNote));
+    EXPECT_EQ(decodedNote.pageId, 1ull << 33);
+    EXPECT_EQ(decodedNote.name, "hostNotify");
+    EXPECT_EQ(decodedNote.args, (std::vector<std::string>{"run", std::string("a\0b", 3), ""}));
+    for (size_t cut = 0; cut < note.size(); ++cut)
+        EXPECT_FALSE(bridge::DecodeNotify(note.substr(0, cut), decodedNote)) << cut;
+    std::string huge = bridge::EncodeNotify(1, "f", {});
+    huge.replace(huge.size() - 4, 4, "\xff\xff\xff\x7f");
+    EXPECT_FALSE(bridge::DecodeNotify(huge, decodedNote));
 }
 
 }  // namespace

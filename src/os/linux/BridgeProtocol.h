@@ -5,9 +5,14 @@
 // request: u32 size of the rest, u32 sequence, u64 page id, u64 frame id, u8 has-param,
 //          u32 url length, url bytes, u32 param length, param bytes
 // reply:   u32 size of the rest, u32 sequence, u8 status, u32 text length, text bytes
+//
+// A request with sequence 0 is no call and gets no reply: it binds its page id to this socket,
+// its param the token the program sent that page (kBindMessage). A reply with status
+// kReplyNotify comes unasked, with sequence 0: a call of a page function (EncodeNotify).
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace bridge {
 
@@ -17,10 +22,15 @@ inline constexpr const char* kConnectMessage = "maplenook-bridge-connect";
 // name and its arguments as UTF-8 bytes (NULs included). No reply.
 inline constexpr const char* kCallFunctionMessage = "maplenook-call-function";
 
+// The user message that asks a page to bind its page id to its process's socket: (s), the
+// token to send back in the binding request. No reply.
+inline constexpr const char* kBindMessage = "maplenook-bridge-bind";
+
 enum ReplyStatus : uint8_t {
     kReplyResult = 0,    // write the text to "result"
     kReplyNoTarget = 1,  // leave the element alone
     kReplyError = 2,     // throw the text as an error in the page
+    kReplyNotify = 3,    // not an answer: call a page function (the text: EncodeNotify)
 };
 
 // Requests larger than this are refused (the reader would otherwise buffer without bound).
@@ -153,6 +163,36 @@ inline std::string EncodeReply(const Reply& reply) {
         EncodeReplyHead(reply.sequence, reply.status, reply.text.size(), reply.text.size());
     frame += reply.text;
     return frame;
+}
+
+// The text of a kReplyNotify frame: u64 page id, the function's name, u32 count, the arguments.
+struct Notify {
+    uint64_t pageId = 0;
+    std::string name;
+    std::vector<std::string> args;
+};
+
+inline std::string EncodeNotify(uint64_t pageId, const std::string& name,
+                                const std::vector<std::string>& args) {
+    std::string text;
+    Put<uint64_t>(text, pageId);
+    PutText(text, name);
+    Put<uint32_t>(text, static_cast<uint32_t>(args.size()));
+    for (const std::string& arg : args) PutText(text, arg);
+    return text;
+}
+
+inline bool DecodeNotify(const std::string& text, Notify& notify) {
+    Reader reader(text);
+    uint32_t count = 0;
+    if (!reader.Get(notify.pageId) || !reader.GetText(notify.name) || !reader.Get(count))
+        return false;
+    // Each argument takes at least its length field: a count beyond that is a broken frame.
+    if (count > text.size() / sizeof(uint32_t)) return false;
+    notify.args.resize(count);
+    for (std::string& arg : notify.args)
+        if (!reader.GetText(arg)) return false;
+    return true;
 }
 
 inline bool DecodeReply(const std::string& body, Reply& reply) {

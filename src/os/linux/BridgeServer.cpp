@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <vector>
 
 #include "os/DiagnosticLog.h"
@@ -28,6 +29,19 @@ BridgeCallSink* FindSink(uint64_t pageId) {
     return nullptr;
 }
 
+struct Connection;
+
+// Views whose page has proved, with the token it was sent through WebKit, which socket its
+// process holds: page function calls for them go over that socket.
+std::map<BridgeCallSink*, Connection*>& Bindings() {
+    static std::map<BridgeCallSink*, Connection*> bindings;
+    return bindings;
+}
+std::map<std::string, BridgeCallSink*>& PendingBindings() {
+    static std::map<std::string, BridgeCallSink*> pending;
+    return pending;
+}
+
 struct Connection {
     GSocket* socket = nullptr;
     std::string inbox;
@@ -35,13 +49,25 @@ struct Connection {
     // sequence its error answer goes out with once it has passed.
     uint64_t skipping = 0;
     uint32_t skippedSequence = 0;
+    // Bytes not yet taken by a web process that is busy: page function calls never block the
+    // GUI thread, so what does not fit goes out when the socket can take it.
+    std::string outbox;
+    GSource* writeSource = nullptr;
     ~Connection() {
+        std::erase_if(Bindings(), [this](const auto& binding) { return binding.second == this; });
+        if (writeSource != nullptr) {
+            g_source_destroy(writeSource);
+            g_source_unref(writeSource);
+        }
         if (socket != nullptr) {
             g_socket_close(socket, nullptr);
             g_object_unref(socket);
         }
     }
 };
+
+// A page that never reads would otherwise make the program hold its calls without bound.
+constexpr size_t kMaxOutbox = 16u << 20;
 
 bridge::Reply Answer(bridge::Request& request) {
     bridge::Reply reply;
@@ -87,24 +113,73 @@ bool SendAll(GSocket* socket, const std::string& bytes) {
     return true;
 }
 
+// Sends what the outbox holds as far as the socket takes it; false when the socket broke.
+bool FlushOutbox(Connection& connection, bool blocking) {
+    size_t sent = 0;
+    bool broken = false;
+    while (sent < connection.outbox.size()) {
+        GError* error = nullptr;
+        const gssize n =
+            g_socket_send_with_blocking(connection.socket, connection.outbox.data() + sent,
+                                        connection.outbox.size() - sent, blocking, nullptr, &error);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        broken = error == nullptr || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK);
+        if (error != nullptr) g_error_free(error);
+        break;
+    }
+    connection.outbox.erase(0, sent);
+    return !broken;
+}
+
+gboolean OnWritable(GSocket*, GIOCondition, gpointer data) {
+    auto* connection = static_cast<Connection*>(data);
+    const bool open = FlushOutbox(*connection, false);
+    if (open && !connection->outbox.empty()) return G_SOURCE_CONTINUE;
+    g_source_unref(connection->writeSource);
+    connection->writeSource = nullptr;
+    return G_SOURCE_REMOVE;  // a broken socket ends on the reading side
+}
+
 // A long text goes out from where it is rather than copied into one frame first; a short
-// reply goes in one write, so the page wakes once for it.
-bool SendReply(GSocket* socket, const bridge::Reply& reply) {
+// reply goes in one write, so the page wakes once for it. The page waits for this answer, so
+// the sending blocks; page function calls still waiting go first, as they were sent first.
+bool SendReply(Connection& connection, const bridge::Reply& reply) {
     constexpr size_t kSendInPlaceFrom = 64 * 1024;
-    if (reply.text.size() < kSendInPlaceFrom) return SendAll(socket, bridge::EncodeReply(reply));
-    return SendAll(socket,
+    if (!connection.outbox.empty()) {
+        connection.outbox += bridge::EncodeReply(reply);
+        return FlushOutbox(connection, true);
+    }
+    if (reply.text.size() < kSendInPlaceFrom)
+        return SendAll(connection.socket, bridge::EncodeReply(reply));
+    return SendAll(connection.socket,
                    bridge::EncodeReplyHead(reply.sequence, reply.status, reply.text.size())) &&
-           SendAll(socket, reply.text);
+           SendAll(connection.socket, reply.text);
 }
 
 // The answer to a request that is refused unread: an error the calling page gets as its own.
-bool SendRefusal(GSocket* socket, uint32_t sequence, const char* why) {
+bool SendRefusal(Connection& connection, uint32_t sequence, const char* why) {
     bridge::Reply reply;
     reply.sequence = sequence;
     reply.status = bridge::kReplyError;
     reply.text = std::string("window.external: ") + why;
     LogWarning("bridge call refused", why);
-    return SendReply(socket, reply);
+    return SendReply(connection, reply);
+}
+
+// A page's proof that it lives behind `connection`: the token the program sent it through
+// WebKit, which only the page's own process could have received.
+void Bind(Connection& connection, const bridge::Request& request) {
+    const auto pending = PendingBindings().find(request.param);
+    if (pending == PendingBindings().end()) return;
+    BridgeCallSink* sink = pending->second;
+    WebKitWebView* view = sink->BridgeView();
+    if (view == nullptr || webkit_web_view_get_page_id(view) != request.pageId) return;
+    PendingBindings().erase(pending);
+    Bindings()[sink] = &connection;
+    sink->OnBridgeBound();
 }
 
 // Takes bytes of an oversized request off `data`; once the whole request has passed, it is
@@ -115,7 +190,7 @@ bool Skip(Connection& connection, const char*& data, size_t& size) {
     data += n;
     size -= n;
     if (connection.skipping > 0) return true;
-    return SendRefusal(connection.socket, connection.skippedSequence,
+    return SendRefusal(connection, connection.skippedSequence,
                        "the request is larger than the bridge takes");
 }
 
@@ -146,9 +221,13 @@ bool ServeInbox(Connection& connection) {
         if (size >= sizeof sequence)
             std::memcpy(&sequence, inbox.data() + sizeof size, sizeof sequence);
         inbox.erase(0, sizeof size + size);
-        const bool sent =
-            decoded ? SendReply(connection.socket, Answer(request))
-                    : SendRefusal(connection.socket, sequence, "the request does not decode");
+        if (decoded && request.sequence == 0) {
+            Bind(connection, request);
+            continue;
+        }
+        const bool sent = decoded
+                              ? SendReply(connection, Answer(request))
+                              : SendRefusal(connection, sequence, "the request does not decode");
         if (!sent) return false;
     }
 }
@@ -191,6 +270,40 @@ void AddBridgeSink(BridgeCallSink* sink) {
 
 void RemoveBridgeSink(BridgeCallSink* sink) {
     std::erase(Sinks(), sink);
+    ForgetBridgeBinding(sink);
+}
+
+void ExpectBridgeBinding(BridgeCallSink* sink, const std::string& token) {
+    ForgetBridgeBinding(sink);
+    PendingBindings()[token] = sink;
+}
+
+void ForgetBridgeBinding(BridgeCallSink* sink) {
+    Bindings().erase(sink);
+    std::erase_if(PendingBindings(),
+                  [sink](const auto& pending) { return pending.second == sink; });
+}
+
+bool SendBoundPageCall(BridgeCallSink* sink, uint64_t pageId, const std::string& name,
+                       const std::vector<std::string>& args) {
+    const auto bound = Bindings().find(sink);
+    if (bound == Bindings().end()) return false;
+    Connection& connection = *bound->second;
+    const std::string text = bridge::EncodeNotify(pageId, name, args);
+    if (connection.outbox.size() + text.size() > kMaxOutbox) {
+        LogWarning("page call dropped", "the page has not read its earlier calls");
+        return true;
+    }
+    connection.outbox += bridge::EncodeReplyHead(0, bridge::kReplyNotify, text.size(), text.size());
+    connection.outbox += text;
+    if (FlushOutbox(connection, false) && !connection.outbox.empty() &&
+        connection.writeSource == nullptr) {
+        connection.writeSource = g_socket_create_source(connection.socket, G_IO_OUT, nullptr);
+        g_source_set_callback(connection.writeSource, G_SOURCE_FUNC(OnWritable), &connection,
+                              nullptr);
+        g_source_attach(connection.writeSource, nullptr);
+    }
+    return true;
 }
 
 void ServeBridgeSocket(int fd) {

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "os/WebView.h"
 
@@ -23,9 +24,22 @@ class BridgeCallSink {
     // destroy the view.
     virtual std::optional<std::string> OnBridgeCall(const std::string& documentUrl,
                                                     std::optional<std::string> param) = 0;
+    // The page has bound its process's socket (see ExpectBridgeBinding).
+    virtual void OnBridgeBound() {}
 };
 void AddBridgeSink(BridgeCallSink* sink);
 void RemoveBridgeSink(BridgeCallSink* sink);
+
+// Page function calls go over the page process's socket once the page has bound it: the sink
+// sends the page `token` through WebKit (bridge::kBindMessage) and the page sends it back over
+// its socket. Until then, and once forgotten (another document, another process), they go
+// through WebKit's messages.
+void ExpectBridgeBinding(BridgeCallSink* sink, const std::string& token);
+void ForgetBridgeBinding(BridgeCallSink* sink);
+// Sends a call of the page's function `name` over the bound socket, never blocking; false
+// (nothing sent) when the page is not bound.
+bool SendBoundPageCall(BridgeCallSink* sink, uint64_t pageId, const std::string& name,
+                       const std::vector<std::string>& args);
 
 // Serves one web process's end of a bridge socket on the GUI main loop; takes the fd.
 void ServeBridgeSocket(int fd);

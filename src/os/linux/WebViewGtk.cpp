@@ -9,6 +9,7 @@
 #include "os/PanelEventCodes.h"
 #include "os/WebView.h"
 #include "os/linux/BridgeProtocol.h"
+#include "os/linux/PageCallChannel.h"
 #include "os/linux/WebHost.h"
 #include "os/linux/WebProcessRecovery.h"
 #include "os/linux/WindowGtk.h"
@@ -37,27 +38,6 @@ constexpr const char* kPageBackgroundScript = R"JS((function () {
 constexpr const char* kPaintedScript = R"JS(return new Promise(function (done) {
   var n = 0; (function f() { if (++n > 5) done(true); else requestAnimationFrame(f); })();
 });)JS";
-
-// `text` as a byte string of valid UTF-8: the extension makes a page string of it, NULs
-// included, which GLib's checks would count as invalid.
-GVariant* Utf8Bytes(const std::string& text) {
-    std::string valid;
-    for (size_t start = 0; start <= text.size();) {
-        const size_t end = std::min(text.find('\0', start), text.size());
-        const char* piece = text.data() + start;
-        const auto length = static_cast<gssize>(end - start);
-        if (g_utf8_validate(piece, length, nullptr)) {
-            valid.append(piece, static_cast<size_t>(length));
-        } else {
-            gchar* repaired = g_utf8_make_valid(piece, length);
-            valid += repaired;
-            g_free(repaired);
-        }
-        if (end < text.size()) valid += '\0';
-        start = end + 1;
-    }
-    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, valid.data(), valid.size(), 1);
-}
 
 constexpr const char* kNoScrollbarsCss = "::-webkit-scrollbar { display: none !important; }";
 
@@ -99,6 +79,9 @@ class WebViewGtk final : public WebView, public BridgeCallSink, public WindowCon
     WebKitWebView* BridgeView() const override { return view_; }
     std::optional<std::string> OnBridgeCall(const std::string& documentUrl,
                                             std::optional<std::string> param) override;
+    void OnBridgeBound() override {
+        if (calls_) calls_->OnBound();
+    }
 
     // --- WindowContent ---
     bool HasPage() const override { return view_ && webkit_web_view_get_uri(view_) != nullptr; }
@@ -144,6 +127,7 @@ class WebViewGtk final : public WebView, public BridgeCallSink, public WindowCon
     std::function<void(WebEvent&)> event_;
     std::function<std::optional<std::string>(const BridgeCall&)> bridge_;
     std::unique_ptr<WebProcessRecovery> recovery_;
+    std::unique_ptr<PageCallChannel> calls_;
 };
 
 WebViewGtk* Self(gpointer self) {
@@ -169,6 +153,7 @@ WebViewGtk::WebViewGtk(WindowGtk& host, const WebViewOptions& options) : host_(&
 
     g_signal_connect(view_, "destroy", G_CALLBACK(OnViewDestroy), this);
     recovery_ = std::make_unique<WebProcessRecovery>(view_);
+    calls_ = std::make_unique<PageCallChannel>(view_, this);
 
     g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
@@ -194,6 +179,7 @@ void WebViewGtk::OnViewDestroy(GtkWidget*, gpointer self) {
     WebViewGtk* view = Self(self);
     RemoveBridgeSink(view);
     view->recovery_->Detach();
+    view->calls_->Detach();
     if (view->host_ != nullptr) view->host_->SetContent(nullptr);
     view->host_ = nullptr;
     view->view_ = nullptr;
@@ -210,16 +196,7 @@ std::optional<std::string> WebViewGtk::OnBridgeCall(const std::string& documentU
 }
 
 void WebViewGtk::CallPageFunction(const std::string& name, const std::vector<std::string>& args) {
-    if (view_ == nullptr) return;
-    // The web-process extension calls the function it compiled once for the page, so a
-    // notification costs one message and a call, not a script to compile.
-    GVariantBuilder list;
-    g_variant_builder_init(&list, G_VARIANT_TYPE("aay"));
-    for (const std::string& arg : args) g_variant_builder_add_value(&list, Utf8Bytes(arg));
-    GVariant* parameters = g_variant_new("(saay)", name.c_str(), &list);
-    webkit_web_view_send_message_to_page(
-        view_, webkit_user_message_new(bridge::kCallFunctionMessage, parameters), nullptr, nullptr,
-        nullptr);
+    if (view_ != nullptr) calls_->Call(name, args);
 }
 
 void WebViewGtk::AwaitFirstFrame(std::function<void()> painted) {
@@ -263,6 +240,7 @@ void WebViewGtk::FitToClient(Size client) {
 void WebViewGtk::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent load, gpointer self) {
     WebEvent event;
     if (load == WEBKIT_LOAD_COMMITTED) {
+        Self(self)->calls_->OnCommitted();
         event.code = kEventNavigateComplete2;
     } else if (load == WEBKIT_LOAD_FINISHED) {
         event.code = kEventDocumentComplete;
