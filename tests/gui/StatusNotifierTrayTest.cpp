@@ -2,6 +2,7 @@
 // stand-in for the desktop's tray host.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -50,8 +51,8 @@ TEST(StatusNotifierTray, HostActivationMenuClickAndRemoval) {
     panel.SetDefaultCommand(ID_SHOW_MAIN);
     ASSERT_TRUE(panel.AddTrayIcon("", std::string(MAPLENOOK_TEST_SOURCE_DIR) + "/res/skin/icon.png",
                                   TRAY_ICON_ID));
-    ASSERT_TRUE(PumpUntil([&] { return !host.items.empty(); }));
-    const std::string service = host.items.front();
+    ASSERT_TRUE(PumpUntil([&] { return !host.ItemsOf(getpid()).empty(); }));
+    const std::string service = host.ItemsOf(getpid()).front();
     EXPECT_EQ(service.rfind("org.kde.StatusNotifierItem-", 0), 0u) << service;
 
     // What the host shows: the program's 64 x 64 icon, no tooltip text, a separate menu.
@@ -117,21 +118,23 @@ TEST(StatusNotifierTray, AHostThatStartsLaterOrRestartsGetsTheIconEachTime) {
 
     auto host = std::make_unique<FakeTrayHost>();
     ASSERT_TRUE(host->Ready()) << "needs a session bus (run under dbus-run-session)";
-    ASSERT_TRUE(PumpUntil([&] { return host->items.size() == 1 && panel.TrayIconAdded(); }));
-    EXPECT_EQ(host->MenuOf(host->items.front()).size(), 2u);
+    ASSERT_TRUE(
+        PumpUntil([&] { return host->ItemsOf(getpid()).size() == 1 && panel.TrayIconAdded(); }));
+    EXPECT_EQ(host->MenuOf(host->ItemsOf(getpid()).front()).size(), 2u);
     // The tooltip follows what is going on.
     panel.SetTooltip("正在下载 tool…");
-    EXPECT_EQ(TooltipOf(*host, host->items.front()), "正在下载 tool…");
+    EXPECT_EQ(TooltipOf(*host, host->ItemsOf(getpid()).front()), "正在下载 tool…");
 
     // The host restarts: the icon is gone with it, then registered with the new one, once.
     host.reset();
     ASSERT_TRUE(PumpUntil([&] { return !panel.TrayIconAdded(); }));
     host = std::make_unique<FakeTrayHost>();
     ASSERT_TRUE(host->Ready());
-    ASSERT_TRUE(PumpUntil([&] { return host->items.size() == 1 && panel.TrayIconAdded(); }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return host->ItemsOf(getpid()).size() == 1 && panel.TrayIconAdded(); }));
     PumpUntil([] { return false; }, 300ms);
-    EXPECT_EQ(host->items.size(), 1u);
-    EXPECT_EQ(TooltipOf(*host, host->items.front()), "正在下载 tool…");
+    EXPECT_EQ(host->ItemsOf(getpid()).size(), 1u);
+    EXPECT_EQ(TooltipOf(*host, host->ItemsOf(getpid()).front()), "正在下载 tool…");
     EXPECT_EQ(heard, (std::vector<bool>{true, false, true}));
 
     // Once removed, a new host gets nothing.
@@ -139,5 +142,5 @@ TEST(StatusNotifierTray, AHostThatStartsLaterOrRestartsGetsTheIconEachTime) {
     host = std::make_unique<FakeTrayHost>();
     ASSERT_TRUE(host->Ready());
     PumpUntil([] { return false; }, 300ms);
-    EXPECT_TRUE(host->items.empty());
+    EXPECT_TRUE(host->ItemsOf(getpid()).empty());
 }

@@ -135,4 +135,12 @@ void StatusNotifierHost::OnMethod(GDBusConnection*, const gchar*, const gchar*, 
     g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
+std::vector<std::string> StatusNotifierHost::ItemsOf(long pid) const {
+    std::vector<std::string> own;
+    const std::string mark = "-" + std::to_string(pid) + "-";
+    for (const std::string& item : items)
+        if (item.find(mark) != std::string::npos) own.push_back(item);
+    return own;
+}
+
 }  // namespace testsupport

@@ -33,6 +33,8 @@ class StatusNotifierHost {
     std::vector<std::pair<int, std::string>> MenuOf(const std::string& service);
 
     std::vector<std::string> items;
+    // The items `pid` registered (their names carry it): tests side by side share the bus.
+    std::vector<std::string> ItemsOf(long pid) const;
 
   private:
     static void OnMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
