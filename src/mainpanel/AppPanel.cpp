@@ -59,6 +59,9 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
         onPanel([event, args](CAppPanel& self) { self.OnPackageNotice(event, args); });
     };
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
+    side.fetchEnded = [onPanel](const std::string& base) {
+        onPanel([base](CAppPanel& self) { self.OnPackageFetchEnded(base); });
+    };
     desk_ = std::make_unique<CPackageDesk>(panel_.SettingsPath(), std::move(side));
     panel_.SetTrustedMainPage(MainPageAddress());
     tray_.SetHostHandler([this](bool shown) { OnTrayHost(shown); });
@@ -250,6 +253,11 @@ void CAppPanel::OnPackageNotice(const std::string& event, const std::vector<std:
     notifier_->Show(notice->title, notice->body, [panel] {
         if (auto alive = panel.lock()) (*alive)->ShowMainPanel();
     });
+}
+
+void CAppPanel::OnPackageFetchEnded(const std::string& base) {
+    notices_.End(base);
+    tray_.SetTooltip(notices_.Tooltip());
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {
