@@ -162,6 +162,11 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
             // WebKit also finishes the load that failed (with no address, as nothing was
             // committed); only a page that loaded counts.
             if (event.url.empty() || (fellBack_ && SameAddress(event.url, pageUrl_))) return true;
+            // Only the start-up's page brings the panel up: a later load (a reload after the
+            // web process ended, the local page reaching the maker's again) leaves a panel the
+            // user hid where it is.
+            if (pageShown_) return true;
+            pageShown_ = true;
             if (splashPanel_) splashPanel_->Hide();
             ShowMainPanel();
             return true;

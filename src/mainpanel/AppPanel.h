@@ -77,7 +77,8 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     void PopPanel(const std::string& url) override;
 
     std::string pageUrl_;
-    bool fellBack_ = false;  // the main page failed and the local copy was navigated
+    bool fellBack_ = false;   // the main page failed and the local copy was navigated
+    bool pageShown_ = false;  // the first page loaded and brought the panel up
     CWebPanel panel_;
     CTrayIconImpl tray_;
     CPackageNotices notices_;
