@@ -59,6 +59,9 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
         onPanel([event, args](CAppPanel& self) { self.OnPackageNotice(event, args); });
     };
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
+    side.fetchEnded = [onPanel](const std::string& base) {
+        onPanel([base](CAppPanel& self) { self.OnPackageFetchEnded(base); });
+    };
     desk_ = std::make_unique<CPackageDesk>(panel_.SettingsPath(), std::move(side));
     panel_.SetTrustedMainPage(MainPageAddress());
     tray_.SetHostHandler([this](bool shown) { OnTrayHost(shown); });
@@ -171,6 +174,11 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
                 FallBackToLocalPage();
                 return true;
             }
+            // Only the start-up's page brings the panel up: a later load (a reload after the
+            // web process ended, the local page reaching the maker's again) leaves a panel the
+            // user hid where it is.
+            if (pageShown_) return true;
+            pageShown_ = true;
             if (splashPanel_) splashPanel_->Hide();
             ShowMainPanel();
             return true;
@@ -260,6 +268,11 @@ void CAppPanel::OnPackageNotice(const std::string& event, const std::vector<std:
     notifier_->Show(notice->title, notice->body, [panel] {
         if (auto alive = panel.lock()) (*alive)->ShowMainPanel();
     });
+}
+
+void CAppPanel::OnPackageFetchEnded(const std::string& base) {
+    notices_.End(base);
+    tray_.SetTooltip(notices_.Tooltip());
 }
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {

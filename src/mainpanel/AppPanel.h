@@ -65,6 +65,8 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     // A package notification, as the page gets it: the tooltip follows, and while the panel is
     // out of sight a failure or a start becomes a desktop notification.
     void OnPackageNotice(const std::string& event, const std::vector<std::string>& args);
+    // A package's download and extraction ended: the tooltip no longer names it.
+    void OnPackageFetchEnded(const std::string& base);
 
     // --- AppCommandHost ---
     const std::string& SettingsFile() const override { return panel_.SettingsPath(); }
@@ -79,7 +81,8 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     void FallBackToLocalPage();
 
     std::string pageUrl_;
-    bool fellBack_ = false;  // the main page failed and the local copy was navigated
+    bool fellBack_ = false;   // the main page failed and the local copy was navigated
+    bool pageShown_ = false;  // the first page loaded and brought the panel up
     CWebPanel panel_;
     CTrayIconImpl tray_;
     CPackageNotices notices_;

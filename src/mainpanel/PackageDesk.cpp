@@ -22,6 +22,7 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
       alive_(std::make_shared<CPackageDesk*>(this)) {
     services.notifyPage = std::move(panel.notifyPage);
     services.hideMainPanel = std::move(panel.hideMainPanel);
+    services.fetchEnded = std::move(panel.fetchEnded);
     auto companionSide = companion_;
     services.afterStart =
         CompanionAfterStart(services.moduleDirectory, [companionSide](const std::string& apkPath) {

@@ -20,11 +20,13 @@ class UsbArrivalMonitor;
 // come here straight from the command table. GUI thread only.
 class CPackageDesk : public PackageCommandTarget {
   public:
-    // What the desk needs of the panel; both may be called on any thread.
+    // What the desk needs of the panel; each may be called on any thread.
     struct PanelSide {
         std::function<void(const std::string& event, const std::vector<std::string>& args)>
             notifyPage;
         std::function<void()> hideMainPanel;
+        // A package's download and extraction ended (BrushServices::fetchEnded).
+        std::function<void(const std::string& base)> fetchEnded;
     };
 
     // The real services: libcurl, minizip, the desktop's launcher, the phone detector.

@@ -57,7 +57,7 @@ std::optional<CPackageNotices::Notice> CPackageNotices::Take(const std::string& 
         if (phase == "unzip") {
             // The extraction's last report: a prefetch says nothing more.
             if (args[1] == args[2]) {
-                Finish(base);
+                End(base);
             } else {
                 Set(base, Activity::Unzipping);
             }
@@ -74,15 +74,15 @@ std::optional<CPackageNotices::Notice> CPackageNotices::Take(const std::string& 
     } else if (state == "unzip") {
         Set(base, Activity::Unzipping);
     } else if (state == "download.error") {
-        Finish(base);
+        End(base);
         const std::string words = DownloadCause(cause);
         if (!words.empty()) return Notice{name + " 下载失败", words};
     } else if (state == "run.error") {
-        Finish(base);
+        End(base);
         const std::string words = StartCause(cause);
         if (!words.empty()) return Notice{name + " 无法启动", words};
     } else if (state == "run") {
-        Finish(base);
+        End(base);
         return Notice{name + " 已启动", "点击这里显示 MapleNook 主面板。"};
     }
     return std::nullopt;
@@ -107,6 +107,6 @@ void CPackageNotices::Set(const std::string& base, Activity activity) {
     }
 }
 
-void CPackageNotices::Finish(const std::string& base) {
+void CPackageNotices::End(const std::string& base) {
     std::erase_if(active_, [&](const auto& entry) { return entry.first == base; });
 }

@@ -18,13 +18,15 @@ class CPackageNotices {
     // notice the user should get outside the page, if any.
     std::optional<Notice> Take(const std::string& event, const std::vector<std::string>& args);
 
+    // The package's download and extraction ended, whatever the page was told.
+    void End(const std::string& base);
+
     // What is in progress, the latest first; "MapleNook" when nothing is.
     std::string Tooltip() const;
 
   private:
     enum class Activity { Downloading, Unzipping };
     void Set(const std::string& base, Activity activity);
-    void Finish(const std::string& base);
 
     // In the order they started.
     std::vector<std::pair<std::string, Activity>> active_;

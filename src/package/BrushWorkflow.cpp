@@ -38,11 +38,14 @@ class CBrushWorkflow::RunningFetch {
         flow_.fetching_.insert(fileName_);
     }
     ~RunningFetch() {
-        std::lock_guard<std::mutex> guard(flow_.runningMutex_);
-        flow_.running_.erase(flow_.running_.find(key_));
-        flow_.fetching_.erase(flow_.fetching_.find(fileName_));
-        if (flow_.fetching_.count(fileName_) == 0) flow_.cancelled_.erase(fileName_);
-        flow_.lastProgress_.erase(key_.second);
+        {
+            std::lock_guard<std::mutex> guard(flow_.runningMutex_);
+            flow_.running_.erase(flow_.running_.find(key_));
+            flow_.fetching_.erase(flow_.fetching_.find(fileName_));
+            if (flow_.fetching_.count(fileName_) == 0) flow_.cancelled_.erase(fileName_);
+            flow_.lastProgress_.erase(key_.second);
+        }
+        if (flow_.services_.fetchEnded) flow_.services_.fetchEnded(key_.second);
     }
     RunningFetch(const RunningFetch&) = delete;
     RunningFetch& operator=(const RunningFetch&) = delete;

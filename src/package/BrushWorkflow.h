@@ -36,7 +36,7 @@ enum class PackageFolderState { Missing, Ours, Foreign };
 // What the package workflow needs of the rest of the program. The package desk hands in the
 // real ones (the page's notifications, its window, libcurl, minizip, the desktop's launcher);
 // tests hand in fakes. Every member is called on a worker thread; the page-facing ones
-// (notifyPage, hideMainPanel, afterStart) may be left empty.
+// (notifyPage, hideMainPanel, afterStart, fetchEnded) may be left empty.
 struct BrushServices {
     // NotifyPageArgs of the main panel: queues hostNotify('<event>','<args[0]>',...); for its
     // page, each argument exactly its text.
@@ -82,6 +82,9 @@ struct BrushServices {
     std::function<bool(const std::string& path)> removeFile;
     // Runs after a package's program has started and the page was told; empty for none.
     std::function<void(const std::string& fileName)> afterStart;
+    // Runs when a download and extraction of package `base` ends, however it ended: a page that
+    // asked for no progress hears no end of a fetch that only prepares a package.
+    std::function<void(const std::string& base)> fetchEnded;
     // Creates the cache folder when missing; empty for nothing to do.
     std::function<bool(const std::string& folder)> makeCacheFolder;
     // Removes a package's staging files from a cache folder's staging folder (see

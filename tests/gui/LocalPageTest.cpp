@@ -43,7 +43,7 @@ class LocalPage : public ::testing::Test {
     std::string Eval(const std::string& expression) { return panel_->Evaluate(expression); }
     std::string CardState(const std::string& base) {
         return Eval("document.querySelector('.pkg[data-base=\"" + base +
-                    "\"] .state span').textContent");
+                    "\"] .state div').textContent");
     }
     std::string RunButton(const std::string& base) {
         return "document.querySelector('.pkg[data-base=\"" + base + "\"] .run')";

@@ -384,6 +384,33 @@ TEST_F(MainPanelEndToEnd, AKilledWebProcessBringsTheMainPageBackWithItsCommands)
     EXPECT_EQ(program->Wait(10s).exitCode, 0);
 }
 
+TEST_F(MainPanelEndToEnd, APanelHiddenInTheTrayStaysHiddenWhenItsPageComesBack) {
+    testsupport::TrayHostStandIn tray;  // hiding goes to the tray, not the taskbar
+    ASSERT_TRUE(tray.Owning());
+    WriteSettings();
+    // The first load hides the panel once it shows; the reload only reports.
+    site_.SetMainPage(PageHead(site_.Base()) + R"(
+if (call('app:app.getcookie&hid') === '1') note('loaded', 'again');
+else (function poll() {
+  if (document.visibilityState !== 'visible') return setTimeout(poll, 50);
+  call('app:app.setcookie&hid&1'); call('app:panel.hide'); note('loaded', 'first');
+})();
+</script></body></html>)");
+    auto program = Start(site_.Base() + "/Brush.html");
+    ASSERT_EQ(site_.WaitFor("loaded", 1).size(), 1u) << program->Output();
+    const long handle = ReadSettingInt(folder_.settingsPath(), "app", "wnd");
+    ASSERT_TRUE(
+        testsupport::WaitUntil([&] { return !testsupport::IsWindowViewable(handle); }, 30s));
+
+    for (pid_t pid : WebProcessesUnder(program->pid())) kill(pid, SIGKILL);
+    const auto loaded = site_.WaitFor("loaded", 2);
+    ASSERT_EQ(loaded.size(), 2u) << program->Output();
+    EXPECT_EQ(loaded[1], "again");
+    EXPECT_FALSE(testsupport::WaitUntil([&] { return testsupport::IsWindowViewable(handle); }, 5s));
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(10s).exitCode, 0);
+}
+
 // The window's geometry as the X server reports it: left, top, width, height.
 std::vector<long> Geometry(long window) {
     const auto info = testsupport::RunChild({"xwininfo", "-id", std::to_string(window)}, 10s);

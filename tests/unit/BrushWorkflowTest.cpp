@@ -339,12 +339,21 @@ TEST(BrushWorkflow, TaskKeepsTheCacheFolderItStartedWith) {
     EXPECT_EQ(w.starts[0].second, "/first/tool/tool.exe");
 }
 
-TEST(BrushWorkflow, PrefetchDownloadsAndExtractsWithoutRunning) {
+TEST(BrushWorkflow, PrefetchDownloadsAndExtractsWithoutRunningAndTellsItsEnd) {
     FakeWorld w;
     w.archives[kToolUrl] = {"tool.exe"};
-    auto flow = std::make_shared<CBrushWorkflow>(w.Services());
+    const std::string brokenUrl = "http://127.0.0.1:1/pkg/broken.zip";
+    w.archives[brokenUrl] = {"broken.exe"};
+    w.brokenArchives.insert(brokenUrl);
+    auto services = w.Services();
+    services.fetchEnded = [&w](const std::string& base) { w.Log("ended:" + base); };
+    auto flow = std::make_shared<CBrushWorkflow>(std::move(services));
     flow->StartFetchTask(kCache, "tool.exe", kToolUrl);
-    EXPECT_EQ(w.notes, (Strings{"runbrush:tool','download", "runbrush:tool','unzip"}));
+    // The page hears nothing after "unzip", whether or not the extraction worked.
+    flow->StartFetchTask(kCache, "broken.exe", brokenUrl);
+    EXPECT_EQ(w.notes,
+              (Strings{"runbrush:tool','download", "runbrush:tool','unzip", "ended:tool",
+                       "runbrush:broken','download", "runbrush:broken','unzip", "ended:broken"}));
     EXPECT_TRUE(w.files.count(kCache + "/tool/tool.exe"));
     EXPECT_TRUE(w.starts.empty());
 }

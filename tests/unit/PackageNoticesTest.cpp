@@ -30,6 +30,10 @@ TEST(PackageNotices, TheTooltipFollowsWhatIsInProgressAndIsIdleAfterwards) {
     EXPECT_EQ(notices.Tooltip(), "正在解压 a…");
     notices.Take("brushprogress", {"a", "100", "100", "unzip"});
     EXPECT_EQ(notices.Tooltip(), "MapleNook");
+    // Without progress reports the page hears no end of a prefetch; the workflow's end counts.
+    notices.Take("runbrush", {"c", "unzip"});
+    notices.End("c");
+    EXPECT_EQ(notices.Tooltip(), "MapleNook");
 }
 
 TEST(PackageNotices, FailuresAndStartsNameTheToolAndTheCauseCancelsAreQuiet) {
