@@ -1,0 +1,21 @@
+#include "os/linux/WebHost.h"
+
+namespace os::detail {
+
+// A panel shows one page made of HTML, CSS and script. What such a page never uses is turned
+// off, so the web process does not set it up: WebGL, audio and video (with media sources, Web
+// Audio and capture), and the back-forward cache, which would keep a page the panel has
+// navigated away from alive in memory (a panel has no back button).
+WebKitSettings* NewPanelWebSettings() {
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_webgl(settings, FALSE);
+    webkit_settings_set_enable_media(settings, FALSE);
+    webkit_settings_set_enable_mediasource(settings, FALSE);
+    webkit_settings_set_enable_webaudio(settings, FALSE);
+    webkit_settings_set_enable_media_stream(settings, FALSE);
+    webkit_settings_set_enable_encrypted_media(settings, FALSE);
+    webkit_settings_set_enable_page_cache(settings, FALSE);
+    return settings;
+}
+
+}  // namespace os::detail
