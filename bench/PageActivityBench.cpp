@@ -2,7 +2,10 @@
 // page is shown, against WebKitGTK's MiniBrowser showing the same page in a window of the same
 // size, in one run with the sides alternating:
 //   - idle wake-ups: context switches of every thread of the tree per second, showing the local
-//     page (the program shows it because nothing listens at its main page address);
+//     page (the program shows it because nothing listens at its main page address). The page
+//     finds itself offline and retries the maker's page on a timer, painting its retry button
+//     each time; MiniBrowser gets the same page with a stand-in window.external that answers
+//     nothing, so it runs the same offline mode and timer rather than the page's preview;
 //   - an animating page (a CSS spinner and the indeterminate progress bar of a download): CPU
 //     time of the UI process, and of the whole tree.
 // Needs a display (run under xvfb-run).
@@ -39,6 +42,11 @@ body { margin: 0; font: 13px sans-serif; background: #f5f6f8; }
 <div class="spin"></div><div class="bar"><i></i></div>
 <p style="text-align:center">正在下载…</p>
 </body></html>)HTML";
+
+// Placed before the local page's scripts on MiniBrowser's side: the page then takes itself for
+// a page in the program with no answers, as when nothing is set yet.
+constexpr const char* kStandInBridge =
+    "<script>window.external = { Call: function (element) {} };</script>";
 
 struct Options {
     int rounds = 5;
@@ -146,6 +154,10 @@ int main(int argc, char** argv) {
         "http://127.0.0.1:" + std::to_string(loopback::UnusedLoopbackPort()) + "/Brush.html";
     const panelbench::InstalledPanel idlePanel(panelbench::LocalPage(signal), nowhere);
     const panelbench::InstalledPanel spinnerPanel(panelbench::LocalPage(signal), spinnerUrl);
+    std::string offlinePage = panelbench::LocalPage(signal);
+    offlinePage.insert(offlinePage.find("<script"), kStandInBridge);
+    testsupport::WriteFile(pages.File("offline.html"), offlinePage);
+    const std::string offlineUrl = "file://" + pages.File("offline.html");
 
     // The program's panel size, for MiniBrowser's window: taken from a first start of the
     // program when the peer goes first.
@@ -162,7 +174,7 @@ int main(int argc, char** argv) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool ours = (turn == 0) == (round % 2 == 0);  // who goes first alternates
             {
-                Side side(ours, idlePanel, idlePanel.LocalPageUrl());
+                Side side(ours, idlePanel, offlineUrl);
                 if (!side.Show(signal, signal.Count(), panel)) return 1;
                 std::this_thread::sleep_for(5s);  // past the first layouts and paints
                 const auto before = panelbench::ThreadSwitches(side.Tree());

@@ -378,16 +378,17 @@ TEST_F(LocalPage, RetryIsOfferedOnlyWhereItCanHelpAndMessagesNeitherCutNorCover)
     // A cancel is not shown as a failure.
     Eval("hostNotify('runbrush','unlocker','download.error','cancelled')");
     Eval("document.body.insertAdjacentHTML('beforeend','<b id=probe style=color:var(--bad)></b>')");
-    EXPECT_NE(
-        Eval("getComputedStyle(document.querySelector('.pkg[data-base=\"unlocker\"] .state')).color"),
-        Eval("getComputedStyle(document.getElementById('probe')).color"));
+    EXPECT_NE(Eval("getComputedStyle(document.querySelector('.pkg[data-base=\"unlocker\"] "
+                   ".state')).color"),
+              Eval("getComputedStyle(document.getElementById('probe')).color"));
 
     // A card keeps its height once a download shows its bar, cancel button and progress.
     const std::string height =
         "document.querySelector('.pkg[data-base=\"flashkit\"]').getBoundingClientRect().height";
     const std::string before = Eval(height);
-    Eval("hostNotify('runbrush','flashkit','download'),"
-         "hostNotify('brushprogress','flashkit','1048576','209715200','download')");
+    Eval(
+        "hostNotify('runbrush','flashkit','download'),"
+        "hostNotify('brushprogress','flashkit','1048576','209715200','download')");
     ASSERT_EQ(Eval("document.querySelector('.pkg[data-base=\"flashkit\"]').dataset.state"),
               "download");
     EXPECT_EQ(Eval(height), before);
@@ -395,7 +396,8 @@ TEST_F(LocalPage, RetryIsOfferedOnlyWhereItCanHelpAndMessagesNeitherCutNorCover)
     // A long toast is shown whole and lies clear of every button and settings row the user can
     // see, with the list scrolled to its end.
     Eval("document.querySelector('.content').scrollTop = 1e6");
-    Eval("toast('下载失败：' + '缓存目录空间不足或无法写入；请先腾出空间或更换缓存目录'.repeat(4))");
+    Eval(
+        "toast('下载失败：' + '缓存目录空间不足或无法写入；请先腾出空间或更换缓存目录'.repeat(4))");
     EXPECT_EQ(Eval(R"JS((function () {
   var t = document.getElementById('toast'), r = t.getBoundingClientRect();
   if (t.scrollHeight > t.clientHeight || t.scrollWidth > t.clientWidth) return 'cut';
@@ -455,3 +457,16 @@ TEST_F(LocalPage, BeforeItPaintsTheViewShowsThePagesOwnColourNotWhite) {
 }
 
 }  // namespace
+
+// The panel's view leaves out WebGL, media and GL compositing; the page keeps what it uses:
+// script, 2D drawing and animation frames.
+TEST_F(LocalPage, PanelViewLeavesOutWhatThePageNeverUses) {
+    Open();
+    EXPECT_EQ(Eval("String(document.createElement('canvas').getContext('webgl'))"), "null");
+    EXPECT_EQ(Eval("typeof window.AudioContext + ' ' + typeof window.MediaSource"),
+              "undefined undefined");
+    EXPECT_EQ(Eval("String(!!document.createElement('canvas').getContext('2d'))"), "true");
+    Eval(
+        "window.ticks = 0; (function f() { if (++window.ticks < 5) requestAnimationFrame(f); })()");
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return Eval("String(window.ticks)") == "5"; }));
+}

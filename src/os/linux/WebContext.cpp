@@ -106,9 +106,6 @@ WebKitWebContext* WebContextFor(const std::string& dataFolder) {
         context = webkit_web_context_new_with_website_data_manager(manager);
         g_object_unref(manager);
     }
-    // A panel shows one page and reloads it rarely: the memory caches a browser keeps for
-    // pages visited again would only hold memory.
-    webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
                      nullptr);
     g_signal_connect(context, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
