@@ -15,6 +15,9 @@ namespace os::detail {
 // the extension, the res: scheme and the bridge wired in. Lives until the process ends.
 WebKitWebContext* WebContextFor(const std::string& dataFolder);
 
+// Settings for a panel's view: what its one page needs, nothing more. The caller owns them.
+WebKitSettings* NewPanelWebSettings();
+
 // A web view that takes page calls; the bridge finds it by its page id at every call.
 class BridgeCallSink {
   public:

@@ -144,8 +144,11 @@ WebViewGtk::WebViewGtk(WindowGtk& host, const WebViewOptions& options) : host_(&
         webkit_user_content_manager_add_style_sheet(content, sheet);
         webkit_user_style_sheet_unref(sheet);
     }
+    WebKitSettings* settings = NewPanelWebSettings();
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                         "user-content-manager", content, nullptr));
+                                         "user-content-manager", content, "settings", settings,
+                                         nullptr));
+    g_object_unref(settings);
     gtk_layout_put(host.Layout(), GTK_WIDGET(view_), 0, 0);
     const Size client = host.ClientSize();
     gtk_widget_set_size_request(GTK_WIDGET(view_), client.width, client.height);
