@@ -225,22 +225,29 @@ inline std::vector<long> ProcessTree(long root) {
     return tree;
 }
 
-// Seconds on a CPU of every thread of the processes now, to the nanosecond (the scheduler's
-// own figure; threads that have ended are not counted).
-inline double ThreadsCpuSeconds(const std::vector<long>& tree) {
-    unsigned long long nanos = 0;
+// Calls `visit(pid, tid, "/proc/<pid>/task/<tid>")` for every live thread of the processes.
+inline void ForEachThread(
+    const std::vector<long>& tree,
+    const std::function<void(long, const std::string&, const std::string&)>& visit) {
     for (long pid : tree) {
         const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
         DIR* folder = opendir(tasks.c_str());
         if (folder == nullptr) continue;
-        while (dirent* entry = readdir(folder)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
-            unsigned long long running = 0;
-            if (stat >> running) nanos += running;
-        }
+        while (dirent* entry = readdir(folder))
+            if (entry->d_name[0] != '.') visit(pid, entry->d_name, tasks + "/" + entry->d_name);
         closedir(folder);
     }
+}
+
+// Seconds on a CPU of every thread of the processes now, to the nanosecond (the scheduler's
+// own figure; threads that have ended are not counted).
+inline double ThreadsCpuSeconds(const std::vector<long>& tree) {
+    unsigned long long nanos = 0;
+    ForEachThread(tree, [&](long, const std::string&, const std::string& task) {
+        std::ifstream stat(task + "/schedstat");
+        unsigned long long running = 0;
+        if (stat >> running) nanos += running;
+    });
     return static_cast<double>(nanos) / 1e9;
 }
 

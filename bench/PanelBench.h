@@ -4,7 +4,6 @@
 // the sides show. Needs a display (run under xvfb-run) and a build with the test hooks.
 #pragma once
 
-#include <dirent.h>
 #include <httplib.h>
 #include <unistd.h>
 
@@ -86,25 +85,17 @@ inline double TreeCpuSeconds(const std::vector<long>& tree) {
 // "pid/tid name" to its count so far.
 inline std::map<std::string, unsigned long long> ThreadSwitches(const std::vector<long>& tree) {
     std::map<std::string, unsigned long long> counts;
-    for (long pid : tree) {
-        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-        DIR* folder = opendir(tasks.c_str());
-        if (folder == nullptr) continue;
-        while (dirent* entry = readdir(folder)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream status(tasks + "/" + entry->d_name + "/status");
-            std::string line, name;
-            unsigned long long switches = 0;
-            while (std::getline(status, line)) {
-                if (line.rfind("Name:", 0) == 0)
-                    name = line.substr(line.find_first_not_of(" \t", 5));
-                if (line.find("ctxt_switches:") != std::string::npos)
-                    switches += std::strtoull(line.c_str() + line.find(':') + 1, nullptr, 10);
-            }
-            counts[std::to_string(pid) + "/" + entry->d_name + " " + name] = switches;
+    bench::ForEachThread(tree, [&](long pid, const std::string& tid, const std::string& task) {
+        std::ifstream status(task + "/status");
+        std::string line, name;
+        unsigned long long switches = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("Name:", 0) == 0) name = line.substr(line.find_first_not_of(" \t", 5));
+            if (line.find("ctxt_switches:") != std::string::npos)
+                switches += std::strtoull(line.c_str() + line.find(':') + 1, nullptr, 10);
         }
-        closedir(folder);
-    }
+        counts[std::to_string(pid) + "/" + tid + " " + name] = switches;
+    });
     return counts;
 }
 

@@ -75,7 +75,8 @@ class WebView {
     // Runs script text in the page's top frame; the outcome is discarded.
     virtual void RunScript(const std::string& script) = 0;
     // Calls the top frame's global function `name` (an identifier) with `args`, each a string
-    // of exactly its text (UTF-8, NUL included), in the order of these calls. Nothing happens
+    // of exactly its text (well-formed UTF-8, which the caller ensures; NUL included), in the
+    // order of these calls. Nothing happens
     // when the page has no such function; what it returns or throws is discarded. No script is
     // compiled per call.
     virtual void CallPageFunction(const std::string& name,

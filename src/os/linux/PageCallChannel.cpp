@@ -2,8 +2,6 @@
 
 #include <sys/random.h>
 
-#include <algorithm>
-
 #include "os/linux/BridgeProtocol.h"
 
 namespace os::detail {
@@ -11,34 +9,6 @@ namespace {
 
 // A page that has not bound by then is not going to (no extension, or a page without one).
 constexpr guint kBindWaitMs = 500;
-
-// `text` as valid UTF-8, NULs kept: a byte that is no UTF-8 becomes U+FFFD.
-std::string ValidUtf8(const std::string& text) {
-    std::string valid;
-    valid.reserve(text.size());
-    for (size_t start = 0; start <= text.size();) {
-        const size_t end = std::min(text.find('\0', start), text.size());
-        const char* piece = text.data() + start;
-        const auto length = static_cast<gssize>(end - start);
-        if (g_utf8_validate(piece, length, nullptr)) {
-            valid.append(piece, static_cast<size_t>(length));
-        } else {
-            gchar* repaired = g_utf8_make_valid(piece, length);
-            valid += repaired;
-            g_free(repaired);
-        }
-        if (end < text.size()) valid += '\0';
-        start = end + 1;
-    }
-    return valid;
-}
-
-std::vector<std::string> ValidUtf8(const std::vector<std::string>& args) {
-    std::vector<std::string> valid;
-    valid.reserve(args.size());
-    for (const std::string& arg : args) valid.push_back(ValidUtf8(arg));
-    return valid;
-}
 
 // A token no other process can guess: only the page it was sent to can bind with it.
 std::string NewToken() {
@@ -62,13 +32,12 @@ std::string NewToken() {
 
 void PageCallChannel::Call(const std::string& name, const std::vector<std::string>& args) {
     if (view_ == nullptr) return;
-    std::vector<std::string> valid = ValidUtf8(args);
     if (binding_) {
-        waiting_.emplace_back(name, std::move(valid));
+        waiting_.emplace_back(name, args);
         return;
     }
-    if (!SendBoundPageCall(sink_, webkit_web_view_get_page_id(view_), name, valid))
-        SendByMessage(name, valid);
+    if (!SendBoundPageCall(sink_, webkit_web_view_get_page_id(view_), name, args))
+        SendByMessage(name, args);
 }
 
 void PageCallChannel::SendByMessage(const std::string& name, const std::vector<std::string>& args) {
