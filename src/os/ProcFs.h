@@ -57,7 +57,10 @@ struct TcpListenerFacts {
     unsigned uid = 0;                  // the user whose process opened it
 };
 // The listeners on `port` in this network namespace; empty when none (or none can be read).
+// Asks the kernel's socket diagnostics, else reads /proc/net/tcp and tcp6.
 std::vector<TcpListenerFacts> ListTcpListeners(uint16_t port);
+// The same, read from /proc/net/tcp and tcp6 only.
+std::vector<TcpListenerFacts> ListTcpListenersFromTables(uint16_t port);
 
 // The effective user this process runs as.
 unsigned EffectiveUserId();

@@ -66,9 +66,9 @@ TEST(LoopbackOwner, OnlyAPortEveryListenerOfWhichIsTheUsersIsTrusted) {
         const std::string host = ipv6 ? "[::1]" : "LOCALHOST";
         const auto listeners = os::ListTcpListeners(port);
         if (ipv6 && listeners.empty()) {
-            // Some sandboxes list no IPv6 sockets in /proc/net/tcp6; the program then refuses
+            // Some sandboxes report no IPv6 listening sockets; the program then refuses
             // ::1 pages, which is the safe side, and there is nothing here to compare.
-            std::cerr << "note: /proc/net/tcp6 does not list a listening ::1 socket here\n";
+            std::cerr << "note: no listening ::1 socket is reported here\n";
             close(fd);
             continue;
         }
@@ -76,6 +76,15 @@ TEST(LoopbackOwner, OnlyAPortEveryListenerOfWhichIsTheUsersIsTrusted) {
         for (const auto& listener : listeners)
             seen += " uid " + std::to_string(listener.uid) +
                     (listener.reachableOnLoopback ? " (loopback)" : " (elsewhere)");
+        // Both sources of the listeners agree: the socket diagnostics and /proc's tables.
+        const auto fromTables = os::ListTcpListenersFromTables(port);
+        if (!(ipv6 && fromTables.empty())) {
+            ASSERT_EQ(fromTables.size(), listeners.size()) << seen;
+        }
+        for (size_t i = 0; i < fromTables.size(); ++i) {
+            EXPECT_EQ(fromTables[i].uid, listeners[i].uid);
+            EXPECT_EQ(fromTables[i].reachableOnLoopback, listeners[i].reachableOnLoopback);
+        }
         EXPECT_TRUE(LoopbackPortIsTheUsers(port))
             << (ipv6 ? "::1" : "127.0.0.1") << " port " << port << ", euid "
             << os::EffectiveUserId() << ", listeners:" << seen;

@@ -175,50 +175,6 @@ bool ListTcpRows(std::vector<TcpRowFacts>& rows) {
     return true;
 }
 
-namespace {
-
-// The listeners of one table: `ipv6` selects tcp6, whose addresses are 32 hex digits.
-void AddListeners(const char* table, bool ipv6, uint16_t port,
-                  std::vector<TcpListenerFacts>& listeners) {
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // column titles
-    constexpr unsigned kListening = 0x0A;
-    while (std::getline(in, line)) {
-        char address[33] = {};
-        unsigned int localPort = 0, state = 0, uid = 0;
-        // sl: local rem st tx:rx tr:when retrnsmt uid
-        if (std::sscanf(line.c_str(),
-                        " %*u: %32[0-9A-Fa-f]:%4X %*[0-9A-Fa-f]:%*X %2X %*X:%*X %*X:%*X %*X %u",
-                        address, &localPort, &state, &uid) != 4 ||
-            state != kListening || localPort != port) {
-            continue;
-        }
-        const std::string hex = address;
-        bool reachable = hex.find_first_not_of('0') == std::string::npos;  // every address
-        if (!ipv6 && hex.size() == 8) {
-            // Native-order hex of the network-order address: 127.x.y.z ends in "7F" here.
-            const uint32_t value = ntohl(static_cast<uint32_t>(std::stoul(hex, nullptr, 16)));
-            reachable = reachable || (value >> 24) == 127;
-        } else if (ipv6 && hex.size() == 32) {
-            // ::1, and IPv4-mapped ::ffff:127.x.y.z.
-            reachable =
-                reachable || hex == "00000000000000000000000001000000" ||
-                (hex.compare(0, 20, "0000000000000000FFFF") == 0 && hex.compare(30, 2, "7F") == 0);
-        }
-        listeners.push_back({reachable, uid});
-    }
-}
-
-}  // namespace
-
-std::vector<TcpListenerFacts> ListTcpListeners(uint16_t port) {
-    std::vector<TcpListenerFacts> listeners;
-    AddListeners("/proc/net/tcp", false, port, listeners);
-    AddListeners("/proc/net/tcp6", true, port, listeners);
-    return listeners;
-}
-
 unsigned EffectiveUserId() {
     return static_cast<unsigned>(geteuid());
 }
