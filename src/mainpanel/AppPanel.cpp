@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "base/LoopbackOwner.h"
 #include "base/Settings.h"
 #include "mainpanel/MainPanelPlacement.h"
 #include "mainpanel/MakerAddresses.h"
@@ -130,7 +131,13 @@ void CAppPanel::InitPanel() {
         PlaceMainPanelWindow(*window, settings, panel_.PanelName());
 
     pageUrl_ = MainPageUrlAt(MainPageAddress(), static_cast<int64_t>(std::time(nullptr)));
-    panel_.NavigatePage(pageUrl_);
+    // A loopback main page that no program of this user serves could only fail, or be another
+    // user's: the local page comes at once rather than after a failed load, and it still moves
+    // to the main page once that answers.
+    if (AddressMayBeUsed(pageUrl_))
+        panel_.NavigatePage(pageUrl_);
+    else
+        FallBackToLocalPage();
 
     desk_->Start();
     SendUsageReport();
