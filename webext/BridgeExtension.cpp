@@ -174,9 +174,16 @@ void ConnectToProgram() {
         return;
     }
     g_socket = ends[0];
-    g_socketWatch =
-        g_unix_fd_add(g_socket, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-                      OnSocketReadable, nullptr);
+    GSource* watch =
+        g_unix_fd_source_new(g_socket, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+    // GLib takes a source that may not recurse out of the poll set while it runs and puts it
+    // back afterwards, waking its own loop both times: every call of a page function would
+    // cost a second, empty turn of the web process's loop. Running the calls is safe to
+    // re-enter (each frame is read whole, and the queue is taken from its front).
+    g_source_set_can_recurse(watch, TRUE);
+    g_source_set_callback(watch, G_SOURCE_FUNC(OnSocketReadable), nullptr, nullptr);
+    g_socketWatch = g_source_attach(watch, nullptr);
+    g_source_unref(watch);
     WebKitUserMessage* message =
         webkit_user_message_new_with_fd_list(bridge::kConnectMessage, nullptr, fds);
     g_object_unref(fds);
