@@ -21,6 +21,7 @@
 
 #include "BuildConfig.h"
 #include "ChildRun.h"
+#include "ForeignListener.h"
 #include "ImageFiles.h"
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
@@ -328,6 +329,21 @@ TEST_F(MainPanelEndToEnd, RefusedMainPageFallsBackToTheLocalPage) {
     EXPECT_EQ(local[0], "file:" + cache_);
     const auto outcome = program->Wait(30s);
     EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;
+}
+
+TEST_F(MainPanelEndToEnd, AMainPageOnAnotherUsersLoopbackPortIsNeverRequested) {
+    testsupport::ForeignListener other;
+    if (!other.Started()) GTEST_SKIP() << "cannot run a listener as uid 65534 here (not root?)";
+    WriteSettings();
+    WriteFile(folder_.File("res/web/brush.html"),
+              PageHead(site_.Base()) +
+                  "note('local', location.protocol);"
+                  "setTimeout(function () { call('app:app.quit'); }, 300);</script></body></html>");
+    auto program = Start("http://127.0.0.1:" + std::to_string(other.Port()) + "/Brush.html");
+    EXPECT_EQ(site_.WaitFor("local", 1), std::vector<std::string>{"file:"}) << program->Output();
+    EXPECT_TRUE(program->Wait(30s).exited);
+    EXPECT_FALSE(other.GotRequest(std::chrono::milliseconds(100)))
+        << "the other user's server was asked for the page";
 }
 
 TEST_F(MainPanelEndToEnd, MainPageAnsweredWithAnHttpErrorFallsBackToTheLocalPage) {

@@ -4,17 +4,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <iostream>
 #include <string>
 
 #include "FakeWebView.h"
+#include "ForeignListener.h"
 #include "TempDir.h"
 #include "base/LoopbackOwner.h"
 #include "web/HttpDownload.h"
@@ -102,52 +99,19 @@ TEST(LoopbackOwner, OnlyAPortEveryListenerOfWhichIsTheUsersIsTrusted) {
 }
 
 TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another user";
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        uint16_t port = 0;
-        // Never outlives the test, whatever happens to it.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-        const int fd = ListenOnLoopback(false, port);
-        if (fd < 0) _exit(3);
-        (void)!write(ready[1], &port, sizeof port);
-        // Whatever connects is read from; anything it sends is reported back.
-        for (;;) {
-            const int peer = accept(fd, nullptr, nullptr);
-            char request[256];
-            const ssize_t n = peer < 0 ? 0 : recv(peer, request, sizeof request, 0);
-            if (n > 0) (void)!write(ready[1], request, static_cast<size_t>(n));
-            if (peer >= 0) close(peer);
-        }
-    }
-    close(ready[1]);
-    uint16_t port = 0;
-    const bool listening = read(ready[0], &port, sizeof port) == sizeof port;
-    if (!listening) {
-        close(ready[0]);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        GTEST_SKIP() << "cannot switch to uid 65534 here (a user namespace?)";
-    }
-    EXPECT_FALSE(LoopbackPortIsTheUsers(port));
-    EXPECT_FALSE(AddressMayBeUsed("http://127.0.0.1:" + std::to_string(port) + "/Brush.html"));
-    EXPECT_FALSE(PageMayCall("http://127.0.0.1:" + std::to_string(port) + "/Brush.html"));
+    testsupport::ForeignListener other;
+    if (!other.Started()) GTEST_SKIP() << "cannot run a listener as uid 65534 here (not root?)";
+    const std::string base = "http://127.0.0.1:" + std::to_string(other.Port());
+    EXPECT_FALSE(LoopbackPortIsTheUsers(other.Port()));
+    EXPECT_FALSE(AddressMayBeUsed(base + "/Brush.html"));
+    EXPECT_FALSE(PageMayCall(base + "/Brush.html"));
     // A download from there is refused once connected, before a byte of the request is sent.
     testsupport::TempDir dir;
     DownloadWatch watch;
-    EXPECT_EQ(DownloadToNewFile("http://127.0.0.1:" + std::to_string(port) + "/tool.zip",
-                                dir.File("tool.zip"), &watch),
-              0);
+    EXPECT_EQ(DownloadToNewFile(base + "/tool.zip", dir.File("tool.zip"), &watch), 0);
     EXPECT_EQ(watch.failure, DownloadFailure::Network);
-    // Give the server its moment to pass on anything it was sent.
-    pollfd pending{ready[0], POLLIN, 0};
-    EXPECT_EQ(poll(&pending, 1, 1000), 0) << "the other user's server got a request";
-    close(ready[0]);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    EXPECT_FALSE(other.GotRequest(std::chrono::seconds(1)))
+        << "the other user's server got a request";
 }
 
 }  // namespace
