@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,9 @@ struct TcpRowFacts {
 
 // Every IPv4 TCP row in all states, sorted by local address, local port, remote address and
 // remote port, each owned by the first process (lowest pid) that holds its socket. False when
-// the table cannot be read.
-bool ListTcpRows(std::vector<TcpRowFacts>& rows);
+// the table cannot be read. With `onlyPort`, only the rows of that local port: finding owners
+// reads every process's descriptors, so it is done only for the rows wanted.
+bool ListTcpRows(std::vector<TcpRowFacts>& rows, std::optional<uint16_t> onlyPort = std::nullopt);
 
 // A TCP socket listening on a port, IPv4 or IPv6 (/proc/net/tcp and tcp6).
 struct TcpListenerFacts {

@@ -71,7 +71,7 @@ bool ReportToDaemon(const std::string& moduleDirectory, const std::string& image
 bool FindPortOwners(uint16_t port, std::vector<std::string>& owners,
                     const std::string& moduleDirectory) {
     std::vector<os::TcpRowFacts> rows;
-    if (!os::ListTcpRows(rows)) return false;
+    if (!os::ListTcpRows(rows, port)) return false;
     for (long pid : PortOwnerPids(rows, port)) {
         std::string imagePath = os::ProcessImagePath(pid);
         ReportToDaemon(moduleDirectory, imagePath);

@@ -189,6 +189,11 @@ TEST(ConflictingProcesses, PortOwnerIsCountedOncePerRowAndClientsAreNot) {
         return std::tie(a.localAddress, a.localPort) < std::tie(b.localAddress, b.localPort);
     }));
     EXPECT_EQ(PortOwnerPids(rows, port), (std::vector<long>{getpid(), getpid()}));
+    // Only the port's rows (the listener and the accepted end), with the same owners.
+    std::vector<os::TcpRowFacts> portRows;
+    ASSERT_TRUE(os::ListTcpRows(portRows, port));
+    EXPECT_EQ(portRows.size(), 2u);
+    EXPECT_EQ(PortOwnerPids(portRows, port), PortOwnerPids(rows, port));
 
     TempDir moduleDir;
     const fs::path record = moduleDir.File("record.txt");

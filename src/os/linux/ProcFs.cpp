@@ -134,7 +134,7 @@ bool KillProcess(long pid) {
     return kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }
 
-bool ListTcpRows(std::vector<TcpRowFacts>& rows) {
+bool ListTcpRows(std::vector<TcpRowFacts>& rows, std::optional<uint16_t> onlyPort) {
     rows.clear();
     std::ifstream in("/proc/net/tcp");
     if (!in) return false;
@@ -148,6 +148,7 @@ bool ListTcpRows(std::vector<TcpRowFacts>& rows) {
                         &localAddr, &localPort, &remoteAddr, &remotePort, &state, &inode) != 6) {
             continue;
         }
+        if (onlyPort && localPort != *onlyPort) continue;
         TcpRowFacts row;
         // The kernel prints the address as the hexadecimal of its in-memory (network order)
         // value read as a native integer; on little-endian machines that reverses the bytes.
