@@ -67,8 +67,14 @@ bool AddListenersByNetlink(int family, uint16_t port, std::vector<TcpListenerFac
         return false;
     alignas(nlmsghdr) char buffer[32 << 10];
     for (;;) {
-        const ssize_t got = recv(netlink.Fd(), buffer, sizeof buffer, 0);
-        if (got <= 0) return false;
+        // MSG_TRUNC gives the datagram's real length: a cut one would hide listeners. Only
+        // the kernel's answers count.
+        sockaddr_nl sender{};
+        socklen_t senderLength = sizeof sender;
+        const ssize_t got = recvfrom(netlink.Fd(), buffer, sizeof buffer, MSG_TRUNC,
+                                     reinterpret_cast<sockaddr*>(&sender), &senderLength);
+        if (got <= 0 || static_cast<size_t>(got) > sizeof buffer || sender.nl_pid != 0)
+            return false;
         int remaining = static_cast<int>(got);
         for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
              header = NLMSG_NEXT(header, remaining)) {
