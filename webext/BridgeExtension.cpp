@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <webkit2/webkit-web-extension.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -571,34 +572,45 @@ void QueueNote(std::string note) {
 }
 
 // Between round trips only calls of page functions come unasked; anything else means the
-// stream is out of step, and the next Call starts a fresh one.
+// stream is out of step, and the next Call starts a fresh one. What the socket holds is taken
+// in one read; a frame cut at its end is read whole, as its rest is on its way.
 gboolean OnSocketReadable(gint fd, GIOCondition condition, gpointer) {
-    char byte;
+    const auto broken = [] {
+        g_socketWatch = 0;  // removed by returning so
+        Disconnect();
+        CallNotedFunctions();
+        return G_SOURCE_REMOVE;
+    };
+    // Takes `count` bytes of the frame: first from what was read, then from the socket.
+    const auto take = [fd](const char*& at, const char* end, char* out, size_t count) {
+        const size_t here = std::min(count, static_cast<size_t>(end - at));
+        std::memcpy(out, at, here);
+        at += here;
+        return here == count || ReadAll(fd, out + here, count - here);
+    };
+    char buffer[16384];
     for (;;) {
-        const ssize_t peeked = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (peeked < 0 && errno == EINTR) continue;
-        if (peeked < 0 && errno == EAGAIN && !(condition & (G_IO_HUP | G_IO_ERR))) break;
-        if (peeked <= 0) {
-            g_socketWatch = 0;  // removed by returning so
-            Disconnect();
-            CallNotedFunctions();
-            return G_SOURCE_REMOVE;
+        const ssize_t got = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN && !(condition & (G_IO_HUP | G_IO_ERR))) break;
+        if (got <= 0) return broken();
+        const char* at = buffer;
+        const char* end = buffer + got;
+        while (at < end) {
+            char head[bridge::kReplyHeadSize];
+            uint32_t sequence = 0;
+            uint8_t status = bridge::kReplyError;
+            uint32_t size = 0;
+            if (!take(at, end, head, sizeof head) ||
+                !bridge::DecodeReplyHead(head, sequence, status, size) ||
+                status != bridge::kReplyNotify)
+                return broken();
+            std::string note(size, '\0');
+            if (!take(at, end, note.data(), size)) return broken();
+            g_notes.push_back(std::move(note));
         }
-        char head[bridge::kReplyHeadSize];
-        uint32_t sequence = 0;
-        uint8_t status = bridge::kReplyError;
-        uint32_t size = 0;
-        std::string note;
-        if (!ReadAll(fd, head, sizeof head) ||
-            !bridge::DecodeReplyHead(head, sequence, status, size) ||
-            status != bridge::kReplyNotify ||
-            (note.resize(size), !ReadAll(fd, note.data(), size))) {
-            g_socketWatch = 0;
-            Disconnect();
-            CallNotedFunctions();
-            return G_SOURCE_REMOVE;
-        }
-        g_notes.push_back(std::move(note));
+        // A short read took all there was: the source fires again when more comes.
+        if (static_cast<size_t>(got) < sizeof buffer) break;
     }
     CallNotedFunctions();
     return G_SOURCE_CONTINUE;

@@ -23,11 +23,10 @@ int OpenFolderForRemoval(int at, const char* name, const dev_t* device, struct s
     if (fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)) return -1;
     if (device != nullptr && info.st_dev != *device) return -1;
     int fd = OpenFolderAt(at, name);
-    if (fd < 0 && errno == EACCES) {
-        // Unreadable: its mode changes by name (glibc refuses a symlink here), then it opens.
-        fchmodat(at, name, (info.st_mode & 07777) | 0700, AT_SYMLINK_NOFOLLOW);
+    // Unreadable: its mode changes by name (glibc refuses a symlink here), then it opens.
+    if (fd < 0 && errno == EACCES &&
+        fchmodat(at, name, (info.st_mode & 07777) | 0700, AT_SYMLINK_NOFOLLOW) == 0)
         fd = OpenFolderAt(at, name);
-    }
     if (fd < 0) return -1;
     struct stat opened {};
     // The name may have been swapped for another folder between the look and the open.
