@@ -777,6 +777,10 @@ TEST_F(BridgeCallTest, NotificationsReachALexicalHostNotifyInOrderPastOneThatThr
     panel.Bridge().Notify("next", std::string("y"));
     ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "1"; }));
     EXPECT_EQ(panel.Evaluate("got[0]"), "next|y");
+    // A call longer than one read of the socket arrives whole.
+    panel.Bridge().NotifyArgs("big", {std::string(100000, 'z')});
+    ASSERT_TRUE(PumpUntil([&] { return panel.Evaluate("got.length") == "2"; }));
+    EXPECT_EQ(panel.Evaluate("got[1] === 'big|' + 'z'.repeat(100000)"), "true");
 }
 
 TEST_F(BridgeCallTest, NotifyPageFromEightThreadsArrivesInOrderPerThread) {
