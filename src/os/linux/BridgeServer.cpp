@@ -247,9 +247,6 @@ gboolean OnReadable(GSocket* socket, GIOCondition condition, gpointer data) {
             if (connection->skipping > 0 && !Skip(*connection, data, size)) return G_SOURCE_REMOVE;
             connection->inbox.append(data, size);
             if (connection->skipping == 0 && !ServeInbox(*connection)) return G_SOURCE_REMOVE;
-            // A short read took all there was: the source fires again when more comes, so a
-            // read that could only say "nothing more" is saved.
-            if (static_cast<size_t>(n) < sizeof buffer) return G_SOURCE_CONTINUE;
             continue;
         }
         const bool wouldBlock =
