@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "os/linux/UniqueFd.h"
+
 namespace os {
 namespace {
 
@@ -20,22 +22,7 @@ constexpr int kMaxLevels = 4096;
 // O_PATH: looking a level up needs no read permission on it, and a FIFO never blocks.
 constexpr int kLookUp = O_PATH | O_CLOEXEC;
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using Fd = detail::UniqueFd;
 
 struct Identity {
     dev_t dev;

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "os/DiagnosticLog.h"
+#include "os/linux/UniqueFd.h"
 #include "os/linux/WriteAll.h"
 
 // The exchange is one line each way: the request's dwData in decimal, then the answer. A request
@@ -37,19 +38,7 @@ bool MakeAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using Fd = detail::UniqueFd;
 
 }  // namespace
 

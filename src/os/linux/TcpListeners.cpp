@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "os/ProcFs.h"
+#include "os/linux/UniqueFd.h"
 
 namespace os {
 namespace {
@@ -31,25 +32,12 @@ bool ReachableOnLoopbackV6(const std::array<unsigned char, 16>& bytes) {
     return std::memcmp(bytes.data(), kMappedPrefix, sizeof kMappedPrefix) == 0 && bytes[12] == 127;
 }
 
-class NetlinkSocket {
-  public:
-    NetlinkSocket() : fd_(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
-    ~NetlinkSocket() {
-        if (fd_ >= 0) close(fd_);
-    }
-    NetlinkSocket(const NetlinkSocket&) = delete;
-    NetlinkSocket& operator=(const NetlinkSocket&) = delete;
-    int Fd() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // Asks the kernel for the listening TCP sockets of one family. Only the listening table is
 // walked, where /proc/net/tcp walks every bucket of the connection table too, on each read.
 bool AddListenersByNetlink(int family, uint16_t port, std::vector<TcpListenerFacts>& listeners) {
-    NetlinkSocket netlink;
-    if (netlink.Fd() < 0) return false;
+    const detail::UniqueFd netlink(
+        socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (netlink.get() < 0) return false;
     struct {
         nlmsghdr header;
         inet_diag_req_v2 request;
@@ -62,7 +50,7 @@ bool AddListenersByNetlink(int family, uint16_t port, std::vector<TcpListenerFac
     message.request.idiag_states = 1u << TCP_LISTEN;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (sendto(netlink.Fd(), &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
+    if (sendto(netlink.get(), &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
                sizeof kernel) != static_cast<ssize_t>(sizeof message))
         return false;
     alignas(nlmsghdr) char buffer[32 << 10];
@@ -71,7 +59,7 @@ bool AddListenersByNetlink(int family, uint16_t port, std::vector<TcpListenerFac
         // the kernel's answers count.
         sockaddr_nl sender{};
         socklen_t senderLength = sizeof sender;
-        const ssize_t got = recvfrom(netlink.Fd(), buffer, sizeof buffer, MSG_TRUNC,
+        const ssize_t got = recvfrom(netlink.get(), buffer, sizeof buffer, MSG_TRUNC,
                                      reinterpret_cast<sockaddr*>(&sender), &senderLength);
         if (got <= 0 || static_cast<size_t>(got) > sizeof buffer || sender.nl_pid != 0)
             return false;
