@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "base/LoopbackOwner.h"
 #include "os/DiagnosticLog.h"
@@ -51,15 +52,15 @@ void EndProcessesRunning(const std::string& path) {
     }
 }
 
-// A port for our own bridge server when another user holds 5037: the first one nobody else
-// listens on.
-uint16_t PrivateBridgePort() {
-    for (uint16_t port = kBridgePort + 1; port < kBridgePort + 100; ++port) {
-        const auto listeners = os::ListTcpListeners(port);
-        if (listeners.empty() || ListenersAreTheUsers(listeners, os::EffectiveUserId()))
-            return port;
-    }
-    return kBridgePort + 1;
+// Our own server listens on a socket in the private tool folder: only this user can make one
+// there, so no other user can be listening in its place, at start or later. Empty when the
+// path does not fit a socket address or cannot be quoted on a command line.
+std::string OwnServerOption(const std::string& toolDir) {
+    constexpr size_t kSocketPathLimit = 107;
+    const std::string path = toolDir + "adb.sock";
+    if (toolDir.empty() || path.size() > kSocketPathLimit || path.find('"') != std::string::npos)
+        return {};
+    return "-L \"localfilesystem:" + path + "\" ";
 }
 
 // Logs how a bridge command ended once its output has been read: `last` is the read that ended
@@ -117,20 +118,13 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
         os::CopyFileNoReplace(sourceDir + name, toolDir_ + name);
     }
 
+    ownServerOption_ = OwnServerOption(toolDir_);
     // Two bridge servers cannot share the port: when another program's adb already serves
     // it, every command goes through that one instead.
     std::vector<std::string> portOwners;
     const bool ownersFound = FindPortOwners(kBridgePort, portOwners, moduleDirectory);
-    const auto listeners = os::ListTcpListeners(kBridgePort);
-    if (!listeners.empty() && !ListenersAreTheUsers(listeners, os::EffectiveUserId())) {
-        // Another user's server would answer our commands with whatever it likes: never
-        // adopted. Our own copy runs its own server on a port of ours instead.
-        const uint16_t port = PrivateBridgePort();
-        serverOption_ = "-P " + std::to_string(port) + " ";
-        os::LogWarning("adb server of another user serves port 5037",
-                       "using our own on port " + std::to_string(port));
-        return true;
-    }
+    // Another user's server would answer our commands with whatever it likes: never adopted.
+    if (NeedsOwnServer()) return true;
     if (ownersFound && !portOwners.empty()) {
         const std::string foreign = PickForeignAdb(portOwners);
         // A server whose file is gone (removed, or a path that could not be read) cannot run
@@ -140,9 +134,47 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
     return true;
 }
 
+bool CModuleLib::NeedsOwnServer() {
+    if (ownServer_.load()) return true;
+    const auto listeners = os::ListTcpListeners(kBridgePort);
+    if (listeners.empty() || ListenersAreTheUsers(listeners, os::EffectiveUserId())) return false;
+    if (!ownServer_.exchange(true)) {
+        os::LogWarning("adb server of another user serves port 5037",
+                       ownServerOption_.empty() ? "no server of our own can be started"
+                                                : "using our own: " + ownServerOption_);
+    }
+    return true;
+}
+
+bool CModuleLib::CommandPrefix(bool own, std::string& adb, std::string& option) const {
+    if (!own) {
+        adb = adbPath_;
+        option.clear();
+        return true;
+    }
+    adb = toolDir_ + "adb";
+    option = ownServerOption_;
+    return !option.empty();
+}
+
+std::string CModuleLib::OnCheckedServer(const std::function<std::string(bool own)>& run) {
+    const bool own = NeedsOwnServer();
+    std::string output = run(own);
+    // A server of another user that took the port while the command ran (one that had to
+    // start a server there) may be what answered: its answer is dropped, ours asked instead.
+    if (!own && NeedsOwnServer()) output = run(true);
+    return output;
+}
+
 std::string CModuleLib::RunAdb(const std::string& command) {
-    if (IsShellCommand(command)) return RunShellSession(ShellCommandsOf(command));
-    return RunCommand(AdbCommandLine(adbPath_, serverOption_ + command));
+    return OnCheckedServer([&](bool own) { return RunAdbOn(command, own); });
+}
+
+std::string CModuleLib::RunAdbOn(const std::string& command, bool own) {
+    if (IsShellCommand(command)) return RunShellSessionOn(ShellCommandsOf(command), own);
+    std::string adb, option;
+    if (!CommandPrefix(own, adb, option)) return {};
+    return RunCommand(AdbCommandLine(adb, option + command));
 }
 
 std::string CModuleLib::RunCommand(const std::string& commandLine) {
@@ -167,7 +199,13 @@ std::string CModuleLib::RunCommand(const std::string& commandLine) {
 }
 
 std::string CModuleLib::RunShellSession(const std::vector<std::string>& commands) {
-    const std::string commandLine = AdbCommandLine(adbPath_, serverOption_ + "shell");
+    return OnCheckedServer([&](bool own) { return RunShellSessionOn(commands, own); });
+}
+
+std::string CModuleLib::RunShellSessionOn(const std::vector<std::string>& commands, bool own) {
+    std::string adb, option;
+    if (!CommandPrefix(own, adb, option)) return {};
+    const std::string commandLine = AdbCommandLine(adb, option + "shell");
     os::ChildProcess child;
     if (!child.Start(SplitCommandLine(commandLine), os::ChildProcess::Input::Channel)) return {};
     child.WaitForExit(kInitialWaitMs);

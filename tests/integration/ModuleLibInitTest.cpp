@@ -2,6 +2,7 @@
 #include "phone/ModuleLib.h"
 
 #include "ChildRun.h"
+#include "ForeignListener.h"
 #include "PrivateNetwork.h"
 #include "ScopedEnv.h"
 #include "ScratchFolder.h"
@@ -284,6 +285,29 @@ TEST(ModuleLibInit, AnotherUsersServerOnPort5037IsNeverAdopted) {
     kill(squatter, SIGKILL);
     waitpid(squatter, nullptr, 0);
     ASSERT_TRUE(listening) << "the other user's listener did not start";
+}
+
+// A server of another user that takes port 5037 after start-up gets no command: the next one,
+// and every later one, runs on a server of our own that it cannot stand in for.
+TEST(RunAdb, AnotherUsersServerAppearingAfterStartIsNeverUsed) {
+    testsupport::PrivateNetwork network;
+    if (!network.Entered()) GTEST_SKIP() << network.Reason();
+    if (const std::string why = testsupport::NobodyUnavailable(); !why.empty())
+        GTEST_SKIP() << "a server of another user: " << why;
+    ModuleFixture fx;
+    CModuleLib lib;
+    ASSERT_TRUE(lib.Init(fx.module));
+    ASSERT_FALSE(lib.UsesOwnServer());
+
+    testsupport::ForeignListener squatter(5037);
+    ASSERT_TRUE(squatter.Started());
+    const std::string devices = lib.RunAdb("devices");
+    EXPECT_NE(devices.find("List of devices attached"), std::string::npos) << devices;
+    lib.RunAdb("-shell ls;");
+    EXPECT_FALSE(squatter.GotRequest(std::chrono::milliseconds(300)));
+    EXPECT_TRUE(lib.UsesOwnServer());
+    EXPECT_TRUE(fs::is_socket(lib.toolDir() + "adb.sock"));
+    lib.RunAdb("kill-server");
 }
 
 TEST(PrivateUserFolder, SymlinkInItsPlaceIsRefused) {

@@ -11,7 +11,7 @@
 
 namespace testsupport {
 
-ForeignListener::ForeignListener() {
+ForeignListener::ForeignListener(uint16_t port) {
     if (geteuid() != 0) return;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return;
@@ -24,13 +24,14 @@ ForeignListener::ForeignListener() {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
         socklen_t length = sizeof address;
         if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             listen(fd, 4) != 0 ||
             getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             _exit(3);
-        const uint16_t port = ntohs(address.sin_port);
-        (void)!write(pipeEnds[1], &port, sizeof port);
+        const uint16_t bound = ntohs(address.sin_port);
+        (void)!write(pipeEnds[1], &bound, sizeof bound);
         for (;;) {
             const int peer = accept(fd, nullptr, nullptr);
             char request[256];

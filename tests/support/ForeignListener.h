@@ -6,12 +6,12 @@
 
 namespace testsupport {
 
-// A listener on 127.0.0.1 run by another user (uid 65534), which reports the first bytes of
-// whatever connects to it. Starting it needs root; Started() is false where the switch of user
+// A listener on 127.0.0.1 (on `port`, or any free one) run by another user (uid 65534), which
+// reports the first bytes of whatever connects to it. Starting it needs root; Started() is false where the switch of user
 // is not allowed (a user namespace) or the listener could not be opened.
 class ForeignListener {
   public:
-    ForeignListener();
+    explicit ForeignListener(uint16_t port = 0);
     ~ForeignListener();
     ForeignListener(const ForeignListener&) = delete;
     ForeignListener& operator=(const ForeignListener&) = delete;
