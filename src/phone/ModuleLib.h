@@ -32,8 +32,9 @@ class CModuleLib {
     // Empty when the program cannot be started.
     std::string RunCommand(const std::string& commandLine);
 
-    // Runs "adb shell" (on a server checked as RunAdb does) and writes each command, exactly as given, whenever the shell shows its
-    // prompt; "exit\r\n" after the last one. Returns everything the session printed.
+    // Runs "adb shell" (on a server checked as RunAdb does) and writes each command, exactly as
+    // given, whenever the shell shows its prompt; "exit\r\n" after the last one. Returns everything
+    // the session printed.
     std::string RunShellSession(const std::vector<std::string>& commands);
 
     // MD5 of the file as 32 lower-case hexadecimal digits; 32 "0" when it cannot be opened.

@@ -7,8 +7,8 @@
 namespace testsupport {
 
 // A listener on 127.0.0.1 (on `port`, or any free one) run by another user (uid 65534), which
-// reports the first bytes of whatever connects to it. Starting it needs root; Started() is false where the switch of user
-// is not allowed (a user namespace) or the listener could not be opened.
+// reports the first bytes of whatever connects to it. Starting it needs root; Started() is false
+// where the switch of user is not allowed (a user namespace) or the listener could not be opened.
 class ForeignListener {
   public:
     explicit ForeignListener(uint16_t port = 0);
