@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,6 +53,18 @@ struct TcpRowFacts {
 // the table cannot be read. With `onlyPort`, only the rows of that local port: finding owners
 // reads every process's descriptors, so it is done only for the rows wanted.
 bool ListTcpRows(std::vector<TcpRowFacts>& rows, std::optional<uint16_t> onlyPort = std::nullopt);
+
+// The local address of a listening TCP socket, as the kernel's tables give it.
+struct ListenerAddress {
+    bool ipv6 = false;
+    // Network order; an IPv4 address takes the first four bytes.
+    std::array<unsigned char, 16> bytes{};
+};
+// Whether a connection to 127.0.0.1 or to ::1 can reach a socket listening on `address`: the
+// IPv4 wildcard and 127.0.0.0/8; ::1; :: (::1 reaches it whether IPV6_V6ONLY is set or not,
+// so the option, which /proc/net/tcp6 does not show, need not be known); the IPv4-mapped
+// wildcard ::ffff:0.0.0.0 and ::ffff:127.x.y.z, which take IPv4 connections.
+bool ReachableFromLoopback(const ListenerAddress& address);
 
 // A TCP socket listening on a port, IPv4 or IPv6 (/proc/net/tcp and tcp6).
 struct TcpListenerFacts {

@@ -12,6 +12,7 @@
 
 #include "FakeWebView.h"
 #include "ForeignListener.h"
+#include "PrivateNetwork.h"
 #include "TempDir.h"
 #include "base/LoopbackOwner.h"
 #include "web/HttpDownload.h"
@@ -112,6 +113,30 @@ TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
     EXPECT_EQ(watch.failure, DownloadFailure::Network);
     EXPECT_FALSE(other.GotRequest(std::chrono::seconds(1)))
         << "the other user's server got a request";
+}
+
+TEST(LoopbackOwner, AnotherUsersSocketOfAnyLoopbackFormBesideTheUsersOwnIsCounted) {
+    // The user's server listens on ::1 only, as servers bound to "localhost" often do; another
+    // user takes the same port's IPv4 side, in each form that answers 127.0.0.1.
+    testsupport::PrivateNetwork network;
+    if (!network.Entered()) GTEST_SKIP() << network.Reason();
+    uint16_t port = 0;
+    const int own = ListenOnLoopback(true, port);
+    ASSERT_GE(own, 0);
+    ASSERT_TRUE(LoopbackPortIsTheUsers(port));
+    for (const char* form : {"::ffff:0.0.0.0", "::ffff:127.0.0.1", "0.0.0.0", "127.0.0.1"}) {
+        testsupport::ForeignListener other(form, port);
+        if (!other.Started()) {
+            close(own);
+            GTEST_SKIP() << "cannot listen as uid 65534 on " << form;
+        }
+        EXPECT_FALSE(LoopbackPortIsTheUsers(port)) << form;
+        EXPECT_FALSE(
+            ListenersAreTheUsers(os::ListTcpListenersFromTables(port), os::EffectiveUserId()))
+            << form;
+        EXPECT_FALSE(AddressMayBeUsed("http://[::1]:" + std::to_string(port) + "/")) << form;
+    }
+    close(own);
 }
 
 }  // namespace

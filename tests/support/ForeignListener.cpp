@@ -11,7 +11,35 @@
 
 namespace testsupport {
 
-ForeignListener::ForeignListener(uint16_t port) {
+namespace {
+
+// A socket of `text`'s family bound to it and listening; -1 on failure. Its port in `port`.
+int ListenOn(const std::string& text, uint16_t& port) {
+    sockaddr_in6 v6{};
+    sockaddr_in v4{};
+    const bool ipv6 = text.find(':') != std::string::npos;
+    if (ipv6 ? inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) != 1
+             : inet_pton(AF_INET, text.c_str(), &v4.sin_addr) != 1)
+        return -1;
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    auto* address = ipv6 ? reinterpret_cast<sockaddr*>(&v6) : reinterpret_cast<sockaddr*>(&v4);
+    socklen_t length = ipv6 ? sizeof v6 : sizeof v4;
+    const int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int off = 0;
+    if (fd < 0 || (ipv6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0) ||
+        bind(fd, address, length) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, address, &length) != 0)
+        return -1;
+    port = ntohs(ipv6 ? v6.sin6_port : v4.sin_port);
+    return fd;
+}
+
+}  // namespace
+
+ForeignListener::ForeignListener(const std::string& bindAddress, uint16_t wantedPort) {
     if (geteuid() != 0) return;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return;
@@ -20,18 +48,10 @@ ForeignListener::ForeignListener(uint16_t port) {
         // Never outlives the test, whatever happens to it.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        socklen_t length = sizeof address;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(fd, 4) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            _exit(3);
-        const uint16_t bound = ntohs(address.sin_port);
-        (void)!write(pipeEnds[1], &bound, sizeof bound);
+        uint16_t port = wantedPort;
+        const int fd = ListenOn(bindAddress, port);
+        if (fd < 0) _exit(3);
+        (void)!write(pipeEnds[1], &port, sizeof port);
         for (;;) {
             const int peer = accept(fd, nullptr, nullptr);
             char request[256];

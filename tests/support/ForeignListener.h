@@ -3,15 +3,18 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace testsupport {
 
-// A listener on 127.0.0.1 (on `port`, or any free one) run by another user (uid 65534), which
-// reports the first bytes of whatever connects to it. Starting it needs root; Started() is false
-// where the switch of user is not allowed (a user namespace) or the listener could not be opened.
+// A listener run by another user (uid 65534), which reports the first bytes of whatever
+// connects to it: on 127.0.0.1, or on `address` (an IPv4 or IPv6 literal; "::" is dual-stack)
+// at `port` (0: any free one). Starting it needs root; Started() is false where the switch of user
+// is not allowed (a user namespace) or the listener could not be opened.
 class ForeignListener {
   public:
-    explicit ForeignListener(uint16_t port = 0);
+    explicit ForeignListener(uint16_t port = 0) : ForeignListener("127.0.0.1", port) {}
+    ForeignListener(const std::string& address, uint16_t port);
     ~ForeignListener();
     ForeignListener(const ForeignListener&) = delete;
     ForeignListener& operator=(const ForeignListener&) = delete;

@@ -19,19 +19,6 @@
 namespace os {
 namespace {
 
-bool ReachableOnLoopbackV4(uint32_t hostOrder) {
-    return hostOrder == INADDR_ANY || (hostOrder >> 24) == 127;
-}
-
-// ::, ::1 and IPv4-mapped ::ffff:127.x.y.z (the bytes in network order).
-bool ReachableOnLoopbackV6(const std::array<unsigned char, 16>& bytes) {
-    static const unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    bool zeroUpTo15 = true;
-    for (size_t i = 0; i < 15; ++i) zeroUpTo15 = zeroUpTo15 && bytes[i] == 0;
-    if (zeroUpTo15 && (bytes[15] == 0 || bytes[15] == 1)) return true;
-    return std::memcmp(bytes.data(), kMappedPrefix, sizeof kMappedPrefix) == 0 && bytes[12] == 127;
-}
-
 // Asks the kernel for the listening TCP sockets of one family. Only the listening table is
 // walked, where /proc/net/tcp walks every bucket of the connection table too, on each read.
 bool AddListenersByNetlink(int family, uint16_t port, std::vector<TcpListenerFacts>& listeners) {
@@ -73,20 +60,16 @@ bool AddListenersByNetlink(int family, uint16_t port, std::vector<TcpListenerFac
                 continue;
             const auto* socketFacts = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
             if (ntohs(socketFacts->id.idiag_sport) != port) continue;
-            bool reachable = false;
-            if (family == AF_INET) {
-                reachable = ReachableOnLoopbackV4(ntohl(socketFacts->id.idiag_src[0]));
-            } else {
-                std::array<unsigned char, 16> bytes{};
-                std::memcpy(bytes.data(), socketFacts->id.idiag_src, bytes.size());
-                reachable = ReachableOnLoopbackV6(bytes);
-            }
-            listeners.push_back({reachable, socketFacts->idiag_uid});
+            ListenerAddress address;
+            address.ipv6 = family == AF_INET6;
+            std::memcpy(address.bytes.data(), socketFacts->id.idiag_src, address.ipv6 ? 16 : 4);
+            listeners.push_back({ReachableFromLoopback(address), socketFacts->idiag_uid});
         }
     }
 }
 
-// The same from /proc/net/tcp or tcp6, for systems without the diagnostics socket.
+// The same from /proc/net/tcp or tcp6, for systems without the diagnostics socket (the
+// calling thread's network namespace, as the diagnostics socket's).
 void AddListenersFromTable(const char* table, bool ipv6, uint16_t port,
                            std::vector<TcpListenerFacts>& listeners) {
     std::ifstream in(table);
@@ -107,17 +90,14 @@ void AddListenersFromTable(const char* table, bool ipv6, uint16_t port,
         const std::string hex = address;
         const size_t words = ipv6 ? 4 : 1;
         if (hex.size() != words * 8) continue;
-        std::array<unsigned char, 16> bytes{};
+        ListenerAddress listening;
+        listening.ipv6 = ipv6;
         for (size_t word = 0; word < words; ++word) {
             const uint32_t value =
                 static_cast<uint32_t>(std::stoul(hex.substr(word * 8, 8), nullptr, 16));
-            std::memcpy(bytes.data() + word * 4, &value, 4);
+            std::memcpy(listening.bytes.data() + word * 4, &value, 4);
         }
-        uint32_t v4 = 0;
-        std::memcpy(&v4, bytes.data(), 4);
-        const bool reachable =
-            ipv6 ? ReachableOnLoopbackV6(bytes) : ReachableOnLoopbackV4(ntohl(v4));
-        listeners.push_back({reachable, uid});
+        listeners.push_back({ReachableFromLoopback(listening), uid});
     }
 }
 
@@ -132,15 +112,16 @@ std::vector<TcpListenerFacts> ListTcpListeners(uint16_t port) {
             continue;
         }
         const bool ipv6 = family == AF_INET6;
-        AddListenersFromTable(ipv6 ? "/proc/net/tcp6" : "/proc/net/tcp", ipv6, port, listeners);
+        AddListenersFromTable(ipv6 ? "/proc/thread-self/net/tcp6" : "/proc/thread-self/net/tcp",
+                              ipv6, port, listeners);
     }
     return listeners;
 }
 
 std::vector<TcpListenerFacts> ListTcpListenersFromTables(uint16_t port) {
     std::vector<TcpListenerFacts> listeners;
-    AddListenersFromTable("/proc/net/tcp", false, port, listeners);
-    AddListenersFromTable("/proc/net/tcp6", true, port, listeners);
+    AddListenersFromTable("/proc/thread-self/net/tcp", false, port, listeners);
+    AddListenersFromTable("/proc/thread-self/net/tcp6", true, port, listeners);
     return listeners;
 }
 
