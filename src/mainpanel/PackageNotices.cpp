@@ -37,6 +37,7 @@ std::string StartCause(const std::string& cause) {
     if (cause == "cancelled") return {};
     if (cause == "missing") return "下载的工具包里没有要运行的程序，请联系厂商。";
     if (cause == "archive") return "下载的工具包已损坏，无法解压。";
+    if (cause == "signature") return "工具包的签名无效，为了安全没有运行。";
     if (cause == "disk") return kDisk;
     if (cause == "conflict") return "缓存目录里有一个同名的文件夹不是本程序创建的，没有使用它。";
     if (cause == "unsafe") return "程序或它所在的文件夹可被他人改动，为了安全没有运行。";

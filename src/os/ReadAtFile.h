@@ -25,6 +25,10 @@ class ReadAtFile {
     // The same read straight into `data`, past the cache: for long runs read once in order
     // (a stored entry's data), where copying through a block only costs time.
     size_t ReadThrough(uint64_t offset, void* data, size_t count);
+    // The whole file mapped read-only, for a reader that must take it in one piece (a
+    // signature over the file itself); valid while this object lives. Null when it cannot be
+    // mapped (or is empty).
+    const unsigned char* Map();
 
   private:
     struct Block {
@@ -37,6 +41,7 @@ class ReadAtFile {
 
     int fd_ = -1;
     uint64_t size_ = 0;
+    void* map_ = nullptr;
     uint64_t clock_ = 0;
     Block blocks_[2];
 };

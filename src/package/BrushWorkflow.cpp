@@ -57,7 +57,11 @@ class CBrushWorkflow::RunningFetch {
 };
 
 CBrushWorkflow::CBrushWorkflow(BrushServices services)
-    : services_(std::move(services)), queues_(services_.queueTask) {}
+    : services_(std::move(services)), queues_(services_.queueTask) {
+    if (services_.packageKey.empty()) return;
+    key_ = ParseMinisignKey(services_.packageKey);
+    if (!key_) os::LogError("package key unreadable", "every package archive is refused");
+}
 
 ResolvedCache CBrushWorkflow::ResolveCache(const std::string& cacheSetting) const {
     return ResolveCacheSetting(services_.moduleDirectory, cacheSetting,
@@ -218,6 +222,8 @@ void CBrushWorkflow::NotifyFetchEnd(const std::string& base, FetchOutcome outcom
             return Notify(base, "run.error", "missing");
         case FetchOutcome::Damaged:
             return Notify(base, "run.error", "archive");
+        case FetchOutcome::Unsigned:
+            return Notify(base, "run.error", "signature");
         case FetchOutcome::Disk:
             return Notify(base, "run.error", "disk");
         case FetchOutcome::InTheWay:
@@ -344,18 +350,93 @@ void CBrushWorkflow::KeepOrForget(const ResumablePart& part, const std::string& 
     KeepPart(part, url, validator);
 }
 
-UnzipResult CBrushWorkflow::ExtractArchive(const PackagePlace& place, const std::string& archive) {
-    if (!services_.unzipWatched)
+UnzipResult CBrushWorkflow::ExtractArchive(const PackagePlace& place, const std::string& archive,
+                                           const ArchiveCheck& check) {
+    if (!services_.unzipWatched) {
+        // Only the watched extraction can check an archive before it extracts it.
+        if (!services_.packageKey.empty()) return UnzipResult::Refused;
         return services_.unzipTo(archive, place.folder) ? UnzipResult::Done : UnzipResult::Damaged;
+    }
     int64_t whole = 0;
-    const UnzipResult result =
-        services_.unzipWatched(archive, place.folder, [&](uint64_t done, uint64_t total) {
+    const UnzipResult result = services_.unzipWatched(
+        archive, place.folder,
+        [&](uint64_t done, uint64_t total) {
             whole = static_cast<int64_t>(total);
             NotifyProgress(place.base, static_cast<int64_t>(done), whole, "unzip", done == total);
             return !IsCancelled(place.fileName);
-        });
+        },
+        check);
     if (result == UnzipResult::Done) NotifyProgress(place.base, whole, whole, "unzip", true);
     return result;
+}
+
+bool CBrushWorkflow::FetchSignature(const PackagePlace& place, const std::string& url,
+                                    std::optional<MinisignSignature>& signature) {
+    if (!services_.fetchSignature) return true;  // no way to fetch one: refused as missing
+    const std::string address = url + ".minisig";
+    const std::string path =
+        place.stagingHome + "/" + DownloadStagingPrefix(place.base) + UniqueStagingSuffix();
+    DownloadWatch watch;
+    const auto text = services_.fetchSignature(address, path, watch);
+    if (text) {
+        signature = ParseMinisig(*text);
+        if (!signature) os::LogError("package signature unreadable", address);
+        return true;
+    }
+    // The way to the server failed: trying again may help. An answer without the file (or
+    // with far too much) is a package without a signature.
+    const char* cause = CauseOf(watch.failure);
+    if (watch.failure == DownloadFailure::HttpStatus ||
+        watch.failure == DownloadFailure::Cancelled || watch.failure == DownloadFailure::None) {
+        os::LogError("package signature missing",
+                     address + ": HTTP " + std::to_string(watch.httpStatus));
+        return true;
+    }
+    Notify(place.base, "download.error", cause);
+    return false;
+}
+
+CBrushWorkflow::FetchOutcome CBrushWorkflow::ExtractDownloaded(const PackagePlace& place,
+                                                               const std::string& url,
+                                                               const std::string& archive) {
+    std::optional<MinisignSignature> signature;
+    if (!services_.packageKey.empty() && !FetchSignature(place, url, signature)) {
+        services_.removeFile(archive);
+        return FetchOutcome::DownloadFailed;
+    }
+    Notify(place.base, "unzip");
+    ArchiveCheck check;
+    if (!services_.packageKey.empty()) {
+        check = [&](os::ReadAtFile& file) {
+            if (!key_ || !signature) return false;
+            const SignatureVerdict verdict = VerifyArchiveSignature(*key_, *signature, file);
+            if (verdict == SignatureVerdict::Valid) return true;
+            os::LogError("package signature refused", url + ": " + SignatureVerdictText(verdict));
+            return false;
+        };
+    }
+    // A failed extraction leaves the previous package folder (or none) as it was.
+    UnzipResult extracted = UnzipResult::Cancelled;
+    if (!Closing() && !IsCancelled(place.fileName))
+        extracted = ExtractArchive(place, archive, check);
+    services_.removeFile(archive);
+    switch (extracted) {
+        case UnzipResult::Done:
+            break;
+        case UnzipResult::Disk:
+            return FetchOutcome::Disk;
+        case UnzipResult::InTheWay:
+            return FetchOutcome::InTheWay;
+        case UnzipResult::Cancelled:
+            return FetchOutcome::Cancelled;
+        case UnzipResult::Refused:
+            return FetchOutcome::Unsigned;
+        case UnzipResult::Damaged:
+            return IsCancelled(place.fileName) ? FetchOutcome::Cancelled : FetchOutcome::Damaged;
+    }
+    // Published: a cancel now can only keep the program from starting.
+    if (!services_.fileExists(place.program)) return FetchOutcome::NoProgram;
+    return IsCancelled(place.fileName) ? FetchOutcome::ReadyCancelled : FetchOutcome::Ready;
 }
 
 CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& place,
@@ -375,26 +456,7 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& pla
             ? ResumablePartOf(place.stagingHome, place.base, url).part
             : place.stagingHome + "/" + DownloadStagingPrefix(place.base) + UniqueStagingSuffix();
     if (!DownloadArchive(place, url, archive)) return FetchOutcome::DownloadFailed;
-    Notify(place.base, "unzip");
-    // A failed extraction leaves the previous package folder (or none) as it was.
-    UnzipResult extracted = UnzipResult::Cancelled;
-    if (!Closing() && !IsCancelled(place.fileName)) extracted = ExtractArchive(place, archive);
-    services_.removeFile(archive);
-    switch (extracted) {
-        case UnzipResult::Done:
-            break;
-        case UnzipResult::Disk:
-            return FetchOutcome::Disk;
-        case UnzipResult::InTheWay:
-            return FetchOutcome::InTheWay;
-        case UnzipResult::Cancelled:
-            return FetchOutcome::Cancelled;
-        case UnzipResult::Damaged:
-            return IsCancelled(place.fileName) ? FetchOutcome::Cancelled : FetchOutcome::Damaged;
-    }
-    // Published: a cancel now can only keep the program from starting.
-    if (!services_.fileExists(place.program)) return FetchOutcome::NoProgram;
-    return IsCancelled(place.fileName) ? FetchOutcome::ReadyCancelled : FetchOutcome::Ready;
+    return ExtractDownloaded(place, url, archive);
 }
 
 int CBrushWorkflow::RunProgram(const std::string& directory, const std::string& file) {

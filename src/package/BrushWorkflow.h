@@ -15,7 +15,9 @@
 #include "package/PackageLocks.h"
 #include "package/PackagePaths.h"
 #include "package/PackageQueues.h"
+#include "package/PackageSignature.h"
 #include "package/ResumableParts.h"
+#include "package/ZipExtract.h"
 #include "web/HttpDownload.h"
 
 // How long a download may receive nothing before the page hears it is waiting for the server.
@@ -28,6 +30,7 @@ enum class UnzipResult {
     Disk,       // not enough space, or a write failed for want of it
     Cancelled,  // stopped by the progress callback; nothing was published
     InTheWay,   // a folder of the package's name that this program did not make is there
+    Refused,    // the archive check refused the archive (its signature): nothing was extracted
 };
 
 // What the cache holds under a package's name.
@@ -61,9 +64,23 @@ struct BrushServices {
     std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
     // The same extraction, telling the bytes written and the whole size, stopped when
     // `progress` returns false, and telling why it failed; used instead of unzipTo when set.
+    // `check`, when given, judges the opened archive before anything is extracted (see
+    // ArchiveCheck); Refused when it says no.
     std::function<UnzipResult(const std::string& archive, const std::string& directory,
-                              const std::function<bool(uint64_t done, uint64_t total)>& progress)>
+                              const std::function<bool(uint64_t done, uint64_t total)>& progress,
+                              const ArchiveCheck& check)>
         unzipWatched;
+    // The maker's minisign public key, the base64 line of its minisign.pub. Empty: packages run
+    // unsigned. Otherwise an archive is extracted only when the signature at its address +
+    // ".minisig" proves this key signed the very bytes extracted (needs unzipWatched and
+    // fetchSignature); a key that does not read refuses every archive. The program takes it
+    // from the build only.
+    std::string packageKey;
+    // GET of `url` (a signature file) into the new file `path`, read back and removed; none when
+    // it could not be had whole within kMostSignatureFileBytes (`watch` says why).
+    std::function<std::optional<std::string>(const std::string& url, const std::string& path,
+                                             DownloadWatch& watch)>
+        fetchSignature;
     // Starts `file` with `directory` as its working directory the way the desktop's default
     // action does; true when started.
     std::function<bool(const std::string& directory, const std::string& file)> startProgram;
@@ -177,6 +194,7 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
         Disk,            // as NoProgram: no space to extract into
         Cancelled,       // as NoProgram: the page cancelled while it was extracting
         InTheWay,        // somebody else's folder holds the package's name; nothing was sent
+        Unsigned,        // as NoProgram: no valid signature of the build's key; nothing extracted
         Ready,           // "download", "unzip" were sent and the program is there
         ReadyCancelled,  // as Ready, but the page cancelled once it was too late to stop
     };
@@ -191,7 +209,16 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     // After a resumable download: the part kept for the next run, or removed.
     void KeepOrForget(const ResumablePart& part, const std::string& url, const DownloadResume& from,
                       const DownloadWatch& watch, bool downloaded, const std::string& cause);
-    UnzipResult ExtractArchive(const PackagePlace& place, const std::string& archive);
+    // With a key: the archive's signature, fetched and read; false when the download failed
+    // (the page was told), else `signature` is none when it is missing or does not read.
+    bool FetchSignature(const PackagePlace& place, const std::string& url,
+                        std::optional<MinisignSignature>& signature);
+    // Extracts the downloaded archive (checking its signature first when there is a key) and
+    // removes it.
+    FetchOutcome ExtractDownloaded(const PackagePlace& place, const std::string& url,
+                                   const std::string& archive);
+    UnzipResult ExtractArchive(const PackagePlace& place, const std::string& archive,
+                               const ArchiveCheck& check);
     // What a run tells the page after a fetch that did not end with its program ready.
     void NotifyFetchEnd(const std::string& base, FetchOutcome outcome);
     void Notify(const std::string& base, const char* state, const std::string& cause = {});
@@ -203,6 +230,7 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     PackageFolderState FolderState(const PackagePlace& place);
 
     BrushServices services_;
+    std::optional<MinisignKey> key_;  // the key of services_.packageKey, when it reads
     CPackageLocks locks_;
     CPackageQueues queues_;
     std::mutex runningMutex_;

@@ -1,8 +1,11 @@
 #include "package/PackageServices.h"
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
+#include "BuildConfig.h"
 #include "base/Settings.h"
 #include "base/WorkerPool.h"
 #include "os/Files.h"
@@ -27,10 +30,31 @@ UnzipResult UnzipResultOf(ExtractResult result) {
             return UnzipResult::Cancelled;
         case ExtractResult::Conflict:
             return UnzipResult::InTheWay;
+        case ExtractResult::Refused:
+            return UnzipResult::Refused;
         case ExtractResult::Archive:
             break;
     }
     return UnzipResult::Damaged;
+}
+
+// The signature file at `url`, cut off past kMostSignatureFileBytes, which no real one reaches.
+std::optional<std::string> FetchSignatureFile(const std::string& url, const std::string& path,
+                                              DownloadWatch& watch) {
+    watch.progress = [](int64_t done, int64_t total) {
+        return done <= static_cast<int64_t>(kMostSignatureFileBytes) &&
+               total <= static_cast<int64_t>(kMostSignatureFileBytes);
+    };
+    if (DownloadToNewFile(url, path, &watch) == 0) return std::nullopt;
+    std::optional<std::string> text;
+    {
+        std::ifstream file(path, std::ios::binary);
+        std::string read(std::istreambuf_iterator<char>(file), {});
+        if (file.good() || file.eof()) text = std::move(read);
+    }
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    return text;
 }
 
 }  // namespace
@@ -57,9 +81,12 @@ BrushServices RealPackageServices() {
         return UnzipTo(archive, directory);
     };
     s.unzipWatched = [](const std::string& archive, const std::string& directory,
-                        const std::function<bool(uint64_t, uint64_t)>& progress) {
-        return UnzipResultOf(UnzipToWithCause(archive, directory, progress));
+                        const std::function<bool(uint64_t, uint64_t)>& progress,
+                        const ArchiveCheck& check) {
+        return UnzipResultOf(UnzipToWithCause(archive, directory, progress, check));
     };
+    s.packageKey = MAPLENOOK_PACKAGE_KEY;
+    s.fetchSignature = FetchSignatureFile;
     s.packageFolderState = [](const std::string& folder) {
         switch (os::StateOfPublished(folder, kPackageMarkName)) {
             case os::PublishedState::Missing:

@@ -242,6 +242,8 @@ ExtractResult Refused(ExtractResult result, const std::string& archive, const st
         os::LogDebug("extraction stopped", archive);
     } else if (result == ExtractResult::Conflict) {
         os::LogWarning("package folder in the way", archive + ": " + why);
+    } else if (result == ExtractResult::Refused) {
+        os::LogError("extraction refused", archive + ": " + why);
     } else {
         os::LogError("extraction failed", archive + ": " + why);
     }
@@ -625,10 +627,12 @@ ExtractResult ExtractInto(unzFile zip, os::ReadAtFile& file, const std::string& 
 }
 
 ExtractResult OpenAndExtract(const std::string& archivePath, const std::string& folder,
-                             const ExtractProgress& progress) {
+                             const ExtractProgress& progress, const ArchiveCheck& check) {
     ArchiveStream archive;
     if (!archive.file.Open(archivePath))
         return Refused(ExtractResult::Archive, archivePath, "cannot open it: " + ErrnoText());
+    if (check && !check(archive.file))
+        return Refused(ExtractResult::Refused, archivePath, "the archive check refused it");
     zlib_filefunc64_def access{OpenArchive, ReadArchive,  WriteArchive, TellArchive,
                                SeekArchive, CloseArchive, ArchiveError, &archive};
     unzFile zip = unzOpen2_64(archivePath.c_str(), &access);
@@ -649,25 +653,25 @@ ExtractResult OpenAndExtract(const std::string& archivePath, const std::string& 
 }  // namespace
 
 ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
-                         const ExtractProgress& progress) {
+                         const ExtractProgress& progress, const ArchiveCheck& check) {
     std::string folder = destination;
     while (!folder.empty() && folder.back() == '/') folder.pop_back();
     if (folder.empty() || folder.find('/') == std::string::npos)
         return Refused(ExtractResult::Archive, archivePath, "no folder to extract into");
     os::LogDebug("extraction started", archivePath + " -> " + folder);
-    const ExtractResult result = OpenAndExtract(archivePath, folder, progress);
+    const ExtractResult result = OpenAndExtract(archivePath, folder, progress, check);
     if (result == ExtractResult::Done) os::LogDebug("extraction finished", folder);
     return result;
 }
 
 ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
-                               const ExtractProgress& progress) {
+                               const ExtractProgress& progress, const ArchiveCheck& check) {
     std::string folder = destination;
     const auto last = folder.find_last_not_of(" \t\r\n\v\f");
     folder.erase(last == std::string::npos ? 0 : last + 1);
     if (folder.empty()) return ExtractResult::Archive;
     if (folder.back() != '/') folder += '/';
-    return ExtractZip(archivePath, folder, progress);
+    return ExtractZip(archivePath, folder, progress, check);
 }
 
 bool UnzipTo(const std::string& archivePath, const std::string& destination,

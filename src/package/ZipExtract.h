@@ -6,12 +6,16 @@
 
 // Extraction of zip packages (minizip over zlib).
 
+namespace os {
+class ReadAtFile;
+}
+
 // How an extraction ended: the folder is in place; the archive, or an entry of it, is
 // damaged or uses what we do not extract (or the folder could not be staged or put in place);
 // there was no room for it (found before writing anything, or when a write failed); the
-// progress callback stopped it; or a folder this program did not make holds the destination's
-// name and was left alone.
-enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict };
+// progress callback stopped it; a folder this program did not make holds the destination's
+// name and was left alone; or the archive check refused the archive.
+enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict, Refused };
 
 // Extracts the archive at `archivePath` as the folder `destination` (a folder path ending in
 // "/"). The entries are written into a staging folder inside the cache's own staging folder
@@ -27,14 +31,19 @@ enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict };
 // its data. Entries whose names would land outside the destination are skipped.
 // `progress`, when given, hears the bytes written so far and the entries' whole size as the
 // extraction goes, and stops it by returning false.
+// `check`, when given, sees the opened archive before a single entry is read, through the
+// descriptor the extraction then reads (so it judges the very bytes that are extracted), and
+// refuses it by returning false.
 using ExtractProgress = std::function<bool(uint64_t done, uint64_t total)>;
+using ArchiveCheck = std::function<bool(os::ReadAtFile& archive)>;
 ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
-                         const ExtractProgress& progress = {});
+                         const ExtractProgress& progress = {}, const ArchiveCheck& check = {});
 
 // ExtractZip into `destination` given with or without its trailing "/" and with trailing
 // blanks dropped; a blank destination would mean the file-system root and counts as Archive.
 ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
-                               const ExtractProgress& progress = {});
+                               const ExtractProgress& progress = {},
+                               const ArchiveCheck& check = {});
 // The same; true when the folder is in place.
 bool UnzipTo(const std::string& archivePath, const std::string& destination,
              const ExtractProgress& progress = {});

@@ -287,7 +287,8 @@ TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
     flow = std::make_shared<CBrushWorkflow>([&] {
         auto s = services;
         s.unzipWatched = [&](const std::string& archive, const std::string& directory,
-                             const std::function<bool(uint64_t, uint64_t)>& progress) {
+                             const std::function<bool(uint64_t, uint64_t)>& progress,
+                             const ArchiveCheck&) {
             if (!progress(50, 100)) return UnzipResult::Cancelled;
             flow->CancelBrush("tool.exe");
             unzipStopped = !progress(60, 100);
@@ -400,7 +401,8 @@ TEST(BrushWorkflow, ForeignFoldersUnsafeProgramsAndFullDisksEachFailWithTheirCau
     };
     auto unzip = services.unzipTo;
     services.unzipWatched = [&](const std::string& archive, const std::string& directory,
-                                const std::function<bool(uint64_t, uint64_t)>&) {
+                                const std::function<bool(uint64_t, uint64_t)>&,
+                                const ArchiveCheck&) {
         if (unzipResult != UnzipResult::Done) return unzipResult;
         return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
     };
@@ -437,7 +439,8 @@ TEST(BrushWorkflow, ACancelTooLateToKeepThePackageOutIsToldThePackageIsThere) {
     std::shared_ptr<CBrushWorkflow> flow;
     auto unzip = services.unzipTo;
     services.unzipWatched = [&](const std::string& archive, const std::string& directory,
-                                const std::function<bool(uint64_t, uint64_t)>& progress) {
+                                const std::function<bool(uint64_t, uint64_t)>& progress,
+                                const ArchiveCheck&) {
         if (!progress(100, 100)) return UnzipResult::Cancelled;
         flow->CancelBrush("tool.exe");  // after the last progress note, before the rename
         return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;

@@ -1,6 +1,7 @@
 #include "os/ReadAtFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +17,16 @@ constexpr size_t kBlockSize = 128 * 1024;
 }  // namespace
 
 ReadAtFile::~ReadAtFile() {
+    if (map_ != nullptr) munmap(map_, static_cast<size_t>(size_));
     if (fd_ >= 0) close(fd_);
+}
+
+const unsigned char* ReadAtFile::Map() {
+    if (map_ == nullptr && fd_ >= 0 && size_ > 0 && size_ <= SIZE_MAX) {
+        void* mapped = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_PRIVATE, fd_, 0);
+        if (mapped != MAP_FAILED) map_ = mapped;
+    }
+    return static_cast<const unsigned char*>(map_);
 }
 
 bool ReadAtFile::Open(const std::string& path) {
