@@ -10,6 +10,14 @@ namespace os {
 bool StartDetached(const std::string& program, const std::vector<std::string>& args,
                    const std::string& workingDir = {});
 
+// Starts `program` as StartDetached does, but from the file a walk from "/" opened and judged,
+// in the working folder such a walk opened, so that what is started is the file judged,
+// whatever is renamed meanwhile. Every level belongs to the user or root, every folder on the
+// way may be written by its owner alone or is sticky, and the program is a regular file others
+// cannot write. A program without execute permission opens with the desktop's default handler,
+// as ShellOpen would. False when refused or not started (logged).
+bool StartCheckedProgram(const std::string& program, const std::string& workingDir);
+
 // This process's id.
 long CurrentProcessId();
 

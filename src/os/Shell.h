@@ -11,6 +11,10 @@ namespace os {
 bool ShellOpen(const std::string& path, const std::vector<std::string>& args = {},
                const std::string& workingDir = {});
 
+// Opens `path` (a file or a URL) with the desktop's default handler for it, never running it
+// itself. True when a handler started.
+bool OpenWithDefaultHandler(const std::string& path);
+
 // True for a regular file this user may execute.
 bool IsExecutableFile(const std::string& path);
 

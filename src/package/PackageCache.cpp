@@ -40,6 +40,9 @@ std::string CacheFolderRefusalMessage(const std::string& folder,
             return "不能把根目录作为缓存目录，请选择其他文件夹。";
         case os::CacheFolderRefusal::InstalledFolder:
             return "不能把 MapleNook 的安装目录或其中的文件夹作为缓存目录，请选择其他文件夹。";
+        case os::CacheFolderRefusal::UnsafePath:
+            return "通往这个文件夹的路径上有其他用户的文件夹或其他用户能写入的文件夹，"
+                   "他们可以把它换掉。请选择只经过你或系统的文件夹的位置作为缓存目录。";
     }
     return {};
 }

@@ -11,7 +11,7 @@
 #include "os/Files.h"
 #include "os/FolderTrust.h"
 #include "os/FreeSpace.h"
-#include "os/Shell.h"
+#include "os/Process.h"
 #include "os/StagingFolder.h"
 #include "package/PackageCache.h"
 #include "package/StagingNames.h"
@@ -106,9 +106,10 @@ BrushServices RealPackageServices() {
         return os::JudgeCacheFolder(folder, module) == os::CacheFolderRefusal::None;
     };
     // A program keeps the execute bit it was archived with; a file without one opens with the
-    // desktop's default handler, as the default verb would.
+    // desktop's default handler, as the default verb would. It starts from the file its own
+    // check opened, so nothing swapped in after safeToStart can run.
     s.startProgram = [](const std::string& directory, const std::string& file) {
-        return os::ShellOpen(file, {}, directory);
+        return os::StartCheckedProgram(file, directory);
     };
     s.fileExists = [](const std::string& path) { return os::FileExists(path); };
     s.removeFile = [](const std::string& path) {

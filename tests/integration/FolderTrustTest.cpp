@@ -1,13 +1,23 @@
 #include "os/FolderTrust.h"
+#include "package/PackageServices.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "ChildRun.h"
 #include "ScratchFolder.h"
 
 using os::IsSafeToStart;
@@ -109,4 +119,116 @@ TEST(FolderTrust, ProgramMayStartOnlyFromAPathNobodyElseControls) {
     }
     if (!GiveAway(bin + "/tool")) GTEST_SKIP() << "cannot give a file to uid 65534";
     EXPECT_FALSE(IsSafeToStart(cache, bin + "/tool"));
+}
+
+// The way from "/" to the cache counts as much as the cache: a folder on it that another user
+// owns or that others may write lets them swap the cache. Sticky folders (like /tmp) are fine.
+TEST(FolderTrust, CacheFolderUnderAFolderOthersControlIsRefused) {
+    ScratchFolder dir;
+    for (const auto& [parent, mode, expected] :
+         std::initializer_list<std::tuple<std::string, mode_t, Refusal>>{
+             {"open", 0777, Refusal::UnsafePath},
+             {"group", 0775, Refusal::UnsafePath},
+             {"sticky", 01777, Refusal::None},
+             {"closed", 0755, Refusal::None}}) {
+        const std::string cache = MakeFolder(MakeFolder(dir / parent, mode) + "/cache", 0700);
+        EXPECT_EQ(JudgeCacheFolder(cache, "/nonexistent"), expected) << parent;
+        EXPECT_EQ(JudgeCacheFolder(cache + "/new/deeper", "/nonexistent"), expected) << parent;
+        WriteFile(MakeFolder(cache + "/pkg", 0700) + "/tool", "", 0755);
+        EXPECT_EQ(IsSafeToStart(cache, cache + "/pkg/tool"), expected == Refusal::None) << parent;
+    }
+    const std::string theirs = MakeFolder(dir / "theirs", 0755);
+    const std::string cache = MakeFolder(theirs + "/cache", 0700);
+    if (!GiveAway(theirs)) GTEST_SKIP() << "cannot give a folder to uid 65534";
+    EXPECT_EQ(JudgeCacheFolder(cache, "/nonexistent"), Refusal::UnsafePath);
+    // A link of another user's on the way is not followed, even in a sticky folder.
+    const std::string sticky = dir / "sticky";
+    ASSERT_EQ(symlink((dir / "closed").c_str(), (sticky + "/link").c_str()), 0);
+    ASSERT_TRUE(GiveAway(sticky + "/link"));
+    EXPECT_EQ(JudgeCacheFolder(sticky + "/link/cache", "/nonexistent"), Refusal::UnsafePath);
+}
+
+namespace {
+
+// A package whose program the check accepts ("good", 0755) and a same-named one it refuses
+// ("bad", writable by everyone); each writes its name into `record` when it runs.
+struct SwappedPackage {
+    ScratchFolder dir;
+    std::string cache = MakeFolder(dir / "cache", 0700);
+    std::string folder = MakeFolder(cache + "/pkg", 0700);
+    std::string program = folder + "/tool";
+    std::string other = folder + "/.other";
+    std::string record = dir / "record";
+
+    SwappedPackage() {
+        WriteFile(program, "#!/bin/sh\necho good >> '" + record + "'\n", 0755);
+        WriteFile(other, "#!/bin/sh\necho bad >> '" + record + "'\n", 0755);
+        chmod(other.c_str(), 0777);
+    }
+    // As the package workflow does it: the check, then the start.
+    int Attempts(int count) const {
+        const BrushServices services = RealPackageServices();
+        int started = 0;
+        for (int i = 0; i < count; ++i) {
+            if (services.safeToStart(cache, program) && services.startProgram(folder, program))
+                ++started;
+        }
+        return started;
+    }
+};
+
+}  // namespace
+
+// The two files trade places without pause while the package starts: the file started is
+// always the one judged, so the refused one never runs.
+TEST(FolderTrust, ProgramSwappedBetweenCheckAndStartNeverRuns) {
+    SwappedPackage package;
+    const pid_t swapper = testsupport::StartInChild([&] {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (;;)
+            renameat2(AT_FDCWD, package.program.c_str(), AT_FDCWD, package.other.c_str(),
+                      RENAME_EXCHANGE);
+    });
+    const int started = package.Attempts(300);
+    testsupport::KillAndReap(swapper, SIGKILL);
+    EXPECT_GT(started, 0);
+    // Started programs are detached: give the last ones a moment to write.
+    testsupport::WaitUntil(
+        [&] {
+            const std::string text = ReadFile(package.record);
+            return static_cast<int>(std::count(text.begin(), text.end(), '\n')) >= started;
+        },
+        std::chrono::seconds(10));
+    const std::string record = ReadFile(package.record);
+    EXPECT_EQ(record.find("bad"), std::string::npos);
+    EXPECT_EQ(static_cast<int>(std::count(record.begin(), record.end(), '\n')), started);
+}
+
+// Another user who may write the folder holding the cache swaps the whole cache for one of
+// their own: nothing of theirs ever starts, since such a cache is never trusted at all.
+TEST(FolderTrust, CacheSwappedByAnotherUserNeverStartsTheirProgram) {
+    if (const std::string why = testsupport::NobodyUnavailable(); !why.empty())
+        GTEST_SKIP() << "a folder of another user: " << why;
+    SwappedPackage package;
+    const std::string parent = MakeFolder(package.dir / "shared", 0755);
+    const std::string cache = parent + "/cache";
+    ASSERT_EQ(rename(package.cache.c_str(), cache.c_str()), 0);
+    const std::string theirs = MakeFolder(parent + "/theirs", 0755);
+    const std::string planted = MakeFolder(theirs + "/pkg", 0755) + "/tool";
+    WriteFile(planted, "#!/bin/sh\necho planted >> '" + package.record + "'\n", 0755);
+    ASSERT_EQ(chmod(package.dir.path().c_str(), 0755), 0);
+    for (const std::string& path : {parent, theirs, theirs + "/pkg", planted})
+        ASSERT_TRUE(GiveAway(path)) << path;
+    package.cache = cache;
+    package.folder = cache + "/pkg";
+    package.program = cache + "/pkg/tool";
+    const pid_t swapper = testsupport::StartInChild([&] {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (setgid(testsupport::kNobody) != 0 || setuid(testsupport::kNobody) != 0) _exit(2);
+        for (;;) renameat2(AT_FDCWD, cache.c_str(), AT_FDCWD, theirs.c_str(), RENAME_EXCHANGE);
+    });
+    EXPECT_EQ(package.Attempts(300), 0);
+    testsupport::KillAndReap(swapper, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(ReadFile(package.record).find("planted"), std::string::npos);
 }

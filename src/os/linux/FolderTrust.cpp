@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "os/linux/SafePath.h"
 #include "os/linux/UniqueFd.h"
 
 namespace os {
@@ -116,6 +117,13 @@ bool HasEntry(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
+// Whether the way from "/" to `path` is safe; levels yet to be made are the program's own.
+CacheFolderRefusal JudgePath(const std::string& path) {
+    const auto reached = detail::OpenThroughSafeFolders(path, true);
+    return reached.fd.get() >= 0 || reached.missing ? CacheFolderRefusal::None
+                                                    : CacheFolderRefusal::UnsafePath;
+}
+
 }  // namespace
 
 CacheFolderRefusal JudgeCacheFolder(const std::string& folder, const std::string& installedFolder) {
@@ -125,7 +133,10 @@ CacheFolderRefusal JudgeCacheFolder(const std::string& folder, const std::string
     // Each round either judges a folder or rewrites the path shorter (see below).
     for (int round = 0; round < kMaxLevels; ++round) {
         Fd existing(open(path.c_str(), kLookUp));
-        if (existing.get() >= 0) return JudgeExisting(std::move(existing), installed);
+        if (existing.get() >= 0) {
+            const CacheFolderRefusal verdict = JudgeExisting(std::move(existing), installed);
+            return verdict == CacheFolderRefusal::None ? JudgePath(path) : verdict;
+        }
         // A dangling symlink (or one that loops) would send the folder's creation elsewhere.
         if (errno != ENOENT || HasEntry(path)) return CacheFolderRefusal::NotAFolder;
 
@@ -165,7 +176,7 @@ CacheFolderRefusal JudgeCacheFolder(const std::string& folder, const std::string
         if (!folded) {
             return installed && MayBeInside(std::move(*ancestor), *installed)
                        ? CacheFolderRefusal::InstalledFolder
-                       : CacheFolderRefusal::None;
+                       : JudgePath(path);
         }
         std::vector<std::string> meant(names.begin(), names.begin() + kept);
         meant.insert(meant.end(), ups, "..");
@@ -198,7 +209,8 @@ bool IsSafeToStart(const std::string& cacheFolder, const std::string& program) {
         return (st.st_uid == geteuid() || st.st_uid == 0) &&
                (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
     };
-    Fd level(open(cache.c_str(), kLookUp | O_NOFOLLOW));
+    // The way to the cache folder follows the same rule as its choice; from it on, no link.
+    Fd level = detail::OpenThroughSafeFolders(cache, false).fd;
     if (!safe(level, false)) return false;
     for (size_t i = 0; i < names.size(); ++i) {
         Fd next(openat(level.get(), names[i].c_str(), kLookUp | O_NOFOLLOW));

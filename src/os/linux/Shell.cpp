@@ -63,6 +63,11 @@ bool ShellOpen(const std::string& path, const std::vector<std::string>& args,
         LogError("program did not start", path + ": " + std::strerror(statError));
         return false;
     }
+    return OpenWithDefaultHandler(path);
+}
+
+bool OpenWithDefaultHandler(const std::string& path) {
+    if (IsUri(path)) return LaunchDefaultFor(path.c_str());
     GFile* file = g_file_new_for_path(path.c_str());
     gchar* uri = g_file_get_uri(file);
     const bool ok = LaunchDefaultFor(uri);
