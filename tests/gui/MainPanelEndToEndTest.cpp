@@ -400,6 +400,40 @@ TEST_F(MainPanelEndToEnd, AKilledWebProcessBringsTheMainPageBackWithItsCommands)
     EXPECT_EQ(program->Wait(10s).exitCode, 0);
 }
 
+// Three reloads in a minute, then the local page; should that end too, it comes again after a
+// pause; once the minute is over, a loss reloads the main page itself. The test's minute is 20 s.
+TEST_F(MainPanelEndToEnd, AWebProcessThatKeepsEndingNeverLeavesThePanelEmpty) {
+    WriteSettings();
+    site_.SetMainPage(PageHead(site_.Base()) + "note('loaded', '1');</script></body></html>");
+    WriteFile(folder_.File("res/web/brush.html"),
+              PageHead(site_.Base()) + "note('local', '1');</script></body></html>");
+    auto program =
+        Start(site_.Base() + "/Brush.html", {{"MAPLENOOK_TEST_RECOVERY_MINUTE_MS", "20000"}});
+    ASSERT_EQ(site_.WaitFor("loaded", 1).size(), 1u) << program->Output();
+    // Ends the view's web process; each time once its page has reported.
+    auto killWeb = [&] {
+        for (pid_t pid : WebProcessesUnder(program->pid())) kill(pid, SIGKILL);
+    };
+    for (size_t loads = 2; loads <= 4; ++loads) {
+        killWeb();
+        ASSERT_EQ(site_.WaitFor("loaded", loads).size(), loads) << program->Output();
+    }
+    const auto lastReload = std::chrono::steady_clock::now();
+    killWeb();
+    ASSERT_EQ(site_.WaitFor("local", 1).size(), 1u) << program->Output();
+    // The local page's process ends too: after a pause it comes again.
+    killWeb();
+    EXPECT_EQ(site_.WaitFor("local", 2, 15s).size(), 2u) << program->Output();
+    EXPECT_NE(program->Output().find("next try in"), std::string::npos);
+    EXPECT_EQ(site_.Values("loaded").size(), 4u);
+    // A minute after the last reload the budget has renewed: the main page itself comes back.
+    std::this_thread::sleep_until(lastReload + 21s);
+    killWeb();
+    EXPECT_EQ(site_.WaitFor("loaded", 5).size(), 5u) << program->Output();
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(10s).exitCode, 0);
+}
+
 TEST_F(MainPanelEndToEnd, APanelHiddenInTheTrayStaysHiddenWhenItsPageComesBack) {
     testsupport::TrayHostStandIn tray;  // hiding goes to the tray, not the taskbar
     ASSERT_TRUE(tray.Owning());

@@ -1,12 +1,24 @@
 #include "os/linux/WebProcessRecovery.h"
 
+#include <algorithm>
+#include <cstdlib>
+
+#include "BuildConfig.h"
 #include "os/DiagnosticLog.h"
 
 namespace os::detail {
 namespace {
 
 constexpr size_t kReloadsPerMinute = 3;
-constexpr gint64 kMinute = 60 * G_USEC_PER_SEC;
+
+// The budget's minute, in monotonic microseconds; tests shorten it so a renewal takes seconds.
+gint64 BudgetMinute() {
+#if MAPLENOOK_TEST_HOOKS
+    if (const char* ms = std::getenv("MAPLENOOK_TEST_RECOVERY_MINUTE_MS"); ms && std::atoi(ms) > 0)
+        return static_cast<gint64>(std::atoi(ms)) * 1000;
+#endif
+    return 60 * G_USEC_PER_SEC;
+}
 
 // A line at the foot of the fallback page, in the accessible tree as a status.
 constexpr const char* kNoticeScript = R"JS((function (text) {
@@ -45,7 +57,8 @@ struct PendingRecovery {
 
 }  // namespace
 
-WebProcessRecovery::WebProcessRecovery(WebKitWebView* view) : view_(view) {
+WebProcessRecovery::WebProcessRecovery(WebKitWebView* view)
+    : view_(view), minute_(BudgetMinute()), firstPause_(minute_ / 12), pause_(firstPause_) {
     g_signal_connect(view_, "web-process-terminated", G_CALLBACK(OnTerminated), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
 }
@@ -55,6 +68,8 @@ WebProcessRecovery::~WebProcessRecovery() {
 }
 
 void WebProcessRecovery::Detach() {
+    if (retry_ != 0) g_source_remove(retry_);
+    retry_ = 0;
     if (view_ != nullptr) g_signal_handlers_disconnect_by_data(view_, this);
     view_ = nullptr;
     token_.reset();
@@ -86,20 +101,38 @@ std::string WebProcessRecovery::PageFor(bool givingUp, const std::string& shown)
 }
 
 void WebProcessRecovery::Recover(const std::string& shown) {
-    if (view_ == nullptr) return;
+    if (view_ == nullptr || retry_ != 0) return;
     const gint64 now = g_get_monotonic_time();
-    while (!reloads_.empty() && now - reloads_.front() >= kMinute) reloads_.pop_front();
+    while (!reloads_.empty() && now - reloads_.front() >= minute_) reloads_.pop_front();
     if (reloads_.size() >= kReloadsPerMinute) {
         if (gaveUp_) {
-            LogWarning("web page not loaded again",
-                       "its process keeps ending; the view stays empty for now");
+            // The fallback page's process ended too: a quiet pause, longer each time, then the
+            // fallback page again, so the panel is never left empty for good.
+            LogWarning("web page not loaded again yet",
+                       "its process keeps ending; next try in " +
+                           std::to_string(pause_ / G_USEC_PER_SEC) + " s");
+            retry_ = g_timeout_add(static_cast<guint>(pause_ / 1000), OnRetry, this);
+            pause_ = std::min(pause_ * 2, 10 * minute_);
             return;
         }
         gaveUp_ = true;
     } else {
+        // The budget renewed: the page itself is loaded again, and pauses start short.
         reloads_.push_back(now);
+        gaveUp_ = false;
+        pause_ = firstPause_;
     }
-    const std::string page = PageFor(gaveUp_, shown);
+    Load(PageFor(gaveUp_, shown));
+}
+
+gboolean WebProcessRecovery::OnRetry(gpointer self) {
+    auto* recovery = static_cast<WebProcessRecovery*>(self);
+    recovery->retry_ = 0;
+    recovery->Load(recovery->PageFor(true, std::string()));
+    return G_SOURCE_REMOVE;
+}
+
+void WebProcessRecovery::Load(const std::string& page) {
     if (page.empty() && !gaveUp_) {
         LogWarning("web page not loaded again", "the view showed no page");
         return;
