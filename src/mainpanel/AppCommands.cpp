@@ -59,7 +59,7 @@ constexpr AppCommand kAppCommands[] = {
     {"app.setcookie", SetCookie},
     {"app.runbrush", nullptr,
      [](PageCommand& c, Packages& p) {
-         if (c.Has(2)) p.StartBrushTask(c.Item(1), c.Item(2));
+         if (c.Has(2)) p.StartBrushTask(c.Item(1), c.Item(2), c.Has(3) ? c.Item(3) : "");
      }},
     {"app.setboot", SetBoot},
     {"panel.hide", [](PageCommand&, Host& h) { h.HideMainPanel(); }},

@@ -33,8 +33,10 @@ class PackageCommandTarget {
     virtual void SetCacheDir(const std::string& folder) = 0;
     // The folder chooser titled "缓存目录"; none when cancelled.
     virtual std::optional<std::string> BrowseForCacheFolder() = 0;
-    // Remembers `url` as the package's address and runs the package on a worker.
-    virtual void StartBrushTask(const std::string& fileName, const std::string& url) = 0;
+    // Remembers `url` as the package's address and runs the package on a worker; `title` is
+    // the tool's name as the page shows it (empty: the page gave none).
+    virtual void StartBrushTask(const std::string& fileName, const std::string& url,
+                                const std::string& title) = 0;
     virtual void PrefetchIfStale(const std::string& fileName, const std::string& url,
                                  const std::string& version) = 0;
     // "app.progress": download and extraction progress for the page on or off; a page that

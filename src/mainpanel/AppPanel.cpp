@@ -53,11 +53,14 @@ CAppPanel::CAppPanel(std::string name, std::string settings)
     };
     CPackageDesk::PanelSide side;
     // The page hears of packages as it always did; the tray's tooltip and the desktop's
-    // notifications hear the same, in the same order, for when the panel is out of sight.
-    side.notifyPage = [page = panel_.Bridge().MakeNotifier(), onPanel](
-                          const std::string& event, const std::vector<std::string>& args) {
-        page(event, args);
+    // notifications hear the same, with the causes, in the same order, for when the panel is
+    // out of sight.
+    side.notifyPage = panel_.Bridge().MakeNotifier();
+    side.notifyOutside = [onPanel](const std::string& event, const std::vector<std::string>& args) {
         onPanel([event, args](CAppPanel& self) { self.OnPackageNotice(event, args); });
+    };
+    side.named = [this](const std::string& fileName, const std::string& title) {
+        notices_.Name(fileName, title);
     };
     side.hideMainPanel = [onPanel] { onPanel([](CAppPanel& self) { self.HideMainPanel(); }); };
     side.fetchEnded = [onPanel](const std::string& base) {
@@ -267,9 +270,14 @@ void CAppPanel::OnPackageNotice(const std::string& event, const std::vector<std:
     const auto notice = notices_.Take(event, args);
     tray_.SetTooltip(notices_.Tooltip());
     if (!notice) return;
+    if (notice->failed)
+        os::LogWarning(notice->title, notice->body);
+    else
+        os::LogDebug(notice->title, notice->body);
     // The page shows it while the panel is in view.
     os::Window* window = panel_.Window();
-    if (window == nullptr || (window->IsVisible() && !window->IsMinimized())) return;
+    if (window == nullptr) return;
+    if (!notice->evenInView && window->IsVisible() && !window->IsMinimized()) return;
     if (!notifier_) notifier_ = os::MakeDesktopNotifier();
     std::weak_ptr<CAppPanel*> panel = alive_;
     notifier_->Show(notice->title, notice->body, [panel] {

@@ -21,6 +21,8 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
       queueTask_(services.queueTask),
       alive_(std::make_shared<CPackageDesk*>(this)) {
     services.notifyPage = std::move(panel.notifyPage);
+    services.notifyOutside = std::move(panel.notifyOutside);
+    named_ = std::move(panel.named);
     services.hideMainPanel = std::move(panel.hideMainPanel);
     services.fetchEnded = std::move(panel.fetchEnded);
     auto companionSide = companion_;
@@ -73,8 +75,10 @@ std::optional<std::string> CPackageDesk::BrowseForCacheFolder() {
                             });
 }
 
-void CPackageDesk::StartBrushTask(const std::string& fileName, const std::string& url) {
+void CPackageDesk::StartBrushTask(const std::string& fileName, const std::string& url,
+                                  const std::string& title) {
     brushUrls_[fileName] = url;
+    if (!title.empty() && named_) named_(fileName, title);
     workflow_->StartBrushTask(cacheSetting_, fileName, url);
 }
 

@@ -24,6 +24,11 @@ class CPackageDesk : public PackageCommandTarget {
     struct PanelSide {
         std::function<void(const std::string& event, const std::vector<std::string>& args)>
             notifyPage;
+        // BrushServices::notifyOutside.
+        std::function<void(const std::string& event, const std::vector<std::string>& args)>
+            notifyOutside;
+        // The page named package `fileName` `title` when it ran it (GUI thread, at once).
+        std::function<void(const std::string& fileName, const std::string& title)> named;
         std::function<void()> hideMainPanel;
         // A package's download and extraction ended (BrushServices::fetchEnded).
         std::function<void(const std::string& base)> fetchEnded;
@@ -58,8 +63,10 @@ class CPackageDesk : public PackageCommandTarget {
     // may not serve as a cache, saying why.
     std::optional<std::string> BrowseForCacheFolder() override;
 
-    // Remembers `url` as the package's address and runs the package on a worker.
-    void StartBrushTask(const std::string& fileName, const std::string& url) override;
+    // Remembers `url` as the package's address, hands a non-empty `title` on (PanelSide::named)
+    // and runs the package on a worker.
+    void StartBrushTask(const std::string& fileName, const std::string& url,
+                        const std::string& title) override;
     // "app.checkapp": fetches the package ahead of use when missing or of another version.
     void PrefetchIfStale(const std::string& fileName, const std::string& url,
                          const std::string& version) override;
@@ -86,6 +93,7 @@ class CPackageDesk : public PackageCommandTarget {
     std::map<std::string, std::string> brushUrls_;  // package file name -> address; never shrinks
     std::function<CompanionServices()> companion_;
     std::function<void(std::function<void()>)> queueTask_;
+    std::function<void(const std::string&, const std::string&)> named_;
     bool stopped_ = false;
     std::shared_ptr<CBrushWorkflow> workflow_;
     CCompanionArrivals companionArrivals_;

@@ -69,7 +69,7 @@ std::optional<CPackageNotices::Notice> CPackageNotices::Take(const std::string& 
     }
     if (event != "runbrush") return std::nullopt;
     const std::string cause = args.size() > 2 ? args[2] : std::string();
-    const std::string name = Printable(base);
+    const std::string name = Shown(base);
     if (state == "download") {
         Set(base, Activity::Downloading);
     } else if (state == "unzip") {
@@ -77,14 +77,14 @@ std::optional<CPackageNotices::Notice> CPackageNotices::Take(const std::string& 
     } else if (state == "download.error") {
         End(base);
         const std::string words = DownloadCause(cause);
-        if (!words.empty()) return Notice{name + " 下载失败", words};
+        if (!words.empty()) return Notice{name + " 下载失败", words, true};
     } else if (state == "run.error") {
         End(base);
         const std::string words = StartCause(cause);
-        if (!words.empty()) return Notice{name + " 无法启动", words};
+        if (!words.empty()) return Notice{name + " 无法启动", words, true};
     } else if (state == "run") {
         End(base);
-        return Notice{name + " 已启动", "点击这里显示 MapleNook 主面板。"};
+        return Notice{name + " 已启动", "点击这里显示 MapleNook 主面板。", false, true};
     }
     return std::nullopt;
 }
@@ -93,9 +93,19 @@ std::string CPackageNotices::Tooltip() const {
     if (active_.empty()) return kIdle;
     const auto& [base, activity] = active_.back();
     std::string tip =
-        (activity == Activity::Downloading ? "正在下载 " : "正在解压 ") + Printable(base) + "…";
+        (activity == Activity::Downloading ? "正在下载 " : "正在解压 ") + Shown(base) + "…";
     if (active_.size() > 1) tip += "（另有 " + std::to_string(active_.size() - 1) + " 个）";
     return tip;
+}
+
+void CPackageNotices::Name(const std::string& fileName, const std::string& title) {
+    const auto dot = fileName.rfind('.');
+    titles_[dot == std::string::npos ? fileName : fileName.substr(0, dot)] = title;
+}
+
+std::string CPackageNotices::Shown(const std::string& base) const {
+    const auto found = titles_.find(base);
+    return Printable(found != titles_.end() ? found->second : base);
 }
 
 void CPackageNotices::Set(const std::string& base, Activity activity) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -12,7 +13,14 @@ class CPackageNotices {
     struct Notice {
         std::string title;  // names the tool
         std::string body;   // the cause in words
+        bool failed = false;
+        // Told even with the panel in view: the start hides it.
+        bool evenInView = false;
     };
+
+    // The page calls package `fileName` `title`: notices and the tooltip use that name from
+    // now on instead of the file's base name.
+    void Name(const std::string& fileName, const std::string& title);
 
     // Takes one page notification ("runbrush" or "brushprogress" with its arguments); the
     // notice the user should get outside the page, if any.
@@ -26,8 +34,11 @@ class CPackageNotices {
 
   private:
     enum class Activity { Downloading, Unzipping };
+    // The page's title of package `base`, else `base`; printable either way.
+    std::string Shown(const std::string& base) const;
     void Set(const std::string& base, Activity activity);
 
     // In the order they started.
     std::vector<std::pair<std::string, Activity>> active_;
+    std::map<std::string, std::string> titles_;  // base name -> the page's title
 };

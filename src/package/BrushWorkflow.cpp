@@ -96,10 +96,18 @@ void CBrushWorkflow::StartFetchTask(const PackagePlace& place, const std::string
 }
 
 void CBrushWorkflow::Notify(const std::string& base, const char* state, const std::string& cause) {
-    if (!services_.notifyPage) return;
     std::vector<std::string> args{base, state};
-    if (!cause.empty() && causesOn_) args.push_back(cause);
-    services_.notifyPage("runbrush", args);
+    if (!cause.empty()) args.push_back(cause);
+    Tell("runbrush", args);
+}
+
+void CBrushWorkflow::Tell(const char* event, std::vector<std::string> args) {
+    // What the user is told outside the page always has the cause; a page hears it only once
+    // it showed it can take one.
+    if (services_.notifyOutside) services_.notifyOutside(event, args);
+    if (!services_.notifyPage) return;
+    if (!causesOn_ && std::string(event) == "runbrush" && args.size() > 2) args.resize(2);
+    services_.notifyPage(event, args);
 }
 
 void CBrushWorkflow::SetPageProgress(bool on) {
@@ -120,7 +128,7 @@ bool CBrushWorkflow::IsCancelled(const std::string& fileName) {
 
 void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64_t total,
                                     const char* phase, bool last) {
-    if (!progressOn_ || !services_.notifyPage) return;
+    if (!progressOn_) return;
     const auto now = std::chrono::steady_clock::now();
     {
         // Ten a second is as often as a bar can usefully move; the last one always goes.
@@ -132,8 +140,7 @@ void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64
         previous.at = now;
         previous.finished = last;
     }
-    services_.notifyPage("brushprogress",
-                         {base, std::to_string(done), std::to_string(total), phase});
+    Tell("brushprogress", {base, std::to_string(done), std::to_string(total), phase});
 }
 
 CPackageLocks::Hold CBrushWorkflow::LockPackage(const PackagePlace& place) {
@@ -231,9 +238,7 @@ void CBrushWorkflow::NotifyFetchEnd(const std::string& base, FetchOutcome outcom
         case FetchOutcome::Cancelled:
             return Notify(base, "run.error", "cancelled");
         case FetchOutcome::ReadyCancelled:
-            if (services_.notifyPage)
-                services_.notifyPage("runbrush", {base, "run.error", "cancelled", "ready"});
-            return;
+            return Tell("runbrush", {base, "run.error", "cancelled", "ready"});
     }
 }
 

@@ -44,6 +44,11 @@ struct BrushServices {
     // NotifyPageArgs of the main panel: queues hostNotify('<event>','<args[0]>',...); for its
     // page, each argument exactly its text.
     std::function<void(const std::string& event, const std::vector<std::string>& args)> notifyPage;
+    // The same notifications, each just before the page's, always with the failure's cause
+    // (the page gets it only once it asked for progress or cancelled): what the tray and the
+    // desktop's notifications tell the user.
+    std::function<void(const std::string& event, const std::vector<std::string>& args)>
+        notifyOutside;
     // Hides the main panel once a package has started.
     std::function<void()> hideMainPanel;
     // HTTP GET of `url` into the new file `path`; nonzero when the whole body is there, and no
@@ -222,6 +227,8 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     // What a run tells the page after a fetch that did not end with its program ready.
     void NotifyFetchEnd(const std::string& base, FetchOutcome outcome);
     void Notify(const std::string& base, const char* state, const std::string& cause = {});
+    // One notification to the page and to notifyOutside.
+    void Tell(const char* event, std::vector<std::string> args);
     void NotifyProgress(const std::string& base, int64_t done, int64_t total, const char* phase,
                         bool last);
     bool IsCancelled(const std::string& fileName);

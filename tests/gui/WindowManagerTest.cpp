@@ -159,6 +159,10 @@ addEventListener('load', function () {
 });</script></body></html>)",
                             "text/html; charset=utf-8");
         });
+        http_.server.Get("/tool.zip", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            res.set_content(toolZip_, "application/zip");
+        });
         http_.server.Get("/next", [this](const httplib::Request&, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(mutex_);
             res.set_header("Cache-Control", "no-store");
@@ -178,6 +182,17 @@ addEventListener('load', function () {
         std::lock_guard<std::mutex> lock(mutex_);
         return queue_.empty();
     }
+    // Serves /tool.zip: an archive holding tool.sh, a script that writes `marker`.
+    void ServeTool(const std::string& marker) {
+        testsupport::TempDir stage;
+        testsupport::WriteFile(stage.File("tool.sh"), "#!/bin/sh\necho ran > '" + marker + "'\n");
+        fs::permissions(stage.File("tool.sh"), fs::perms::owner_all);
+        const auto zipped = testsupport::RunChild(
+            {"sh", "-c", "cd '" + stage.path() + "' && zip -q tool.zip tool.sh"}, 20s);
+        ASSERT_EQ(zipped.exitCode, 0) << zipped.output;
+        std::lock_guard<std::mutex> lock(mutex_);
+        toolZip_ = testsupport::ReadFile(stage.File("tool.zip"));
+    }
 
   private:
     static constexpr const char* kPage = R"(<!DOCTYPE html><html><head><meta charset="utf-8">
@@ -196,6 +211,7 @@ poll();
     loopback::HttplibServer http_;
     std::mutex mutex_;
     std::deque<std::string> queue_;
+    std::string toolZip_;
 };
 
 // The desktop's notification server as far as the program uses it: it records what it is asked
@@ -242,14 +258,18 @@ class NotificationServer {
     }
 
     std::vector<std::string> summaries;  // notification n has the id n + 1
+    std::vector<std::string> bodies;
 
   private:
     static void OnMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                          GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
         auto* server = static_cast<NotificationServer*>(self);
         const gchar* summary = nullptr;
+        const gchar* body = nullptr;
         g_variant_get_child(params, 3, "&s", &summary);
+        g_variant_get_child(params, 4, "&s", &body);
         server->summaries.push_back(summary);
+        server->bodies.push_back(body);
         g_dbus_method_invocation_return_value(
             invocation, g_variant_new("(u)", static_cast<guint32>(server->summaries.size())));
     }
@@ -414,23 +434,32 @@ TEST_F(WindowManager, TheTrayIconFollowsItsHostAndAPanelHiddenThereIsNeverLost) 
         << WmState(panel);
 }
 
-TEST_F(WindowManager, AFailureWhileThePanelIsAwayIsOneNotificationThatBringsItBack) {
+// Notices name a tool as the page does: a start that hides the panel is announced; a failure
+// while the panel is away is one notification, with its cause, that brings the panel back.
+TEST_F(WindowManager, NoticesUseThePagesNamesAndAFailureWhileAwayBringsThePanelBack) {
     const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     if (bus == nullptr) GTEST_SKIP() << "needs a session bus (run under dbus-run-session)";
     NotificationServer server;
     ASSERT_TRUE(server.Ready());
+    const std::string marker = folder_.File("tool.ran");
+    site_.ServeTool(marker);
     const unsigned long panel = StartShown({{"DBUS_SESSION_BUS_ADDRESS", bus}});
     ASSERT_NE(panel, 0u) << program_->Output();
-    site_.Queue("app:panel.hide");
+    site_.Queue("app:app.runbrush&tool.sh&" + site_.PageUrl("tool.zip") + "&解锁助手");
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !server.summaries.empty(); }, 30s))
+        << program_->Output();
+    EXPECT_EQ(server.summaries[0], "解锁助手 已启动");
+    EXPECT_TRUE(fs::exists(marker));
     ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Iconic"; }, 20s));
     // The site has no such archive: the download fails with 404.
-    site_.Queue("app:app.runbrush&flashtool.exe&" + site_.PageUrl("flashtool.zip"));
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return !server.summaries.empty(); }, 20s))
+    site_.Queue("app:app.runbrush&flashtool.exe&" + site_.PageUrl("flashtool.zip") + "&一键刷机");
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return server.summaries.size() > 1; }, 20s))
         << program_->Output();
     testsupport::PumpUntil([] { return false; }, 1s);
-    ASSERT_EQ(server.summaries.size(), 1u);
-    EXPECT_NE(server.summaries[0].find("flashtool"), std::string::npos) << server.summaries[0];
-    server.Click(1);
+    ASSERT_EQ(server.summaries.size(), 2u);
+    EXPECT_EQ(server.summaries[1], "一键刷机 下载失败");
+    EXPECT_NE(server.bodies[1].find("HTTP 404"), std::string::npos) << server.bodies[1];
+    server.Click(2);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Normal"; }, 20s))
         << WmState(panel);
 }

@@ -33,9 +33,9 @@ class FakeHost : public AppCommandHost, public PackageCommandTarget {
         calls.push_back("move " + std::to_string(dx) + " " + std::to_string(dy));
     }
     void PopPanel(const std::string& url) override { calls.push_back("pop [" + url + "]"); }
-    void StartBrushTask(const std::string& f, const std::string& u) override {
+    void StartBrushTask(const std::string& f, const std::string& u, const std::string& t) override {
         brushUrls[f] = u;
-        calls.push_back("brush " + f + " " + u);
+        calls.push_back("brush " + f + " " + u + (t.empty() ? "" : " [" + t + "]"));
     }
     void PrefetchIfStale(const std::string& f, const std::string& u,
                          const std::string& v) override {
@@ -116,7 +116,9 @@ TEST_F(AppCommandsTest, CookieKeysCannotForgeOtherSettings) {
 TEST_F(AppCommandsTest, RunBrushRecordsTheUrlAndStartsATask) {
     EXPECT_EQ(Run("app:app.runbrush&lanternhall.exe&http://127.0.0.1:1/p/lh.zip"), "-1");
     EXPECT_EQ(host_->brushUrls["lanternhall.exe"], "http://127.0.0.1:1/p/lh.zip");
-    EXPECT_EQ(host_->calls, (Strings{"brush lanternhall.exe http://127.0.0.1:1/p/lh.zip"}));
+    EXPECT_EQ(Run("app:app.runbrush&unlocker.sh&http://127.0.0.1:1/p/u.zip&解锁助手"), "-1");
+    EXPECT_EQ(host_->calls, (Strings{"brush lanternhall.exe http://127.0.0.1:1/p/lh.zip",
+                                     "brush unlocker.sh http://127.0.0.1:1/p/u.zip [解锁助手]"}));
     host_->calls.clear();
     EXPECT_EQ(Run("app:app.runbrush&lanternhall.exe"), "-1");
     EXPECT_TRUE(host_->calls.empty());

@@ -244,6 +244,23 @@ TEST(BrushWorkflow, NameHoldingTheArgumentSeparatorStaysOneArgument) {
                                           {"runbrush", "a','b", "run.error", "start"}}));
 }
 
+// The tray and the desktop's notifications hear every cause, even before the page opts in.
+TEST(BrushWorkflow, TheOutsideHearsEachNotificationFirstAndWithItsCause) {
+    FakeWorld w;
+    w.files.insert(kCache + "/tool/tool.exe");
+    w.startFails = true;
+    auto services = w.Services();
+    Strings outside;
+    services.notifyOutside = [&](const std::string& event, const Strings& args) {
+        outside.push_back(event + ":" + std::to_string(w.notes.size()));
+        for (const auto& arg : args) outside.back() += "," + arg;
+    };
+    auto flow = std::make_shared<CBrushWorkflow>(services);
+    EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
+    EXPECT_EQ(w.notes, (Strings{"runbrush:tool','run.error"}));
+    EXPECT_EQ(outside, (Strings{"runbrush:0,tool,run.error,start"}));
+}
+
 TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
     FakeWorld w;
     w.archives[kToolUrl] = {"tool/tool.exe"};  // the program is not at the top level

@@ -97,7 +97,7 @@ TEST(PackageDesk, CacheFolderIsReadOnceAndStoredWhenSet) {
 
     desk->SetCacheDir("/srv/b");
     EXPECT_EQ(ReadSettingString(settings, "app", "cachedir"), "/srv/b");
-    desk->StartBrushTask("tool.exe", "http://127.0.0.1:1/p/tool.zip");
+    desk->StartBrushTask("tool.exe", "http://127.0.0.1:1/p/tool.zip", "");
     EXPECT_EQ(sides.log.at(1), "download http://127.0.0.1:1/p/tool.zip -> /srv/b/.maplenook/");
 }
 
@@ -109,7 +109,7 @@ TEST(PackageDesk, ArrivalRunsTheCompanionFromItsLastAddressThenInstallsThePhoneP
     sides.files.insert("/srv/c/lanternhall/lanternhall.exe");
     auto desk = sides.Desk(settings);
     desk->Start();
-    desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip");
+    desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip", "");
     sides.log.clear();
     sides.files.clear();  // gone from the cache: the arrival must fetch it from the address
 
@@ -121,7 +121,7 @@ TEST(PackageDesk, ArrivalRunsTheCompanionFromItsLastAddressThenInstallsThePhoneP
 
     sides.log.clear();
     sides.files.insert("/srv/c/lanternhall/lanternhall.exe");
-    desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip");
+    desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip", "");
     EXPECT_EQ(sides.log,
               (Strings{"start /srv/c/lanternhall/lanternhall.exe", "hide",
                        "runbrush:lanternhall','run", "adb install -r \"/opt/m/phone.apk\""}));
@@ -149,7 +149,7 @@ TEST(PackageDesk, ArrivalsReadThePhonesOnceOnAWorkerOnePassAtATime) {
         return s;
     });
     desk->Start();
-    desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip");
+    desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip", "");
     while (!sides.held.empty()) sides.NextHeld()();  // the start-up sweep and that run
     sides.log.clear();
 

@@ -56,3 +56,21 @@ TEST(PackageNotices, FailuresAndStartsNameTheToolAndTheCauseCancelsAreQuiet) {
     // A name from the page cannot break the notification's lines.
     EXPECT_EQ(TitleOf(notices.Take("runbrush", {"t\nx\x1b", "run"})), "t x  已启动");
 }
+
+TEST(PackageNotices, ThePagesTitleNamesTheToolAndAStartIsToldEvenInView) {
+    CPackageNotices notices;
+    notices.Name("unlocker.sh", "解锁\n助手");
+    notices.Take("runbrush", {"unlocker", "download"});
+    EXPECT_EQ(notices.Tooltip(), "正在下载 解锁 助手…");
+    const auto failed = notices.Take("runbrush", {"unlocker", "download.error", "http:404"});
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->title, "解锁 助手 下载失败");
+    EXPECT_TRUE(failed->failed);
+    EXPECT_FALSE(failed->evenInView);
+    const auto started = notices.Take("runbrush", {"unlocker", "run"});
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(started->failed);
+    EXPECT_TRUE(started->evenInView);
+    // Another package without a title keeps its base name.
+    EXPECT_EQ(TitleOf(notices.Take("runbrush", {"flash", "run"})), "flash 已启动");
+}
