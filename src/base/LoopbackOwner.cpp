@@ -1,5 +1,6 @@
 #include "base/LoopbackOwner.h"
 
+#include "base/Ipv4Text.h"
 #include "base/TextCase.h"
 
 namespace {
@@ -23,17 +24,14 @@ bool SplitAuthority(const std::string& url, std::string& scheme, std::string& ho
 }
 
 bool IsLoopbackHost(const std::string& host) {
-    if (host == "localhost" || host == "[::1]" || host == "[0:0:0:0:0:0:0:1]") return true;
-    // 127.0.0.0/8 written as a dotted quad.
-    if (host.rfind("127.", 0) != 0) return false;
-    int dots = 0;
-    for (const char c : host) {
-        if (c == '.')
-            ++dots;
-        else if (c < '0' || c > '9')
-            return false;
-    }
-    return dots == 3;
+    if (host == "localhost" || host == "localhost." || host == "[::1]" || host == "[::]" ||
+        host == "[0:0:0:0:0:0:0:1]" || host.rfind("[::ffff:127.", 0) == 0 ||
+        host.rfind("[::ffff:7f", 0) == 0 || host == "[::ffff:0.0.0.0]" || host == "[::ffff:0:0]")
+        return true;
+    // 127.0.0.0/8 in any spelling the resolver takes ("127.1"), and 0.0.0.0, which a
+    // connection takes to this machine.
+    const auto v4 = ParseIpv4Host(host);
+    return v4 && ((*v4 >> 24) == 127 || *v4 == 0);
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ bool ListenersAreTheUsers(const std::vector<os::TcpListenerFacts>& listeners, un
 // ListenersAreTheUsers for the listeners of `port` now, for this process's user.
 bool LoopbackPortIsTheUsers(uint16_t port);
 
-// The port of `url` when its host is a loopback address (127.0.0.0/8, "localhost", "[::1]"),
+// The port of `url` when its host is a loopback address (127.0.0.0/8 in any spelling, 0.0.0.0,
+// "localhost", "[::1]", "[::]", IPv4-mapped 127 addresses),
 // the scheme's default when none is written; nothing for any other host.
 std::optional<uint16_t> LoopbackPortOf(const std::string& url);
 

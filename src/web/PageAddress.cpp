@@ -96,58 +96,7 @@ bool HasDotSegment(const std::string& path) {
     return false;
 }
 
-bool IsUnreserved(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-}
-
-// Percent-escapes as one canonical spelling: unreserved characters plain, the rest upper hex.
-std::string CanonicalEscapes(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string canonical;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
-            const auto byte =
-                static_cast<unsigned char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            if (IsUnreserved(byte)) {
-                canonical += static_cast<char>(byte);
-            } else {
-                canonical += '%';
-                canonical += kHex[byte >> 4];
-                canonical += kHex[byte & 15];
-            }
-            i += 2;
-        } else {
-            canonical += text[i];
-        }
-    }
-    return canonical;
-}
-
 }  // namespace
-
-std::string CanonicalAddress(const std::string& url) {
-    Origin origin;
-    std::string rest;
-    if (!ParseOrigin(url, origin, rest)) return url;
-    const size_t colon = url.find(':');
-    const size_t start = colon + 3;
-    const size_t end = url.find_first_of("/?#", start);
-    std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
-    const size_t at = authority.rfind('@');
-    const std::string user = at == std::string::npos ? std::string() : authority.substr(0, at + 1);
-    const bool defaultPort = (origin.scheme == "http" && origin.port == "80") ||
-                             (origin.scheme == "https" && origin.port == "443");
-    std::string canonical = origin.scheme + "://" + user + origin.host;
-    if (!origin.port.empty() && !defaultPort) canonical += ":" + origin.port;
-    if (rest.empty() || rest.front() != '/') rest.insert(rest.begin(), '/');
-    return canonical + CanonicalEscapes(rest);
-}
-
-bool SameAddress(const std::string& a, const std::string& b) {
-    return CanonicalAddress(a) == CanonicalAddress(b);
-}
 
 std::string PageTarget(const std::string& text, const std::string& executablePath,
                        const std::string& moduleDirectory) {

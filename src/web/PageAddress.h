@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "web/AddressSpelling.h"
+
 // Where NavigatePage goes for `text`: an integer names an embedded resource of the program
 // ("res://<executable>/<n>"), a text containing "http:", "https:" or "file:" is an address as
 // it is,
@@ -22,12 +24,3 @@ bool IsTrustedPageUrl(const std::string& url, const std::string& mainPageUrl,
 // This is the check for deciding what a page may do.
 bool IsTrustedPage(const std::string& url, const std::string& mainPageUrl,
                    const std::string& moduleDirectory);
-
-// `url` in the form a browser reports it: scheme and host in lower case, the scheme's default
-// port left out, an empty path as "/", percent-escapes of unreserved characters decoded and
-// the rest in upper-case hex. Texts without "scheme://" come back as they are.
-std::string CanonicalAddress(const std::string& url);
-
-// Whether two addresses name the same page (CanonicalAddress of both), so a failure reported
-// for the browser's spelling of an address is recognised as the one asked for.
-bool SameAddress(const std::string& a, const std::string& b);

@@ -97,6 +97,10 @@ TEST(LoopbackOwner, OnlyAPortEveryListenerOfWhichIsTheUsersIsTrusted) {
     EXPECT_EQ(LoopbackPortOf("http://u@[::1]:8080"), 8080);
     EXPECT_EQ(LoopbackPortOf("http://127.0.0.1.maker.example/"), std::nullopt);
     EXPECT_EQ(LoopbackPortOf("http://127.0.0.1:99999/"), std::nullopt);
+    EXPECT_EQ(LoopbackPortOf("http://127.1:8080/"), 8080);
+    EXPECT_EQ(LoopbackPortOf("http://0x7f000001/"), 80);
+    EXPECT_EQ(LoopbackPortOf("http://0.0.0.0:81/"), 81);
+    EXPECT_EQ(LoopbackPortOf("http://[::]:82/"), 82);
 }
 
 TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {

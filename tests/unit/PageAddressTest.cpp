@@ -32,6 +32,32 @@ TEST(PageAddressTest, TheBrowsersSpellingOfAnAddressIsTheSameAddress) {
     EXPECT_FALSE(SameAddress("http://h:8080/", "http://h/"));
     EXPECT_FALSE(SameAddress("http://h/A", "http://h/a"));
     EXPECT_FALSE(SameAddress("https://h/", "http://h/"));
+    // What a browser makes of blanks, UTF-8, dot segments, padded ports and short IPv4 forms.
+    EXPECT_TRUE(SameAddress("http://h/a b/数?q=x y", "http://h/a%20b/%E6%95%B0?q=x%20y"));
+    EXPECT_TRUE(SameAddress("http://h/a/./b/../c/%2e%2E/d", "http://h/a/d"));
+    EXPECT_TRUE(SameAddress("http://h/..", "http://h/"));
+    EXPECT_TRUE(SameAddress("http://h:0080/x", "http://h/x"));
+    EXPECT_TRUE(SameAddress("http://h:/x", "http://h/x"));
+    EXPECT_TRUE(SameAddress("http://127.1:017361/Brush.html", "http://127.0.0.1:17361/Brush.html"));
+    EXPECT_TRUE(SameAddress("http://0x7f000001/", "http://127.0.0.1/"));
+    EXPECT_TRUE(SameAddress("http://h\\a\\b", "http://h/a/b"));
+    EXPECT_FALSE(SameAddress("http://h/a%2fb", "http://h/a/b"));
+    EXPECT_FALSE(SameAddress("http://127.1.0.0.1/", "http://127.0.0.1/"));
+    EXPECT_FALSE(SameAddress("http://h:65536/", "http://h/"));
+}
+
+TEST(PageAddressTest, TheCanonicalSpellingIsItsOwn) {
+    // Each was once spelt differently a second time round (h:: became h: and then h).
+    for (const char* url :
+         {"http://h::/", "http://h:/", "http://[::1/", "http://h/%", "http://h/%2",
+          "http://h/%252e", "http://h/a/..%2f..", "http://h/.%2e/%2E./x", "http://u@h@k:08/",
+          "HTTP://H:0/?#%zz", "http://h/a?b/../c", "http://h/\\..\\x", "http://[::1]:00/",
+          "http://1.2.3.4.5/", "http://999.1/", "file:///a/../b", "res://x/130", "about:blank",
+          "http://h//..//x"}) {
+        const std::string once = CanonicalAddress(url);
+        EXPECT_EQ(CanonicalAddress(once), once) << url;
+    }
+    EXPECT_EQ(CanonicalAddress("http://h::/"), "http://h::/");  // no browser takes it
 }
 
 TEST(PageAddressTest, OtherTextIsAModuleRelativePath) {
