@@ -1,7 +1,12 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace os {
 
@@ -62,30 +67,57 @@ class StagingFolder {
     // earlier in this folder is replaced.
     bool CreateFile(const std::string& relative, File& file);
 
+    // Adds the line "key=value" to the mark Publish writes (neither may hold a line break,
+    // the key no "="; "token" is the mark's own).
+    void AddMarkField(const std::string& key, const std::string& value);
+
     enum class PublishResult { Published, InTheWay, Failed };
-    // Writes the mark `markName` into the staged folder (a file recording the folder's own
-    // identity, so a copy or a look-alike never carries it) and moves the folder to the final
-    // path. A folder there is replaced, and removed, only when it carries a valid mark, that
-    // is when an earlier Publish made it; anything else there (the user's own folder, a file,
-    // a link) is left untouched: InTheWay. The folder itself gets 0755 within the umask.
-    PublishResult Publish(const std::string& markName);
+    // Writes the mark `markName` (key=value lines with a random token, which the staging
+    // home records for this folder's name and inode) and the manifest `manifestName` (every file
+    // and folder made in it) into the staged folder and moves it to the final path. A folder
+    // there is replaced only when Publish made it: what it holds beyond the archive it was
+    // extracted from (the tool's own data, by its manifest) is linked into the new folder
+    // first, then the two change places in one step and the old one is removed. A folder
+    // nobody marked is replaced only when it holds nothing but what the new folder holds, file
+    // for file and byte for byte (an earlier extraction of the same archive). Anything else
+    // there (the user's own folder, a copy, a file, a link) is left untouched: InTheWay. The
+    // folder itself gets 0755 within the umask.
+    PublishResult Publish(const std::string& markName, const std::string& manifestName);
 
   private:
     void Discard();
     bool Failed();  // notes why the last call failed; false
-    bool WriteMark(const std::string& markName);
+    bool WriteMarkAndManifest(const std::string& markName, const std::string& manifestName);
+    PublishResult ReplaceExisting(const std::string& markName, const std::string& manifestName);
+    PublishResult ReplaceWithoutExchange(const std::string& markName,
+                                         const std::string& manifestName);
+    // Readies the new folder to replace the one at the final path: the tool's data taken over
+    // from it, or its being an earlier extraction checked. InTheWay, Failed or Published (ready).
+    PublishResult TakeOver(int old, const std::string& markName, const std::string& manifestName,
+                           std::string& oldToken);
+    PublishResult Fail(PublishResult result);
 
     int dirFd_ = -1;
     bool outOfRoom_ = false;
     std::string path_;
     std::string finalPath_;
     std::string stagingHome_;
+    std::string token_;
+    std::vector<std::pair<std::string, std::string>> markFields_;
+    std::set<std::string> entries_;  // made inside: files, and folders ending in "/"
 };
 
-// Whether the folder at `path` is missing, one that Publish made with the mark `markName`, or
-// something else (the user's own folder, a file, a link): never to be replaced or run.
-enum class PublishedState { Missing, Ours, Foreign };
-PublishedState StateOfPublished(const std::string& path, const std::string& markName);
+// Whether the folder at `path` is missing, one that Publish made with the mark `markName` (its
+// mark's token recorded in `stagingHome` for this folder's name and inode), a folder of the
+// user's that carries no mark (or only an earlier version's that no longer fits), which Publish
+// replaces only by an identical extraction, or something else (a copy of a package folder, a
+// hand-written mark, a file, a link, somebody else's): never to be replaced or run.
+enum class PublishedState { Missing, Ours, Unmarked, Foreign };
+PublishedState StateOfPublished(const std::string& path, const std::string& markName,
+                                const std::string& stagingHome);
+// The key=value lines of the mark of a folder that is Ours; nothing otherwise.
+std::optional<std::map<std::string, std::string>> PublishedMarkFields(
+    const std::string& path, const std::string& markName, const std::string& stagingHome);
 
 // Creates the program's own staging folder `path` (mode 0700, its parent must exist) or checks
 // the one there: a real folder owned by this user that nobody else can enter. False otherwise.

@@ -194,8 +194,11 @@ int CBrushWorkflow::RunAt(const PackagePlace& place, const std::string& url) {
             Notify(place.base, "run.error", "conflict");
             return 0;
         }
-        if (state == PackageFolderState::Missing || !services_.fileExists(place.program)) {
-            const FetchOutcome outcome = FetchLocked(place, url);
+        if (state != PackageFolderState::Ours || !services_.fileExists(place.program)) {
+            FetchOutcome outcome = FetchLocked(place, url);
+            // Nothing to compare a folder nobody marked with: it stays the user's.
+            if (outcome == FetchOutcome::NotAttempted && state == PackageFolderState::Unmarked)
+                outcome = FetchOutcome::InTheWay;
             if (outcome != FetchOutcome::Ready) {
                 NotifyFetchEnd(place.base, outcome);
                 return 0;
@@ -250,11 +253,16 @@ int CBrushWorkflow::FetchPackage(const std::string& cacheSetting, const std::str
 
 int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
     auto hold = LockPackage(place);
-    if (FolderState(place) == PackageFolderState::Foreign) {
+    const PackageFolderState state = FolderState(place);
+    if (state == PackageFolderState::Foreign) {
         Notify(place.base, "run.error", "conflict");
         return 0;
     }
+    const bool unmarked = state == PackageFolderState::Unmarked;
     switch (FetchLocked(place, url)) {
+        case FetchOutcome::NotAttempted:
+            if (unmarked) Notify(place.base, "run.error", "conflict");
+            return 0;
         case FetchOutcome::Ready:
         case FetchOutcome::ReadyCancelled:
             return 1;

@@ -33,8 +33,10 @@ enum class UnzipResult {
     Refused,    // the archive check refused the archive (its signature): nothing was extracted
 };
 
-// What the cache holds under a package's name.
-enum class PackageFolderState { Missing, Ours, Foreign };
+// What the cache holds under a package's name: nothing, a folder this program made, a folder
+// nobody marked (an earlier version's cache, say: taken over only when it holds exactly what
+// the package's archive holds), or somebody else's (never replaced, written into or run).
+enum class PackageFolderState { Missing, Ours, Unmarked, Foreign };
 
 // What the package workflow needs of the rest of the program. The package desk hands in the
 // real ones (the page's notifications, its window, libcurl, minizip, the desktop's launcher);
@@ -129,6 +131,8 @@ struct BrushServices {
 //   missing:          download, unzip, run | run.error
 //   download failed:  download, download.error
 //   somebody else's folder of the package's name: run.error (cause "conflict")
+//   a folder nobody marked: as missing; the extraction takes it over when it holds exactly
+//     what the archive holds, else run.error (cause "conflict")
 //   URL without "/":  nothing
 // Each task takes the cache folder as it is when it is asked for, so a later "app.setpath"
 // does not move a queued or running task. Tasks for the same package run one after the other, in

@@ -88,11 +88,16 @@ BrushServices RealPackageServices() {
     s.packageKey = MAPLENOOK_PACKAGE_KEY;
     s.fetchSignature = FetchSignatureFile;
     s.packageFolderState = [](const std::string& folder) {
-        switch (os::StateOfPublished(folder, kPackageMarkName)) {
+        std::string path = folder;
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        const std::string home = StagingHomeOf(path.substr(0, path.rfind('/') + 1));
+        switch (os::StateOfPublished(path, kPackageMarkName, home)) {
             case os::PublishedState::Missing:
                 return PackageFolderState::Missing;
             case os::PublishedState::Ours:
                 return PackageFolderState::Ours;
+            case os::PublishedState::Unmarked:
+                return PackageFolderState::Unmarked;
             case os::PublishedState::Foreign:
                 break;
         }

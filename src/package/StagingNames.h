@@ -13,6 +13,8 @@
 inline constexpr const char* kStagingHomeName = ".maplenook";
 // The file that marks a package folder as made by this program (see os::StagingFolder).
 inline constexpr const char* kPackageMarkName = ".maplenook-package";
+// The list of what the extraction wrote, beside the mark: what a new version may drop.
+inline constexpr const char* kPackageManifestName = ".maplenook-files";
 
 // "<cache folder>/.maplenook" for a cache folder given with or without its trailing "/".
 std::string StagingHomeOf(const std::string& cacheFolder);

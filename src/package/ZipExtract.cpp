@@ -612,7 +612,7 @@ ExtractResult ExtractInto(unzFile zip, os::ReadAtFile& file, const std::string& 
                            std::to_string(entries) + " entries");
     const auto modes = extractor.ApplyFolderModes();
     if (modes != ExtractResult::Done) return modes;
-    switch (stage.Publish(kPackageMarkName)) {
+    switch (stage.Publish(kPackageMarkName, kPackageManifestName)) {
         case os::StagingFolder::PublishResult::Published:
             return ExtractResult::Done;
         case os::StagingFolder::PublishResult::InTheWay:

@@ -34,14 +34,17 @@ std::string Fingerprint(const std::string& bytes) {
 }
 
 // Every entry below `root`: type, permission bits, and for files their content and time.
-// What a folder holds, leaving out the program's own bookkeeping: the mark of a package folder
-// and the staging folder itself (what is staged in it still shows).
+// What a folder holds, leaving out the program's own bookkeeping: the mark and manifest of a
+// package folder, the staging folder itself (what is staged in it still shows) and the records
+// of the marks there.
 std::map<std::string, std::string> TreeOf(const std::string& root) {
     std::map<std::string, std::string> tree;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         const std::string relative = fs::relative(entry.path(), root).string();
         const std::string name = entry.path().filename().string();
-        if (name == ".maplenook-package" || name == ".maplenook") continue;
+        if (name == ".maplenook-package" || name == ".maplenook-files" || name == ".maplenook" ||
+            relative.find(".maplenook/marks") != std::string::npos)
+            continue;
         struct stat info {};
         lstat(entry.path().c_str(), &info);
         char mode[8];
@@ -60,10 +63,14 @@ std::map<std::string, std::string> TreeOf(const std::string& root) {
     return tree;
 }
 
+// The entries of `folder`; in a staging folder, what is staged (not the marks' records).
 std::set<std::string> NamesIn(const std::string& folder) {
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
+    const bool staging = fs::path(folder).filename() == ".maplenook";
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (staging && entry.path().filename() == "marks") continue;
         names.insert(entry.path().filename().string());
+    }
     return names;
 }
 
@@ -303,7 +310,7 @@ TEST(UnzipTo, DestinationFormsAndOnlyFoldersItMadeAreReplaced) {
     // A folder the program did not make is never replaced, whatever it holds.
     EXPECT_EQ(UnzipToWithCause(dir / "small.zip", dest + " \t "), ExtractResult::Conflict);
     EXPECT_EQ(ReadFile(dest + "/top.txt"), "the user's own\n");
-    EXPECT_TRUE(fs::is_empty(dir / ".maplenook")) << "nothing staged is left";
+    EXPECT_TRUE(NamesIn(dir / ".maplenook").empty()) << "nothing staged is left";
 
     // One it made is, however it was changed since; nothing a link there points at is touched.
     fs::remove_all(dest);
@@ -575,7 +582,8 @@ TEST(UnzipTo, FullDiskIsFoundBeforeAndWhileWriting) {
     const auto previousKept = [&] {
         return NamesIn(dir / "disk/cache") == std::set<std::string>{".maplenook", "tool"} &&
                NamesIn(dir / "disk/cache/.maplenook").empty() &&
-               NamesIn(dest) == std::set<std::string>{".maplenook-package", "tool.exe"} &&
+               NamesIn(dest) ==
+                   std::set<std::string>{".maplenook-files", ".maplenook-package", "tool.exe"} &&
                ReadFile(dest + "/tool.exe") == "previous";
     };
     // 7.5 MiB would fit in the 8 MiB, but not with the margin.

@@ -14,7 +14,10 @@
 #include <ctime>
 #include <string>
 
+#include "os/linux/FolderCarry.h"
 #include "os/linux/OpenFolder.h"
+#include "os/linux/PackageMark.h"
+#include "os/linux/UniqueFd.h"
 #include "os/linux/WriteAll.h"
 
 namespace os {
@@ -28,10 +31,33 @@ unsigned PackageModeMask() {
     return CurrentUmask() | 022;
 }
 
-// The mark's text: the identity of the folder it was written in, which a copy never has.
-std::string MarkText(const struct stat& folder) {
-    return "maplenook package " + std::to_string(static_cast<unsigned long long>(folder.st_dev)) +
-           ":" + std::to_string(static_cast<unsigned long long>(folder.st_ino)) + "\n";
+// The last part of a path, without a trailing "/".
+std::string FolderNameOf(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path.substr(path.rfind('/') + 1);
+}
+
+// What the open folder `dir` at a path ending in `folderName` is (see StateOfPublished).
+PublishedState JudgeFolder(int dir, const std::string& folderName, const std::string& markName,
+                           const std::string& stagingHome, detail::MarkRead& mark) {
+    struct stat self {};
+    if (fstat(dir, &self) != 0 || self.st_uid != geteuid()) return PublishedState::Foreign;
+    mark = detail::ReadMarkFile(dir, markName);
+    switch (mark.kind) {
+        case detail::MarkKind::None:
+            return PublishedState::Unmarked;
+        case detail::MarkKind::Legacy:
+            // An earlier version's mark is good for as long as the device it names stays.
+            return detail::LegacyMarkFits(dir, mark.text) ? PublishedState::Ours
+                                                          : PublishedState::Unmarked;
+        case detail::MarkKind::Current:
+            return detail::MarkRecorded(stagingHome, folderName, self.st_ino, mark.fields["token"])
+                       ? PublishedState::Ours
+                       : PublishedState::Foreign;
+        case detail::MarkKind::Invalid:
+            break;
+    }
+    return PublishedState::Foreign;
 }
 
 }  // namespace
@@ -69,11 +95,13 @@ bool StagingFolder::Create(const std::string& stagingHome, const std::string& fi
 
 bool StagingFolder::MakeFolder(const std::string& relative) {
     if (dirFd_ < 0) return false;
-    if (mkdirat(dirFd_, relative.c_str(), 0777 & ~PackageModeMask()) == 0) return true;
-    if (errno != EEXIST) return Failed();
     struct stat info {};
-    return fstatat(dirFd_, relative.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISDIR(info.st_mode);
+    if (mkdirat(dirFd_, relative.c_str(), 0777 & ~PackageModeMask()) != 0 &&
+        (errno != EEXIST || fstatat(dirFd_, relative.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+         !S_ISDIR(info.st_mode)))
+        return errno == EEXIST ? false : Failed();
+    entries_.insert(relative + "/");
+    return true;
 }
 
 bool StagingFolder::SetFolderMode(const std::string& relative, unsigned mode) {
@@ -92,102 +120,154 @@ bool StagingFolder::CreateFile(const std::string& relative, File& file) {
     file.fd_ = openat(dirFd_, relative.c_str(), kFlags, 0600);
     if (file.fd_ < 0 && errno == EEXIST && unlinkat(dirFd_, relative.c_str(), 0) == 0)
         file.fd_ = openat(dirFd_, relative.c_str(), kFlags, 0600);
-    return file.fd_ >= 0 || Failed();
+    if (file.fd_ < 0) return Failed();
+    entries_.insert(relative);
+    return true;
 }
 
-bool StagingFolder::WriteMark(const std::string& markName) {
-    struct stat self {};
-    if (fstat(dirFd_, &self) != 0) return false;
-    // An archive may hold a file of the mark's name; ours replaces it.
-    unlinkat(dirFd_, markName.c_str(), 0);
-    const int fd = openat(dirFd_, markName.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const std::string text = MarkText(self);
-    const bool ok = detail::WriteAllTo(fd, text.data(), text.size());
-    return close(fd) == 0 && ok;
+void StagingFolder::AddMarkField(const std::string& key, const std::string& value) {
+    markFields_.emplace_back(key, value);
 }
 
-StagingFolder::PublishResult StagingFolder::Publish(const std::string& markName) {
+bool StagingFolder::WriteMarkAndManifest(const std::string& markName,
+                                         const std::string& manifestName) {
+    token_ = detail::NewMarkToken();
+    // An archive's files of these names were replaced by ours: they are no entries of it.
+    detail::EntryList entries = entries_;
+    for (const auto& own : {markName, manifestName}) {
+        entries.erase(own);
+        entries.erase(own + "/");
+    }
+    return !token_.empty() && detail::WriteMarkFile(dirFd_, markName, token_, markFields_) &&
+           detail::WriteManifest(dirFd_, manifestName, entries);
+}
+
+StagingFolder::PublishResult StagingFolder::Fail(PublishResult result) {
+    const int cause = errno;
+    if (!token_.empty()) detail::ForgetMark(stagingHome_, token_);
+    token_.clear();
+    errno = cause;
+    Discard();
+    return result;
+}
+
+StagingFolder::PublishResult StagingFolder::Publish(const std::string& markName,
+                                                    const std::string& manifestName) {
     if (dirFd_ < 0) return PublishResult::Failed;
-    const bool ready = WriteMark(markName) && fchmod(dirFd_, 0755 & ~CurrentUmask()) == 0;
-    close(dirFd_);
-    dirFd_ = -1;
-    if (!ready) {
-        Discard();
-        return PublishResult::Failed;
-    }
-    const char* staged = path_.c_str();
-    const char* target = finalPath_.c_str();
-    if (renameat2(AT_FDCWD, staged, AT_FDCWD, target, RENAME_NOREPLACE) == 0) {
+    struct stat self {};
+    // Recorded before the folder takes its name: a stop right after leaves it recognised.
+    const bool ready =
+        WriteMarkAndManifest(markName, manifestName) && fstat(dirFd_, &self) == 0 &&
+        fchmod(dirFd_, 0755 & ~CurrentUmask()) == 0 &&
+        detail::RecordMark(stagingHome_, FolderNameOf(finalPath_), self.st_ino, token_);
+    if (!ready) return Fail(PublishResult::Failed);
+    if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath_.c_str(), RENAME_NOREPLACE) == 0) {
         path_.clear();
-        return PublishResult::Published;
-    }
-    if (errno == EEXIST) {
-        // Only a folder this program published is replaced: anything else there is the
-        // user's, however much it looks like a package.
-        if (StateOfPublished(finalPath_, markName) != PublishedState::Ours) {
-            Discard();
-            return PublishResult::InTheWay;
-        }
-        // One step: readers see the old folder or the new one, never neither.
-        if (renameat2(AT_FDCWD, staged, AT_FDCWD, target, RENAME_EXCHANGE) != 0) {
-            Discard();
-            return PublishResult::Failed;
-        }
-        // The old folder now sits under the staged name.
         Discard();
         return PublishResult::Published;
     }
-    if (errno != EINVAL && errno != ENOSYS) {
-        Discard();
-        return PublishResult::Failed;
+    if (errno == EEXIST) return ReplaceExisting(markName, manifestName);
+    if (errno != EINVAL && errno != ENOSYS) return Fail(PublishResult::Failed);
+    return ReplaceWithoutExchange(markName, manifestName);
+}
+
+StagingFolder::PublishResult StagingFolder::TakeOver(int old, const std::string& markName,
+                                                     const std::string& manifestName,
+                                                     std::string& oldToken) {
+    detail::MarkRead mark;
+    const std::set<std::string> own{markName, manifestName};
+    switch (JudgeFolder(old, FolderNameOf(finalPath_), markName, stagingHome_, mark)) {
+        case PublishedState::Ours: {
+            oldToken = mark.fields["token"];
+            // Without a manifest (an earlier version's folder) nothing of it is known to be
+            // the archive's: all of it beyond the new archive stays.
+            const auto listed = detail::ReadManifest(old, manifestName);
+            return detail::CarryToolData(old, dirFd_, listed ? &*listed : nullptr, own)
+                       ? PublishResult::Published
+                       : PublishResult::Failed;
+        }
+        case PublishedState::Unmarked:
+            // Only an extraction of this same archive is taken over: nothing of the user's is
+            // in it to lose.
+            return detail::HoldsOnlyWhatIsIn(old, dirFd_, own) ? PublishResult::Published
+                                                               : PublishResult::InTheWay;
+        case PublishedState::Missing:
+        case PublishedState::Foreign:
+            break;
     }
+    return PublishResult::InTheWay;
+}
+
+StagingFolder::PublishResult StagingFolder::ReplaceExisting(const std::string& markName,
+                                                            const std::string& manifestName) {
+    std::string oldToken;
+    {
+        detail::UniqueFd old(detail::OpenFolderAt(AT_FDCWD, finalPath_.c_str()));
+        // A file or a link of the folder's name is the user's.
+        if (old.get() < 0) return Fail(PublishResult::InTheWay);
+        const PublishResult ready = TakeOver(old.get(), markName, manifestName, oldToken);
+        if (ready != PublishResult::Published) return Fail(ready);
+    }
+    // One step: readers see the old folder or the new one, never neither.
+    if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath_.c_str(), RENAME_EXCHANGE) != 0)
+        return Fail(PublishResult::Failed);
+    token_.clear();
+    if (!oldToken.empty()) detail::ForgetMark(stagingHome_, oldToken);
+    // The old folder now sits under the staged name.
+    Discard();
+    return PublishResult::Published;
+}
+
+StagingFolder::PublishResult StagingFolder::ReplaceWithoutExchange(
+    const std::string& markName, const std::string& manifestName) {
     // File systems without these rename flags: move the old folder aside into the staging
     // folder, so that a sweep finds it should we stop half-way.
-    const PublishedState there = StateOfPublished(finalPath_, markName);
-    if (there == PublishedState::Foreign) {
-        Discard();
-        return PublishResult::InTheWay;
+    const char* target = finalPath_.c_str();
+    std::string oldToken;
+    detail::UniqueFd old(detail::OpenFolderAt(AT_FDCWD, target));
+    struct stat there {};
+    if (old.get() < 0 && !(lstat(target, &there) != 0 && errno == ENOENT))
+        return Fail(PublishResult::InTheWay);
+    if (old.get() >= 0) {
+        const PublishResult ready = TakeOver(old.get(), markName, manifestName, oldToken);
+        if (ready != PublishResult::Published) return Fail(ready);
     }
     std::string aside = stagingHome_ + "/replaced-XXXXXX";
-    if (mkdtemp(aside.data()) == nullptr) {
-        Discard();
-        return PublishResult::Failed;
-    }
-    const bool hadOld = there == PublishedState::Ours && rename(target, aside.c_str()) == 0;
+    if (mkdtemp(aside.data()) == nullptr) return Fail(PublishResult::Failed);
+    const bool hadOld = old.get() >= 0 && rename(target, aside.c_str()) == 0;
     if (!hadOld) rmdir(aside.c_str());
-    if (rename(staged, target) != 0) {
+    if (rename(path_.c_str(), target) != 0) {
         if (hadOld) rename(aside.c_str(), target);
-        Discard();
-        return PublishResult::Failed;
+        return Fail(PublishResult::Failed);
     }
     path_.clear();
+    token_.clear();
+    if (!oldToken.empty()) detail::ForgetMark(stagingHome_, oldToken);
+    Discard();
     if (hadOld) RemoveTree(aside);
     return PublishResult::Published;
 }
 
-PublishedState StateOfPublished(const std::string& path, const std::string& markName) {
-    const int dir = OpenFolderAt(AT_FDCWD, path.c_str());
-    if (dir < 0) {
+PublishedState StateOfPublished(const std::string& path, const std::string& markName,
+                                const std::string& stagingHome) {
+    detail::UniqueFd dir(detail::OpenFolderAt(AT_FDCWD, path.c_str()));
+    if (dir.get() < 0) {
         struct stat there {};
         return lstat(path.c_str(), &there) != 0 && errno == ENOENT ? PublishedState::Missing
                                                                    : PublishedState::Foreign;
     }
-    struct stat self {
-    }, mark{};
-    char text[128] = {};
-    ssize_t length = -1;
-    const int fd = openat(dir, markName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        if (fstat(fd, &mark) == 0 && S_ISREG(mark.st_mode) && mark.st_uid == geteuid())
-            length = read(fd, text, sizeof text - 1);
-        close(fd);
-    }
-    const bool ours = length > 0 && fstat(dir, &self) == 0 && self.st_uid == geteuid() &&
-                      std::string(text, static_cast<size_t>(length)) == MarkText(self);
-    close(dir);
-    return ours ? PublishedState::Ours : PublishedState::Foreign;
+    detail::MarkRead mark;
+    return JudgeFolder(dir.get(), FolderNameOf(path), markName, stagingHome, mark);
+}
+
+std::optional<std::map<std::string, std::string>> PublishedMarkFields(
+    const std::string& path, const std::string& markName, const std::string& stagingHome) {
+    detail::UniqueFd dir(detail::OpenFolderAt(AT_FDCWD, path.c_str()));
+    detail::MarkRead mark;
+    if (dir.get() < 0 || JudgeFolder(dir.get(), FolderNameOf(path), markName, stagingHome, mark) !=
+                             PublishedState::Ours)
+        return std::nullopt;
+    return mark.fields;
 }
 
 bool MakeStagingHome(const std::string& path) {
