@@ -25,7 +25,8 @@ struct MinisignKey {
 // The key of `base64Line` (blanks around it ignored); none when it is not one.
 std::optional<MinisignKey> ParseMinisignKey(std::string_view base64Line);
 
-// The key id as minisign prints it: 16 upper-case hex digits, most significant byte first.
+// The key id as 16 upper-case hex digits, most significant byte first: the number minisign
+// prints (without its leading zeros).
 std::string KeyIdText(const MinisignKeyId& keyId);
 
 // One .minisig file.
