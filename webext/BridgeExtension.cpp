@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "os/DiagnosticLog.h"
 #include "os/linux/BridgeProtocol.h"
 #include "os/linux/WriteAll.h"
 
@@ -458,7 +459,10 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
         g_object_set_data_full(G_OBJECT(frame), kFrameBridgeKey, bridge, FreeFrameBridge);
     }
     if (JSCException* exception = jsc_context_get_exception(context)) {
-        g_warning("window.external: %s", jsc_exception_get_message(exception));
+        // The page chooses the message.
+        const char* message = jsc_exception_get_message(exception);
+        g_warning("window.external: %s",
+                  os::EscapedForLog(message != nullptr ? message : "", os::kLogLineLimit).c_str());
         jsc_context_clear_exception(context);
     }
     g_clear_object(&armed);

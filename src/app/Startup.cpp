@@ -7,14 +7,14 @@
 #include "base/Settings.h"
 #include "base/SettingsPlacement.h"
 #include "mainpanel/MainPanelHost.h"
+#include "os/DiagnosticLog.h"
 #include "os/Dialogs.h"
 #include "os/Files.h"
 #include "os/HandOver.h"
-#include "os/Window.h"
 #include "os/SingleInstance.h"
 #include "os/TerminationSignals.h"
+#include "os/Window.h"
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -52,7 +52,7 @@ int RunApplication() {
             copyMade ? placement.settingsPath : SettingsPathFor(moduleDirectory), runtimeFolder);
     }
     if (lock == os::InstanceLock::Failed) {
-        std::fprintf(stderr, "maplenook: cannot take the single-instance lock; starting anyway\n");
+        os::LogWarning("single-instance lock", "cannot be taken; starting anyway");
     }
 
     const std::string settingsPath = ApplySettingsPlacement(placement, moduleDirectory);

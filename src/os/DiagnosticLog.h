@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -11,9 +12,11 @@ namespace os {
 enum class LogLevel { Error, Warning, Debug };
 
 // Writes "maplenook: <level>: <what>: <detail>" to stderr and appends it, with the local time in
-// front, to DiagnosticLogPath(). Debug lines are written only when the environment says
-// MAPLENOOK_LOG=debug. Any thread; never throws; a log file that cannot be written leaves the
-// line on stderr alone. Log where a failure is detected, with its cause.
+// front, to DiagnosticLogPath(). "<what>: <detail>" is escaped and cut as EscapedForLog does
+// with kLogLineLimit, so no caller can write a second line, a terminal escape or a huge line. Debug
+// lines are written only when the environment says MAPLENOOK_LOG=debug. Any thread; never throws; a
+// log file that cannot be written leaves the line on stderr alone. Log where a failure is detected,
+// with its cause.
 void Log(LogLevel level, const std::string& what, const std::string& detail);
 inline void LogError(const std::string& what, const std::string& detail) {
     Log(LogLevel::Error, what, detail);
@@ -34,9 +37,14 @@ inline void LogFailure(const std::string& what, const std::string& detail) {
 // MapleNook/maplenook.log in the user's state folder (UserStateDirectory); empty without a home.
 std::string DiagnosticLogPath();
 
-// `text` with every control character (and the backslash itself) written as "\xNN", so logged
-// names can neither forge lines nor send escape sequences to a terminal.
-std::string EscapedForLog(const std::string& text);
+// How much of a line's "<what>: <detail>" is kept, escaped.
+constexpr size_t kLogLineLimit = 4096;
+
+// `text` with every control character (C0, DEL and C1), the backslash itself, the Unicode line
+// and paragraph separators and every byte that is not part of valid UTF-8 written as "\xNN", so
+// logged names can neither forge lines nor send escape sequences to a terminal. At most `limit`
+// bytes of escaped text are kept (whole characters), then " [<n> bytes cut]".
+std::string EscapedForLog(const std::string& text, size_t limit = std::string::npos);
 
 // Appends `line` and a newline to `path`, creating its folder. Only a regular file this user
 // owns is written (never through a symlink, never a FIFO or device, which could block); else

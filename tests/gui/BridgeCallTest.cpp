@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "LoopbackHttp.h"
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "WebTestPanel.h"
 #include "os/Files.h"
@@ -192,6 +193,36 @@ TEST_F(BridgeCallTest, UntrustedOriginCannotRunPrograms) {
     ASSERT_TRUE(panel.OpenPage(panel.ToFileUrl(BlankPage())));
     EXPECT_EQ(CallFrom(panel, "app:app.run&\\mark.sh&0&1"), "1");
     EXPECT_TRUE(PumpUntil([&] { return os::FileExists(marker); }));
+}
+
+// A refused call's command name goes into the log, where it stays one line of printable text
+// of a bounded length, whatever the page put into it.
+TEST_F(BridgeCallTest, ARefusedCallsNameCannotForgeLogLinesOrFloodTheLog) {
+    TempDir state;
+    testsupport::ScopedEnv env;
+    env.Set("XDG_STATE_HOME", state.path());
+    PageServer trusted("<p>main</p>");
+    PageServer other(Html("<p>other</p>"));
+    WebTestPanel panel("forger", module.path(), trusted.Url());
+    ASSERT_TRUE(panel.OpenPage(other.Url()));
+    EXPECT_EQ(panel.Evaluate("(function(){const e=document.createElement('div');"
+                             "e.setAttribute('result','untouched');"
+                             "e.setAttribute('param','app:\\u001b[31mrun\\\\\\n2026-01-01 "
+                             "maplenook: error: forged\\r\\u009b'+'A'.repeat(8<<20)+'&1');"
+                             "window.external.Call(e);return e.getAttribute('result');})()"),
+              "untouched");
+    const std::string log = ReadFile(state.File("MapleNook/maplenook.log"));
+    const size_t refused = log.find("bridge call refused: " + other.Url());
+    ASSERT_NE(refused, std::string::npos) << log.substr(0, 2000);
+    const std::string line = log.substr(refused, log.find('\n', refused) - refused);
+    EXPECT_NE(
+        line.find(": \\x1b[31mrun\\x5c\\x0a2026-01-01 maplenook: error: forged\\x0d\\xc2\\x9bAAA"),
+        std::string::npos)
+        << line.substr(0, 400);
+    EXPECT_NE(line.find(" bytes cut]"), std::string::npos);
+    EXPECT_LT(log.size(), 8192u);
+    EXPECT_EQ(log.find('\x1b'), std::string::npos);
+    EXPECT_EQ(log.find("\n2026-01-01 maplenook"), std::string::npos);
 }
 
 TEST_F(BridgeCallTest, CommandTextEdgeCases) {

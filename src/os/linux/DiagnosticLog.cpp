@@ -60,25 +60,6 @@ bool AppendCappedLine(const std::string& path, const std::string& line, std::uin
     return close(fd) == 0 && ok;
 }
 
-std::string EscapedForLog(const std::string& text) {
-    // Names come from pages and archives: a line break or an escape sequence in them must not
-    // forge a line or reach a terminal.
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F && c != '\\') {
-            escaped += c;
-            continue;
-        }
-        static const char kHex[] = "0123456789abcdef";
-        escaped += "\\x";
-        escaped += kHex[byte >> 4];
-        escaped += kHex[byte & 0xF];
-    }
-    return escaped;
-}
-
 bool LogEnabled(LogLevel level) {
     if (level != LogLevel::Debug) return true;
     static const bool debug = [] {
@@ -92,8 +73,10 @@ void Log(LogLevel level, const std::string& what, const std::string& detail) {
     if (!LogEnabled(level)) return;
     static const char* const kLevelNames[] = {"error", "warning", "debug"};
     try {
+        // Whoever calls, the line is one line of printable text of a bounded length: names in
+        // it come from pages, archives and servers.
         const std::string line = std::string("maplenook: ") + kLevelNames[static_cast<int>(level)] +
-                                 ": " + what + ": " + detail;
+                                 ": " + EscapedForLog(what + ": " + detail, kLogLineLimit);
         std::lock_guard<std::mutex> guard(LogMutex());
         std::fprintf(stderr, "%s\n", line.c_str());
         const std::string path = DiagnosticLogPath();

@@ -2,14 +2,14 @@
 
 #include <gtk/gtk.h>
 
-#include <cstdio>
+#include "os/DiagnosticLog.h"
 
 namespace os {
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {
     if (gdk_display_get_default() == nullptr) {
         // No display to show it on: the text still reaches whoever started the program.
-        std::fprintf(stderr, "%s\n", text.c_str());
+        LogError("message", text);
         return;
     }
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,

@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "BuildConfig.h"
+#include "os/DiagnosticLog.h"
 
 namespace os {
 namespace {
@@ -74,12 +74,12 @@ std::string UserRuntimeFolder() {
     if (!fallback.empty()) {
         mkdir(cacheHome.c_str(), 0700);  // may exist already; the next step decides
         if (MakePrivateFolder(fallback)) {
-            std::fprintf(stderr, "maplenook: %s is not a private folder of this user; using %s\n",
-                         shared.c_str(), fallback.c_str());
+            LogWarning("instance lock folder",
+                       shared + " is not a private folder of this user; using " + fallback);
             return fallback;
         }
     }
-    std::fprintf(stderr, "maplenook: no private folder of this user for the instance lock\n");
+    LogWarning("instance lock folder", "no private folder of this user");
     return {};
 }
 
