@@ -149,6 +149,9 @@ WebViewGtk::WebViewGtk(WindowGtk& host, const WebViewOptions& options) : host_(&
                                          "user-content-manager", content, "settings", settings,
                                          nullptr));
     g_object_unref(settings);
+    // WebKit takes drops by default and loads a dropped file or link in place of the page: a
+    // panel's page is only ever what the program loads. Nothing else in a panel takes drops.
+    if (!options.acceptDrops) gtk_drag_dest_unset(GTK_WIDGET(view_));
     gtk_layout_put(host.Layout(), GTK_WIDGET(view_), 0, 0);
     const Size client = host.ClientSize();
     gtk_widget_set_size_request(GTK_WIDGET(view_), client.width, client.height);
