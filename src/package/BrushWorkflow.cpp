@@ -148,6 +148,17 @@ CPackageLocks::Hold CBrushWorkflow::LockPackage(const PackagePlace& place) {
     return locks_.Acquire({"folder:" + place.folder});
 }
 
+bool CBrushWorkflow::SignedByThisBuild(const PackagePlace& place) {
+    if (services_.packageKey.empty()) return true;
+    const std::string signedBy =
+        services_.packageSignedBy ? services_.packageSignedBy(place.folder) : "";
+    if (key_ && signedBy == KeyIdText(key_->keyId)) return true;
+    os::LogDebug("package fetched again", place.folder + ": checked with key " +
+                                              (signedBy.empty() ? "none" : signedBy) +
+                                              ", not with this build's");
+    return false;
+}
+
 PackageFolderState CBrushWorkflow::FolderState(const PackagePlace& place) {
     if (!services_.packageFolderState) return PackageFolderState::Ours;
     const PackageFolderState state = services_.packageFolderState(place.folder);
@@ -194,7 +205,8 @@ int CBrushWorkflow::RunAt(const PackagePlace& place, const std::string& url) {
             Notify(place.base, "run.error", "conflict");
             return 0;
         }
-        if (state != PackageFolderState::Ours || !services_.fileExists(place.program)) {
+        if (state != PackageFolderState::Ours || !services_.fileExists(place.program) ||
+            !SignedByThisBuild(place)) {
             FetchOutcome outcome = FetchLocked(place, url);
             // Nothing to compare a folder nobody marked with: it stays the user's.
             if (outcome == FetchOutcome::NotAttempted && state == PackageFolderState::Unmarked)
@@ -420,7 +432,10 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::ExtractDownloaded(const PackagePlac
     Notify(place.base, "unzip");
     ArchiveCheck check;
     if (!services_.packageKey.empty()) {
-        check = [&](os::ReadAtFile& file) {
+        // The package folder keeps which key vouched for it, so a build with another key
+        // fetches it again.
+        if (key_) check.markFields = {{kSignedByMarkField, KeyIdText(key_->keyId)}};
+        check.accepts = [&](os::ReadAtFile& file) {
             if (!key_ || !signature) return false;
             const SignatureVerdict verdict = VerifyArchiveSignature(*key_, *signature, file);
             if (verdict == SignatureVerdict::Valid) return true;

@@ -20,6 +20,10 @@
 #include "package/ZipExtract.h"
 #include "web/HttpDownload.h"
 
+// The mark field of a package folder that records the id of the key its archive was checked
+// with (see BrushServices::packageKey).
+inline constexpr const char* kSignedByMarkField = "signed-by";
+
 // How long a download may receive nothing before the page hears it is waiting for the server.
 inline constexpr std::chrono::seconds kStallNotice{10};
 
@@ -88,6 +92,9 @@ struct BrushServices {
     std::function<std::optional<std::string>(const std::string& url, const std::string& path,
                                              DownloadWatch& watch)>
         fetchSignature;
+    // The key id (KeyIdText) a package folder's mark records its archive was checked with;
+    // empty for none. With a key, a package checked with no key or another one is fetched again.
+    std::function<std::string(const std::string& folder)> packageSignedBy;
     // Starts `file` with `directory` as its working directory the way the desktop's default
     // action does; true when started.
     std::function<bool(const std::string& directory, const std::string& file)> startProgram;
@@ -239,6 +246,8 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     bool Closing();
     CPackageLocks::Hold LockPackage(const PackagePlace& place);
     PackageFolderState FolderState(const PackagePlace& place);
+    // Whether the package folder was checked with this build's key; always without a key.
+    bool SignedByThisBuild(const PackagePlace& place);
 
     BrushServices services_;
     std::optional<MinisignKey> key_;  // the key of services_.packageKey, when it reads

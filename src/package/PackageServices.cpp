@@ -38,6 +38,38 @@ UnzipResult UnzipResultOf(ExtractResult result) {
     return UnzipResult::Damaged;
 }
 
+// A package folder without its trailing "/", and its cache's staging folder.
+std::pair<std::string, std::string> PublishedPathOf(const std::string& folder) {
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return {path, StagingHomeOf(path.substr(0, path.rfind('/') + 1))};
+}
+
+// What the mark of a package folder says of it (see os::StateOfPublished).
+PackageFolderState PackageFolderStateOf(const std::string& folder) {
+    const auto [path, home] = PublishedPathOf(folder);
+    switch (os::StateOfPublished(path, kPackageMarkName, home)) {
+        case os::PublishedState::Missing:
+            return PackageFolderState::Missing;
+        case os::PublishedState::Ours:
+            return PackageFolderState::Ours;
+        case os::PublishedState::Unmarked:
+            return PackageFolderState::Unmarked;
+        case os::PublishedState::Foreign:
+            break;
+    }
+    return PackageFolderState::Foreign;
+}
+
+// The key id a package folder's mark records its archive was checked with.
+std::string PackageSignedBy(const std::string& folder) {
+    const auto [path, home] = PublishedPathOf(folder);
+    const auto fields = os::PublishedMarkFields(path, kPackageMarkName, home);
+    if (!fields) return {};
+    const auto signedBy = fields->find(kSignedByMarkField);
+    return signedBy == fields->end() ? std::string() : signedBy->second;
+}
+
 // The signature file at `url`, cut off past kMostSignatureFileBytes, which no real one reaches.
 std::optional<std::string> FetchSignatureFile(const std::string& url, const std::string& path,
                                               DownloadWatch& watch) {
@@ -85,24 +117,11 @@ BrushServices RealPackageServices() {
                         const ArchiveCheck& check) {
         return UnzipResultOf(UnzipToWithCause(archive, directory, progress, check));
     };
+    // The key comes from the build only: nothing at run time can change what is trusted.
     s.packageKey = MAPLENOOK_PACKAGE_KEY;
     s.fetchSignature = FetchSignatureFile;
-    s.packageFolderState = [](const std::string& folder) {
-        std::string path = folder;
-        while (path.size() > 1 && path.back() == '/') path.pop_back();
-        const std::string home = StagingHomeOf(path.substr(0, path.rfind('/') + 1));
-        switch (os::StateOfPublished(path, kPackageMarkName, home)) {
-            case os::PublishedState::Missing:
-                return PackageFolderState::Missing;
-            case os::PublishedState::Ours:
-                return PackageFolderState::Ours;
-            case os::PublishedState::Unmarked:
-                return PackageFolderState::Unmarked;
-            case os::PublishedState::Foreign:
-                break;
-        }
-        return PackageFolderState::Foreign;
-    };
+    s.packageSignedBy = PackageSignedBy;
+    s.packageFolderState = PackageFolderStateOf;
     s.safeToStart = [](const std::string& cacheFolder, const std::string& program) {
         return os::IsSafeToStart(cacheFolder, program);
     };

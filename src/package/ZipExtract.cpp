@@ -576,7 +576,7 @@ namespace {
 // Extracts the opened archive into a staging folder beside `folder` and publishes it there.
 ExtractResult ExtractInto(unzFile zip, os::ReadAtFile& file, const std::string& archivePath,
                           const std::string& folder, uint64_t entries, uint64_t total,
-                          const ExtractProgress& progress) {
+                          const ExtractProgress& progress, const ArchiveCheck& check) {
     const auto slash = folder.rfind('/');
     const std::string parent = folder.substr(0, slash + 1);
     const uint64_t room = os::FreeSpaceOf(parent);
@@ -612,6 +612,9 @@ ExtractResult ExtractInto(unzFile zip, os::ReadAtFile& file, const std::string& 
                            std::to_string(entries) + " entries");
     const auto modes = extractor.ApplyFolderModes();
     if (modes != ExtractResult::Done) return modes;
+    if (check) {
+        for (const auto& [key, value] : check.markFields) stage.AddMarkField(key, value);
+    }
     switch (stage.Publish(kPackageMarkName, kPackageManifestName)) {
         case os::StagingFolder::PublishResult::Published:
             return ExtractResult::Done;
@@ -631,7 +634,7 @@ ExtractResult OpenAndExtract(const std::string& archivePath, const std::string& 
     ArchiveStream archive;
     if (!archive.file.Open(archivePath))
         return Refused(ExtractResult::Archive, archivePath, "cannot open it: " + ErrnoText());
-    if (check && !check(archive.file))
+    if (check && !check.accepts(archive.file))
         return Refused(ExtractResult::Refused, archivePath, "the archive check refused it");
     zlib_filefunc64_def access{OpenArchive, ReadArchive,  WriteArchive, TellArchive,
                                SeekArchive, CloseArchive, ArchiveError, &archive};
@@ -647,7 +650,7 @@ ExtractResult OpenAndExtract(const std::string& archivePath, const std::string& 
         return Refused(ExtractResult::Archive, archivePath,
                        "an entry's sizes are unreadable or cannot be true");
     return ExtractInto(zip, archive.file, archivePath, folder, global.number_entry, *total,
-                       progress);
+                       progress, check);
 }
 
 }  // namespace

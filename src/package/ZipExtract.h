@@ -3,6 +3,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Extraction of zip packages (minizip over zlib).
 
@@ -32,10 +34,15 @@ enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict, Refused };
 // `progress`, when given, hears the bytes written so far and the entries' whole size as the
 // extraction goes, and stops it by returning false.
 // `check`, when given, sees the opened archive before a single entry is read, through the
-// descriptor the extraction then reads (so it judges the very bytes that are extracted), and
-// refuses it by returning false.
+// descriptor the extraction then reads (so it judges the very bytes that are extracted).
 using ExtractProgress = std::function<bool(uint64_t done, uint64_t total)>;
-using ArchiveCheck = std::function<bool(os::ReadAtFile& archive)>;
+struct ArchiveCheck {
+    // False refuses the archive.
+    std::function<bool(os::ReadAtFile& archive)> accepts;
+    // What the published folder's mark records of an archive the check accepted.
+    std::vector<std::pair<std::string, std::string>> markFields;
+    explicit operator bool() const { return static_cast<bool>(accepts); }
+};
 ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
                          const ExtractProgress& progress = {}, const ArchiveCheck& check = {});
 

@@ -216,3 +216,25 @@ TEST(PackageSignature, AResumedDownloadIsCheckedWholeAfterItsLastByte) {
     EXPECT_EQ(run(), "tool','run");
     EXPECT_TRUE(ReadFile(site.cache + "/tool/payload.bin") == std::string(1u << 20, 'p'));
 }
+
+TEST(PackageSignature, ACheckedPackageStaysValidUntilTheBuildsKeyChanges) {
+    SignedSite site;
+    site.Zip("tool.zip");
+    site.Sign("tool.zip");
+    const Strings onlyRun{"tool','run"};
+    EXPECT_EQ(site.RunTool("tool.zip", site.Key("maker")), kRan);
+    EXPECT_EQ(site.RunTool("tool.zip", site.Key("maker")), onlyRun);
+    // A build with another key trusts nothing the first key vouched for, and back again.
+    site.Sign("tool.zip", "other");
+    EXPECT_EQ(site.RunTool("tool.zip", site.Key("other")), kRan);
+    EXPECT_EQ(site.RunTool("tool.zip", site.Key("other")), onlyRun);
+    // The folder the other key vouched for stays as it was, and does not run.
+    const size_t started = site.started.size();
+    EXPECT_EQ(site.RunTool("tool.zip", site.Key("maker")), kRefused);
+    EXPECT_EQ(site.started.size(), started);
+    // What a build without a key fetched was never checked; such a build runs any package.
+    EXPECT_EQ(site.RunTool("tool.zip", ""), onlyRun);
+    fs::remove_all(site.cache + "/tool");
+    EXPECT_EQ(site.RunTool("tool.zip", ""), kRan);
+    EXPECT_EQ(site.RunTool("tool.zip", site.Key("other")), kRan);
+}
