@@ -63,8 +63,10 @@ int RunApplication() {
         return 0;
     }
     RegisterResourceList(settingsPath, moduleDirectory);
-    if (!IsInstallationIntact(settingsPath, moduleDirectory)) {
-        os::ShowMessageBox(kDamagedInstallationText);
+    if (const std::string missing = MissingInstallationPart(settingsPath, moduleDirectory);
+        !missing.empty()) {
+        os::LogError("installation damaged", missing + " is missing or cannot be read");
+        os::ShowMessageBox(DamagedInstallationText(missing));
         return 0;
     }
 

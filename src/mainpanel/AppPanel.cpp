@@ -11,6 +11,7 @@
 #include "mainpanel/UsageReport.h"
 #include "os/DesktopNotifier.h"
 #include "os/DiagnosticLog.h"
+#include "os/Dialogs.h"
 #include "os/Files.h"
 #include "os/GuiThread.h"
 #include "os/Process.h"
@@ -147,6 +148,16 @@ void CAppPanel::InitPanel() {
 }
 
 void CAppPanel::ClosePanel() {
+    // First: a dialog's caller sees the quit as it unwinds and asks for nothing more.
+    os::QuitGuiLoop(0);
+    if (os::CloseModalDialogs()) {
+        // Their callers (a page's command among them) are still on the stack: the window and
+        // its page go with the panel once the loop has ended.
+        desk_->Stop();
+        tray_.RemoveTrayIcon();
+        if (os::Window* window = panel_.Window()) window->Hide();
+        return;
+    }
     notifier_.reset();
     // The pop panel's window goes first; its gone handler clears the pointer.
     if (popPanel_ != nullptr) popPanel_->ClosePanel();
@@ -154,7 +165,6 @@ void CAppPanel::ClosePanel() {
     desk_->Stop();
     tray_.RemoveTrayIcon();
     panel_.DestroyWindow();
-    os::QuitGuiLoop(0);
 }
 
 std::string CAppPanel::LocalPageUrl() {

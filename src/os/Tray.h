@@ -11,7 +11,7 @@ namespace os {
 // What the user did with the mouse on the tray icon, as the tray reports it to the icon's owner.
 enum : unsigned {
     TRAY_LBUTTONUP = 0x0202,
-    TRAY_LBUTTONDBLCLK = 0x0203,
+    TRAY_LBUTTONDBLCLK = 0x0203,  // the icon's activation: one left click on either kind of tray
     TRAY_RBUTTONUP = 0x0205,
 };
 

@@ -194,7 +194,7 @@ TEST(Startup, ADamagedInstallationShowsTheMessageAndExitsWithZero) {
         std::vector<unsigned long> dialogs;
         ASSERT_TRUE(WaitUntil(
             [&] {
-                dialogs = FindWindowsOf(program->pid(), "Error");
+                dialogs = FindWindowsOf(program->pid(), "错误");
                 return !dialogs.empty() && IsWindowViewable(dialogs[0]);
             },
             30s))
@@ -223,7 +223,11 @@ TEST(Startup, WithoutADisplayTheProgramEndsQuietlyWithZero) {
     const auto damaged = RunOnce(folder, {{"DISPLAY", ""}});
     EXPECT_TRUE(damaged.exited);
     EXPECT_EQ(damaged.exitCode, 0);
-    EXPECT_NE(damaged.output.find(kDamagedInstallationText), std::string::npos) << damaged.output;
+    // Told and logged, naming the file.
+    EXPECT_NE(damaged.output.find(DamagedInstallationText(folder.File("res/web/brush.html"))),
+              std::string::npos)
+        << damaged.output;
+    EXPECT_NE(damaged.output.find("installation damaged"), std::string::npos) << damaged.output;
 
     // A FIFO in the settings file's place is named, never waited on.
     fs::remove(folder.settingsPath());

@@ -434,6 +434,51 @@ TEST_F(WindowManager, TheTrayIconFollowsItsHostAndAPanelHiddenThereIsNeverLost) 
         << WmState(panel);
 }
 
+// One click on the icon in an XEmbed tray does what it does on a StatusNotifier host.
+TEST_F(WindowManager, OneClickOnTheXEmbedTrayIconBringsAHiddenPanelBack) {
+    testsupport::TrayHostStandIn tray;
+    ASSERT_TRUE(tray.Owning());
+    const unsigned long panel = StartShown();
+    ASSERT_NE(panel, 0u) << program_->Output();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return tray.DockedIcon(1500, 1100) != 0; }, 20s));
+    site_.Queue("app:panel.hide");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Withdrawn"; }, 20s))
+        << WmState(panel);
+    testsupport::PumpUntil([] { return false; }, 500ms);  // the icon has drawn itself
+    ASSERT_TRUE(testsupport::DragPointer(1516, 1116, 1516, 1116));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Normal"; }, 20s))
+        << WmState(panel);
+}
+
+// 退出 in the tray's menu ends the program even while the folder chooser is open.
+TEST_F(WindowManager, TheTraysQuitClosesAnOpenFolderChooserAndEndsTheProgram) {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus == nullptr) GTEST_SKIP() << "needs a session bus (run under dbus-run-session)";
+    testsupport::StatusNotifierHost host;
+    ASSERT_TRUE(host.Ready());
+    const unsigned long panel = StartShown({{"DBUS_SESSION_BUS_ADDRESS", bus}});
+    ASSERT_NE(panel, 0u) << program_->Output();
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return host.items.size() == 1; }, 20s));
+    const std::string service = host.items.front();
+    site_.Queue("app:app.setpath");
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return !testsupport::FindWindowsOf(program_->pid(), "缓存目录").empty(); }, 20s));
+    GVariant* path = host.ItemProperty(service, "Menu");
+    ASSERT_NE(path, nullptr);
+    const std::string menuPath = g_variant_get_string(path, nullptr);
+    g_variant_unref(path);
+    const auto menu = host.MenuOf(service);
+    ASSERT_EQ(menu.size(), 2u);
+    ASSERT_EQ(menu[1].second, "退出");
+    GVariant* reply =
+        host.Call(service, menuPath.c_str(), "com.canonical.dbusmenu", "Event",
+                  g_variant_new("(isvu)", menu[1].first, "clicked", g_variant_new_int32(0), 0u));
+    if (reply != nullptr) g_variant_unref(reply);
+    const auto outcome = program_->Wait(20s);
+    EXPECT_TRUE(outcome.exited) << outcome.output;
+    EXPECT_EQ(outcome.exitCode, 0);
+}
+
 // Notices name a tool as the page does: a start that hides the panel is announced; a failure
 // while the panel is away is one notification, with its cause, that brings the panel back.
 TEST_F(WindowManager, NoticesUseThePagesNamesAndAFailureWhileAwayBringsThePanelBack) {
@@ -449,7 +494,7 @@ TEST_F(WindowManager, NoticesUseThePagesNamesAndAFailureWhileAwayBringsThePanelB
     ASSERT_TRUE(testsupport::PumpUntil([&] { return !server.summaries.empty(); }, 30s))
         << program_->Output();
     EXPECT_EQ(server.summaries[0], "解锁助手 已启动");
-    EXPECT_TRUE(fs::exists(marker));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(marker); }, 20s));
     ASSERT_TRUE(testsupport::WaitUntil([&] { return WmState(panel) == "Iconic"; }, 20s));
     // The site has no such archive: the download fails with 404.
     site_.Queue("app:app.runbrush&flashtool.exe&" + site_.PageUrl("flashtool.zip") + "&一键刷机");

@@ -93,6 +93,8 @@ TEST(InstallCheck, NeedsTheLocalPageAndARegisteredBackground) {
 
     WriteFile(module.cfg(), resources + "[mainpanel]\nbkimage=2\n");
     EXPECT_FALSE(IsInstallationIntact(module.cfg(), module.dir.path(), module.registry));
+    EXPECT_EQ(MissingInstallationPart(module.cfg(), module.dir.path(), module.registry),
+              module.dir.File("res/skin/gone.png"));
     WriteFile(module.cfg(), resources + "[mainpanel]\nbkimage=\n");
     EXPECT_FALSE(IsInstallationIntact(module.cfg(), module.dir.path(), module.registry));
     WriteFile(module.cfg(), resources + "[mainpanel]\nbkimage=01\n");
@@ -100,5 +102,6 @@ TEST(InstallCheck, NeedsTheLocalPageAndARegisteredBackground) {
 
     WriteFile(module.cfg(), resources + "[mainpanel]\nbkimage=1\n");
     std::remove(module.dir.File("res/web/brush.html").c_str());
-    EXPECT_FALSE(IsInstallationIntact(module.cfg(), module.dir.path(), module.registry));
+    EXPECT_EQ(MissingInstallationPart(module.cfg(), module.dir.path(), module.registry),
+              module.dir.File("res/web/brush.html"));
 }

@@ -177,6 +177,43 @@ TrayHostStandIn::TrayHostStandIn() {
     owning_ = XGetSelectionOwner(display, selection) == owner;
 }
 
+unsigned long TrayHostStandIn::DockedIcon(int x, int y) {
+    auto* display = static_cast<Display*>(display_);
+    if (display == nullptr || icon_ != 0) return icon_;
+    const Atom opcode = XInternAtom(display, "_NET_SYSTEM_TRAY_OPCODE", False);
+    while (XPending(display) > 0) {
+        XEvent event{};
+        XNextEvent(display, &event);
+        // SYSTEM_TRAY_REQUEST_DOCK (0) names the icon's window in its third item.
+        if (event.type != ClientMessage || event.xclient.message_type != opcode ||
+            event.xclient.data.l[1] != 0 || icon_ != 0)
+            continue;
+        const Window icon = static_cast<Window>(event.xclient.data.l[2]);
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        attributes.background_pixel = 0x404040;
+        const Window box = XCreateWindow(display, DefaultRootWindow(display), x, y, 32, 32, 0,
+                                         CopyFromParent, InputOutput, CopyFromParent,
+                                         CWOverrideRedirect | CWBackPixel, &attributes);
+        XMapRaised(display, box);
+        XReparentWindow(display, icon, box, 0, 0);
+        XResizeWindow(display, icon, 32, 32);
+        XMapWindow(display, icon);
+        XEvent notify{};
+        notify.xclient.type = ClientMessage;
+        notify.xclient.window = icon;
+        notify.xclient.message_type = XInternAtom(display, "_XEMBED", False);
+        notify.xclient.format = 32;
+        notify.xclient.data.l[0] = CurrentTime;
+        notify.xclient.data.l[1] = 0;  // XEMBED_EMBEDDED_NOTIFY
+        notify.xclient.data.l[3] = static_cast<long>(box);
+        XSendEvent(display, icon, False, NoEventMask, &notify);
+        XSync(display, False);
+        icon_ = icon;
+    }
+    return icon_;
+}
+
 TrayHostStandIn::~TrayHostStandIn() {
     if (display_ != nullptr) XCloseDisplay(static_cast<Display*>(display_));
 }

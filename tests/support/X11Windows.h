@@ -31,7 +31,7 @@ bool RequestWindowClose(unsigned long window);
 bool DragPointer(int x, int y, int toX, int toY);
 
 // Owns the XEmbed tray selection of the default screen while it lives, so a program finds a
-// tray host there (the icons it docks are never drawn).
+// tray host there. Icons it docks are drawn only once DockedIcon embeds them.
 class TrayHostStandIn {
   public:
     TrayHostStandIn();
@@ -39,10 +39,14 @@ class TrayHostStandIn {
     TrayHostStandIn(const TrayHostStandIn&) = delete;
     TrayHostStandIn& operator=(const TrayHostStandIn&) = delete;
     bool Owning() const { return owning_; }
+    // Handles the dock requests that came so far: the first icon is embedded in a 32 x 32
+    // window at (x, y) of the screen. The icon's window once it is, else 0.
+    unsigned long DockedIcon(int x, int y);
 
   private:
     void* display_ = nullptr;
     bool owning_ = false;
+    unsigned long icon_ = 0;
 };
 
 }  // namespace testsupport

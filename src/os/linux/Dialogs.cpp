@@ -4,6 +4,8 @@
 
 #include "os/DiagnosticLog.h"
 
+#include "os/linux/ToolkitLanguage.h"
+
 namespace os {
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {
@@ -12,12 +14,28 @@ void ShowMessageBox(const std::string& text, const std::string& caption) {
         LogError("message", text);
         return;
     }
+    detail::SpeakChineseInToolkitTexts();
+    // The button and the title in the program's words: the box speaks the page's language
+    // whatever the desktop's locale.
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
-                                               GTK_BUTTONS_OK, "%s", text.c_str());
-    gtk_window_set_title(GTK_WINDOW(dialog), caption.empty() ? "Error" : caption.c_str());
+                                               GTK_BUTTONS_NONE, "%s", text.c_str());
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "确定", GTK_RESPONSE_OK);
+    gtk_window_set_title(GTK_WINDOW(dialog), caption.empty() ? "错误" : caption.c_str());
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
+}
+
+bool CloseModalDialogs() {
+    bool any = false;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* at = windows; at != nullptr; at = at->next) {
+        if (!GTK_IS_DIALOG(at->data) || !gtk_widget_get_visible(GTK_WIDGET(at->data))) continue;
+        gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_DELETE_EVENT);
+        any = true;
+    }
+    g_list_free(windows);
+    return any;
 }
 
 }  // namespace os

@@ -7,6 +7,7 @@
 
 #include "BuildConfig.h"
 #include "os/GuiThread.h"
+#include "os/linux/ToolkitLanguage.h"
 
 namespace os {
 namespace {
@@ -53,6 +54,7 @@ std::optional<std::string> ChooseFolder(const std::string& title, const std::str
         return std::string(answer);
     }
 #endif
+    detail::SpeakChineseInToolkitTexts();
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
         title.c_str(), nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "取消", GTK_RESPONSE_CANCEL,
         "确定", GTK_RESPONSE_ACCEPT, nullptr);
@@ -85,7 +87,8 @@ std::optional<std::string> ChooseFolder(const std::string& title, const std::str
         }
         GtkWidget* message =
             gtk_message_dialog_new(GTK_WINDOW(dialog), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
-                                   GTK_BUTTONS_OK, "%s", why.c_str());
+                                   GTK_BUTTONS_NONE, "%s", why.c_str());
+        gtk_dialog_add_button(GTK_DIALOG(message), "确定", GTK_RESPONSE_OK);
         gtk_window_set_title(GTK_WINDOW(message), title.c_str());
         gtk_dialog_run(GTK_DIALOG(message));
         gtk_widget_destroy(message);

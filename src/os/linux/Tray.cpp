@@ -175,7 +175,9 @@ class LinuxTrayIcon final : public TrayIcon {
         if (statusIcon_ == nullptr) return false;
         gtk_status_icon_set_title(statusIcon_, "MapleNook");
         SetStatusIconTooltip();
-        g_signal_connect(statusIcon_, "button-press-event", G_CALLBACK(OnButtonPress), this);
+        // One left click activates, as on a StatusNotifier host ("activate" comes from the
+        // first press only, so a double click does not activate twice).
+        g_signal_connect(statusIcon_, "activate", G_CALLBACK(OnActivate), this);
         g_signal_connect(statusIcon_, "button-release-event", G_CALLBACK(OnButtonRelease), this);
         g_signal_connect(statusIcon_, "popup-menu", G_CALLBACK(OnPopupMenu), this);
         gtk_status_icon_set_visible(statusIcon_, TRUE);
@@ -191,11 +193,8 @@ class LinuxTrayIcon final : public TrayIcon {
     }
 #pragma GCC diagnostic pop
 
-    static gboolean OnButtonPress(GtkStatusIcon*, GdkEventButton* event, gpointer self) {
-        if (event->button == 1 && event->type == GDK_2BUTTON_PRESS) {
-            static_cast<LinuxTrayIcon*>(self)->Notify(TRAY_LBUTTONDBLCLK);
-        }
-        return FALSE;
+    static void OnActivate(GtkStatusIcon*, gpointer self) {
+        static_cast<LinuxTrayIcon*>(self)->Notify(TRAY_LBUTTONDBLCLK);
     }
     static gboolean OnButtonRelease(GtkStatusIcon*, GdkEventButton* event, gpointer self) {
         if (event->button == 1) static_cast<LinuxTrayIcon*>(self)->Notify(TRAY_LBUTTONUP);
