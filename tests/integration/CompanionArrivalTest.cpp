@@ -2,6 +2,9 @@
 // program is started for an attached phone only while no process of its name runs.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -77,6 +80,33 @@ TEST(CompanionArrival, StartsForAnAttachedPhoneOnlyWhileTheProgramIsNotRunning) 
             [&] { return ServicesOver(tree).isProcessRunning("lanternhall.exe"); }, 5s));
         EXPECT_EQ(arrivals.OnArrival(ServicesOver(tree), start), 0);
     }
+}
+
+// A companion program that has ended but is not collected yet (its parent is slow, or an init
+// that reaps late) is not running: a phone's arrival starts it again.
+TEST(CompanionArrival, AnEndedButUncollectedProgramDoesNotCount) {
+    FakeUsbTree tree;
+    tree.CompositePhone("1-1", "0123456789ABCDEF", 7);
+    testsupport::TempDir dir;
+    const std::string image = dir.File("lanternhall.exe");
+    fs::copy_file("/bin/true", image);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(image.c_str(), image.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    const bool ended = testsupport::WaitUntil(
+        [&] {
+            siginfo_t info{};
+            return waitid(P_PID, child, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                   info.si_pid == child;
+        },
+        5s);
+    const bool running = ServicesOver(tree).isProcessRunning("lanternhall.exe");
+    waitpid(child, nullptr, 0);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(running);
 }
 
 }  // namespace

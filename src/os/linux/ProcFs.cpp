@@ -71,6 +71,19 @@ std::string ShortCommandName(long pid) {
     return name;
 }
 
+// A process that has ended but whose parent has not collected it yet (or that is being
+// removed): it runs nothing, so it is not listed. The state follows the last ")" of the
+// command name in /proc/<pid>/stat, since the name itself may hold one.
+bool HasEnded(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return true;
+    const char state = stat[close + 2];
+    return state == 'Z' || state == 'X';
+}
+
 // inode -> lowest pid holding "socket:[inode]" among its open descriptors.
 std::map<unsigned long, long> SocketOwners(const std::set<unsigned long>& wanted) {
     std::map<unsigned long, long> owners;
@@ -105,6 +118,7 @@ std::vector<ProcessFacts> ListProcesses() {
         facts.arguments = CommandLineOf(pid);
         // A process that ended between the listing and the reads leaves nothing to report.
         if (facts.imagePath.empty() && facts.imageName.empty()) continue;
+        if (HasEnded(pid)) continue;
         out.push_back(std::move(facts));
     }
     return out;
