@@ -2,6 +2,7 @@
 
 #include "base/Settings.h"
 #include "base/TextCase.h"
+#include "os/DiagnosticLog.h"
 #include "os/Files.h"
 #include "package/BrushWorkflow.h"
 #include "package/PackagePaths.h"
@@ -23,6 +24,26 @@ bool IsInterpreter(const std::string& fileName) {
         if (rest.find_first_not_of("0123456789.") == std::string::npos) return true;
     }
     return false;
+}
+
+// What the bridge answered, on one line for the log: the reason an install failed is usually in
+// the middle ("adb: error: failed to copy ...: couldn't read from device").
+std::string OneLine(const std::string& output) {
+    constexpr size_t kLimit = 600;
+    std::string joined;
+    std::string line;
+    for (size_t i = 0; i <= output.size(); ++i) {
+        const char c = i < output.size() ? output[i] : '\n';
+        if (c == '\r') continue;
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        if (!line.empty()) joined += (joined.empty() ? "" : " / ") + line;
+        line.clear();
+    }
+    if (joined.size() > kLimit) joined = joined.substr(0, kLimit) + "...";
+    return joined.empty() ? "no answer" : joined;
 }
 
 }  // namespace
@@ -112,9 +133,15 @@ int InstallCompanionApk(const CompanionServices& services, const std::string& ap
 
     const std::string command = "install -r \"" + apkPath + "\"";
     services.wait(kInstallDelayMs);
-    if (services.runAdb(command).find("Success") == std::string::npos) {
+    const std::string first = services.runAdb(command);
+    if (first.find("Success") == std::string::npos) {
+        os::LogWarning("phone package not installed, trying once more",
+                       apkPath + ": " + OneLine(first));
         services.wait(kInstallDelayMs);
-        services.runAdb(command);
+        const std::string second = services.runAdb(command);
+        // Only said, not acted on: there is no third attempt.
+        if (second.find("Success") == std::string::npos)
+            os::LogWarning("phone package not installed", apkPath + ": " + OneLine(second));
     }
     return 1;
 }
