@@ -23,6 +23,7 @@ std::string DownloadCause(const std::string& cause) {
     if (cause == "cancelled") return {};
     if (cause == "network") return "网络连接中断，或无法连接到服务器。";
     if (cause == "tls") return "无法与服务器建立安全连接。";
+    if (cause == "refused") return "本机上为下载地址应答的是其他用户的程序，为安全起见没有连接。";
     if (cause == "disk") return kDisk;
     if (cause.rfind("http:", 0) == 0) {
         const std::string status = cause.substr(5);

@@ -19,6 +19,8 @@ const char* CauseOf(DownloadFailure failure) {
             return "cancelled";
         case DownloadFailure::Tls:
             return "tls";
+        case DownloadFailure::Refused:
+            return "refused";
         case DownloadFailure::None:
         case DownloadFailure::HttpStatus:
             break;

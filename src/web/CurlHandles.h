@@ -25,6 +25,11 @@ bool AppendHeader(CurlHeaderList& list, const char* line);
 // What every transfer of the program sets: the address and headers, only http/https (also
 // after redirects, since addresses come from pages), at most 20 redirects, no signals (workers
 // run transfers), a minute to connect and `stallSeconds` without data before giving up; the
-// desktop's proxy for the address (CurlProxy.h); and no connection to a loopback port (server
-// or proxy) that another user serves (see LoopbackOwner.h).
+// desktop's proxy for the address (CurlProxy.h), never one for loopback; and no connection to
+// a loopback server that another user serves (see LoopbackOwner.h). A proxy the user named
+// may be anyone's: the check applies to loopback destinations, not to the proxy.
 void SetWebTransferOptions(CURL* easy, const char* url, curl_slist* headers, long stallSeconds);
+
+// Whether the last transfer of `easy` (set up with SetWebTransferOptions, performed on this
+// thread) ended because the loopback server it reached is another user's.
+bool RefusedAsAnotherUsers(CURL* easy);

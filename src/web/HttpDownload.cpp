@@ -272,6 +272,10 @@ DownloadFailure Outcome(const std::string& url, const BodyFile& file, const Tran
     } else if (transfer.cancelled) {
         failure = DownloadFailure::Cancelled;
         os::LogDebug("download stopped", url);
+    } else if (RefusedAsAnotherUsers(transfer.easy)) {
+        // Before the status of a redirect that led there.
+        failure = DownloadFailure::Refused;
+        os::LogError("download refused", url + ": another user serves the loopback address");
     } else if (status != 0 && !IsSuccessStatus(status)) {
         failure = DownloadFailure::HttpStatus;
         os::LogError("download failed", url + ": HTTP status " + std::to_string(status));

@@ -11,6 +11,7 @@ enum class DownloadFailure {
     Disk,        // the body could not be written
     Cancelled,   // the progress callback asked to stop
     Tls,         // the server's certificate was refused (never accepted regardless)
+    Refused,     // another user serves the loopback address (also after a redirect)
 };
 
 // Follows a download: `progress` gets the bytes received and the whole size (-1 while unknown)

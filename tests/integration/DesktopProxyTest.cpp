@@ -4,6 +4,10 @@
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -56,9 +60,16 @@ int DownloadUnder(const char* mode, const char* kind, int port, const std::strin
     return DownloadToFolder("http://origin.invalid/pkg/tool.zip", folder);
 }
 
+// `proxyUser`: the proxy runs as that user (a system account's squid or tor), else as ours.
 void ExpectTheDesktopsChoice(const char* proxyKind, const char* settingsKind,
-                             const std::string& expectedRequest) {
-    testsupport::ChildProcess proxy({"python3", "-c", kProxyScript, proxyKind});
+                             const std::string& expectedRequest, const char* proxyUser = nullptr) {
+    std::vector<std::string> command{"python3", "-c", kProxyScript, proxyKind};
+    if (proxyUser != nullptr) {
+        command[0] = "/usr/bin/python3";  // root's PATH may name a python the user cannot run
+        command.insert(command.begin(), {"setpriv", std::string("--reuid=") + proxyUser,
+                                         std::string("--regid=") + proxyUser, "--clear-groups"});
+    }
+    testsupport::ChildProcess proxy(command);
     ASSERT_TRUE(testsupport::WaitUntil(
         [&] { return proxy.Output().find('\n') != std::string::npos; }, 20s));
     const int port = std::stoi(proxy.Output());
@@ -83,4 +94,10 @@ TEST(DesktopProxy, DownloadsGoThroughTheProxyTheDesktopNamesAndOnlyThen) {
     // SOCKS 5 gets the name, to resolve it at the proxy.
     ExpectTheDesktopsChoice("socks5", "socks",
                             "socks5 origin.invalid:80 GET /pkg/tool.zip HTTP/1.1");
+}
+
+TEST(DesktopProxy, AProxyTheUserNamedServesRemoteAddressesWhoeverRunsIt) {
+    if (geteuid() != 0) GTEST_SKIP() << "cannot run the proxy as uid 65534 here (not root)";
+    ExpectTheDesktopsChoice("http", "http", "GET http://origin.invalid/pkg/tool.zip HTTP/1.1",
+                            "65534");
 }

@@ -12,6 +12,7 @@
 
 #include "FakeWebView.h"
 #include "ForeignListener.h"
+#include "LoopbackHttp.h"
 #include "PrivateNetwork.h"
 #include "TempDir.h"
 #include "base/LoopbackOwner.h"
@@ -114,7 +115,16 @@ TEST(LoopbackOwner, APortAnotherUserServesIsNotTrusted) {
     testsupport::TempDir dir;
     DownloadWatch watch;
     EXPECT_EQ(DownloadToNewFile(base + "/tool.zip", dir.File("tool.zip"), &watch), 0);
-    EXPECT_EQ(watch.failure, DownloadFailure::Network);
+    EXPECT_EQ(watch.failure, DownloadFailure::Refused);
+    // Also when the user's own server sends it there: refused, not the redirect's status.
+    loopback::HttplibServer own;
+    own.server.Get("/tool.zip",
+                   [&](const auto&, auto& response) { response.set_redirect(base + "/tool.zip"); });
+    ASSERT_TRUE(own.Start());
+    DownloadWatch redirected;
+    EXPECT_EQ(DownloadToNewFile(own.BaseUrl() + "/tool.zip", dir.File("again.zip"), &redirected),
+              0);
+    EXPECT_EQ(redirected.failure, DownloadFailure::Refused);
     EXPECT_FALSE(other.GotRequest(std::chrono::seconds(1)))
         << "the other user's server got a request";
 }

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include "os/Files.h"
+#include "os/Proxy.h"
 #include "os/linux/BridgeProtocol.h"
 #include "os/linux/WebHost.h"
 
@@ -79,6 +80,37 @@ void OnResRequest(WebKitURISchemeRequest* request, gpointer) {
     g_bytes_unref(bytes);
 }
 
+// The desktop's first proxy for addresses of `scheme` in general, as WebKit spells it; empty
+// for a direct route or when the desktop cannot say.
+std::string DesktopProxyForScheme(const char* scheme) {
+    const auto proxies = ProxiesFor(std::string(scheme) + "://maker.example/");
+    if (!proxies) return {};
+    for (const std::string& proxy : *proxies) {
+        if (proxy.rfind("direct://", 0) == 0) return {};
+        if (proxy.find("://") != std::string::npos) return proxy;
+    }
+    return {};
+}
+
+// Loopback never goes through a proxy: the page judged must be the one the loopback server
+// sent, not a proxy's. WebKit takes either the system's settings or its own list; the list
+// names the desktop's proxy for other addresses, read once here, with loopback kept out.
+void KeepLoopbackDirect(WebKitWebContext* context) {
+    static const char* const kDirect[] = {"localhost", "127.0.0.0/8", "::1", "0.0.0.0", nullptr};
+    const std::string http = DesktopProxyForScheme("http");
+    const std::string https = DesktopProxyForScheme("https");
+    WebKitNetworkProxySettings* settings =
+        webkit_network_proxy_settings_new(http.empty() ? nullptr : http.c_str(), kDirect);
+    if (https != http) {
+        webkit_network_proxy_settings_add_proxy_for_scheme(
+            settings, "https", https.empty() ? "direct://" : https.c_str());
+    }
+    webkit_website_data_manager_set_network_proxy_settings(
+        webkit_web_context_get_website_data_manager(context), WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
+        settings);
+    webkit_network_proxy_settings_free(settings);
+}
+
 }  // namespace
 
 void SetWebExtensionsDirectory(const std::string& directory) {
@@ -106,6 +138,7 @@ WebKitWebContext* WebContextFor(const std::string& dataFolder) {
         context = webkit_web_context_new_with_website_data_manager(manager);
         g_object_unref(manager);
     }
+    KeepLoopbackDirect(context);
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
                      nullptr);
     g_signal_connect(context, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
