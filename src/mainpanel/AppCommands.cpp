@@ -73,6 +73,10 @@ constexpr AppCommand kAppCommands[] = {
      [](PageCommand& c, Packages& p) {
          if (c.Has(1)) p.CancelBrush(c.Item(1));
      }},
+    {"app.hasapp", nullptr,
+     [](PageCommand& c, Packages& p) {
+         if (c.Has(1)) c.result = p.HasPackage(c.Item(1)) ? 1 : 0;
+     }},
     {"app.checkapp", nullptr,
      [](PageCommand& c, Packages& p) {
          if (c.Has(3)) p.PrefetchIfStale(c.Item(1), c.Item(2), c.Item(3));

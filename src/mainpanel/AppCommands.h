@@ -44,6 +44,9 @@ class PackageCommandTarget {
     virtual void SetPageProgress(bool /*on*/) {}
     // "app.cancelbrush": stops the package's running download or extraction.
     virtual void CancelBrush(const std::string& /*fileName*/) {}
+    // "app.hasapp": whether the package's program is in the cache folder in use, in a folder
+    // this program made (so that a run starts it without a download).
+    virtual bool HasPackage(const std::string& /*fileName*/) const { return false; }
 };
 
 // The main panel's command set, offered every page command before the common set. Nonzero when

@@ -13,9 +13,22 @@ constexpr int kInstallDelayMs = 1200;
 // Programs whose first non-option argument is the program they run. Versioned names
 // ("python3.11", "perl5.36") count as their family.
 bool IsInterpreter(const std::string& fileName) {
-    static const char* const kFamilies[] = {"sh",   "bash", "dash", "zsh",  "ksh",    "busybox",
-                                            "env",  "python", "perl", "ruby", "node", "mono",
-                                            "java", "wine", "wine64", "wine-preloader",
+    static const char* const kFamilies[] = {"sh",
+                                            "bash",
+                                            "dash",
+                                            "zsh",
+                                            "ksh",
+                                            "busybox",
+                                            "env",
+                                            "python",
+                                            "perl",
+                                            "ruby",
+                                            "node",
+                                            "mono",
+                                            "java",
+                                            "wine",
+                                            "wine64",
+                                            "wine-preloader",
                                             "wine64-preloader"};
     const std::string name = AsciiLowerCopy(fileName);
     for (const std::string family : kFamilies) {

@@ -24,7 +24,13 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
     services.notifyOutside = std::move(panel.notifyOutside);
     named_ = std::move(panel.named);
     services.hideMainPanel = std::move(panel.hideMainPanel);
-    services.fetchEnded = std::move(panel.fetchEnded);
+    // The page hears that a fetch ended, however it ended, so that it can ask what is there now
+    // (a prefetch reports nothing after its extraction starts).
+    services.fetchEnded = [notify = services.notifyPage,
+                           ended = std::move(panel.fetchEnded)](const std::string& base) {
+        if (notify) notify("brushend", {base});
+        if (ended) ended(base);
+    };
     auto companionSide = companion_;
     services.afterStart =
         CompanionAfterStart(services.moduleDirectory, [companionSide](const std::string& apkPath) {

@@ -74,6 +74,9 @@ class CPackageDesk : public PackageCommandTarget {
     // cancelling a package's running fetch.
     void SetPageProgress(bool on) override { workflow_->SetPageProgress(on); }
     void CancelBrush(const std::string& fileName) override { workflow_->CancelBrush(fileName); }
+    bool HasPackage(const std::string& fileName) const override {
+        return workflow_->ProgramPresent(cacheSetting_, fileName);
+    }
     // Any device arrival: runs the companion program for attached phones when it is not
     // running, from the address it was last run with. The phones are read on a worker, one
     // pass at a time (a burst of arrivals folds into one more pass); only the decision comes

@@ -87,6 +87,15 @@ void CBrushWorkflow::StartBrushTask(const std::string& cacheSetting, const std::
     });
 }
 
+bool CBrushWorkflow::ProgramPresent(const std::string& cacheSetting,
+                                    const std::string& fileName) const {
+    const auto place = Place(cacheSetting, fileName);
+    if (!place) return false;
+    const bool ours = !services_.packageFolderState ||
+                      services_.packageFolderState(place->folder) == PackageFolderState::Ours;
+    return ours && services_.fileExists(place->program);
+}
+
 void CBrushWorkflow::StartFetchTask(const std::string& cacheSetting, const std::string& fileName,
                                     const std::string& url) {
     if (const auto place = Place(cacheSetting, fileName)) StartFetchTask(*place, url);

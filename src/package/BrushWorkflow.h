@@ -159,6 +159,10 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     std::optional<PackagePlace> Place(const std::string& cacheSetting,
                                       const std::string& fileName) const;
 
+    // Whether the program of `fileName` is in the cache `cacheSetting` comes to, in a folder this
+    // program made: what a run would start without a download. Any thread.
+    bool ProgramPresent(const std::string& cacheSetting, const std::string& fileName) const;
+
     // GUI thread: places the package and queues its run, returning at once. `finished`, when
     // given, runs on the worker with the run's result (1 when the program was started).
     void StartBrushTask(const std::string& cacheSetting, const std::string& fileName,

@@ -74,7 +74,9 @@ TEST_F(LocalPage, StartsFromTheProgramsSettingsAndShowsItIsOffline) {
     answers_["app.getcookie&pkgbase"] = "http://127.0.0.1:9/pkgs/";
     Open();
     EXPECT_EQ(calls_,
-              (std::vector<std::string>{"app.getcookie&tools", "app.progress&1", "app.getpath",
+              (std::vector<std::string>{"app.progress&1", "app.getpath",
+                                        "app.hasapp&lanternhall.exe", "app.hasapp&flashkit.exe",
+                                        "app.hasapp&unlocker.exe", "app.hasapp&backup.sh",
                                         "app.getcookie&autoboot", "app.getcookie&pkgbase"}));
     EXPECT_EQ(Eval("document.getElementById('banner').classList.contains('show')"), "true");
     EXPECT_EQ(Eval("document.getElementById('bootSwitch').getAttribute('aria-checked')"), "true");
@@ -85,8 +87,9 @@ TEST_F(LocalPage, StartsFromTheProgramsSettingsAndShowsItIsOffline) {
 
     calls_.clear();
     Eval(RunButton("flashkit") + ".click()");
-    EXPECT_EQ(calls_, std::vector<std::string>{
-                          "app.runbrush&flashkit.exe&http://127.0.0.1:9/pkgs/flashkit.zip"});
+    EXPECT_EQ(calls_,
+              std::vector<std::string>{
+                  "app.runbrush&flashkit.exe&http://127.0.0.1:9/pkgs/flashkit.zip&一键刷机"});
     EXPECT_EQ(Eval(RunButton("flashkit") + ".disabled"), "true");
 }
 
@@ -118,9 +121,11 @@ TEST_F(LocalPage, AFirstRunNeedsNoFolderChoiceAndTheChooserOnlyChangesTheFolder)
     calls_.clear();
     Eval(RunButton("backup") + ".click()");
     Eval("document.getElementById('btnPath').click()");
-    EXPECT_EQ(calls_, (std::vector<std::string>{
-                          "app.runbrush&backup.sh&http://127.0.0.1:17361/packages/backup.zip",
-                          "app.setpath"}));
+    EXPECT_EQ(calls_,
+              (std::vector<std::string>{
+                  "app.runbrush&backup.sh&http://127.0.0.1:17361/packages/backup.zip&数据备份",
+                  "app.setpath", "app.hasapp&lanternhall.exe", "app.hasapp&flashkit.exe",
+                  "app.hasapp&unlocker.exe", "app.hasapp&backup.sh"}));
     EXPECT_EQ(Eval("document.getElementById('cachePath').getAttribute('data-path')"),
               "/home/u/tools");
 }
@@ -130,23 +135,26 @@ TEST_F(LocalPage, TheCompanionFetchedInTheBackgroundEndsReadyWhateverTheOrderOfI
     std::string page = testsupport::ReadFile(module_.File("res/web/brush.html"));
     testsupport::WriteFile(module_.File("res/web/brush.html"),
                            page.replace(page.find("\"local\""), 7, "\"online\""));
-    // s: a state note, p: a progress note of 10 bytes, c: pressing 取消.
+    // s: a state note, p: a progress note of 10 bytes, c: pressing 取消, e: the fetch's end.
     const std::vector<std::pair<std::string, std::string>> orders = {
-        {"s('download');p(10,'download');s('unzip');p(5,'unzip');p(10,'unzip')",
+        {"s('download');p(10,'download');s('unzip');p(5,'unzip');p(10,'unzip');e()",
          "ready 1 false none"},
-        {"s('download');p(10,'download');p(5,'unzip');p(10,'unzip');s('unzip')",
+        {"s('download');p(10,'download');p(5,'unzip');e();p(10,'unzip');s('unzip')",
          "ready 1 false none"},
         {"s('download');p(6,'download');c();s('download.error','cancelled');p(7,'download')",
          "download.error 0 false none"},
     };
     for (const auto& [notes, end] : orders) {
         calls_.clear();
+        // What the program then says is in the cache.
+        answers_["app.hasapp&lanternhall.exe"] = end.find(" 1 ") != std::string::npos ? "1" : "0";
         Open();  // app.getpath gives -1: no folder named, and the prefetch goes ahead anyway
         EXPECT_EQ(calls_.back().rfind("app.checkapp&lanternhall.exe&", 0), 0u) << calls_.back();
         Eval(
             "(function(){function s(a,b){hostNotify('runbrush','lanternhall',a,b);}"
             "function p(n,f){hostNotify('brushprogress','lanternhall',''+n,'10',f);}"
-            "function c(){document.querySelector('[data-base=\"lanternhall\"] .cancel').click();}" +
+            "function c(){document.querySelector('[data-base=\"lanternhall\"] .cancel').click();}"
+            "function e(){hostNotify('brushend','lanternhall');}" +
             notes + "})()");
         EXPECT_EQ(CardFacts("lanternhall"), end) << notes;
     }
@@ -229,6 +237,7 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
     EXPECT_EQ(Eval(RunButton("flashkit") + ".textContent"), "运行");
     EXPECT_EQ(Eval("document.getElementById('toast').textContent"), "已取消：一键刷机");
     // Cancelled once installed: only the start was cancelled, and the tool is downloaded.
+    answers_["app.hasapp&flashkit.exe"] = "1";
     Eval(RunButton("flashkit") + ".click()");
     Eval(
         "hostNotify('runbrush','flashkit','download'),"
@@ -266,20 +275,46 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
               "无法安装：数据备份，安装包里没有这个工具的程序，请联系厂商");
 }
 
+// 已下载 is what the program says of the cache folder in use: asked at start, after a folder
+// change, after each run or failure and when a fetch ends; never shown beside a failure.
 TEST_F(LocalPage, DownloadedToolsAreMarkedAndNamesAndContrastServeEveryReader) {
     answers_["app.getpath"] = "/c";
-    answers_["app.getcookie&tools"] = "unlocker";
+    answers_["app.hasapp&unlocker.exe"] = "1";
     Open();
-    auto have = [&](const std::string& base) {
-        return Eval("document.querySelector('.pkg[data-base=\"" + base +
-                    "\"]').getAttribute('data-have')");
+    // The badge as the reader sees it.
+    auto badge = [&](const std::string& base) {
+        return Eval("getComputedStyle(document.querySelector('.pkg[data-base=\"" + base +
+                    "\"] .have')).display") == "none"
+                   ? "no"
+                   : "yes";
     };
-    EXPECT_EQ(have("unlocker"), "1");
-    EXPECT_EQ(have("flashkit"), "0");
+    EXPECT_EQ(badge("unlocker"), "yes");
+    EXPECT_EQ(badge("flashkit"), "no");
+    answers_["app.hasapp&flashkit.exe"] = "1";
     calls_.clear();
     Eval("['download','unzip','run'].forEach(s => hostNotify('runbrush','flashkit',s))");
-    EXPECT_EQ(have("flashkit"), "1");
-    EXPECT_EQ(calls_, std::vector<std::string>{"app.setcookie&tools&unlocker,flashkit"});
+    EXPECT_EQ(badge("flashkit"), "yes");
+    EXPECT_EQ(calls_, std::vector<std::string>{"app.hasapp&flashkit.exe"});
+    // Deleted by hand meanwhile: the next failure shows it gone.
+    answers_["app.hasapp&flashkit.exe"] = "0";
+    Eval("hostNotify('runbrush','flashkit','run.error','missing')");
+    EXPECT_EQ(badge("flashkit"), "no");
+    // A full disk while updating a tool that is there: its card shows the failure, no badge.
+    Eval(
+        "hostNotify('runbrush','unlocker','download'),"
+        "hostNotify('runbrush','unlocker','run.error','disk')");
+    EXPECT_EQ(badge("unlocker"), "no");
+    // A prefetch that ended unseen.
+    answers_["app.hasapp&backup.sh"] = "1";
+    Eval("hostNotify('brushend','backup')");
+    EXPECT_EQ(badge("backup"), "yes");
+    // Another folder, empty: nothing is downloaded there.
+    answers_["app.setpath"] = "/home/u/empty";
+    for (const char* file : {"unlocker.exe", "backup.sh"})
+        answers_[std::string("app.hasapp&") + file] = "0";
+    Eval("document.getElementById('btnPath').click()");
+    for (const char* base : {"lanternhall", "flashkit", "unlocker", "backup"})
+        EXPECT_EQ(badge(base), "no") << base;
 
     EXPECT_EQ(Eval(RunButton("flashkit") + ".getAttribute('aria-label')"), "运行 一键刷机");
     Eval("hostNotify('runbrush','backup','run.error')");
@@ -419,7 +454,7 @@ TEST_F(LocalPage, RetryIsOfferedOnlyWhereItCanHelpAndMessagesNeitherCutNorCover)
 // inline-block) together with its text, and anything aria-hidden or presentational; this checks
 // those properties of every visible text, not the tree itself.
 TEST_F(LocalPage, EveryVisibleTextIsExposedAndStateChangesAreLiveRegions) {
-    answers_["app.getcookie&tools"] = "flashkit";
+    answers_["app.hasapp&flashkit.exe"] = "1";
     Open();
     Eval("hostNotify('runbrush','backup','download.error','network')");  // a state line and a toast
     EXPECT_EQ(Eval(R"JS((function () {

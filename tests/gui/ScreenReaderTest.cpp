@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,7 +12,9 @@
 #include "ChildRun.h"
 #include "InstalledFolder.h"
 #include "LoopbackHttp.h"
+#include "ScratchFolder.h"
 #include "TempDir.h"
+#include "package/ZipExtract.h"
 
 using namespace std::chrono_literals;
 
@@ -48,11 +51,17 @@ TEST(ScreenReader, ReadsTheLocalPageAndHearsAFailedDownload) {
     testsupport::WriteFile(
         folder.File("res/web/brush.html"),
         testsupport::ReadFile(std::string(MAPLENOOK_TEST_SOURCE_DIR) + "/res/web/brush.html"));
-    // flashkit is on record as downloaded, which shows its badge.
+    // flashkit is in the cache, put there as the program puts it, which shows its badge.
+    testsupport::WriteFile(home.File("src/flashkit.exe"), "#!/bin/sh\n", 0755);
+    ASSERT_EQ(std::system(("cd " + ShellQuote(home.File("src")) + " && zip -q -r " +
+                           ShellQuote(home.File("flashkit.zip")) + " .")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(UnzipTo(home.File("flashkit.zip"), cache.File("flashkit")));
     folder.WriteSettings("[app]\nwnd=0\ncachedir=" + cache.path() +
                          "\n[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n"
                          "[mainpanel]\ntitle=MapleNook\nbkimage=1\n"
-                         "[settings]\ntools=flashkit\npkgbase=" +
+                         "[settings]\npkgbase=" +
                          site.BaseUrl() + "/pkg/\n");
     auto env = folder.Env();
     env.insert(env.end(), {{"MAPLENOOK_TEST_PAGE_URL",

@@ -229,11 +229,13 @@ int RemountChecks(const ScratchFolder& dir) {
                  static_cast<unsigned long>(after.st_dev));
 
     OfflineFlow offline;
+    CHILD_CHECK(offline.flow->ProgramPresent(cache, "tool.exe"));
     CHILD_CHECK(offline.Run(cache) == 1);
     CHILD_CHECK(offline.downloads == 0);
     // A copy in its place, and one in another cache, carry the mark but are not the program's.
     fs::rename(cache + "/tool", overlay + "/merged/moved");
     fs::copy(overlay + "/merged/moved", cache + "/tool", fs::copy_options::recursive);
+    CHILD_CHECK(!offline.flow->ProgramPresent(cache, "tool.exe"));
     CHILD_CHECK(offline.Run(cache) == 0);
     CHILD_CHECK(offline.notes.back() == "run.error:conflict");
     const std::string other = overlay + "/merged/other-cache";

@@ -111,13 +111,17 @@ TEST(PackageDesk, ArrivalRunsTheCompanionFromItsLastAddressThenInstallsThePhoneP
     desk->Start();
     desk->StartBrushTask("lanternhall.exe", "http://127.0.0.1:1/p/lh.zip", "");
     sides.log.clear();
+    EXPECT_TRUE(desk->HasPackage("lanternhall.exe"));
     sides.files.clear();  // gone from the cache: the arrival must fetch it from the address
+    EXPECT_FALSE(desk->HasPackage("lanternhall.exe"));
 
     EXPECT_TRUE(desk->OnDeviceArrival());
     RunPosted();
-    EXPECT_EQ(sides.log, (Strings{"runbrush:lanternhall','download",
-                                  "download http://127.0.0.1:1/p/lh.zip -> /srv/c/.maplenook/",
-                                  "runbrush:lanternhall','download.error"}));
+    // The page hears the fetch ended, to ask what is there now.
+    EXPECT_EQ(sides.log,
+              (Strings{"runbrush:lanternhall','download",
+                       "download http://127.0.0.1:1/p/lh.zip -> /srv/c/.maplenook/",
+                       "runbrush:lanternhall','download.error", "brushend:lanternhall"}));
 
     sides.log.clear();
     sides.files.insert("/srv/c/lanternhall/lanternhall.exe");
