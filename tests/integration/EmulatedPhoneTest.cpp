@@ -375,3 +375,20 @@ TEST(EmulatedPhone, APhoneThatGoesAwayDuringTheInstallEndsTheCommandAndTheLogSay
         << log;
     EXPECT_NE(log.find("phone package not installed: " + world.apk), std::string::npos) << log;
 }
+
+// The device tree scripts/run --phone mounts for the demo: the program sees one phone there,
+// with the serial the emulated phone answers.
+TEST(EmulatedPhone, DemoDeviceTreeHoldsOnePhoneWithTheSerialGiven) {
+    testsupport::TempDir dir;
+    const std::string root = dir.File("tree");
+    ASSERT_TRUE(Shell(std::string(MAPLENOOK_TEST_SOURCE_DIR) + "/demo/phone/make-usb-tree '" +
+                      root + "' " + kSerial));
+    CPhoneDetector detector(
+        [root] {
+            return os::ReadUsbDeviceFacts(root + "/bus", [](const std::string&) { return true; });
+        },
+        [](const std::string&, const std::string&) {});
+    const PhoneList list = detector.ReadPhones();
+    ASSERT_EQ(list.phones.size(), 1u);
+    EXPECT_EQ(list.phones[0].serial, kSerial);
+}
