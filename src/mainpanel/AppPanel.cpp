@@ -3,6 +3,7 @@
 #include "web/PageAddress.h"
 
 #include <ctime>
+#include <utility>
 
 #include "base/LoopbackOwner.h"
 #include "base/Settings.h"
@@ -251,7 +252,10 @@ bool CAppPanel::OnKey(const os::KeyEvent& key) {
 // --- the command host ---
 
 bool CAppPanel::SetAutostartEntry(bool enable) {
-    return SetAutostart(AutostartTarget(), "", "", "MapleNook", enable);
+    // The tray's icon: the session's settings list the entry with the icon users know.
+    return SetAutostart(
+        AutostartTarget(), "", "", "MapleNook", enable,
+        JoinModulePath(panel_.ModuleDirectoryOfPanel(), IconResourcePath(IDI_PROGRAM_ICON)));
 }
 
 void CAppPanel::HideMainPanel() {
@@ -307,10 +311,24 @@ void CAppPanel::MoveMainPanel(long dx, long dy) {
 void CAppPanel::PopPanel(const std::string& url) {
     if (popPanel_ == nullptr) {
         std::weak_ptr<CAppPanel*> panel = alive_;
-        popPanel_ = new CPopPanel(panel_.SettingsPath(), [panel] {
-            if (auto alive = panel.lock()) (*alive)->popPanel_ = nullptr;
+        const unsigned made = ++popPanelsMade_;
+        popPanel_ = new CPopPanel(panel_.SettingsPath(), [panel, made] {
+            // Only this panel's own pointer: a later one may be up already.
+            if (auto alive = panel.lock(); alive && (*alive)->popPanelsMade_ == made)
+                (*alive)->popPanel_ = nullptr;
         });
-        if (!popPanel_->CreatePanel()) return;
+        if (!popPanel_->CreatePanel()) {
+            // A window made before the failure goes the usual way; without one nothing else
+            // deletes the panel. The next panel.pop tries again.
+            os::LogWarning("pop panel not created", "its window or page could not be set up");
+            CPopPanel* failed = std::exchange(popPanel_, nullptr);
+            if (failed->HasWindow()) {
+                failed->ClosePanel();
+            } else {
+                delete failed;
+            }
+            return;
+        }
     }
     if (!url.empty()) popPanel_->NavigatePage(url);
     popPanel_->ToggleSlide();

@@ -89,6 +89,7 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     std::unique_ptr<os::DesktopNotifier> notifier_;  // made at the first notice
     std::unique_ptr<CPanelImpl> splashPanel_;
     CPopPanel* popPanel_ = nullptr;  // deletes itself; cleared by its gone handler
+    unsigned popPanelsMade_ = 0;
 
     // Workers reach the panel only through closures posted to the GUI thread that check this
     // token there, so nothing touches the panel after it is gone.

@@ -42,6 +42,10 @@ os::Rect CenterInWorkArea(int width, int height, const os::Rect& work) {
     return {x, y, x + width, y + height};
 }
 
+namespace {
+constexpr uint32_t kHalfOpaque = 128;
+}  // namespace
+
 std::vector<os::Rect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
                                       int height) {
     if (width <= 0 || height <= 0) return {};
@@ -60,9 +64,9 @@ std::vector<os::Rect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, 
             const int inside = std::min(width, image->width);
             int x = 0;
             while (x < inside) {
-                while (x < inside && (image->at(x, y) >> 24) == 0) ++x;
+                while (x < inside && (image->at(x, y) >> 24) < kHalfOpaque) ++x;
                 const int start = x;
-                while (x < inside && (image->at(x, y) >> 24) != 0) ++x;
+                while (x < inside && (image->at(x, y) >> 24) >= kHalfOpaque) ++x;
                 if (x > start) row.push_back({start, y, x, y + 1});
             }
             // Right of the image the window keeps its background.

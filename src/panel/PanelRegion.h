@@ -12,7 +12,9 @@ std::vector<os::Rect> RoundRectRegion(int width, int height, int cornerWidth, in
 os::Rect CenterInWorkArea(int width, int height, const os::Rect& work);
 
 // The part of a width x height window that a skin drawn in `bkMode` covers, as horizontal
-// spans: the image's fully transparent pixels lie outside it when the mode blends with the
-// image's alpha; every other mode (and a missing or opaque image) covers the whole window.
+// spans: the image's pixels less than half opaque lie outside it when the mode blends with the
+// image's alpha (a window drawn without a compositor has no half-transparent edge, which would
+// show the window's light background as a fringe); every other mode (and a missing or opaque
+// image) covers the whole window.
 std::vector<os::Rect> SkinShapeRegion(const os::PixelBuffer* image, int bkMode, int width,
                                       int height);

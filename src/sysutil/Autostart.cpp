@@ -14,8 +14,9 @@ std::string AutostartTarget() {
 }
 
 bool SetAutostart(const std::string& target, const std::string& arguments,
-                  const std::string& workingDir, const std::string& name, bool enable) {
+                  const std::string& workingDir, const std::string& name, bool enable,
+                  const std::string& icon) {
     std::vector<std::string> command{target};
     for (auto& argument : SplitCommandLine(arguments)) command.push_back(std::move(argument));
-    return os::SetAutostartEntry(name, command, workingDir, enable);
+    return os::SetAutostartEntry(name, command, workingDir, enable, icon);
 }

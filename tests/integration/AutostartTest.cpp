@@ -50,10 +50,12 @@ std::vector<std::string> ExecArgvAsADesktopReadsIt(const fs::path& entry) {
 }  // namespace
 
 TEST_F(AutostartTest, EnableWritesTheEntryInANewFolder) {
-    EXPECT_TRUE(SetAutostart("/opt/Maple Nook/maplenook", "", "", "MapleNook", true));
+    EXPECT_TRUE(SetAutostart("/opt/Maple Nook/maplenook", "", "", "MapleNook", true,
+                             "/opt/Maple Nook/res/icon.png"));
     EXPECT_EQ(ReadFile(Entry()),
               "[Desktop Entry]\nType=Application\nName=MapleNook\nComment=MapleNook\n"
-              "Exec=\"/opt/Maple Nook/maplenook\"\nTerminal=false\n");
+              "Exec=\"/opt/Maple Nook/maplenook\"\nIcon=/opt/Maple Nook/res/icon.png\n"
+              "Terminal=false\n");
 }
 
 TEST_F(AutostartTest, ArgumentsAndSpecialCharactersSurviveADesktopsParsing) {

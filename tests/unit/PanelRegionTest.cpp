@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "panel/SkinPainter.h"
+
 namespace {
 
 bool Covers(const std::vector<os::Rect>& spans, int x, int y) {
@@ -39,4 +41,19 @@ TEST(CenterInWorkArea, CentresAndKeepsInside) {
     EXPECT_EQ(CenterInWorkArea(400, 200, {1280, 30, 2560, 1024}), (os::Rect{1720, 427, 2120, 627}));
     // Larger than the area: the top-left corner stays in view.
     EXPECT_EQ(CenterInWorkArea(2000, 900, {0, 0, 1280, 800}), (os::Rect{0, 0, 2000, 900}));
+}
+
+// A rounded corner's soft edge: only pixels at least half opaque are inside, so a window drawn
+// without a compositor shows no half-blended fringe; right of the image the window is kept.
+TEST(SkinShapeRegion, TheEdgeKeepsOnlyHalfOpaquePixels) {
+    os::PixelBuffer image;
+    image.width = 5;
+    image.height = 1;
+    image.hasAlpha = true;
+    for (uint32_t alpha : {0u, 10u, 127u, 128u, 255u})
+        image.pixels.push_back(alpha << 24 | 0x1F574C);
+    const auto spans = SkinShapeRegion(&image, BKMODE_ALPHA, 7, 2);
+    for (int x = 0; x < 3; ++x) EXPECT_FALSE(Covers(spans, x, 0)) << x;
+    for (int x = 3; x < 7; ++x) EXPECT_TRUE(Covers(spans, x, 0)) << x;
+    for (int x = 0; x < 7; ++x) EXPECT_TRUE(Covers(spans, x, 1)) << x;  // below the image
 }

@@ -61,7 +61,7 @@ std::string EntryPath(const std::string& name) {
 }
 
 std::string EntryText(const std::vector<std::string>& command, const std::string& workingDir,
-                      const std::string& name) {
+                      const std::string& name, const std::string& icon) {
     std::string exec;
     for (const auto& argument : command)
         exec += (exec.empty() ? "" : " ") + QuoteExecArgument(argument);
@@ -70,6 +70,7 @@ std::string EntryText(const std::vector<std::string>& command, const std::string
     text += "Comment=" + EscapeValue(name) + "\n";
     text += "Exec=" + EscapeValue(exec) + "\n";
     if (!workingDir.empty()) text += "Path=" + EscapeValue(workingDir) + "\n";
+    if (!icon.empty()) text += "Icon=" + EscapeValue(icon) + "\n";
     text += "Terminal=false\n";
     return text;
 }
@@ -77,7 +78,7 @@ std::string EntryText(const std::vector<std::string>& command, const std::string
 }  // namespace
 
 bool SetAutostartEntry(const std::string& name, const std::vector<std::string>& command,
-                       const std::string& workingDir, bool enable) {
+                       const std::string& workingDir, bool enable, const std::string& icon) {
     const std::string path = EntryPath(name);
     if (path.empty()) return false;
     std::error_code error;
@@ -86,7 +87,7 @@ bool SetAutostartEntry(const std::string& name, const std::vector<std::string>& 
     const fs::path folder = fs::path(path).parent_path();
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder, error)) return false;
-    return ReplaceFileAtomically(path, EntryText(command, workingDir, name));
+    return ReplaceFileAtomically(path, EntryText(command, workingDir, name, icon));
 }
 
 }  // namespace os
