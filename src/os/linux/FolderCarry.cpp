@@ -83,6 +83,32 @@ UniqueFd MakeFolderLike(int to, const std::string& name, mode_t mode) {
 bool CarryFolder(int from, int to, const std::string& prefix,
                  const std::unordered_set<std::string>* listed, const std::set<std::string>& skip);
 
+// Where no hard link can be made (a file system without them, such as a FAT drive, or a file of
+// another owner's), a copy with the same permission bits and times; a link stays a link.
+bool CopyInto(int from, int to, const std::string& name, const struct stat& old) {
+    if (S_ISLNK(old.st_mode)) {
+        std::vector<char> target(static_cast<size_t>(old.st_size) + 1);
+        const ssize_t n = readlinkat(from, name.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<size_t>(n) >= target.size()) return false;
+        target[static_cast<size_t>(n)] = '\0';
+        return symlinkat(target.data(), to, name.c_str()) == 0;
+    }
+    if (!S_ISREG(old.st_mode)) return false;
+    UniqueFd in(openat(from, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int out =
+        openat(to, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool ok = in.get() >= 0 && out >= 0;
+    std::vector<char> block(kCompareBlock);
+    for (ssize_t n = 0; ok && (n = read(in.get(), block.data(), block.size())) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0 && WriteAllTo(out, block.data(), static_cast<size_t>(n));
+    }
+    const timespec times[2] = {old.st_atim, old.st_mtim};
+    ok = ok && fchmod(out, old.st_mode & 0777) == 0 && futimens(out, times) == 0;
+    ok = (out < 0 || close(out) == 0) && ok;
+    return ok;
+}
+
 // Takes the one entry `name` of `from` as CarryToolData describes.
 bool CarryEntry(int from, int to, const std::string& name, const std::string& relative,
                 const std::unordered_set<std::string>* listed) {
@@ -94,7 +120,8 @@ bool CarryEntry(int from, int to, const std::string& name, const std::string& re
     if (!S_ISDIR(old.st_mode)) {
         // The new archive's entry wins; the old archive's own files go with the old folder.
         if (inNew || (listed != nullptr && listed->count(relative) != 0)) return true;
-        return linkat(from, name.c_str(), to, name.c_str(), 0) == 0;
+        return linkat(from, name.c_str(), to, name.c_str(), 0) == 0 ||
+               (errno != ENOSPC && errno != EDQUOT && CopyInto(from, to, name, old));
     }
     if (inNew && !S_ISDIR(there.st_mode)) return true;  // the new archive holds a file there
     UniqueFd source(OpenFolderAt(from, name.c_str()));

@@ -17,7 +17,8 @@ bool WriteManifest(int dir, const std::string& name, const EntryList& entries);
 // The manifest `name` of the open folder `dir`; nothing when it is missing or not ours.
 std::optional<std::unordered_set<std::string>> ReadManifest(int dir, const std::string& name);
 
-// Hard-links into the open folder `to` what the open folder `from` holds beyond its archive:
+// Hard-links (where no link can be made, copies) into the open folder `to` what the open
+// folder `from` holds beyond its archive:
 // every entry that `to` does not hold already (the new archive's files win) and `listed`, the
 // old archive's entries, does not name (those go with the old folder). Without `listed`
 // everything beyond the new archive is taken. Folders are made anew in `to` with their modes;
