@@ -2,6 +2,10 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
 #include "os/DiagnosticLog.h"
 
 #include "os/linux/ToolkitLanguage.h"
@@ -10,8 +14,16 @@ namespace os {
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {
     if (gdk_display_get_default() == nullptr) {
-        // No display to show it on: the text still reaches whoever started the program.
-        LogError("message", text);
+        // No display to show it on: the text still reaches whoever started the program, line
+        // by line as the box would show it, each line escaped as a log line is.
+        std::string shown;
+        size_t start = 0;
+        while (start <= text.size()) {
+            const size_t end = std::min(text.find('\n', start), text.size());
+            shown += EscapedForLog(text.substr(start, end - start), kLogLineLimit) + "\n";
+            start = end + 1;
+        }
+        std::fputs(shown.c_str(), stderr);
         return;
     }
     detail::SpeakChineseInToolkitTexts();
