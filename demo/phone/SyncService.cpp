@@ -62,6 +62,8 @@ bool SyncService::StepSending(uint32_t id, uint32_t length) {
     if (id == Id("DONE")) {
         at_ += 8;
         sending_ = false;
+        phone_.Record("sync: DONE " + sendPath_ + " (" + std::to_string(sendData_.size()) +
+                      " bytes)");
         phone_.WriteFile(sendPath_, std::move(sendData_), sendMode_);
         sendData_.clear();
         Reply("OKAY", 0);
@@ -96,6 +98,7 @@ void SyncService::Request(uint32_t id, const std::string& path) {
         return;
     }
     if (id == Id("STAT")) {
+        phone_.Record("sync: STAT " + path);
         const auto stat = phone_.StatPath(path);
         Reply("STAT", stat ? stat->mode : 0);
         AppendLe32(outbox, stat ? stat->size : 0);
