@@ -171,6 +171,11 @@ TEST(PackageSignature, AnythingButTheMakersSignatureOfTheseBytesExtractsNothingA
         // Not a byte of it in the cache: no package folder, no archive, no signature file.
         EXPECT_EQ(site.CacheEntries(), (Strings{".maplenook"}));
     }
+    // A build key that does not read vouches for nothing.
+    site.Zip("tool.zip");
+    site.Sign("tool.zip");
+    EXPECT_EQ(site.RunTool("tool.zip", "RWQ" + std::string(53, 'A')), kRefused);
+    EXPECT_EQ(site.CacheEntries(), (Strings{".maplenook"}));
 }
 
 TEST(PackageSignature, AResumedDownloadIsCheckedWholeAfterItsLastByte) {
