@@ -29,6 +29,9 @@ int ListenOn(const std::string& text, uint16_t& port) {
     socklen_t length = ipv6 ? sizeof v6 : sizeof v4;
     const int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int off = 0;
+    // A port that served a moment ago (its connections in TIME_WAIT) is taken, as servers do.
+    const int on = 1;
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (fd < 0 || (ipv6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0) ||
         bind(fd, address, length) != 0 || listen(fd, 4) != 0 ||
         getsockname(fd, address, &length) != 0)
