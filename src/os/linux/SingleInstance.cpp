@@ -11,7 +11,6 @@
 
 #include "BuildConfig.h"
 #include "os/DiagnosticLog.h"
-#include "os/UserDirs.h"
 
 namespace os {
 namespace {
@@ -24,9 +23,13 @@ bool IsOwnFolder(const struct stat& st) {
     return S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
-// The user's cache folder (UserCacheDirectory). Empty without a home.
+// The user's cache folder: $XDG_CACHE_HOME when absolute, else ~/.cache. Empty without a home.
 std::string CacheHome() {
-    return UserCacheDirectory();
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') return cache;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache";
+    return {};
 }
 
 }  // namespace
