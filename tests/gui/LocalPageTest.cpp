@@ -41,9 +41,21 @@ class LocalPage : public ::testing::Test {
 
     void Open() { ASSERT_TRUE(panel_->OpenPage("file://" + module_.File("res/web/brush.html"))); }
     std::string Eval(const std::string& expression) { return panel_->Evaluate(expression); }
+    // The line a card shows: its progress while that is up, else its state; no-break spaces
+    // read as spaces.
     std::string CardState(const std::string& base) {
-        return Eval("document.querySelector('.pkg[data-base=\"" + base +
-                    "\"] .state div').textContent");
+        return Eval(
+            "(function(c){return c.querySelector(c.dataset.meter==='1'?'.meter':'.state')"
+            ".textContent.replace(/\\u00a0/g,' ');})(document.querySelector('.pkg[data-base=\"" +
+            base + "\"]'))");
+    }
+    // What screen readers were last given for the card: its live line and its bar's value.
+    std::string CardSpoken(const std::string& base) {
+        return Eval(
+            "(function(c){return c.querySelector('.state').textContent+'|'+"
+            "c.querySelector('.bar').getAttribute('aria-valuenow');})("
+            "document.querySelector('.pkg[data-base=\"" +
+            base + "\"]'))");
     }
     std::string RunButton(const std::string& base) {
         return "document.querySelector('.pkg[data-base=\"" + base + "\"] .run')";
@@ -210,9 +222,16 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
     const std::string text = CardState("flashkit");
     for (const char* part : {"3.0 / 200 MB", "/s", "剩余"})
         EXPECT_NE(text.find(part), std::string::npos) << text;
-    EXPECT_EQ(Eval("document.querySelector('.pkg[data-base=\"flashkit\"] .bar').getAttribute("
-                   "'aria-valuenow')"),
-              "1");
+    // Readers got the start and the bar's first value; the figures follow every few seconds,
+    // not at each report, and then with the words the card shows.
+    EXPECT_EQ(CardSpoken("flashkit"), "正在下载…|0");
+    Eval("progress.flashkit.spoken -= 5000");
+    Eval("hostNotify('brushprogress','flashkit','4194304','209715200','download')");
+    EXPECT_EQ(CardSpoken("flashkit"), CardState("flashkit") + "|2");
+    // A progress line breaks only between its parts: never inside a size or a time.
+    EXPECT_EQ(Eval("/ /.test(document.querySelector("
+                   "'.pkg[data-base=\"flashkit\"] .meter').textContent.replace(/\\u00a0· /g,''))"),
+              "false");
     // A stall says so without a time left; speeds are rounded, a trickle in tenths of a KB.
     Eval("hostNotify('brushprogress','flashkit','3145728','209715200','waiting')");
     EXPECT_EQ(CardState("flashkit"), "等待服务器响应… · 3.0 / 200 MB");
