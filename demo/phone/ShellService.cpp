@@ -73,10 +73,28 @@ void ShellService::RunLine() {
     Emit(kStdout, kPrompt);
 }
 
+// On a terminal the shell echoes what is typed, takes back a character on backspace and ends
+// on Ctrl-D at the start of a line.
+bool ShellService::TerminalKey(char c) {
+    if (c == 0x7f || c == '\b') {
+        if (!line_.empty()) {
+            line_.pop_back();
+            Emit(kStdout, "\b \b");
+        }
+        return true;
+    }
+    if (c == 0x04 && line_.empty()) {
+        Exit(0);
+        return true;
+    }
+    Emit(kStdout, c == '\r' ? std::string("\n") : std::string(1, c));
+    return false;
+}
+
 bool ShellService::Input(std::string_view bytes) {
-    if (pty_) Emit(kStdout, std::string(bytes));
     for (char c : bytes) {
         if (finished) return true;
+        if (pty_ && TerminalKey(c)) continue;
         // "\r\n" ends one line, not two.
         const bool skip = c == '\n' && lastWasReturn_;
         lastWasReturn_ = c == '\r';

@@ -23,6 +23,8 @@ class ShellService : public Service {
 
   private:
     bool Input(std::string_view bytes);
+    // Handles a key the terminal takes itself; false when it belongs to the line.
+    bool TerminalKey(char c);
     void RunLine();
     void Emit(int id, const std::string& text);
     void Exit(int code);
