@@ -12,7 +12,7 @@ class IMainPanel {
     virtual ~IMainPanel() = default;
     // Creates the window with no parent; false when it cannot be created.
     virtual bool Create() = 0;
-    // The window's handle as a second instance finds it in [app] wnd (the X11 window id).
+    // The window's handle as a second instance finds it in [app] wnd (the window system's id).
     virtual long WindowHandle() const = 0;
     virtual void Hide() = 0;
     // The hand-over request of a second instance (dwData 1 shows the panel, brought forward

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,14 +8,14 @@ namespace os {
 
 // A hidden child process whose standard output and standard error arrive, interleaved as
 // written, on one pipe this object reads. The child runs in its own session with standard
-// input from /dev/null, or from a channel this object writes to. The destructor kills a child
+// input from the null device, or from a channel this object writes to. The destructor kills a child
 // that is still running and reaps it, so no zombie is ever left.
 class ChildProcess {
   public:
     enum class Input { Null, Channel };
     enum class ReadStatus { Data, End, Timeout };
 
-    ChildProcess() = default;
+    ChildProcess();
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -35,21 +36,21 @@ class ChildProcess {
     ReadStatus Read(char* buffer, size_t capacity, size_t& got, int timeoutMs);
 
     // Writes all of `bytes` to the child's input channel; false when there is no channel or
-    // the child no longer reads it. Never raises SIGPIPE.
+    // the child no longer reads it. Never interrupts the program when the child has gone.
     bool WriteInput(const std::string& bytes);
 
-    // Kills the child if it has not ended yet (SIGKILL), reaps it and closes every channel.
+    // Kills the child if it has not ended yet (no chance to clean up), reaps it and closes every
+    // channel.
     void Terminate();
 
   private:
     bool Reap(bool block);
 
-    long pid_ = -1;
+    // The platform's handles on the child and its channels.
+    struct Native;
+    std::unique_ptr<Native> native_;
     bool reaped_ = true;
     int exitCode_ = -1;
-    int output_ = -1;
-    int input_ = -1;
-    int pidfd_ = -1;
 };
 
 }  // namespace os

@@ -34,7 +34,7 @@ std::vector<std::string> ProcessModulePaths(long pid);
 // (the kernel's " (deleted)" mark is dropped); empty when it cannot be read.
 std::string ProcessImagePath(long pid);
 
-// Sends SIGKILL; true when the signal was delivered.
+// Ends the process at once (no chance to clean up); true when that was delivered.
 bool KillProcess(long pid);
 
 // One IPv4 TCP socket of the system's table. Addresses are in host order (127.0.0.1 is 0x7F000001).
@@ -43,7 +43,7 @@ struct TcpRowFacts {
     uint16_t localPort = 0;
     uint32_t remoteAddress = 0;
     uint16_t remotePort = 0;
-    int state = 0;  // the kernel's TCP state number (10 = listening)
+    int state = 0;  // the TCP state as Linux numbers it (10 = listening)
     unsigned long inode = 0;
     long ownerPid = 0;  // 0 when no visible process holds the socket
 };
@@ -66,16 +66,13 @@ struct ListenerAddress {
 // wildcard ::ffff:0.0.0.0 and ::ffff:127.x.y.z, which take IPv4 connections.
 bool ReachableFromLoopback(const ListenerAddress& address);
 
-// A TCP socket listening on a port, IPv4 or IPv6 (/proc/net/tcp and tcp6).
+// A TCP socket listening on a port, IPv4 or IPv6.
 struct TcpListenerFacts {
     bool reachableOnLoopback = false;  // bound to a loopback address or to every address
     unsigned uid = 0;                  // the user whose process opened it
 };
 // The listeners on `port` in this network namespace; empty when none (or none can be read).
-// Asks the kernel's socket diagnostics, else reads /proc/net/tcp and tcp6.
 std::vector<TcpListenerFacts> ListTcpListeners(uint16_t port);
-// The same, read from /proc/net/tcp and tcp6 only.
-std::vector<TcpListenerFacts> ListTcpListenersFromTables(uint16_t port);
 
 // The effective user this process runs as.
 unsigned EffectiveUserId();

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ namespace os {
 // order) cost one system call per block instead of one seek and one read per small request.
 class ReadAtFile {
   public:
-    ReadAtFile() = default;
+    ReadAtFile();
     ~ReadAtFile();
     ReadAtFile(const ReadAtFile&) = delete;
     ReadAtFile& operator=(const ReadAtFile&) = delete;
@@ -39,9 +40,10 @@ class ReadAtFile {
     };
     bool Load(Block& block, uint64_t offset);
 
-    int fd_ = -1;
+    // The platform's handles on the open file and its mapping.
+    struct Native;
+    std::unique_ptr<Native> native_;
     uint64_t size_ = 0;
-    void* map_ = nullptr;
     uint64_t clock_ = 0;
     Block blocks_[2];
 };

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,7 +21,7 @@ namespace os {
 // away unpublished, so a failure leaves the previous folder (or none) in place.
 class StagingFolder {
   public:
-    StagingFolder() = default;
+    StagingFolder();
     ~StagingFolder();
     StagingFolder(const StagingFolder&) = delete;
     StagingFolder& operator=(const StagingFolder&) = delete;
@@ -45,7 +46,7 @@ class StagingFolder {
     // A file being written inside the staged folder.
     class File {
       public:
-        File() = default;
+        File();
         ~File();
         File(const File&) = delete;
         File& operator=(const File&) = delete;
@@ -60,7 +61,8 @@ class StagingFolder {
       private:
         friend class StagingFolder;
         bool Failed();  // notes why the last call failed; false
-        int fd_ = -1;
+        struct Native;  // the platform's handle on the open file
+        std::unique_ptr<Native> native_;
         bool outOfRoom_ = false;
     };
     // Creates the file `relative` (its folder already there). A file of the same name made
@@ -85,6 +87,7 @@ class StagingFolder {
     PublishResult Publish(const std::string& markName, const std::string& manifestName);
 
   private:
+    struct Native;  // the platform's handle on an open folder
     void Discard();
     bool Failed();  // notes why the last call failed; false
     bool WriteMarkAndManifest(const std::string& markName, const std::string& manifestName);
@@ -93,11 +96,11 @@ class StagingFolder {
                                          const std::string& manifestName);
     // Readies the new folder to replace the one at the final path: the tool's data taken over
     // from it, or its being an earlier extraction checked. InTheWay, Failed or Published (ready).
-    PublishResult TakeOver(int old, const std::string& markName, const std::string& manifestName,
-                           std::string& oldToken);
+    PublishResult TakeOver(const Native& old, const std::string& markName,
+                           const std::string& manifestName, std::string& oldToken);
     PublishResult Fail(PublishResult result);
 
-    int dirFd_ = -1;
+    std::unique_ptr<Native> native_;
     bool outOfRoom_ = false;
     std::string path_;
     std::string finalPath_;

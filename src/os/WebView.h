@@ -103,8 +103,8 @@ struct EmbeddedResource {
 };
 void RegisterEmbeddedResource(int id, EmbeddedResource resource);
 
-// WebKit's data folder for a browser option key: "Software\quorlin\webapp" becomes
-// $XDG_DATA_HOME/quorlin/webapp (~/.local/share/... when unset).
+// The web engine's data folder for a browser option key: "Software\quorlin\webapp" becomes
+// quorlin/webapp in the user's data folder.
 std::string UserDataFolderForKey(const std::string& optionKey);
 
 }  // namespace os

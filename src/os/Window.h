@@ -24,7 +24,8 @@ class Window {
   public:
     virtual ~Window() = default;
 
-    // The X11 window id ([app] wnd); 0 when the window is gone or not realised.
+    // The window system's id of the window ([app] wnd); 0 when the window is gone or not
+    // realised.
     virtual long Handle() const = 0;
     // False once the window has been destroyed (Destroy or the window system).
     virtual bool IsAlive() const = 0;
@@ -37,8 +38,8 @@ class Window {
 
     virtual void Show() = 0;
     virtual void Hide() = 0;
-    // De-iconifies, shows, raises and focuses the window. `userTime` is the X server time of
-    // the user action that asked for it (0: now), so a window manager that prevents focus
+    // De-iconifies, shows, raises and focuses the window. `userTime` is the window system's time
+    // of the user action that asked for it (0: now), so a window manager that prevents focus
     // stealing lets the window come forward.
     virtual void Present(unsigned long userTime) = 0;
     virtual bool IsVisible() const = 0;
@@ -84,7 +85,7 @@ class Window {
 // A hidden window of the default size; null when no display is usable.
 std::unique_ptr<Window> CreateWindow();
 
-// Prepares the toolkit (X11 backend, GTK) once per process; false when no display is usable.
+// Prepares the window toolkit once per process; false when no display is usable.
 // Call on the thread that will run the GUI loop, before any window exists.
 bool InitGuiToolkit();
 

@@ -2,7 +2,6 @@
 
 #include "base/TextTruncate.h"
 #include "os/OsName.h"
-#include "sysutil/WindowsOsName.h"
 
 std::string OsDisplayName() {
     return TruncateCharacters(os::OsName(), kMaxOsNameCharacters);

@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,6 +9,9 @@
 
 // Facts about this computer for the usage report. Each returns an empty text instead of
 // failing.
+
+// The longest system name the usage report carries, in characters.
+inline constexpr size_t kMaxOsNameCharacters = 255;
 
 // The operating system's display name (os::OsName), at most 255 characters; a Windows
 // backend gives FormatWindowsOsName (sysutil/WindowsOsName.h).

@@ -1,6 +1,7 @@
 #include "sysutil/WindowsOsName.h"
 
 #include "base/TextTruncate.h"
+#include "sysutil/SystemInfo.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
 #pragma once
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
-// The longest system name the usage report carries, in characters.
-inline constexpr size_t kMaxOsNameCharacters = 255;
+// Built only for the Windows platform (and the unit tests, which check its naming everywhere):
+// the Linux program names its system with os::OsName alone.
 
 // The version facts Windows reports (GetVersionEx, GetNativeSystemInfo, GetProductInfo,
 // GetSystemMetrics(SM_SERVERR2)), gathered by a Windows backend and formatted here.

@@ -16,6 +16,7 @@
 #include "PrivateNetwork.h"
 #include "TempDir.h"
 #include "base/LoopbackOwner.h"
+#include "os/linux/TcpListenerTables.h"
 #include "web/HttpDownload.h"
 #include "web/PageBridge.h"
 

@@ -1,5 +1,6 @@
 #include "base/SettingsPlacement.h"
 #include "base/SystemLauncher.h"
+#include "os/InstallFacts.h"
 #include "phone/ToolSources.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +50,7 @@ TEST(SettingsPlacement, ReadOnlyModuleFolderSeedsAPerUserCopyOnceAndThenUsesIt) 
 
 TEST(InstallPlaces, ToolsAndLauncherFollowTheInstallation) {
     EXPECT_EQ(ToolSourceFolder("/opt/nook", true), "/opt/nook/adb/");
-    EXPECT_EQ(ToolSourceFolder("/usr/lib/maplenook", false), "/usr/bin/");
+    EXPECT_EQ(ToolSourceFolder("/usr/lib/maplenook", false), os::SystemProgramFolder());
 
     const std::string exe = "/usr/lib/maplenook/maplenook";
     EXPECT_EQ(SystemLauncherFor(exe, "/usr/bin/maplenook", exe), "/usr/bin/maplenook");

@@ -1,5 +1,4 @@
 #include "FakeWindow.h"
-#include "ImageFiles.h"
 #include "base/Settings.h"
 #include "panel/DPanel.h"
 #include "panel/ImageRegistry.h"
@@ -29,15 +28,6 @@ os::PixelBuffer Image(int w, int h) {
     b.hasAlpha = true;
     b.pixels.assign(static_cast<size_t>(w) * h, 0xFF000000u);
     return b;
-}
-
-// A skin image registered under a key no other test uses.
-std::string RegisterImage(const std::string& name, int w, int h) {
-    const std::string path = WriteCfg(name, "") + ".png";
-    testsupport::WriteSolidImage(path, "png", w, h, 0xFF000000u, true);
-    const std::string key = "description-test-" + name;
-    if (GetImageRegistry().RegisterImage(key, path) == nullptr) return {};
-    return key;
 }
 
 }  // namespace
@@ -111,30 +101,6 @@ TEST(CalcPanelBands, BodyInsetLeftOnceRightTwice) {
     EXPECT_EQ(b.foot, (os::Rect{0, 380, 300, 400}));
     const PanelBands whole = CalcPanelBands({0, 0, 300, 400}, 0, 0, 0);
     EXPECT_EQ(whole.body, (os::Rect{0, 0, 300, 400}));
-}
-
-TEST(CDPanel, LoadConfigSizesTheWindowFromTheImageAndLaysOutTheBands) {
-    const std::string image = RegisterImage("main", 300, 200);
-    ASSERT_FALSE(image.empty());
-    const auto cfg = WriteCfg("main", "[mainpanel]\ntitle=Nook\nbkimage=" + image +
-                                          "\nheadheight=32\nfootheight=10\ninnerborder=5\n"
-                                          "outborder=3\n");
-    testsupport::FakeWindow window;
-    window.rect = {40, 50, 240, 150};
-    CDPanel skin("mainpanel", cfg);
-    skin.Attach(&window);
-    // Before the description is read the bands use the built-in heights.
-    skin.CalcLayout();
-    EXPECT_EQ(skin.HeadRect(), (os::Rect{0, 0, 200, 50}));
-    EXPECT_EQ(skin.FootRect(), (os::Rect{0, 70, 200, 100}));
-
-    skin.LoadConfig();
-    EXPECT_EQ(window.title, "Nook");
-    EXPECT_EQ(window.rect, (os::Rect{40, 50, 346, 256})) << "resized where it stands";
-    EXPECT_EQ(skin.BkImage(), GetImageRegistry().FindImage(image));
-    EXPECT_EQ(skin.HeadRect(), (os::Rect{0, 0, 306, 32}));
-    EXPECT_EQ(skin.BodyRect(), (os::Rect{5, 32, 296, 196}));
-    EXPECT_EQ(skin.FootRect(), (os::Rect{0, 196, 306, 206}));
 }
 
 TEST(CDPanel, UnregisteredImageEmptyTitleAndNewPath) {

@@ -144,36 +144,6 @@ TEST(PaintSkin, NoOuterBorderNoFrame) {
     for (uint32_t p : canvas.pixels) EXPECT_EQ(p, kWindow);
 }
 
-TEST(PaintSkin, WindowTextIsDrawnWhiteInsideTheHeadBandOnly) {
-    os::PixelBuffer canvas = Filled(200, 60, 0xFF000000, false);
-    SkinPaint skin;
-    skin.windowText = "MapleNook 宋体";
-    skin.headRect = {0, 0, 200, 30};
-    PaintSkin(canvas, skin);
-    int bright = 0;
-    for (int y = 0; y < 60; ++y) {
-        for (int x = 0; x < 200; ++x) {
-            const uint32_t p = canvas.at(x, y);
-            const bool lit = (p & 0xFFFFFF) != 0;
-            if (!lit) continue;
-            ++bright;
-            // Text starts at (head.left + 10, head.top + 4) and is clipped to the band.
-            EXPECT_GE(x, 10);
-            EXPECT_GE(y, 4);
-            EXPECT_LT(y, 30);
-            // White text: grey levels only, whatever the antialiasing.
-            EXPECT_EQ((p >> 16) & 0xFF, p & 0xFF);
-        }
-    }
-    // 9-point bold text at 96 dpi is 12 pixels high: plenty of lit pixels, on one line.
-    EXPECT_GT(bright, 100);
-    int lowest = 0;
-    for (int y = 0; y < 60; ++y)
-        for (int x = 0; x < 200; ++x)
-            if ((canvas.at(x, y) & 0xFFFFFF) != 0) lowest = y;
-    EXPECT_LE(lowest, 4 + 16);
-}
-
 TEST(PaintSkin, TextRunsOnOneLineAndIsCutAtTheBandEdge) {
     os::PixelBuffer canvas = Filled(60, 40, 0xFF000000, false);
     SkinPaint skin;

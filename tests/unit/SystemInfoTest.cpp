@@ -1,14 +1,10 @@
 #include "base/TextTruncate.h"
-#include "os/linux/LinuxOsName.h"
 #include "sysutil/SystemInfo.h"
 #include "sysutil/WindowsOsName.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-using os::FormatLinuxOsName;
-using os::OsReleaseName;
 
 WindowsVersionFacts Nt(uint32_t major, uint32_t minor, uint32_t build, uint8_t productType,
                        uint16_t architecture) {
@@ -138,27 +134,6 @@ TEST(WindowsOsName, OldOrForeignPlatformsAndLongTexts) {
 TEST(TruncateCharacters, NeverCutsInsideACharacter) {
     EXPECT_EQ(TruncateCharacters("ab\xC3\xA9\xE4\xB8\xAD", 3), "ab\xC3\xA9");
     EXPECT_EQ(TruncateCharacters("ab", 5), "ab");
-}
-
-TEST(LinuxOsName, NameFromOsRelease) {
-    EXPECT_EQ(OsReleaseName("NAME=\"Debian GNU/Linux\"\n"
-                            "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n"),
-              "Debian GNU/Linux 12 (bookworm)");
-    EXPECT_EQ(OsReleaseName("# comment\nPRETTY_NAME=\"Say \\\"hi\\\" \\$5 \\\\ \\n\"\n"),
-              "Say \"hi\" $5 \\ \\n");
-    EXPECT_EQ(OsReleaseName("PRETTY_NAME='Single $quoted'\n"), "Single $quoted");
-    EXPECT_EQ(OsReleaseName("NAME=Fedora\r\nVERSION=\"39 (Workstation)\"\r\n"),
-              "Fedora 39 (Workstation)");
-    EXPECT_EQ(OsReleaseName("NAME=Arch\nPRETTY_NAME=\n"), "Arch");
-    EXPECT_EQ(OsReleaseName(""), "Linux");
-}
-
-TEST(LinuxOsName, DistributionKernelAndBitness) {
-    EXPECT_EQ(FormatLinuxOsName("Debian GNU/Linux 12 (bookworm)", "6.1.0-18-amd64", "x86_64"),
-              "Debian GNU/Linux 12 (bookworm) (kernel 6.1.0-18-amd64), 64-bit");
-    EXPECT_EQ(FormatLinuxOsName("Raspbian", "6.1.21-v7+", "armv7l"),
-              "Raspbian (kernel 6.1.21-v7+), 32-bit");
-    EXPECT_EQ(FormatLinuxOsName("", "", "m68k"), "Linux");
 }
 
 TEST(MacText, FirstNonLoopbackLinkByIndexInDecimal) {

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "os/DiagnosticLog.h"
@@ -82,6 +83,15 @@ struct SpawnSetup {
 
 }  // namespace
 
+struct ChildProcess::Native {
+    long pid = -1;
+    int output = -1;
+    int input = -1;
+    int pidfd = -1;
+};
+
+ChildProcess::ChildProcess() : native_(std::make_unique<Native>()) {}
+
 ChildProcess::~ChildProcess() {
     Terminate();
 }
@@ -132,11 +142,11 @@ bool ChildProcess::Start(const std::vector<std::string>& args, Input input) {
         LogFailure("tool did not start", args[0] + ": " + std::strerror(rc));
         return false;
     }
-    pid_ = pid;
+    native_->pid = pid;
     reaped_ = false;
-    output_ = outputPipe[0];
-    input_ = inputPair[0];
-    pidfd_ = OpenPidFd(pid);
+    native_->output = outputPipe[0];
+    native_->input = inputPair[0];
+    native_->pidfd = OpenPidFd(pid);
     return true;
 }
 
@@ -144,12 +154,12 @@ bool ChildProcess::Reap(bool block) {
     if (reaped_) return true;
     int status = 0;
     for (;;) {
-        const pid_t r = waitpid(static_cast<pid_t>(pid_), &status, block ? 0 : WNOHANG);
+        const pid_t r = waitpid(static_cast<pid_t>(native_->pid), &status, block ? 0 : WNOHANG);
         if (r < 0 && errno == EINTR) continue;
         // ECHILD: someone else reaped it; either way it is gone.
-        if (r == pid_ || r < 0) {
+        if (r == native_->pid || r < 0) {
             reaped_ = true;
-            exitCode_ = r == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            exitCode_ = r == native_->pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         return reaped_;
     }
@@ -162,8 +172,8 @@ bool ChildProcess::WaitForExit(int timeoutMs) {
         if (Reap(false)) return true;
         const int left = RemainingMs(deadline);
         if (left == 0) return false;
-        if (pidfd_ >= 0) {
-            pollfd p{pidfd_, POLLIN, 0};
+        if (native_->pidfd >= 0) {
+            pollfd p{native_->pidfd, POLLIN, 0};
             poll(&p, 1, left);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(left < 5 ? left : 5));
@@ -174,16 +184,16 @@ bool ChildProcess::WaitForExit(int timeoutMs) {
 ChildProcess::ReadStatus ChildProcess::Read(char* buffer, size_t capacity, size_t& got,
                                             int timeoutMs) {
     got = 0;
-    if (output_ < 0) return ReadStatus::End;
+    if (native_->output < 0) return ReadStatus::End;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        pollfd p{output_, POLLIN, 0};
+        pollfd p{native_->output, POLLIN, 0};
         const int wait = timeoutMs < 0 ? -1 : RemainingMs(deadline);
         const int ready = poll(&p, 1, wait);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return ReadStatus::End;
         if (ready == 0) return ReadStatus::Timeout;
-        const ssize_t n = read(output_, buffer, capacity);
+        const ssize_t n = read(native_->output, buffer, capacity);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return ReadStatus::End;
         got = static_cast<size_t>(n);
@@ -192,20 +202,20 @@ ChildProcess::ReadStatus ChildProcess::Read(char* buffer, size_t capacity, size_
 }
 
 bool ChildProcess::WriteInput(const std::string& bytes) {
-    return input_ >= 0 &&
-           detail::WriteAllTo(input_, bytes.data(), bytes.size(), detail::Descriptor::Socket);
+    return native_->input >= 0 && detail::WriteAllTo(native_->input, bytes.data(), bytes.size(),
+                                                     detail::Descriptor::Socket);
 }
 
 void ChildProcess::Terminate() {
-    CloseFd(output_);
-    CloseFd(input_);
+    CloseFd(native_->output);
+    CloseFd(native_->input);
     if (!reaped_ && !Reap(false)) {
         // The pid is still ours (not reaped), so it cannot have been reused.
-        kill(static_cast<pid_t>(pid_), SIGKILL);
+        kill(static_cast<pid_t>(native_->pid), SIGKILL);
         Reap(true);
     }
-    CloseFd(pidfd_);
-    pid_ = -1;
+    CloseFd(native_->pidfd);
+    native_->pid = -1;
 }
 
 }  // namespace os

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace os {
 namespace {
@@ -16,21 +17,29 @@ constexpr size_t kBlockSize = 128 * 1024;
 
 }  // namespace
 
+struct ReadAtFile::Native {
+    int fd = -1;
+    void* map = nullptr;
+};
+
+ReadAtFile::ReadAtFile() : native_(std::make_unique<Native>()) {}
+
 ReadAtFile::~ReadAtFile() {
-    if (map_ != nullptr) munmap(map_, static_cast<size_t>(size_));
-    if (fd_ >= 0) close(fd_);
+    if (native_->map != nullptr) munmap(native_->map, static_cast<size_t>(size_));
+    if (native_->fd >= 0) close(native_->fd);
 }
 
 const unsigned char* ReadAtFile::Map() {
-    if (map_ == nullptr && fd_ >= 0 && size_ > 0 && size_ <= SIZE_MAX) {
-        void* mapped = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (mapped != MAP_FAILED) map_ = mapped;
+    if (native_->map == nullptr && native_->fd >= 0 && size_ > 0 && size_ <= SIZE_MAX) {
+        void* mapped =
+            mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_PRIVATE, native_->fd, 0);
+        if (mapped != MAP_FAILED) native_->map = mapped;
     }
-    return static_cast<const unsigned char*>(map_);
+    return static_cast<const unsigned char*>(native_->map);
 }
 
 bool ReadAtFile::Open(const std::string& path) {
-    if (fd_ >= 0) return false;
+    if (native_->fd >= 0) return false;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info {};
@@ -38,7 +47,7 @@ bool ReadAtFile::Open(const std::string& path) {
         close(fd);
         return false;
     }
-    fd_ = fd;
+    native_->fd = fd;
     size_ = static_cast<uint64_t>(info.st_size);
     for (auto& block : blocks_) block.bytes.resize(kBlockSize);
     return true;
@@ -47,7 +56,7 @@ bool ReadAtFile::Open(const std::string& path) {
 bool ReadAtFile::Load(Block& block, uint64_t offset) {
     size_t got = 0;
     while (got < kBlockSize) {
-        const ssize_t n = pread(fd_, block.bytes.data() + got, kBlockSize - got,
+        const ssize_t n = pread(native_->fd, block.bytes.data() + got, kBlockSize - got,
                                 static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
@@ -60,11 +69,12 @@ bool ReadAtFile::Load(Block& block, uint64_t offset) {
 }
 
 size_t ReadAtFile::ReadThrough(uint64_t offset, void* data, size_t count) {
-    if (fd_ < 0) return 0;
+    if (native_->fd < 0) return 0;
     auto* out = static_cast<unsigned char*>(data);
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+        const ssize_t n =
+            pread(native_->fd, out + done, count - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<size_t>(n);
@@ -73,7 +83,7 @@ size_t ReadAtFile::ReadThrough(uint64_t offset, void* data, size_t count) {
 }
 
 size_t ReadAtFile::ReadAt(uint64_t offset, void* data, size_t count) {
-    if (fd_ < 0) return 0;
+    if (native_->fd < 0) return 0;
     auto* out = static_cast<unsigned char*>(data);
     size_t done = 0;
     while (done < count) {
@@ -86,7 +96,8 @@ size_t ReadAtFile::ReadAt(uint64_t offset, void* data, size_t count) {
         if (hit == nullptr) {
             // Large requests go straight to the caller's buffer.
             if (count - done >= kBlockSize) {
-                const ssize_t n = pread(fd_, out + done, count - done, static_cast<off_t>(at));
+                const ssize_t n =
+                    pread(native_->fd, out + done, count - done, static_cast<off_t>(at));
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) break;
                 done += static_cast<size_t>(n);

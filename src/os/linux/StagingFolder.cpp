@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "os/linux/FolderCarry.h"
@@ -62,6 +63,18 @@ PublishedState JudgeFolder(int dir, const std::string& folderName, const std::st
 
 }  // namespace
 
+struct StagingFolder::Native {
+    int dirFd = -1;
+};
+
+struct StagingFolder::File::Native {
+    int fd = -1;
+};
+
+StagingFolder::StagingFolder() : native_(std::make_unique<Native>()) {}
+
+StagingFolder::File::File() : native_(std::make_unique<Native>()) {}
+
 StagingFolder::~StagingFolder() {
     Discard();
 }
@@ -69,8 +82,8 @@ StagingFolder::~StagingFolder() {
 void StagingFolder::Discard() {
     // The clean-up keeps errno, so that the caller still learns why the failing step failed.
     const int cause = errno;
-    if (dirFd_ >= 0) close(dirFd_);
-    dirFd_ = -1;
+    if (native_->dirFd >= 0) close(native_->dirFd);
+    native_->dirFd = -1;
     if (!path_.empty()) RemoveTree(path_);
     path_.clear();
     errno = cause;
@@ -83,8 +96,8 @@ bool StagingFolder::Create(const std::string& stagingHome, const std::string& fi
     std::string staged = stagingHome + "/" + prefix + "XXXXXX";
     if (mkdtemp(staged.data()) == nullptr) return false;
     path_ = staged;
-    dirFd_ = OpenFolderAt(AT_FDCWD, staged.c_str());
-    if (dirFd_ < 0) {
+    native_->dirFd = OpenFolderAt(AT_FDCWD, staged.c_str());
+    if (native_->dirFd < 0) {
         Discard();
         return false;
     }
@@ -94,10 +107,11 @@ bool StagingFolder::Create(const std::string& stagingHome, const std::string& fi
 }
 
 bool StagingFolder::MakeFolder(const std::string& relative) {
-    if (dirFd_ < 0) return false;
+    if (native_->dirFd < 0) return false;
     struct stat info {};
-    if (mkdirat(dirFd_, relative.c_str(), 0777 & ~PackageModeMask()) != 0 &&
-        (errno != EEXIST || fstatat(dirFd_, relative.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (mkdirat(native_->dirFd, relative.c_str(), 0777 & ~PackageModeMask()) != 0 &&
+        (errno != EEXIST ||
+         fstatat(native_->dirFd, relative.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
          !S_ISDIR(info.st_mode)))
         return errno == EEXIST ? false : Failed();
     entries_.insert(relative + "/");
@@ -105,8 +119,8 @@ bool StagingFolder::MakeFolder(const std::string& relative) {
 }
 
 bool StagingFolder::SetFolderMode(const std::string& relative, unsigned mode) {
-    if (dirFd_ < 0) return false;
-    const int folder = OpenFolderAt(dirFd_, relative.c_str());
+    if (native_->dirFd < 0) return false;
+    const int folder = OpenFolderAt(native_->dirFd, relative.c_str());
     if (folder < 0) return Failed();
     const bool ok = fchmod(folder, ((mode & 0777) & ~PackageModeMask()) | 0700) == 0 || Failed();
     close(folder);
@@ -114,13 +128,14 @@ bool StagingFolder::SetFolderMode(const std::string& relative, unsigned mode) {
 }
 
 bool StagingFolder::CreateFile(const std::string& relative, File& file) {
-    if (dirFd_ < 0 || file.fd_ >= 0) return false;
+    if (native_->dirFd < 0 || file.native_->fd >= 0) return false;
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     // The folder is new and ours alone, so only an archive naming a file twice finds one.
-    file.fd_ = openat(dirFd_, relative.c_str(), kFlags, 0600);
-    if (file.fd_ < 0 && errno == EEXIST && unlinkat(dirFd_, relative.c_str(), 0) == 0)
-        file.fd_ = openat(dirFd_, relative.c_str(), kFlags, 0600);
-    if (file.fd_ < 0) return Failed();
+    file.native_->fd = openat(native_->dirFd, relative.c_str(), kFlags, 0600);
+    if (file.native_->fd < 0 && errno == EEXIST &&
+        unlinkat(native_->dirFd, relative.c_str(), 0) == 0)
+        file.native_->fd = openat(native_->dirFd, relative.c_str(), kFlags, 0600);
+    if (file.native_->fd < 0) return Failed();
     entries_.insert(relative);
     return true;
 }
@@ -138,8 +153,9 @@ bool StagingFolder::WriteMarkAndManifest(const std::string& markName,
         entries.erase(own);
         entries.erase(own + "/");
     }
-    return !token_.empty() && detail::WriteMarkFile(dirFd_, markName, token_, markFields_) &&
-           detail::WriteManifest(dirFd_, manifestName, entries);
+    return !token_.empty() &&
+           detail::WriteMarkFile(native_->dirFd, markName, token_, markFields_) &&
+           detail::WriteManifest(native_->dirFd, manifestName, entries);
 }
 
 StagingFolder::PublishResult StagingFolder::Fail(PublishResult result) {
@@ -153,12 +169,12 @@ StagingFolder::PublishResult StagingFolder::Fail(PublishResult result) {
 
 StagingFolder::PublishResult StagingFolder::Publish(const std::string& markName,
                                                     const std::string& manifestName) {
-    if (dirFd_ < 0) return PublishResult::Failed;
+    if (native_->dirFd < 0) return PublishResult::Failed;
     struct stat self {};
     // Recorded before the folder takes its name: a stop right after leaves it recognised.
     const bool ready =
-        WriteMarkAndManifest(markName, manifestName) && fstat(dirFd_, &self) == 0 &&
-        fchmod(dirFd_, 0755 & ~CurrentUmask()) == 0 &&
+        WriteMarkAndManifest(markName, manifestName) && fstat(native_->dirFd, &self) == 0 &&
+        fchmod(native_->dirFd, 0755 & ~CurrentUmask()) == 0 &&
         detail::RecordMark(stagingHome_, FolderNameOf(finalPath_), self.st_ino, token_);
     if (!ready) return Fail(PublishResult::Failed);
     if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath_.c_str(), RENAME_NOREPLACE) == 0) {
@@ -171,9 +187,11 @@ StagingFolder::PublishResult StagingFolder::Publish(const std::string& markName,
     return ReplaceWithoutExchange(markName, manifestName);
 }
 
-StagingFolder::PublishResult StagingFolder::TakeOver(int old, const std::string& markName,
+StagingFolder::PublishResult StagingFolder::TakeOver(const Native& oldFolder,
+                                                     const std::string& markName,
                                                      const std::string& manifestName,
                                                      std::string& oldToken) {
+    const int old = oldFolder.dirFd;
     detail::MarkRead mark;
     const std::set<std::string> own{markName, manifestName};
     switch (JudgeFolder(old, FolderNameOf(finalPath_), markName, stagingHome_, mark)) {
@@ -182,15 +200,15 @@ StagingFolder::PublishResult StagingFolder::TakeOver(int old, const std::string&
             // Without a manifest (an earlier version's folder) nothing of it is known to be
             // the archive's: all of it beyond the new archive stays.
             const auto listed = detail::ReadManifest(old, manifestName);
-            return detail::CarryToolData(old, dirFd_, listed ? &*listed : nullptr, own)
+            return detail::CarryToolData(old, native_->dirFd, listed ? &*listed : nullptr, own)
                        ? PublishResult::Published
                        : PublishResult::Failed;
         }
         case PublishedState::Unmarked:
             // Only an extraction of this same archive is taken over: nothing of the user's is
             // in it to lose.
-            return detail::HoldsOnlyWhatIsIn(old, dirFd_, own) ? PublishResult::Published
-                                                               : PublishResult::InTheWay;
+            return detail::HoldsOnlyWhatIsIn(old, native_->dirFd, own) ? PublishResult::Published
+                                                                       : PublishResult::InTheWay;
         case PublishedState::Missing:
         case PublishedState::Foreign:
             break;
@@ -205,7 +223,7 @@ StagingFolder::PublishResult StagingFolder::ReplaceExisting(const std::string& m
         detail::UniqueFd old(detail::OpenFolderAt(AT_FDCWD, finalPath_.c_str()));
         // A file or a link of the folder's name is the user's.
         if (old.get() < 0) return Fail(PublishResult::InTheWay);
-        const PublishResult ready = TakeOver(old.get(), markName, manifestName, oldToken);
+        const PublishResult ready = TakeOver(Native{old.get()}, markName, manifestName, oldToken);
         if (ready != PublishResult::Published) return Fail(ready);
     }
     // One step: readers see the old folder or the new one, never neither.
@@ -229,7 +247,7 @@ StagingFolder::PublishResult StagingFolder::ReplaceWithoutExchange(
     if (old.get() < 0 && !(lstat(target, &there) != 0 && errno == ENOENT))
         return Fail(PublishResult::InTheWay);
     if (old.get() >= 0) {
-        const PublishResult ready = TakeOver(old.get(), markName, manifestName, oldToken);
+        const PublishResult ready = TakeOver(Native{old.get()}, markName, manifestName, oldToken);
         if (ready != PublishResult::Published) return Fail(ready);
     }
     std::string aside = stagingHome_ + "/replaced-XXXXXX";
@@ -283,23 +301,23 @@ bool MakeStagingHome(const std::string& path) {
 }
 
 StagingFolder::File::~File() {
-    if (fd_ >= 0) close(fd_);
+    if (native_->fd >= 0) close(native_->fd);
 }
 
 bool StagingFolder::File::Write(const char* data, size_t size) {
-    return detail::WriteAllTo(fd_, data, size) || Failed();
+    return detail::WriteAllTo(native_->fd, data, size) || Failed();
 }
 
 bool StagingFolder::File::Finish(unsigned mode, int64_t modifyTime) {
-    if (fd_ < 0) return false;
+    if (native_->fd < 0) return false;
     timespec times[2] = {};
     times[0].tv_sec = static_cast<time_t>(modifyTime);
     times[1].tv_sec = static_cast<time_t>(modifyTime);
-    bool ok = fchmod(fd_, (mode & 0777) & ~PackageModeMask()) == 0 || Failed();
-    ok = (futimens(fd_, times) == 0 || Failed()) && ok;
+    bool ok = fchmod(native_->fd, (mode & 0777) & ~PackageModeMask()) == 0 || Failed();
+    ok = (futimens(native_->fd, times) == 0 || Failed()) && ok;
     // A network file system may report a full disk or quota only when the file is closed.
-    ok = (close(fd_) == 0 || Failed()) && ok;
-    fd_ = -1;
+    ok = (close(native_->fd) == 0 || Failed()) && ok;
+    native_->fd = -1;
     return ok;
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "os/ProcFs.h"
+#include "os/linux/TcpListenerTables.h"
 #include "os/linux/UniqueFd.h"
 
 namespace os {

@@ -1,0 +1,9 @@
+#include "os/OsName.h"
+
+namespace os {
+
+std::string OsName() {
+    return "unknown system";
+}
+
+}  // namespace os
