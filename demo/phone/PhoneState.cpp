@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -104,6 +105,11 @@ bool PhoneState::RemoveFile(const std::string& path) {
     return files_.erase(CanonicalDevicePath(path)) > 0;
 }
 
+void PhoneState::MakeFolder(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    folders_.insert(CanonicalDevicePath(path));
+}
+
 std::optional<PhoneState::Stat> PhoneState::StatPath(const std::string& path) {
     const std::string canonical = CanonicalDevicePath(path);
     std::lock_guard lock(mutex_);
@@ -113,6 +119,7 @@ std::optional<PhoneState::Stat> PhoneState::StatPath(const std::string& path) {
         return Stat{found->second.second, static_cast<uint32_t>(found->second.first.size()), now};
     for (const char* folder : kFolders)
         if (canonical == folder) return Stat{kFolderMode, 4096, now};
+    if (folders_.count(canonical)) return Stat{kFolderMode, 4096, now};
     // A folder that holds a pushed file exists too.
     const std::string prefix = canonical == "/" ? "/" : canonical + "/";
     const auto next = files_.lower_bound(prefix);
@@ -133,13 +140,18 @@ std::vector<std::pair<std::string, PhoneState::Stat>> PhoneState::List(const std
     }
     {
         std::lock_guard lock(mutex_);
-        for (auto it = files_.lower_bound(prefix);
-             it != files_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
-            const std::string rest = it->first.substr(prefix.size());
-            const std::string name = rest.substr(0, rest.find('/'));
-            if (names.empty() || names.back() != name) names.push_back(name);
+        std::vector<std::string> paths;
+        for (const auto& [path, file] : files_) paths.push_back(path);
+        paths.insert(paths.end(), folders_.begin(), folders_.end());
+        for (const auto& path : paths) {
+            if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            const std::string rest = path.substr(prefix.size());
+            names.push_back(rest.substr(0, rest.find('/')));
         }
     }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
     std::vector<std::pair<std::string, Stat>> entries;
     for (const auto& name : names) {
         if (auto stat = StatPath(prefix + name)) entries.emplace_back(name, *stat);

@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ class PhoneState {
     std::optional<std::string> ReadFile(const std::string& path);
     void WriteFile(const std::string& path, std::string bytes, uint32_t mode);
     bool RemoveFile(const std::string& path);
+    // "mkdir": a folder that exists even while it holds no file.
+    void MakeFolder(const std::string& path);
     // Mode, size and time as a phone's stat gives them; nullopt when nothing is there.
     struct Stat {
         uint32_t mode = 0;
@@ -56,6 +59,7 @@ class PhoneState {
     uint64_t unplugAfter_;
     std::mutex mutex_;
     std::map<std::string, std::pair<std::string, uint32_t>> files_;
+    std::set<std::string> folders_;
     std::vector<std::string> packages_;
     int attempts_ = 0;
     int landed_ = 0;

@@ -179,6 +179,11 @@ ShellResult RunShellCommand(PhoneState& phone, const std::string& line) {
     if (name == "am") return Am(words);
     if (name == "ls") return Ls(phone, words);
     if (name == "cat") return Cat(phone, words);
+    if (name == "mkdir") {
+        for (size_t i = 1; i < words.size(); ++i)
+            if (words[i][0] != '-') phone.MakeFolder(words[i]);
+        return {};
+    }
     if (name == "exit") return {"", "", words.size() > 1 ? std::atoi(words[1].c_str()) : 0, true};
     return {"", "/system/bin/sh: " + name + ": inaccessible or not found\n", 127, false};
 }
