@@ -21,7 +21,7 @@ inline constexpr unsigned NIF_ICON = 0x2;
 inline constexpr unsigned NIF_TIP = 0x4;
 
 // The panel's tray icon: the icon, its tooltip and its popup menu. What the user chooses (a
-// menu item, the double click's default command) goes to the command handler it was made with.
+// menu item, the icon's activation: its default command) goes to the command handler it was made with.
 class CTrayIconImpl {
   public:
     using CommandHandler = std::function<void(int command)>;
@@ -51,7 +51,7 @@ class CTrayIconImpl {
     void SetHostHandler(HostHandler onHost) { onHost_ = std::move(onHost); }
     // The tooltip of the icon, now and whenever it is shown again.
     void SetTooltip(const std::string& tooltip);
-    // The command a double click sends and the popup shows in bold; 0 for none.
+    // The command the icon's activation (one click) sends and the popup shows in bold; 0 for none.
     void SetDefaultCommand(int command) { defaultCommand_ = command; }
 
   private:
