@@ -7,7 +7,6 @@
 #include <string>
 
 #include "os/DiagnosticLog.h"
-
 #include "os/linux/ToolkitLanguage.h"
 
 namespace os {
