@@ -43,6 +43,7 @@ std::string StartCause(const std::string& cause) {
     if (cause == "conflict") return "缓存目录里有一个同名的文件夹不是本程序创建的，没有使用它。";
     if (cause == "unsafe") return "程序或它所在的文件夹可被他人改动，为了安全没有运行。";
     if (cause == "start") return "程序无法启动。";
+    if (cause == "busy") return "工具正在运行，关闭后才能换成新版本。";
     return "工具没有运行。";
 }
 

@@ -73,7 +73,7 @@ class StagingFolder {
     // the key no "="; "token" is the mark's own).
     void AddMarkField(const std::string& key, const std::string& value);
 
-    enum class PublishResult { Published, InTheWay, Failed };
+    enum class PublishResult { Published, InTheWay, InUse, Failed };
     // Writes the mark `markName` (key=value lines with a random token, which the staging
     // home records for this folder's name and inode) and the manifest `manifestName` (every file
     // and folder made in it) into the staged folder and moves it to the final path. A folder
@@ -82,8 +82,10 @@ class StagingFolder {
     // first, then the two change places in one step and the old one is removed. A folder
     // nobody marked is replaced only when it holds nothing but what the new folder holds, file
     // for file and byte for byte (an earlier extraction of the same archive). Anything else
-    // there (the user's own folder, a copy, a file, a link) is left untouched: InTheWay. The
-    // folder itself gets 0755 within the umask.
+    // there (the user's own folder, a copy, a file, a link) is left untouched: InTheWay. While
+    // a program works in the folder there (its working directory or executable inside), it is
+    // not replaced: what it writes later would go into a removed folder; InUse. The folder
+    // itself gets 0755 within the umask.
     PublishResult Publish(const std::string& markName, const std::string& manifestName);
 
   private:

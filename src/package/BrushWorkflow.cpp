@@ -261,6 +261,8 @@ void CBrushWorkflow::NotifyFetchEnd(const std::string& base, FetchOutcome outcom
             return Notify(base, "run.error", "disk");
         case FetchOutcome::InTheWay:
             return Notify(base, "run.error", "conflict");
+        case FetchOutcome::InUse:
+            return Notify(base, "run.error", "busy");
         case FetchOutcome::Cancelled:
             return Notify(base, "run.error", "cancelled");
         case FetchOutcome::ReadyCancelled:
@@ -295,6 +297,9 @@ int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
             return 0;
         case FetchOutcome::InTheWay:
             Notify(place.base, "run.error", "conflict");
+            return 0;
+        case FetchOutcome::InUse:
+            Notify(place.base, "run.error", "busy");
             return 0;
         default:
             return 0;
@@ -466,6 +471,8 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::ExtractDownloaded(const PackagePlac
             return FetchOutcome::Disk;
         case UnzipResult::InTheWay:
             return FetchOutcome::InTheWay;
+        case UnzipResult::InUse:
+            return FetchOutcome::InUse;
         case UnzipResult::Cancelled:
             return FetchOutcome::Cancelled;
         case UnzipResult::Refused:

@@ -34,6 +34,7 @@ enum class UnzipResult {
     Disk,       // not enough space, or a write failed for want of it
     Cancelled,  // stopped by the progress callback; nothing was published
     InTheWay,   // a folder of the package's name that this program did not make is there
+    InUse,      // a program runs in the package folder, which was left as it was
     Refused,    // the archive check refused the archive (its signature): nothing was extracted
 };
 
@@ -138,6 +139,7 @@ struct BrushServices {
 //   missing:          download, unzip, run | run.error
 //   download failed:  download, download.error
 //   somebody else's folder of the package's name: run.error (cause "conflict")
+//   a new version while a program runs in the package folder: run.error (cause "busy")
 //   a folder nobody marked: as missing; the extraction takes it over when it holds exactly
 //     what the archive holds, else run.error (cause "conflict")
 //   URL without "/":  nothing
@@ -214,6 +216,7 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
         Disk,            // as NoProgram: no space to extract into
         Cancelled,       // as NoProgram: the page cancelled while it was extracting
         InTheWay,        // somebody else's folder holds the package's name; nothing was sent
+        InUse,           // as NoProgram: a program runs in the package folder, left as it was
         Unsigned,        // as NoProgram: no valid signature of the build's key; nothing extracted
         Ready,           // "download", "unzip" were sent and the program is there
         ReadyCancelled,  // as Ready, but the page cancelled once it was too late to stop

@@ -30,6 +30,8 @@ UnzipResult UnzipResultOf(ExtractResult result) {
             return UnzipResult::Cancelled;
         case ExtractResult::Conflict:
             return UnzipResult::InTheWay;
+        case ExtractResult::InUse:
+            return UnzipResult::InUse;
         case ExtractResult::Refused:
             return UnzipResult::Refused;
         case ExtractResult::Archive:

@@ -240,7 +240,7 @@ std::string Printable(const std::string& text) {
 ExtractResult Refused(ExtractResult result, const std::string& archive, const std::string& why) {
     if (result == ExtractResult::Cancelled) {
         os::LogDebug("extraction stopped", archive);
-    } else if (result == ExtractResult::Conflict) {
+    } else if (result == ExtractResult::Conflict || result == ExtractResult::InUse) {
         os::LogWarning("package folder in the way", archive + ": " + why);
     } else if (result == ExtractResult::Refused) {
         os::LogError("extraction refused", archive + ": " + why);
@@ -618,6 +618,9 @@ ExtractResult ExtractInto(unzFile zip, os::ReadAtFile& file, const std::string& 
     switch (stage.Publish(kPackageMarkName, kPackageManifestName)) {
         case os::StagingFolder::PublishResult::Published:
             return ExtractResult::Done;
+        case os::StagingFolder::PublishResult::InUse:
+            return Refused(ExtractResult::InUse, archivePath,
+                           "a program runs in " + folder + "; it stays until that ends");
         case os::StagingFolder::PublishResult::InTheWay:
             return Refused(ExtractResult::Conflict, archivePath,
                            folder + " was not made by this program; left alone");

@@ -16,8 +16,9 @@ class ReadAtFile;
 // damaged or uses what we do not extract (or the folder could not be staged or put in place);
 // there was no room for it (found before writing anything, or when a write failed); the
 // progress callback stopped it; a folder this program did not make holds the destination's
-// name and was left alone; or the archive check refused the archive.
-enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict, Refused };
+// name and was left alone; the archive check refused the archive; or a program runs in the
+// previous folder, which stays.
+enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict, Refused, InUse };
 
 // Extracts the archive at `archivePath` as the folder `destination` (a folder path ending in
 // "/"). The entries are written into a staging folder inside the cache's own staging folder

@@ -275,6 +275,7 @@ TEST_F(LocalPage, ProgressCancelAndCausesSpeakOfTheToolByItsTitle) {
         {"conflict", "同名文件夹 /c/unlocker，它不是 MapleNook 创建的"},
         {"unsafe", "其他用户"},
         {"signature", "工具包的签名无效，为了安全没有运行。"},
+        {"busy", "工具正在运行"},
     };
     for (const auto& [cause, words] : causes) {
         Eval("hostNotify('runbrush','unlocker','download.error','" + cause + "')");

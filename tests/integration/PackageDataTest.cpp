@@ -93,6 +93,15 @@ TEST(PackageData, ANewVersionKeepsTheToolsDataAndDropsWhatOnlyTheOldArchiveHad) 
     EXPECT_EQ(VersionWithData(tool), "v2");
     EXPECT_EQ(ReadFile(tool + "/parts/p7"), "v2");
 
+    // While a program works in the folder a new version waits: what it writes later would go
+    // into a removed folder.
+    {
+        testsupport::ChildProcess running({"sleep", "60"}, {}, tool);
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return running.Running(); }, 5s));
+        EXPECT_EQ(UnzipToWithCause(dir / "v1.zip", tool), ExtractResult::InUse);
+        EXPECT_EQ(VersionWithData(tool), "v2");
+    }
+
     // A folder of an earlier version's, without the list of what its archive held: nothing of
     // it beyond the new archive is known to be the archive's, so all of it stays.
     fs::remove(tool + "/.maplenook-files");

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "os/linux/FolderCarry.h"
+#include "os/linux/FolderUsers.h"
 #include "os/linux/OpenFolder.h"
 #include "os/linux/PackageMark.h"
 #include "os/linux/UniqueFd.h"
@@ -194,6 +195,7 @@ StagingFolder::PublishResult StagingFolder::TakeOver(const Native& oldFolder,
     const int old = oldFolder.dirFd;
     detail::MarkRead mark;
     const std::set<std::string> own{markName, manifestName};
+    if (detail::ProcessWorksIn(old)) return PublishResult::InUse;
     switch (JudgeFolder(old, FolderNameOf(finalPath_), markName, stagingHome_, mark)) {
         case PublishedState::Ours: {
             oldToken = mark.fields["token"];
