@@ -20,25 +20,6 @@ bool AppendCappedLine(const std::string& path, const std::string& line, std::uin
     return false;
 }
 
-std::string EscapedForLog(const std::string& text) {
-    // Names come from pages and archives: a line break or an escape sequence in them must not
-    // forge a line or reach a terminal.
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F && c != '\\') {
-            escaped += c;
-            continue;
-        }
-        static const char kHex[] = "0123456789abcdef";
-        escaped += "\\x";
-        escaped += kHex[byte >> 4];
-        escaped += kHex[byte & 0xF];
-    }
-    return escaped;
-}
-
 bool LogEnabled(LogLevel level) {
     if (level != LogLevel::Debug) return true;
     const char* wanted = std::getenv("MAPLENOOK_LOG");
@@ -50,8 +31,8 @@ void Log(LogLevel level, const std::string& what, const std::string& detail) {
     static const char* const kLevelNames[] = {"error", "warning", "debug"};
     static std::mutex mutex;
     std::lock_guard<std::mutex> guard(mutex);
-    std::fprintf(stderr, "maplenook: %s: %s: %s\n", kLevelNames[static_cast<int>(level)],
-                 what.c_str(), detail.c_str());
+    std::fprintf(stderr, "maplenook: %s: %s\n", kLevelNames[static_cast<int>(level)],
+                 EscapedForLog(what + ": " + detail, kLogLineLimit).c_str());
 }
 
 }  // namespace os

@@ -8,6 +8,10 @@ bool ShellOpen(const std::string& /*path*/, const std::vector<std::string>& /*ar
     return false;
 }
 
+bool OpenWithDefaultHandler(const std::string& /*path*/) {
+    return false;
+}
+
 bool IsExecutableFile(const std::string& /*path*/) {
     return false;
 }

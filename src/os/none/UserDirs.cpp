@@ -3,6 +3,14 @@
 // No platform: the user's folders are unknown.
 namespace os {
 
+std::string HomeDirectory() {
+    return {};
+}
+
+bool AdoptOwnHome() {
+    return true;
+}
+
 std::string UserConfigDirectory() {
     return {};
 }

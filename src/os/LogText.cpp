@@ -1,4 +1,5 @@
-// The one escaping every log line goes through; the web-process extension builds it too.
+// The one escaping every log line goes through, on every platform; the web-process extension
+// builds it too.
 #include <algorithm>
 #include <cstddef>
 #include <string>
