@@ -69,3 +69,16 @@ bool AddressMayBeUsed(const std::string& url) {
     const auto port = LoopbackPortOf(url);
     return !port || LoopbackPortIsTheUsers(*port);
 }
+
+bool ListenersIncludeAnotherUsers(const std::vector<os::TcpListenerFacts>& listeners,
+                                  unsigned uid) {
+    for (const auto& listener : listeners) {
+        if (listener.reachableOnLoopback && listener.uid != uid && listener.uid != 0) return true;
+    }
+    return false;
+}
+
+bool AnotherUserServes(const std::string& url) {
+    const auto port = LoopbackPortOf(url);
+    return port && ListenersIncludeAnotherUsers(os::ListTcpListeners(*port), os::EffectiveUserId());
+}

@@ -25,3 +25,10 @@ std::optional<uint16_t> LoopbackPortOf(const std::string& url);
 // False only for a loopback address whose port another user serves (or nobody serves):
 // nothing is sent there and nothing from there is trusted. Other addresses: true.
 bool AddressMayBeUsed(const std::string& url);
+
+// Whether `listeners` hold a socket reachable on loopback of anyone but `uid` and root.
+bool ListenersIncludeAnotherUsers(const std::vector<os::TcpListenerFacts>& listeners, unsigned uid);
+
+// True only for a loopback address where a socket of another user's listens now: whatever
+// answers there may be theirs. Nobody listening is not another user (the connection fails).
+bool AnotherUserServes(const std::string& url);

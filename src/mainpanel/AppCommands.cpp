@@ -65,6 +65,7 @@ constexpr AppCommand kAppCommands[] = {
     {"panel.hide", [](PageCommand&, Host& h) { h.HideMainPanel(); }},
     {"panel.move", MovePanel},
     {"panel.pop", Pop},
+    {"app.retrymain", [](PageCommand&, Host& h) { h.RetryMainPage(); }},
     {"app.progress", nullptr,
      [](PageCommand& c, Packages& p) {
          if (c.Has(1)) p.SetPageProgress(ReadCommandNumber(c.Item(1)) != 0);

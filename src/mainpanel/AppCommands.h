@@ -20,6 +20,9 @@ class AppCommandHost {
     // Creates the pop panel when there is none, navigates it to a non-empty `url`, then
     // toggles it.
     virtual void PopPanel(const std::string& url) = 0;
+    // "app.retrymain": the local page asks for the main page again. The program checks and
+    // tries it itself and tells the page hostNotify('mainpage', 'ok'|'offline'|'refused').
+    virtual void RetryMainPage() {}
 };
 
 // What the package commands act on. The main panel's package desk is the real one, so these

@@ -7,6 +7,7 @@
 
 #include "base/LoopbackOwner.h"
 #include "base/Settings.h"
+#include "base/WorkerPool.h"
 #include "mainpanel/MainPanelPlacement.h"
 #include "mainpanel/MakerAddresses.h"
 #include "mainpanel/UsageReport.h"
@@ -120,8 +121,11 @@ void CAppPanel::InitPanel() {
     // A lost web process brings back the main page, or the local copy once the main page
     // failed or the process keeps ending.
     if (os::WebView* view = panel_.View()) {
-        view->SetRecoveryHandler(
-            [this](bool givingUp) { return givingUp || fellBack_ ? LocalPageUrl() : pageUrl_; });
+        // The reload is checked as any navigation is; a main page another user now serves
+        // is not even tried.
+        view->SetRecoveryHandler([this](bool givingUp) {
+            return givingUp || fellBack_ || !AddressMayBeUsed(pageUrl_) ? LocalPageUrl() : pageUrl_;
+        });
     }
 
     const std::string& settings = panel_.SettingsPath();
@@ -139,10 +143,16 @@ void CAppPanel::InitPanel() {
     // A loopback main page that no program of this user serves could only fail, or be another
     // user's: the local page comes at once rather than after a failed load, and it still moves
     // to the main page once that answers.
-    if (AddressMayBeUsed(pageUrl_))
+    if (AddressMayBeUsed(pageUrl_)) {
         panel_.NavigatePage(pageUrl_);
-    else
+    } else {
+        if (AnotherUserServes(pageUrl_)) {
+            os::LogWarning("main page not loaded: another user serves its loopback address",
+                           pageUrl_);
+            fallBackCause_ = "refused";
+        }
         FallBackToLocalPage();
+    }
 
     desk_->Start();
     SendUsageReport();
@@ -189,6 +199,10 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
             // WebKit also finishes the load that failed (with no address, as nothing was
             // committed); only a page that loaded counts.
             if (event.url.empty() || (fellBack_ && SameAddress(event.url, pageUrl_))) return true;
+            if (fellBack_ && !fallBackCause_.empty() && SameAddress(event.url, LocalPageUrl())) {
+                panel_.Bridge().Notify("mainpage", fallBackCause_);
+                fallBackCause_.clear();
+            }
             // A main page the browser will not load at all (a port it never uses, such as 9 or
             // 25) is replaced by an empty page without a failure: that too is a failed page.
             if (!fellBack_ && event.url == "about:blank" && pageUrl_ != event.url) {
@@ -212,6 +226,19 @@ bool CAppPanel::OnPanelEvent(PanelEvent& event) {
             return true;
         case kEventNavigateComplete2:
             return true;
+        case kEventBeforeNavigate2:
+            // The bridge refused the main page (another user serves its port): the local
+            // page comes, after this navigation has been turned down.
+            if (event.refusedByOwner && event.topFrame && !fellBack_ &&
+                SameAddress(event.url, pageUrl_)) {
+                fallBackCause_ = "refused";
+                fellBack_ = true;
+                std::weak_ptr<CAppPanel*> panel = alive_;
+                os::PostToGuiThread([panel] {
+                    if (auto alive = panel.lock()) (*alive)->FallBackToLocalPage();
+                });
+            }
+            return false;
         case kUiShowContextMenu:
             event.answer = 0;
             return true;
@@ -306,6 +333,32 @@ void CAppPanel::OnPackageFetchEnded(const std::string& base) {
 
 void CAppPanel::MoveMainPanel(long dx, long dy) {
     if (os::Window* window = panel_.Window()) MoveWindowBy(*window, dx, dy);
+}
+
+void CAppPanel::RetryMainPage() {
+    if (probing_) return;  // its answer comes
+    probing_ = true;
+    const std::string url =
+        MainPageUrlAt(MainPageAddress(), static_cast<int64_t>(std::time(nullptr)));
+    std::weak_ptr<CAppPanel*> panel = alive_;
+    QueueWorkerTask([panel, url] {
+        const ProbeOutcome outcome = ProbeAddress(url);
+        os::PostToGuiThread([panel, url, outcome] {
+            if (auto alive = panel.lock()) (*alive)->OnMainPageProbed(url, outcome);
+        });
+    });
+}
+
+void CAppPanel::OnMainPageProbed(const std::string& url, ProbeOutcome outcome) {
+    probing_ = false;
+    if (outcome == ProbeOutcome::Refused)
+        os::LogWarning("main page not tried: another user serves its loopback address", url);
+    panel_.Bridge().Notify("mainpage", ProbeOutcomeName(outcome));
+    if (outcome != ProbeOutcome::Answered) return;
+    // Loaded as at start: a failure brings the local page back.
+    pageUrl_ = url;
+    fellBack_ = false;
+    panel_.NavigatePage(pageUrl_);
 }
 
 void CAppPanel::PopPanel(const std::string& url) {

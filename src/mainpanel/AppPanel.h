@@ -11,6 +11,7 @@
 #include "panel/PopPanel.h"
 #include "panel/TrayIconImpl.h"
 #include "panel/WebPanel.h"
+#include "web/AddressProbe.h"
 
 namespace os {
 class DesktopNotifier;
@@ -75,6 +76,8 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     void HideMainPanel() override;
     void MoveMainPanel(long dx, long dy) override;
     void PopPanel(const std::string& url) override;
+    void RetryMainPage() override;
+    void OnMainPageProbed(const std::string& url, ProbeOutcome outcome);
 
     // The local copy of the page, shown while the maker's page cannot be.
     std::string LocalPageUrl();
@@ -83,6 +86,9 @@ class CAppPanel : public IMainPanel, private AppCommandHost {
     std::string pageUrl_;
     bool fellBack_ = false;   // the main page failed and the local copy was navigated
     bool pageShown_ = false;  // the first page loaded and brought the panel up
+    bool probing_ = false;    // a retry of the main page is under way
+    // Why the local page came, told to it once it has loaded ("refused"); empty: not said.
+    std::string fallBackCause_;
     CWebPanel panel_;
     CTrayIconImpl tray_;
     CPackageNotices notices_;

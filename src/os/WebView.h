@@ -29,6 +29,8 @@ struct WebEvent {
     // Answer of kEventBeforeNavigate2 (block the navigation), kEventNavigateError (show no error
     // page), kEventNewWindow3 (open nothing), kEventWindowClosing (keep the window).
     bool cancel = false;
+    // kEventBeforeNavigate2: cancelled because another user serves the loopback address.
+    bool refusedByOwner = false;
     // Answer of kUiShowContextMenu (0 = handled: no context menu), kUiGetHostInfo (host flags),
     // kUiGetDropTarget (nonzero: keep the view's drop target).
     long answer = 0;

@@ -79,7 +79,10 @@ bool CHtmlPanel::CreatePanel() {
 
 bool CHtmlPanel::OnInitPanel() {
     if (!window_ || !view_) return false;
-    view_->SetEventHandler([this](PanelEvent& event) { OnPanelEvent(event); });
+    view_->SetEventHandler([this](PanelEvent& event) {
+        bridge_.Observe(event);
+        OnPanelEvent(event);
+    });
     bridge_.Attach(*view_);
     window_->SetKeyHandler([this](const os::KeyEvent& key) { return OfferKeyToMessageLoop(key); });
     window_->SetCloseRequestHandler([this] { return !role_.closeRequest || role_.closeRequest(); });

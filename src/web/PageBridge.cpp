@@ -3,14 +3,32 @@
 #include "base/LoopbackOwner.h"
 #include "os/DiagnosticLog.h"
 #include "os/GuiThread.h"
+#include "os/PanelEventCodes.h"
 #include "web/PageAddress.h"
 #include "web/ScriptText.h"
 
+namespace {
+
+// scheme://host[:port] of an address as a browser spells it.
+std::string OriginOf(const std::string& url) {
+    const std::string canonical = CanonicalAddress(url);
+    const size_t scheme = canonical.find("://");
+    if (scheme == std::string::npos) return canonical;
+    return canonical.substr(0, canonical.find('/', scheme + 3));
+}
+
+}  // namespace
+
 PageBridge::PageBridge(std::string trustedMainPage, std::string moduleDirectory)
-    : trustedMainPage_(std::move(trustedMainPage)), moduleDirectory_(std::move(moduleDirectory)) {}
+    : trustedMainPage_(std::move(trustedMainPage)), moduleDirectory_(std::move(moduleDirectory)) {
+    page_->bridge = this;
+}
 
 PageBridge::~PageBridge() {
     if (page_->view != nullptr) page_->view->SetBridgeHandler({});
+    // A notification being queued on a worker may hold the page a moment longer.
+    page_->view = nullptr;
+    page_->bridge = nullptr;
 }
 
 void PageBridge::SetTrust(std::string trustedMainPage, std::string moduleDirectory) {
@@ -27,14 +45,42 @@ void PageBridge::Attach(os::WebView& view) {
     view.SetBridgeHandler([this](const os::BridgeCall& call) { return Answer(call); });
 }
 
+void PageBridge::Observe(os::WebEvent& event) {
+    if (event.code == kEventBeforeNavigate2 && !event.cancel && AnotherUserServes(event.url)) {
+        // Checked before the browser connects: nothing is asked of another user's server.
+        // The same holds for a reload after the web process ended, which navigates too.
+        os::LogWarning("page load refused: another user serves the loopback address", event.url);
+        event.cancel = true;
+        event.refusedByOwner = true;
+        return;
+    }
+    if (event.code != kEventNavigateComplete2 || !event.topFrame) return;
+    // Decided once for the document: had anyone else been able to answer its address when it
+    // came, it stays untrusted, even once the port is the user's again.
+    page_->documentUrl = event.url;
+    page_->servedByTheUser = !AnotherUserServes(event.url);
+    page_->document.fetch_add(1);
+    if (!page_->servedByTheUser)
+        os::LogWarning("page not trusted: another user could answer its address", event.url);
+}
+
 bool PageBridge::Trusted(const os::BridgeCall& call) {
     // The calling document's address was taken when its Call was made; the view must still
     // show a trusted page as well, so a call left over from an earlier page runs nothing.
     // Checked again only when it differs: resolving a file page's path costs system calls.
-    return IsTrustedPage(call.documentUrl, trustedMainPage_, moduleDirectory_) &&
+    return DocumentTrusted(call.documentUrl) &&
            (call.shownUrl == call.documentUrl ||
-            IsTrustedPage(call.shownUrl, trustedMainPage_, moduleDirectory_)) &&
-           ServedByTheUser(call.documentUrl);
+            IsTrustedPage(call.shownUrl, trustedMainPage_, moduleDirectory_));
+}
+
+bool PageBridge::DocumentTrusted(const std::string& url) {
+    if (!IsTrustedPage(url, trustedMainPage_, moduleDirectory_)) return false;
+    // A call may come in before the view has told of its document's commit: it then has only
+    // the check of now, as the commit's verdict will be taken no earlier.
+    if (page_->document.load() != 0 && OriginOf(url) == OriginOf(page_->documentUrl) &&
+        !page_->servedByTheUser)
+        return false;
+    return ServedByTheUser(url);
 }
 
 bool PageBridge::ServedByTheUser(const std::string& documentUrl) {
@@ -97,8 +143,16 @@ void PageBridge::Queue(const std::weak_ptr<Page>& page, std::vector<std::string>
     // The page gets what a string literal of each text would give it: bytes that are not
     // UTF-8 as U+FFFD.
     for (std::string& arg : args) arg = WellFormedUtf8(arg);
-    os::PostToGuiThread([page, args = std::move(args)] {
+    const std::shared_ptr<Page> queuedFor = page.lock();
+    if (!queuedFor) return;
+    const uint64_t document = queuedFor->document.load();
+    os::PostToGuiThread([page, document, args = std::move(args)] {
         const std::shared_ptr<Page> alive = page.lock();
-        if (alive && alive->view != nullptr) alive->view->CallPageFunction("hostNotify", args);
+        // Meant for a page that has gone: whatever document is on top now is not told.
+        if (!alive || alive->view == nullptr || alive->bridge == nullptr ||
+            alive->document.load() != document)
+            return;
+        if (!alive->bridge->DocumentTrusted(alive->view->CurrentUri())) return;
+        alive->view->CallPageFunction("hostNotify", args);
     });
 }

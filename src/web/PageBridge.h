@@ -1,5 +1,7 @@
 #pragma once
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +36,11 @@ class PageBridge {
     // The view's page calls come here and notifications run in it, until the bridge goes.
     // GUI thread.
     void Attach(os::WebView& view);
+    // The view's navigations and documents, seen before the panel's own handler. A navigation
+    // (of any frame) to a loopback address another user serves is cancelled before anything is
+    // asked of it, and marked `refusedByOwner`. A committed top document keeps, for its life,
+    // whether anyone else could have answered its address when it came. GUI thread.
+    void Observe(os::WebEvent& event);
     // The text for the calling element's "result"; none leaves it untouched (an untrusted
     // page, or a call left over from an earlier page). GUI thread.
     std::optional<std::string> Answer(const os::BridgeCall& call);
@@ -53,12 +60,24 @@ class PageBridge {
     // What queued notifications find on the GUI thread; gone with the bridge.
     struct Page {
         os::WebView* view = nullptr;
+        // The top document committed last: its address, its number (counting commits), and
+        // whether no other user's socket could answer its address when it came.
+        std::string documentUrl;
+        std::atomic<uint64_t> document{0};
+        bool servedByTheUser = false;
+        PageBridge* bridge = nullptr;
     };
     // `args`: the event first, then its arguments.
+    // Each notification belongs to the document on top when it was queued: it runs only in
+    // that document, and only while the document is trusted.
     static void Queue(const std::weak_ptr<Page>& page, std::vector<std::string> args);
     static void Queue(const std::weak_ptr<Page>& page, const std::string& event,
                       const std::vector<std::string>& args);
     bool Trusted(const os::BridgeCall& call);
+    // Whether the document at `url` may be given commands or notifications: a trusted page
+    // whose document's verdict, kept since it committed, and the server now both say the
+    // user's own.
+    bool DocumentTrusted(const std::string& url);
     // Whether the server of a loopback document is still the user's own; asked again at most
     // once a second per document, since it reads the system's socket tables.
     bool ServedByTheUser(const std::string& documentUrl);

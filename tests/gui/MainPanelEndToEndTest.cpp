@@ -335,12 +335,18 @@ TEST_F(MainPanelEndToEnd, AMainPageOnAnotherUsersLoopbackPortIsNeverRequested) {
     testsupport::ForeignListener other;
     if (!other.Started()) GTEST_SKIP() << "cannot run a listener as uid 65534 here (not root?)";
     WriteSettings();
-    WriteFile(folder_.File("res/web/brush.html"),
-              PageHead(site_.Base()) +
-                  "note('local', location.protocol);"
-                  "setTimeout(function () { call('app:app.quit'); }, 300);</script></body></html>");
+    // The local page asks the program to try the main page again: refused, never asked.
+    WriteFile(
+        folder_.File("res/web/brush.html"),
+        PageHead(site_.Base()) +
+            "note('local', location.protocol); call('app:app.retrymain');"
+            "setTimeout(function () { call('app:app.quit'); }, 3000);</script></body></html>");
     auto program = Start("http://127.0.0.1:" + std::to_string(other.Port()) + "/Brush.html");
     EXPECT_EQ(site_.WaitFor("local", 1), std::vector<std::string>{"file:"}) << program->Output();
+    // Why the local page came, then the retry's outcome.
+    EXPECT_EQ(site_.WaitFor("notify", 2), (std::vector<std::string>{"mainpage|refused|undefined",
+                                                                    "mainpage|refused|undefined"}))
+        << program->Output();
     EXPECT_TRUE(program->Wait(30s).exited);
     EXPECT_FALSE(other.GotRequest(std::chrono::milliseconds(100)))
         << "the other user's server was asked for the page";

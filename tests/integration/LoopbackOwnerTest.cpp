@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "FakeWebView.h"
@@ -16,6 +17,7 @@
 #include "PrivateNetwork.h"
 #include "TempDir.h"
 #include "base/LoopbackOwner.h"
+#include "os/PanelEventCodes.h"
 #include "os/linux/TcpListenerTables.h"
 #include "web/HttpDownload.h"
 #include "web/PageBridge.h"
@@ -34,7 +36,7 @@ bool PageMayCall(const std::string& url) {
     return ran;
 }
 
-// A listening socket on 127.0.0.1 (or ::1) at a free port; -1 on failure.
+// A listening socket on 127.0.0.1 (or ::1) at `port`, or a free one when it is 0; -1 on failure.
 int ListenOnLoopback(bool ipv6, uint16_t& port) {
     const int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_storage storage{};
@@ -43,11 +45,13 @@ int ListenOnLoopback(bool ipv6, uint16_t& port) {
         auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
         address->sin6_family = AF_INET6;
         address->sin6_addr = in6addr_loopback;
+        address->sin6_port = htons(port);
         length = sizeof *address;
     } else {
         auto* address = reinterpret_cast<sockaddr_in*>(&storage);
         address->sin_family = AF_INET;
         address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address->sin_port = htons(port);
         length = sizeof *address;
     }
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
@@ -151,6 +155,47 @@ TEST(LoopbackOwner, AnotherUsersSocketOfAnyLoopbackFormBesideTheUsersOwnIsCounte
             << form;
         EXPECT_FALSE(AddressMayBeUsed("http://[::1]:" + std::to_string(port) + "/")) << form;
     }
+    close(own);
+}
+
+TEST(LoopbackOwner, ADocumentThatCameWhileAnotherUserCouldAnswerStaysUntrusted) {
+    testsupport::PrivateNetwork network;
+    if (!network.Entered()) GTEST_SKIP() << network.Reason();
+    auto other = std::make_unique<testsupport::ForeignListener>();
+    if (!other->Started()) GTEST_SKIP() << "cannot run a listener as uid 65534 here (not root?)";
+    uint16_t port = other->Port();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/Brush.html";
+    testsupport::FakeWebView view;
+    PageBridge bridge(url, "/opt/nook");
+    int ran = 0;
+    bridge.AddCommandSet([&](PageCommand&) { return ++ran > 0; });
+    bridge.Attach(view);
+    // Any navigation there is turned down before the browser connects.
+    os::WebEvent navigation;
+    navigation.code = kEventBeforeNavigate2;
+    navigation.url = url;
+    bridge.Observe(navigation);
+    EXPECT_TRUE(navigation.cancel && navigation.refusedByOwner);
+    // A document that came all the same (the other user held the port while it loaded)...
+    auto commit = [&] {
+        view.LoadUri(url);
+        os::WebEvent committed;
+        committed.code = kEventNavigateComplete2;
+        committed.url = url;
+        bridge.Observe(committed);
+    };
+    commit();
+    // ...stays untrusted once the user's own server has the port back.
+    other.reset();
+    const int own = ListenOnLoopback(false, port);
+    ASSERT_GE(own, 0);
+    ASSERT_TRUE(LoopbackPortIsTheUsers(port));
+    view.Call(url, "app:app.setcookie&pkgbase&http://evil/");
+    EXPECT_EQ(ran, 0);
+    // The next document the user's server sends is trusted.
+    commit();
+    view.Call(url, "app:app.setcookie&pkgbase&http://own/");
+    EXPECT_EQ(ran, 1);
     close(own);
 }
 

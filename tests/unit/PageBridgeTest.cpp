@@ -7,6 +7,7 @@
 #include "FakeWebView.h"
 #include "os/DiagnosticLog.h"
 #include "os/GuiThread.h"
+#include "os/PanelEventCodes.h"
 #include "web/PageBridge.h"
 
 namespace {
@@ -79,6 +80,7 @@ TEST_F(PageBridgeTest, OnlyTrustedPagesStillShownReachTheTableInItsOrder) {
 }
 
 TEST_F(PageBridgeTest, NotificationsRunInOrderOnceAndNeverAfterTheBridgeIsGone) {
+    view_.LoadUri(kMainPage);
     const PageBridge::Notifier notify = bridge_->MakeNotifier();
     bridge_->Notify("first");
     notify("second", {"a','b", "c"});
@@ -95,6 +97,31 @@ TEST_F(PageBridgeTest, NotificationsRunInOrderOnceAndNeverAfterTheBridgeIsGone) 
     EXPECT_EQ(view_.scripts.size(), 2u);
     // The view no longer answers calls for the bridge that went.
     EXPECT_EQ(view_.Call(kMainPage, "app:own.echo&x"), std::nullopt);
+}
+
+// The document that commits; the view shows it from then on.
+void Commit(FakeWebView& view, PageBridge& bridge, const std::string& url) {
+    view.LoadUri(url);
+    os::WebEvent event;
+    event.code = kEventNavigateComplete2;
+    event.url = url;
+    bridge.Observe(event);
+}
+
+TEST_F(PageBridgeTest, NotificationsGoOnlyToTheTrustedDocumentTheyWereMeantFor) {
+    Commit(view_, *bridge_, kMainPage);
+    bridge_->Notify("mine");
+    RunQueued();
+    EXPECT_EQ(view_.scripts, std::vector<std::string>{"hostNotify('mine');"});
+    // Queued for this document, run after the next one came (the same address again).
+    bridge_->Notify("for the page that went");
+    Commit(view_, *bridge_, kMainPage);
+    RunQueued();
+    // Queued while an untrusted document is on top.
+    Commit(view_, *bridge_, "http://evil.example/");
+    bridge_->Notify("to the stranger");
+    RunQueued();
+    EXPECT_EQ(view_.scripts.size(), 1u);
 }
 
 }  // namespace
