@@ -440,6 +440,18 @@ TEST(BrushWorkflow, ForeignFoldersUnsafeProgramsAndFullDisksEachFailWithTheirCau
     EXPECT_EQ(lastNote(), "runbrush:tool','run.error','disk");
     unzipResult = UnzipResult::InTheWay;  // made while we downloaded
     EXPECT_EQ(lastNote(), "runbrush:tool','run.error','conflict");
+    unzipResult = UnzipResult::InUse;  // a program runs in the old folder
+    EXPECT_EQ(lastNote(), "runbrush:tool','run.error','busy");
+    // A folder nobody marked is compared with the archive, so it is downloaded; one that is
+    // not an extraction of it stays the user's, and with no archive to compare it stays too.
+    folder = PackageFolderState::Unmarked;
+    unzipResult = UnzipResult::InTheWay;
+    const size_t downloads = w.downloads.size();
+    EXPECT_EQ(lastNote(), "runbrush:tool','run.error','conflict");
+    EXPECT_EQ(w.downloads.size(), downloads + 1);
+    flow->EnsureAndRun(kCache, "tool.exe", "no-slash");
+    EXPECT_EQ(w.notes.back(), "runbrush:tool','run.error','conflict");
+    folder = PackageFolderState::Missing;
     unzipResult = UnzipResult::Done;
     safe = false;
     EXPECT_EQ(lastNote(), "runbrush:tool','run.error','unsafe");
