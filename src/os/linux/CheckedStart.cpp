@@ -47,14 +47,18 @@ constexpr useconds_t kBusyPauseUs = 10000;
     int error = 0;
     // The program gets none of this process's descriptors (older kernels: those set to close).
     close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-    // Kept open without O_CLOEXEC: a "#!" script is handed to its interpreter as /dev/fd/N.
-    const int exe = fcntl(program, F_DUPFD, 3);
+    // Above the standard streams, which are replaced below.
+    const int exe = fcntl(program, F_DUPFD_CLOEXEC, 3);
     const int null = open("/dev/null", O_RDWR);
     if (exe < 0 || null < 0 || (folder >= 0 && fchdir(folder) != 0) || dup2(null, 0) < 0 ||
         dup2(null, 1) < 0 || dup2(null, 2) < 0) {
         error = errno;
     } else {
         syscall(SYS_execveat, exe, "", argv, environ, AT_EMPTY_PATH);
+        // A "#!" script is handed to its interpreter as /dev/fd/N, which must stay open for
+        // it; the kernel refuses the start with ENOENT before anything is replaced.
+        if (errno == ENOENT && fcntl(exe, F_SETFD, 0) == 0)
+            syscall(SYS_execveat, exe, "", argv, environ, AT_EMPTY_PATH);
         error = errno;
     }
     (void)!write(report, &error, sizeof error);
