@@ -232,3 +232,34 @@ TEST(FolderTrust, CacheSwappedByAnotherUserNeverStartsTheirProgram) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(ReadFile(package.record).find("planted"), std::string::npos);
 }
+
+// A package's binary starts from the judged descriptor too, in its own folder, and inherits no
+// descriptor of this process (a script keeps only the one its interpreter reads it by).
+TEST(FolderTrust, ABinaryProgramStartsInItsFolderWithNoDescriptorOfOurs) {
+    SwappedPackage package;
+    const std::string source = package.dir / "probe.c";
+    // Writes its working folder and the descriptors it holds above the standard three.
+    WriteFile(source, R"(#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+int main(void) {
+    char cwd[4096], held[8192] = "";
+    for (int fd = 3; fd < 1024; ++fd)
+        if (fcntl(fd, F_GETFD) != -1) sprintf(held + strlen(held), " %d", fd);
+    FILE* f = fopen(RECORD, "a");
+    fprintf(f, "%s%s\n", getcwd(cwd, sizeof cwd), held);
+    return 0;
+})");
+    if (std::system(("cc -DRECORD='\"" + package.record + "\"' -o " + ShellQuote(package.program) +
+                     " " + ShellQuote(source) + " 2>/dev/null")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "no C compiler to make a binary";
+    const int keepOpen = open("/dev/null", O_RDONLY);  // not close-on-exec
+    ASSERT_GE(keepOpen, 0);
+    EXPECT_EQ(package.Attempts(1), 1);
+    close(keepOpen);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return !ReadFile(package.record).empty(); },
+                                       std::chrono::seconds(10)));
+    EXPECT_EQ(ReadFile(package.record), package.folder + "\n");
+}

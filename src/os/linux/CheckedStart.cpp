@@ -49,7 +49,7 @@ constexpr useconds_t kBusyPauseUs = 10000;
     close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     // Above the standard streams, which are replaced below.
     const int exe = fcntl(program, F_DUPFD_CLOEXEC, 3);
-    const int null = open("/dev/null", O_RDWR);
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (exe < 0 || null < 0 || (folder >= 0 && fchdir(folder) != 0) || dup2(null, 0) < 0 ||
         dup2(null, 1) < 0 || dup2(null, 2) < 0) {
         error = errno;
