@@ -78,8 +78,9 @@ class StagingFolder {
     // home records for this folder's name and inode) and the manifest `manifestName` (every file
     // and folder made in it) into the staged folder and moves it to the final path. A folder
     // there is replaced only when Publish made it: what it holds beyond the archive it was
-    // extracted from (the tool's own data, by its manifest) is linked into the new folder
-    // first, then the two change places in one step and the old one is removed. A folder
+    // extracted from (the tool's own data, by its manifest, kept even where the new archive
+    // brings a file of the same name) is linked into the new folder first, then the two change
+    // places in one step and the old one is removed. A folder
     // nobody marked is replaced only when it holds nothing but what the new folder holds, file
     // for file and byte for byte (an earlier extraction of the same archive). Anything else
     // there (the user's own folder, a copy, a file, a link) is left untouched: InTheWay. While
@@ -93,6 +94,7 @@ class StagingFolder {
     void Discard();
     bool Failed();  // notes why the last call failed; false
     bool WriteMarkAndManifest(const std::string& markName, const std::string& manifestName);
+    bool WriteManifest(const std::string& manifestName);
     PublishResult ReplaceExisting(const std::string& markName, const std::string& manifestName);
     PublishResult ReplaceWithoutExchange(const std::string& markName,
                                          const std::string& manifestName);

@@ -45,6 +45,8 @@ void MakeVersions(const ScratchFolder& dir) {
     WriteFile(dir / "v2/tool.exe", "v2", 0755);
     WriteFile(dir / "v2/new.txt", "only in v2");
     WriteFile(dir / "v2/docs/readme.txt", "v2 docs");
+    // Version 2 brings a default of the settings that version 1's program wrote itself.
+    WriteFile(dir / "v2/settings.ini", "[ui]\nlang=en\n");
     for (const std::string v : {"v1", "v2"}) {
         // Enough entries that an update takes a while to kill it in.
         for (int i = 0; i < kLogFiles; ++i)
@@ -92,6 +94,9 @@ TEST(PackageData, ANewVersionKeepsTheToolsDataAndDropsWhatOnlyTheOldArchiveHad) 
     ASSERT_TRUE(UnzipTo(dir / "v2.zip", tool));
     EXPECT_EQ(VersionWithData(tool), "v2");
     EXPECT_EQ(ReadFile(tool + "/parts/p7"), "v2");
+    // The settings stay the tool's for the next version too.
+    ASSERT_TRUE(UnzipTo(dir / "v2.zip", tool));
+    EXPECT_EQ(VersionWithData(tool), "v2");
 
     // While a program works in the folder a new version waits: what it writes later would go
     // into a removed folder.

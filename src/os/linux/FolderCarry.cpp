@@ -80,8 +80,20 @@ UniqueFd MakeFolderLike(int to, const std::string& name, mode_t mode) {
     return made;
 }
 
-bool CarryFolder(int from, int to, const std::string& prefix,
-                 const std::unordered_set<std::string>* listed, const std::set<std::string>& skip);
+// What is known of the old folder's entries while it is walked.
+struct Carry {
+    const std::unordered_set<std::string>* listed;  // the old archive's entries; null: unknown
+    EntryList* kept;  // the tool's files kept where the new archive has one of the same name
+};
+
+// Whether the entry `relative` is the old archive's (true), the tool's (false), or unknown.
+std::optional<bool> ArchiveHad(const Carry& carry, bool toolsFolder, const std::string& relative) {
+    if (carry.listed == nullptr) return std::nullopt;
+    return !toolsFolder && carry.listed->count(relative) != 0;
+}
+
+bool CarryFolder(int from, int to, const std::string& prefix, const Carry& carry, bool toolsFolder,
+                 const std::set<std::string>& skip);
 
 // Where no hard link can be made (a file system without them, such as a FAT drive, or a file of
 // another owner's), a copy with the same permission bits and times; a link stays a link.
@@ -109,42 +121,51 @@ bool CopyInto(int from, int to, const std::string& name, const struct stat& old)
     return ok;
 }
 
-// Takes the one entry `name` of `from` as CarryToolData describes.
+// Takes the one entry `name` of `from` as CarryToolData describes; `toolsFolder`: it lies in a
+// folder the old archive did not hold.
 bool CarryEntry(int from, int to, const std::string& name, const std::string& relative,
-                const std::unordered_set<std::string>* listed) {
+                const Carry& carry, bool toolsFolder) {
     struct stat old {
     }, there{};
     if (fstatat(from, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;  // gone meanwhile
     const bool inNew = fstatat(to, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+    // The manifest names folders with a "/" at the end.
+    const std::optional<bool> archives =
+        ArchiveHad(carry, toolsFolder, S_ISDIR(old.st_mode) ? relative + "/" : relative);
     if (!S_ISDIR(old.st_mode)) {
-        // The new archive's entry wins; the old archive's own files go with the old folder.
-        if (inNew || (listed != nullptr && listed->count(relative) != 0)) return true;
+        // The old archive's own files go with the old folder; where nothing is known, the new
+        // archive's file of the same name wins.
+        if (archives.value_or(inNew)) return true;
+        if (inNew) {
+            // The tool's own file stays even where the new archive brings one of its name.
+            if (S_ISDIR(there.st_mode) || unlinkat(to, name.c_str(), 0) != 0) return false;
+            carry.kept->insert(relative);
+        }
         return linkat(from, name.c_str(), to, name.c_str(), 0) == 0 ||
                (errno != ENOSPC && errno != EDQUOT && CopyInto(from, to, name, old));
     }
-    if (inNew && !S_ISDIR(there.st_mode)) return true;  // the new archive holds a file there
+    // A folder the old archive did not hold is the tool's: all of it is taken. One the new
+    // archive holds as a file cannot be taken without losing one or the other: no update.
+    const bool toolsOwn = !archives.value_or(false);
+    if (inNew && !S_ISDIR(there.st_mode)) return !(toolsOwn && archives.has_value());
     UniqueFd source(OpenFolderAt(from, name.c_str()));
-    if (source.get() < 0) return false;
-    // A folder the old archive did not hold is the tool's: all of it is taken.
-    const bool ownFolder = listed == nullptr || listed->count(relative + "/") == 0;
-    const bool existed = inNew;
-    UniqueFd target = MakeFolderLike(to, name, old.st_mode);
-    if (target.get() < 0) return false;
-    if (!CarryFolder(source.get(), target.get(), relative + "/", ownFolder ? nullptr : listed, {}))
+    UniqueFd target = source.get() < 0 ? UniqueFd(-1) : MakeFolderLike(to, name, old.st_mode);
+    if (target.get() < 0 ||
+        !CarryFolder(source.get(), target.get(), relative + "/", carry, toolsOwn, {}))
         return false;
     // An old archive's folder that kept nothing of the tool's goes as the rest of it.
-    if (!existed && !ownFolder) unlinkat(to, name.c_str(), AT_REMOVEDIR);
+    if (!inNew && !toolsOwn) unlinkat(to, name.c_str(), AT_REMOVEDIR);
     return true;
 }
 
-bool CarryFolder(int from, int to, const std::string& prefix,
-                 const std::unordered_set<std::string>* listed, const std::set<std::string>& skip) {
+bool CarryFolder(int from, int to, const std::string& prefix, const Carry& carry, bool toolsFolder,
+                 const std::set<std::string>& skip) {
     const auto names = NamesIn(from);
     if (!names) return false;
     for (const auto& name : *names) {
         if (skip.count(name) != 0) continue;
-        if (!CarryEntry(from, to, name, prefix + name, listed)) return false;
+        if (!CarryEntry(from, to, name, prefix + name, carry, toolsFolder)) return false;
     }
     return true;
 }
@@ -184,8 +205,8 @@ std::optional<std::unordered_set<std::string>> ReadManifest(int dir, const std::
 }
 
 bool CarryToolData(int from, int to, const std::unordered_set<std::string>* listed,
-                   const std::set<std::string>& skip) {
-    return CarryFolder(from, to, "", listed, skip);
+                   const std::set<std::string>& skip, EntryList& kept) {
+    return CarryFolder(from, to, "", Carry{listed, &kept}, false, skip);
 }
 
 bool HoldsOnlyWhatIsIn(int from, int to, const std::set<std::string>& skip) {

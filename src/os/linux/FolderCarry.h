@@ -18,14 +18,15 @@ bool WriteManifest(int dir, const std::string& name, const EntryList& entries);
 std::optional<std::unordered_set<std::string>> ReadManifest(int dir, const std::string& name);
 
 // Hard-links (where no link can be made, copies) into the open folder `to` what the open
-// folder `from` holds beyond its archive:
-// every entry that `to` does not hold already (the new archive's files win) and `listed`, the
-// old archive's entries, does not name (those go with the old folder). Without `listed`
-// everything beyond the new archive is taken. Folders are made anew in `to` with their modes;
-// top-level entries named in `skip` stay behind. Links leave `from` whole, so that a stop at
-// any moment leaves the old folder as it was. False when anything could not be taken.
+// folder `from` holds beyond its archive: the entries `listed`, the old archive's, does not
+// name (those go with the old folder). A file the tool wrote stays even where the new archive
+// brings one of its name (that name goes into `kept`); the old archive's files give way to
+// the new archive's. Without `listed` nothing is known to be the tool's: everything the new
+// archive does not hold is taken. Folders are made anew in `to` with their modes; top-level
+// entries named in `skip` stay behind. Links leave `from` whole, so that a stop at any moment
+// leaves the old folder as it was. False when anything could not be taken.
 bool CarryToolData(int from, int to, const std::unordered_set<std::string>* listed,
-                   const std::set<std::string>& skip);
+                   const std::set<std::string>& skip, EntryList& kept);
 
 // Whether the open folder `from` holds nothing but what `to` holds: each folder a folder
 // there, each file a file there with the same bytes, no link or other kind of entry.

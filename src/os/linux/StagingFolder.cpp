@@ -149,14 +149,17 @@ bool StagingFolder::WriteMarkAndManifest(const std::string& markName,
                                          const std::string& manifestName) {
     token_ = detail::NewMarkToken();
     // An archive's files of these names were replaced by ours: they are no entries of it.
-    detail::EntryList entries = entries_;
     for (const auto& own : {markName, manifestName}) {
-        entries.erase(own);
-        entries.erase(own + "/");
+        entries_.erase(own);
+        entries_.erase(own + "/");
     }
     return !token_.empty() &&
            detail::WriteMarkFile(native_->dirFd, markName, token_, markFields_) &&
-           detail::WriteManifest(native_->dirFd, manifestName, entries);
+           WriteManifest(manifestName);
+}
+
+bool StagingFolder::WriteManifest(const std::string& manifestName) {
+    return detail::WriteManifest(native_->dirFd, manifestName, entries_);
 }
 
 StagingFolder::PublishResult StagingFolder::Fail(PublishResult result) {
@@ -202,9 +205,13 @@ StagingFolder::PublishResult StagingFolder::TakeOver(const Native& oldFolder,
             // Without a manifest (an earlier version's folder) nothing of it is known to be
             // the archive's: all of it beyond the new archive stays.
             const auto listed = detail::ReadManifest(old, manifestName);
-            return detail::CarryToolData(old, native_->dirFd, listed ? &*listed : nullptr, own)
-                       ? PublishResult::Published
-                       : PublishResult::Failed;
+            detail::EntryList kept;
+            if (!detail::CarryToolData(old, native_->dirFd, listed ? &*listed : nullptr, own, kept))
+                return PublishResult::Failed;
+            // The tool's files kept in place of the archive's are no longer the archive's.
+            for (const auto& entry : kept) entries_.erase(entry);
+            return kept.empty() || WriteManifest(manifestName) ? PublishResult::Published
+                                                               : PublishResult::Failed;
         }
         case PublishedState::Unmarked:
             // Only an extraction of this same archive is taken over: nothing of the user's is
