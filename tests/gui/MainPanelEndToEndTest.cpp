@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -51,6 +52,7 @@ class MakerSite {
                 }
                 res.set_header("Cache-Control", "no-store");
                 res.set_content(mainPage_, "text/html; charset=utf-8");
+                res.status = mainPageStatus_;
             });
         http_.server.Get("/log", [this](const httplib::Request& req, httplib::Response& res) {
             std::string line;
@@ -108,6 +110,8 @@ class MakerSite {
         changed_.notify_all();
     }
     void SetMainPage(std::string html) { mainPage_ = std::move(html); }
+    // The status the main page is answered with (200 unless set).
+    void SetMainPageStatus(int status) { mainPageStatus_ = status; }
     // While held, requests for the main page wait for ReleaseMainPage before they are answered.
     void HoldMainPage() { holdMainPage_ = true; }
     void ReleaseMainPage() {
@@ -161,6 +165,7 @@ class MakerSite {
     std::condition_variable changed_;
     std::map<std::string, std::vector<std::string>> notes_;
     bool holdMainPage_ = false;
+    std::atomic<int> mainPageStatus_{200};
     bool slowReleased_ = false;
 };
 
@@ -350,6 +355,27 @@ TEST_F(MainPanelEndToEnd, AMainPageOnAnotherUsersLoopbackPortIsNeverRequested) {
     EXPECT_TRUE(program->Wait(30s).exited);
     EXPECT_FALSE(other.GotRequest(std::chrono::milliseconds(100)))
         << "the other user's server was asked for the page";
+}
+
+TEST_F(MainPanelEndToEnd, TheLocalPagesRetryBringsTheMainPageOnceItAnswers) {
+    WriteSettings();
+    site_.SetMainPageStatus(500);
+    site_.SetMainPage(
+        PageHead(site_.Base()) +
+        "note('main', location.search.substring(0, 3));"
+        "setTimeout(function () { call('app:app.quit'); }, 300);</script></body></html>");
+    WriteFile(folder_.File("res/web/brush.html"),
+              PageHead(site_.Base()) +
+                  "note('local', location.protocol);"
+                  "setTimeout(function () { call('app:app.retrymain'); }, 1500);"
+                  "</script></body></html>");
+    auto program = Start(site_.Base() + "/Brush.html");
+    ASSERT_EQ(site_.WaitFor("local", 1), std::vector<std::string>{"file:"}) << program->Output();
+    site_.SetMainPageStatus(200);
+    EXPECT_EQ(site_.WaitFor("notify", 1), std::vector<std::string>{"mainpage|ok|undefined"})
+        << program->Output();
+    EXPECT_EQ(site_.WaitFor("main", 1), std::vector<std::string>{"?t="}) << program->Output();
+    EXPECT_TRUE(program->Wait(30s).exited);
 }
 
 TEST_F(MainPanelEndToEnd, MainPageAnsweredWithAnHttpErrorFallsBackToTheLocalPage) {
