@@ -125,6 +125,7 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
     const bool ownersFound = FindPortOwners(kBridgePort, portOwners, moduleDirectory);
     // Another user's server would answer our commands with whatever it likes: never adopted.
     if (NeedsOwnServer()) return true;
+    EndOwnServerOfEarlierRun();
     if (ownersFound && !portOwners.empty()) {
         const std::string foreign = PickForeignAdb(portOwners);
         // A server whose file is gone (removed, or a path that could not be read) cannot run
@@ -132,6 +133,15 @@ bool CModuleLib::Init(const std::string& moduleDirectory) {
         if (!foreign.empty() && os::FileExists(foreign)) adbPath_ = foreign;
     }
     return true;
+}
+
+void CModuleLib::EndOwnServerOfEarlierRun() {
+    // Started while another user held port 5037, it would now fight the server there for the
+    // phones.
+    const std::string socket = toolDir_ + "adb.sock";
+    if (ownServerOption_.empty() || os::KindOfPath(socket) == os::PathKind::Missing) return;
+    RunCommand(AdbCommandLine(toolDir_ + "adb", ownServerOption_ + "kill-server"));
+    os::RemoveFile(socket);
 }
 
 bool CModuleLib::NeedsOwnServer() {

@@ -56,6 +56,8 @@ class CModuleLib {
     // Whether the next command must go to our own server: decided from the listeners of port
     // 5037 now, unless that was decided for good already.
     bool NeedsOwnServer();
+    // Ends our own server of an earlier run, when there is one, as port 5037 serves again.
+    void EndOwnServerOfEarlierRun();
     // The adb and the options that address the chosen server; empty when there is none.
     bool CommandPrefix(bool own, std::string& adb, std::string& option) const;
     // Runs `run` on the server the check chose, and again on ours when the check after it

@@ -295,19 +295,38 @@ TEST(RunAdb, AnotherUsersServerAppearingAfterStartIsNeverUsed) {
     if (const std::string why = testsupport::NobodyUnavailable(); !why.empty())
         GTEST_SKIP() << "a server of another user: " << why;
     ModuleFixture fx;
-    CModuleLib lib;
-    ASSERT_TRUE(lib.Init(fx.module));
-    ASSERT_FALSE(lib.UsesOwnServer());
+    const auto ownServerRunning = [&] {
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename();
+            if (name.find_first_not_of("0123456789") == std::string::npos &&
+                ExeOf(std::stoi(name)) == fx.Copy("adb"))
+                return true;
+        }
+        return false;
+    };
+    {
+        CModuleLib lib;
+        ASSERT_TRUE(lib.Init(fx.module));
+        ASSERT_FALSE(lib.UsesOwnServer());
 
-    testsupport::ForeignListener squatter(5037);
-    ASSERT_TRUE(squatter.Started());
-    const std::string devices = lib.RunAdb("devices");
-    EXPECT_NE(devices.find("List of devices attached"), std::string::npos) << devices;
-    lib.RunAdb("-shell ls;");
-    EXPECT_FALSE(squatter.GotRequest(std::chrono::milliseconds(300)));
-    EXPECT_TRUE(lib.UsesOwnServer());
-    EXPECT_TRUE(fs::is_socket(lib.toolDir() + "adb.sock"));
-    lib.RunAdb("kill-server");
+        testsupport::ForeignListener squatter(5037);
+        ASSERT_TRUE(squatter.Started());
+        const std::string devices = lib.RunAdb("devices");
+        EXPECT_NE(devices.find("List of devices attached"), std::string::npos) << devices;
+        lib.RunAdb("-shell ls;");
+        EXPECT_FALSE(squatter.GotRequest(std::chrono::milliseconds(300)));
+        EXPECT_TRUE(lib.UsesOwnServer());
+        EXPECT_TRUE(fs::is_socket(lib.toolDir() + "adb.sock"));
+        EXPECT_TRUE(ownServerRunning());
+    }
+    // Once port 5037 is free again, the next start ends our own server, which would otherwise
+    // fight the one there for the phones.
+    CModuleLib next;
+    ASSERT_TRUE(next.Init(fx.module));
+    EXPECT_FALSE(next.UsesOwnServer());
+    WaitUntil([&] { return !ownServerRunning(); });
+    EXPECT_FALSE(ownServerRunning());
+    EXPECT_FALSE(fs::exists(next.toolDir() + "adb.sock"));
 }
 
 TEST(PrivateUserFolder, SymlinkInItsPlaceIsRefused) {
