@@ -134,10 +134,13 @@ bool IsTrustedPageUrl(const std::string& url, const std::string& mainPageUrl,
         return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
                path[folder.size()] == '/';
     }
-    Origin main;
+    // Compared as the browser spells both: the setting may say 127.1 or :017361.
+    Origin page, main;
     std::string mainRest;
-    if (!ParseOrigin(mainPageUrl, main, mainRest) || main.host.empty()) return false;
-    return origin.scheme == main.scheme && origin.host == main.host && origin.port == main.port;
+    if (!ParseOrigin(CanonicalAddress(url), page, rest) ||
+        !ParseOrigin(CanonicalAddress(mainPageUrl), main, mainRest) || main.host.empty())
+        return false;
+    return page.scheme == main.scheme && page.host == main.host && page.port == main.port;
 }
 
 bool IsTrustedPage(const std::string& url, const std::string& mainPageUrl,

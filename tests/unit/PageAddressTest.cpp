@@ -96,6 +96,8 @@ TEST(PageAddressTest, TrustedPagesAreTheMainOriginModuleFilesAndResources) {
     // Default ports count as written out.
     EXPECT_TRUE(IsTrustedPageUrl("http://127.0.0.1:80/x", "http://127.0.0.1/Brush.html", kModule));
     EXPECT_TRUE(IsTrustedPageUrl("http://[::1]:8080/x", "http://[::1]:8080/y", kModule));
+    EXPECT_TRUE(IsTrustedPageUrl("http://127.0.0.1:17361/x", "http://127.1:017361/y", kModule));
+    EXPECT_FALSE(IsTrustedPageUrl("http://127.0.0.1:17361/x", "http://127.2:17361/y", kModule));
 }
 
 }  // namespace
