@@ -4,14 +4,15 @@
 #include "os/Key.h"
 
 // Codes of the key messages that windows offer to the GUI thread's message filters before they
-// handle the key themselves.
-inline constexpr unsigned kMessageKeyDown = 0x0100;
-inline constexpr unsigned kMessageKeyUp = 0x0101;
+// handle the key themselves: a type of their own, with the values filters were written for.
+enum class MessageCode : unsigned { None = 0, KeyDown = 0x0100, KeyUp = 0x0101 };
+inline constexpr MessageCode kMessageKeyDown = MessageCode::KeyDown;
+inline constexpr MessageCode kMessageKeyUp = MessageCode::KeyUp;
 
 // One input event of a window, as a filter sees it.
 struct Message {
-    long window = 0;    // handle of the window the event is aimed at
-    unsigned code = 0;  // kMessageKeyDown, kMessageKeyUp
+    long window = 0;                       // handle of the window the event is aimed at
+    MessageCode code = MessageCode::None;  // kMessageKeyDown, kMessageKeyUp
     os::Key key = os::Key::Other;
     unsigned modifiers = 0;  // os::kModifier* flags
     int pointX = 0;          // where the pointer was on the screen at the time

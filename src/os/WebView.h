@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "os/PanelEventCodes.h"
 #include "os/Window.h"
 
 namespace os {
@@ -13,7 +14,7 @@ namespace os {
 // One browser event or UI-handler request of a web view; its code is one of
 // os/PanelEventCodes.h. The handler fills the answer fields that apply to the code.
 struct WebEvent {
-    int code = 0;
+    PanelEventCode code = PanelEventCode::None;
     // kEventBeforeNavigate2, kEventNavigateComplete2, kEventDocumentComplete, kEventNavigateError,
     // kEventNewWindow3: the address concerned.
     std::string url{};

@@ -32,7 +32,7 @@ class WebTestPanel : public CHtmlPanel {
     std::string Evaluate(const std::string& expression);
 
     std::vector<std::string> reports;
-    std::vector<int> events;
+    std::vector<PanelEventCode> events;
     std::vector<int> commands;
     int documentsCompleted = 0;
     // Runs for commands the fixture does not know; return nonzero when handled.
