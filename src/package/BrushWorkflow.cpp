@@ -28,6 +28,28 @@ const char* CauseOf(DownloadFailure failure) {
     return "";
 }
 
+// The cause a failed download tells the page: no room, an HTTP status, or what libcurl saw.
+std::string FailureCause(bool noRoom, const DownloadWatch& watch) {
+    if (noRoom) return "disk";
+    if (watch.failure == DownloadFailure::HttpStatus)
+        return "http:" + std::to_string(watch.httpStatus);
+    return CauseOf(watch.failure);
+}
+
+// Whether the rest of a body of `total` bytes, with the spare room beside it, fits in the free
+// space of `folder` (a body that cannot fit is not worth starting; a continued one needs only
+// the rest). Logs the refusal.
+bool RoomForDownload(const BrushServices& services, const std::string& folder,
+                     const std::string& url, int64_t total, int64_t resumedFrom) {
+    const uint64_t rest = static_cast<uint64_t>(total - resumedFrom);
+    const uint64_t free = services.freeSpace(folder);
+    if (rest + kSpareBytes <= free) return true;
+    os::LogError("download refused", url + ": " + std::to_string(rest) + " bytes and a spare " +
+                                         std::to_string(kSpareBytes) + " need more than the " +
+                                         std::to_string(free) + " free in " + folder);
+    return false;
+}
+
 }  // namespace
 
 // A fetch in progress, known to RemoveRunningStaging and CancelBrush while it lasts.
@@ -326,17 +348,8 @@ bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::strin
     bool waiting = false;
     watch.progress = [&](int64_t done, int64_t total) {
         received = done;
-        if (total >= 0 && size < 0 && services_.freeSpace) {
-            // A body that cannot fit is not worth starting; a continued one needs only the rest.
-            const uint64_t rest = static_cast<uint64_t>(total - watch.resumedFrom);
-            const uint64_t free = services_.freeSpace(place.cacheFolder);
-            noRoom = rest + kSpareBytes > free;
-            if (noRoom)
-                os::LogError("download refused",
-                             url + ": " + std::to_string(rest) + " bytes and a spare " +
-                                 std::to_string(kSpareBytes) + " need more than the " +
-                                 std::to_string(free) + " free in " + place.cacheFolder);
-        }
+        if (total >= 0 && size < 0 && services_.freeSpace)
+            noRoom = !RoomForDownload(services_, place.cacheFolder, url, total, watch.resumedFrom);
         if (total >= 0) size = total;
         if (noRoom) return false;
         // libcurl calls about once a second while nothing comes, which tells a stall.
@@ -356,9 +369,7 @@ bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::strin
     };
     bool downloaded = resumable ? services_.downloadResumable(url, archive, from, watch) != 0
                                 : services_.downloadWatched(url, archive, watch) != 0;
-    std::string cause = noRoom ? "disk" : CauseOf(watch.failure);
-    if (!noRoom && watch.failure == DownloadFailure::HttpStatus)
-        cause = "http:" + std::to_string(watch.httpStatus);
+    std::string cause = FailureCause(noRoom, watch);
     // The whole body is there: its size, announced or counted.
     const int64_t whole = size >= 0 ? size : received;
     if (downloaded) NotifyProgress(place.base, whole, whole, "download", true);

@@ -150,6 +150,37 @@ struct StatusNotifierItem::State {
         if (p == "Menu") return g_variant_new_object_path(kMenuPath);
         return g_variant_new_string("");  // the icon, overlay and attention names
     }
+
+    // The menu the host shows for the item (with D-Bus menus only: without, the host has none).
+    void ServeMenu(const std::vector<TrayMenuItem>& items) {
+#ifdef MAPLENOOK_HAVE_DBUSMENU
+        menuServer = dbusmenu_server_new(kMenuPath);
+        DbusmenuMenuitem* root = dbusmenu_menuitem_new();
+        for (const auto& entry : items) {
+            DbusmenuMenuitem* child = dbusmenu_menuitem_new();
+            dbusmenu_menuitem_property_set(child, DBUSMENU_MENUITEM_PROP_LABEL, entry.text.c_str());
+            g_object_set_data(G_OBJECT(child), "maplenook-command", GINT_TO_POINTER(entry.command));
+            g_signal_connect(child, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED,
+                             G_CALLBACK(+[](DbusmenuMenuitem* mi, guint, gpointer self) {
+                                 auto* s = static_cast<State*>(self);
+                                 const int command = GPOINTER_TO_INT(
+                                     g_object_get_data(G_OBJECT(mi), "maplenook-command"));
+                                 std::weak_ptr<int> alive = s->alive;
+                                 auto handler = s->handlers.command;
+                                 os::PostToGuiThread([alive, handler, command] {
+                                     if (alive.lock() && handler) handler(command);
+                                 });
+                             }),
+                             this);
+            dbusmenu_menuitem_child_append(root, child);
+            g_object_unref(child);
+        }
+        dbusmenu_server_set_root(menuServer, root);
+        g_object_unref(root);
+#else
+        (void)items;
+#endif
+    }
 };
 
 std::unique_ptr<StatusNotifierItem> StatusNotifierItem::Create(const TrayIconSpec& spec,
@@ -177,31 +208,7 @@ std::unique_ptr<StatusNotifierItem> StatusNotifierItem::Create(const TrayIconSpe
     g_dbus_node_info_unref(node);
     if (state.objectId == 0) return nullptr;
 
-#ifdef MAPLENOOK_HAVE_DBUSMENU
-    state.menuServer = dbusmenu_server_new(kMenuPath);
-    DbusmenuMenuitem* root = dbusmenu_menuitem_new();
-    for (const auto& entry : spec.hostMenu) {
-        DbusmenuMenuitem* child = dbusmenu_menuitem_new();
-        dbusmenu_menuitem_property_set(child, DBUSMENU_MENUITEM_PROP_LABEL, entry.text.c_str());
-        g_object_set_data(G_OBJECT(child), "maplenook-command", GINT_TO_POINTER(entry.command));
-        g_signal_connect(child, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED,
-                         G_CALLBACK(+[](DbusmenuMenuitem* mi, guint, gpointer self) {
-                             auto* s = static_cast<State*>(self);
-                             const int command = GPOINTER_TO_INT(
-                                 g_object_get_data(G_OBJECT(mi), "maplenook-command"));
-                             std::weak_ptr<int> alive = s->alive;
-                             auto handler = s->handlers.command;
-                             os::PostToGuiThread([alive, handler, command] {
-                                 if (alive.lock() && handler) handler(command);
-                             });
-                         }),
-                         &state);
-        dbusmenu_menuitem_child_append(root, child);
-        g_object_unref(child);
-    }
-    dbusmenu_server_set_root(state.menuServer, root);
-    g_object_unref(root);
-#endif
+    state.ServeMenu(spec.hostMenu);
 
     // A well-known name per item, so the watcher drops the item when the name goes. The
     // request goes out before the registration on the same connection, so it is in place
