@@ -1,5 +1,7 @@
 #include "panel/TrayIconImpl.h"
 
+#include <utility>
+
 #include "base/Settings.h"
 
 bool CTrayIconImpl::AddTrayIcon(const std::string& tooltip, const std::string& icon, unsigned id) {
@@ -37,7 +39,11 @@ bool CTrayIconImpl::RemoveTrayIcon() {
 }
 
 void CTrayIconImpl::SetTooltip(const std::string& tooltip) {
-    iconData_.szTip = CutTip(tooltip);
+    std::string tip = CutTip(tooltip);
+    // Progress repeats the same words ten times a second; GTK starts a tooltip's delay again
+    // at each change, so it would never show during a download.
+    if (tip == iconData_.szTip) return;
+    iconData_.szTip = std::move(tip);
     if (wanted_) Tray().SetTooltip(iconData_.szTip);
 }
 
