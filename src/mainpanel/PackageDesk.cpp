@@ -24,11 +24,12 @@ CPackageDesk::CPackageDesk(std::string settingsPath, PanelSide panel, BrushServi
     services.notifyOutside = std::move(panel.notifyOutside);
     named_ = std::move(panel.named);
     services.hideMainPanel = std::move(panel.hideMainPanel);
-    // The page hears that a fetch ended, however it ended, so that it can ask what is there now
-    // (a prefetch reports nothing after its extraction starts).
-    services.fetchEnded = [notify = services.notifyPage,
+    // A page that asks what is cached ("app.hasapp") hears that a fetch ended, however it ended,
+    // so that it can ask again (a prefetch reports nothing after its extraction starts). Other
+    // pages keep getting only the notifications they always got.
+    services.fetchEnded = [notify = services.notifyPage, asks = asksPresence_,
                            ended = std::move(panel.fetchEnded)](const std::string& base) {
-        if (notify) notify("brushend", {base});
+        if (notify && asks->load()) notify("brushend", {base});
         if (ended) ended(base);
     };
     auto companionSide = companion_;

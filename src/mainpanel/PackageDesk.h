@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -75,6 +76,7 @@ class CPackageDesk : public PackageCommandTarget {
     void SetPageProgress(bool on) override { workflow_->SetPageProgress(on); }
     void CancelBrush(const std::string& fileName) override { workflow_->CancelBrush(fileName); }
     bool HasPackage(const std::string& fileName) const override {
+        asksPresence_->store(true);
         return workflow_->ProgramPresent(cacheSetting_, fileName);
     }
     // Any device arrival: runs the companion program for attached phones when it is not
@@ -98,6 +100,8 @@ class CPackageDesk : public PackageCommandTarget {
     std::function<void(std::function<void()>)> queueTask_;
     std::function<void(const std::string&, const std::string&)> named_;
     bool stopped_ = false;
+    // Set once the page asked what is cached; read by the fetch-ended notice on workers.
+    std::shared_ptr<std::atomic<bool>> asksPresence_ = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<CBrushWorkflow> workflow_;
     CCompanionArrivals companionArrivals_;
     std::unique_ptr<os::UsbArrivalMonitor> usbMonitor_;
