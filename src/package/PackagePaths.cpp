@@ -40,7 +40,10 @@ ResolvedCache ResolveCacheSetting(const std::string& moduleDirectory,
                                   const std::function<bool(const std::string&)>& acceptable) {
     const auto folderOf = [&](const std::string& setting) {
         // No setting at all would otherwise name the module directory.
-        return setting.empty() ? std::string() : FileSystemPathOf(moduleDirectory, setting + "\\");
+        if (setting.empty()) return std::string();
+        std::string folder = FileSystemPathOf(moduleDirectory, setting);
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        return folder;
     };
     const ResolvedCache fallback{defaultFolder, folderOf(defaultFolder)};
     if (cacheSetting.empty() || cacheSetting == defaultFolder) return fallback;
@@ -59,11 +62,12 @@ std::optional<PackagePlace> PlacePackage(const std::string& cacheFolder,
         *base == ".." || *base == kStagingHomeName || IsStagingName(*base))
         return std::nullopt;
     PackagePlace place;
-    place.cacheFolder = cacheFolder.back() == '/' ? cacheFolder : cacheFolder + "/";
-    place.stagingHome = StagingHomeOf(place.cacheFolder);
+    place.cacheFolder = cacheFolder;
+    place.stagingHome = StagingHomeOf(cacheFolder);
     place.base = *base;
     place.fileName = fileName;
-    place.folder = place.cacheFolder + *base + "/";
-    place.program = place.folder + fileName;
+    // Only the root ends in "/".
+    place.folder = (cacheFolder.back() == '/' ? cacheFolder : cacheFolder + "/") + *base;
+    place.program = place.folder + "/" + fileName;
     return place;
 }

@@ -22,7 +22,7 @@ std::string FileSystemPathOf(const std::string& moduleDirectory, const std::stri
 // What a cache setting comes to.
 struct ResolvedCache {
     std::string setting;  // the setting in use: as set, or the default folder in its place
-    std::string folder;   // the folder it names, ending in "/"; empty when there is none
+    std::string folder;   // the folder it names, without a trailing "/"; empty when none
 };
 
 // The cache a task works in: `cacheSetting` as set, or `defaultFolder` when the setting is
@@ -34,15 +34,15 @@ ResolvedCache ResolveCacheSetting(const std::string& moduleDirectory,
 
 // Where one package lives in a resolved cache folder.
 struct PackagePlace {
-    std::string cacheFolder;  // ending in "/"
+    std::string cacheFolder;  // as resolved: without a trailing "/"
     std::string stagingHome;  // <cache>/.maplenook: downloads and extractions in progress
     std::string base;         // the file name cut at its last "."
     std::string fileName;
-    std::string folder;   // <cache>/<base>/: the extraction folder and working directory
+    std::string folder;   // <cache>/<base>: the extraction folder and working directory
     std::string program;  // <cache>/<base>/<file name>: present exactly when this file exists
 };
 
-// The place of `fileName` in `cacheFolder` (with or without its trailing "/"); none when there
+// The place of `fileName` in the resolved `cacheFolder` (ResolvedCache::folder); none when there
 // is no cache folder, the file name has no base name or an empty one (".exe"), holds a path
 // separator, its base name is "." or "..", or its folder would carry a name the cache uses for
 // work in progress (its staging folder included).

@@ -40,11 +40,9 @@ UnzipResult UnzipResultOf(ExtractResult result) {
     return UnzipResult::Damaged;
 }
 
-// A package folder without its trailing "/", and its cache's staging folder.
+// A package folder (PackagePlace::folder) and its cache's staging folder.
 std::pair<std::string, std::string> PublishedPathOf(const std::string& folder) {
-    std::string path = folder;
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return {path, StagingHomeOf(path.substr(0, path.rfind('/') + 1))};
+    return {folder, StagingHomeOf(folder.substr(0, folder.rfind('/') + 1))};
 }
 
 // What the mark of a package folder says of it (see os::StateOfPublished).
@@ -117,7 +115,7 @@ BrushServices RealPackageServices() {
     s.unzipWatched = [](const std::string& archive, const std::string& directory,
                         const std::function<bool(uint64_t, uint64_t)>& progress,
                         const ArchiveCheck& check) {
-        return UnzipResultOf(UnzipToWithCause(archive, directory, progress, check));
+        return UnzipResultOf(ExtractZip(archive, directory, progress, check));
     };
     // The key comes from the build only: nothing at run time can change what is trusted.
     s.packageKey = MAPLENOOK_PACKAGE_KEY;

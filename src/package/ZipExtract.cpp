@@ -263,7 +263,6 @@ ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string
     const auto last = folder.find_last_not_of(" \t\r\n\v\f");
     folder.erase(last == std::string::npos ? 0 : last + 1);
     if (folder.empty()) return ExtractResult::Archive;
-    if (folder.back() != '/') folder += '/';
     return ExtractZip(archivePath, folder, progress, check);
 }
 

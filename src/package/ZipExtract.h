@@ -20,8 +20,7 @@ class ReadAtFile;
 // previous folder, which stays.
 enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict, Refused, InUse };
 
-// Extracts the archive at `archivePath` as the folder `destination` (a folder path ending in
-// "/"). The entries are written into a staging folder inside the cache's own staging folder
+// Extracts the archive at `archivePath` as the folder `destination` (trailing "/" or none). The entries are written into a staging folder inside the cache's own staging folder
 // "<parent>/.maplenook/" (see StagingNames.h) and checked as they go: only stored and deflated
 // entries, each one's CRC-32 and size as the central directory gives them (Zip64 sizes included).
 // Only when every entry checked out does the staging folder replace `destination` in one rename
@@ -47,8 +46,8 @@ struct ArchiveCheck {
 ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
                          const ExtractProgress& progress = {}, const ArchiveCheck& check = {});
 
-// ExtractZip into `destination` given with or without its trailing "/" and with trailing
-// blanks dropped; a blank destination would mean the file-system root and counts as Archive.
+// ExtractZip into `destination` with trailing blanks dropped (a setting typed by hand); a blank
+// destination would mean the file-system root and counts as Archive.
 ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
                                const ExtractProgress& progress = {},
                                const ArchiveCheck& check = {});

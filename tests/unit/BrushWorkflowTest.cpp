@@ -108,7 +108,7 @@ TEST(PackagePaths, NamesAndLocations) {
 
     auto place = PlacePackage(kCache, "a.b.exe");
     ASSERT_TRUE(place);
-    EXPECT_EQ(place->folder, kCache + "/a.b/");
+    EXPECT_EQ(place->folder, kCache + "/a.b");
     EXPECT_EQ(place->program, kCache + "/a.b/a.b.exe");
     EXPECT_EQ(place->stagingHome, kCache + "/.maplenook");
     // No cache folder at all places nothing, never the file system's root.
@@ -125,15 +125,18 @@ TEST(PackagePaths, NamesAndLocations) {
     // cache, a folder inside it may be; a folder the check refuses falls back to the default.
     const auto resolve = [](const std::string& setting) {
         const auto cache = ResolveCacheSetting(
-            "/m", setting, "/d", [](const std::string& f) { return f != "/refused/"; });
+            "/m", setting, "/d", [](const std::string& f) { return f != "/refused"; });
         return cache.setting + " " + cache.folder;
     };
-    EXPECT_EQ(resolve(""), "/d /d/");
-    EXPECT_EQ(resolve("\\"), "/d /d/");
-    EXPECT_EQ(resolve("/m//"), "/d /d/");
-    EXPECT_EQ(resolve("/refused"), "/d /d/");
-    EXPECT_EQ(resolve("\\cache"), "\\cache /m/cache/");
-    EXPECT_EQ(resolve(kCache), kCache + " " + kCache + "/");
+    EXPECT_EQ(resolve(""), "/d /d");
+    EXPECT_EQ(resolve("\\"), "/d /d");
+    EXPECT_EQ(resolve("/m//"), "/d /d");
+    EXPECT_EQ(resolve("/refused/"), "/d /d");
+    EXPECT_EQ(resolve("\\cache\\"), "\\cache\\ /m/cache");
+    EXPECT_EQ(resolve(kCache), kCache + " " + kCache);
+    // The resolved folder places packages as it is, with one separator.
+    EXPECT_EQ(PlacePackage(ResolveCacheSetting("/m", "/", "/d", {}).folder, "t.exe")->program,
+              "/t/t.exe");
 }
 
 TEST(BrushWorkflow, PresentPackageOnlyRuns) {
@@ -144,7 +147,7 @@ TEST(BrushWorkflow, PresentPackageOnlyRuns) {
     EXPECT_EQ(w.notes, (Strings{"hide", "runbrush:a.b','run"}));
     EXPECT_TRUE(w.downloads.empty());
     ASSERT_EQ(w.starts.size(), 1u);
-    EXPECT_EQ(w.starts[0].first, kCache + "/a.b/");
+    EXPECT_EQ(w.starts[0].first, kCache + "/a.b");
     EXPECT_EQ(w.starts[0].second, kCache + "/a.b/a.b.exe");
 }
 
