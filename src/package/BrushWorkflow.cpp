@@ -330,15 +330,8 @@ int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
 
 bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::string& url,
                                      const std::string& archive) {
-    const bool resumable = static_cast<bool>(services_.downloadResumable);
-    if (!services_.downloadWatched && !resumable) {
-        if (services_.downloadToFile(url, archive) != 0) return true;
-        Notify(place.base, "download.error");
-        return false;
-    }
     const ResumablePart part = ResumablePartOf(place.stagingHome, place.base, url);
-    const DownloadResume from =
-        resumable ? ResumePointOf(place.stagingHome, place.base, url, part) : DownloadResume{};
+    const DownloadResume from = ResumePointOf(place.stagingHome, place.base, url, part);
     DownloadWatch watch;
     int64_t received = 0;
     int64_t size = -1;
@@ -367,8 +360,7 @@ bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::strin
             NotifyProgress(place.base, done, total, "download", total >= 0 && done == total);
         return !IsCancelled(place.fileName);
     };
-    bool downloaded = resumable ? services_.downloadResumable(url, archive, from, watch) != 0
-                                : services_.downloadWatched(url, archive, watch) != 0;
+    bool downloaded = services_.downloadResumable(url, archive, from, watch) != 0;
     std::string cause = FailureCause(noRoom, watch);
     // The whole body is there: its size, announced or counted.
     const int64_t whole = size >= 0 ? size : received;
@@ -378,7 +370,7 @@ bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::strin
         downloaded = false;
         cause = "cancelled";
     }
-    if (resumable) KeepOrForget(part, url, from, watch, downloaded, cause);
+    KeepOrForget(part, url, from, watch, downloaded, cause);
     if (!downloaded) Notify(place.base, "download.error", cause);
     return downloaded;
 }
@@ -404,11 +396,6 @@ void CBrushWorkflow::KeepOrForget(const ResumablePart& part, const std::string& 
 
 UnzipResult CBrushWorkflow::ExtractArchive(const PackagePlace& place, const std::string& archive,
                                            const ArchiveCheck& check) {
-    if (!services_.unzipWatched) {
-        // Only the watched extraction can check an archive before it extracts it.
-        if (!services_.packageKey.empty()) return UnzipResult::Refused;
-        return services_.unzipTo(archive, place.folder) ? UnzipResult::Done : UnzipResult::Damaged;
-    }
     int64_t whole = 0;
     const UnzipResult result = services_.unzipWatched(
         archive, place.folder,
@@ -508,10 +495,7 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& pla
     if (services_.makeCacheFolder) services_.makeCacheFolder(place.cacheFolder);
     // Never the address's last part: that could name any file of the cache folder. A resumable
     // download's name stands for its address, so a later run finds the part it kept.
-    const std::string archive =
-        services_.downloadResumable
-            ? ResumablePartOf(place.stagingHome, place.base, url).part
-            : place.stagingHome + "/" + DownloadStagingPrefix(place.base) + UniqueStagingSuffix();
+    const std::string archive = ResumablePartOf(place.stagingHome, place.base, url).part;
     if (!DownloadArchive(place, url, archive)) return FetchOutcome::DownloadFailed;
     return ExtractDownloaded(place, url, archive);
 }

@@ -58,35 +58,25 @@ struct BrushServices {
         notifyOutside;
     // Hides the main panel once a package has started.
     std::function<void()> hideMainPanel;
-    // HTTP GET of `url` into the new file `path`; nonzero when the whole body is there, and no
-    // file otherwise.
-    std::function<int(const std::string& url, const std::string& path)> downloadToFile;
-    // The same download, followed (progress, stopping) and telling why it failed; used instead
-    // of downloadToFile when set.
-    std::function<int(const std::string& url, const std::string& path, DownloadWatch& watch)>
-        downloadWatched;
-    // The watched download into a part that may hold the start of the body already (see
-    // DownloadResumable); used instead of the two above when set, and then an interrupted
-    // download's part is kept in the staging folder for the next run (see ResumableParts.h).
+    // HTTP GET of `url` into `path`, a part that may hold the start of the body already (see
+    // DownloadResumable), followed (progress, stopping) and telling why it failed; nonzero when
+    // the whole body is there. An interrupted download's part is kept in the staging folder for
+    // the next run (see ResumableParts.h).
     std::function<int(const std::string& url, const std::string& path, const DownloadResume& resume,
                       DownloadWatch& watch)>
         downloadResumable;
     // Extracts the archive as the folder `directory`, replacing it only when every entry was
-    // written and checked; true then.
-    std::function<bool(const std::string& archive, const std::string& directory)> unzipTo;
-    // The same extraction, telling the bytes written and the whole size, stopped when
-    // `progress` returns false, and telling why it failed; used instead of unzipTo when set.
-    // `check`, when given, judges the opened archive before anything is extracted (see
-    // ArchiveCheck); Refused when it says no.
+    // written and checked, telling the bytes written and the whole size, stopped when
+    // `progress` returns false. `check`, when given, judges the opened archive before anything
+    // is extracted (see ArchiveCheck); Refused when it says no.
     std::function<UnzipResult(const std::string& archive, const std::string& directory,
                               const std::function<bool(uint64_t done, uint64_t total)>& progress,
                               const ArchiveCheck& check)>
         unzipWatched;
     // The maker's minisign public key, the base64 line of its minisign.pub. Empty: packages run
     // unsigned. Otherwise an archive is extracted only when the signature at its address +
-    // ".minisig" proves this key signed the very bytes extracted (needs unzipWatched and
-    // fetchSignature); a key that does not read refuses every archive. The program takes it
-    // from the build only.
+    // ".minisig" proves this key signed the very bytes extracted (needs fetchSignature); a key
+    // that does not read refuses every archive. The program takes it from the build only.
     std::string packageKey;
     // GET of `url` (a signature file) into the new file `path`, read back and removed; none when
     // it could not be had whole within kMostSignatureFileBytes (`watch` says why).

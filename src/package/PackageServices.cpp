@@ -95,12 +95,6 @@ BrushServices RealPackageServices() {
     BrushServices s;
     s.moduleDirectory = ModuleDirectory();
     s.defaultCacheFolder = DefaultCacheFolder();
-    s.downloadToFile = [](const std::string& url, const std::string& path) {
-        return DownloadToNewFile(url, path);
-    };
-    s.downloadWatched = [](const std::string& url, const std::string& path, DownloadWatch& watch) {
-        return DownloadToNewFile(url, path, &watch);
-    };
     s.downloadResumable = [](const std::string& url, const std::string& path,
                              const DownloadResume& resume, DownloadWatch& watch) {
         return DownloadResumable(url, path, resume, &watch);
@@ -108,9 +102,6 @@ BrushServices RealPackageServices() {
     s.makeCacheFolder = [](const std::string& folder) { return MakeCacheFolder(folder); };
     s.removeStaging = [](const std::string& folder, const std::string& name, bool alsoThisRun) {
         RemoveStagingLeftovers(folder, name, alsoThisRun);
-    };
-    s.unzipTo = [](const std::string& archive, const std::string& directory) {
-        return UnzipTo(archive, directory);
     };
     s.unzipWatched = [](const std::string& archive, const std::string& directory,
                         const std::function<bool(uint64_t, uint64_t)>& progress,

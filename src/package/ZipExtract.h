@@ -20,7 +20,8 @@ class ReadAtFile;
 // previous folder, which stays.
 enum class ExtractResult { Done, Archive, Disk, Cancelled, Conflict, Refused, InUse };
 
-// Extracts the archive at `archivePath` as the folder `destination` (trailing "/" or none). The entries are written into a staging folder inside the cache's own staging folder
+// Extracts the archive at `archivePath` as the folder `destination` (trailing "/" or none).
+// The entries are written into a staging folder inside the cache's own staging folder
 // "<parent>/.maplenook/" (see StagingNames.h) and checked as they go: only stored and deflated
 // entries, each one's CRC-32 and size as the central directory gives them (Zip64 sizes included).
 // Only when every entry checked out does the staging folder replace `destination` in one rename

@@ -196,9 +196,8 @@ struct OfflineFlow {
     std::shared_ptr<CBrushWorkflow> flow;
     OfflineFlow() {
         BrushServices s = RealPackageServices();
-        s.downloadResumable = {};
-        s.downloadWatched = {};
-        s.downloadToFile = [this](const std::string&, const std::string&) {
+        s.downloadResumable = [this](const std::string&, const std::string&, const DownloadResume&,
+                                     DownloadWatch&) {
             ++downloads;
             return 0;
         };

@@ -44,6 +44,33 @@ struct FakeWorld {
         notes.push_back(line);
     }
 
+    int Fetch(const std::string& url, const std::string& path) {
+        std::this_thread::sleep_for(downloadDelay);
+        std::lock_guard<std::mutex> guard(mutex);
+        downloads.push_back(url + " -> " + path.substr(0, path.rfind('/') + 1));
+        if (!archives.count(url)) return 0;
+        files.insert(path);
+        downloaded[path] = url;
+        return 1;
+    }
+
+    uint64_t Entries(const std::string& archive) {
+        std::lock_guard<std::mutex> guard(mutex);
+        const auto url = downloaded.find(archive);
+        return url == downloaded.end() ? 0 : archives[url->second].size();
+    }
+
+    // Extraction is all or nothing: a broken archive leaves nothing.
+    bool Unzip(const std::string& archive, const std::string& directory) {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (!files.count(archive) || !downloaded.count(archive)) return false;
+        const std::string url = downloaded[archive];
+        if (brokenArchives.count(url)) return false;
+        const std::string dir = directory.back() == '/' ? directory : directory + "/";
+        for (const auto& entry : archives[url]) files.insert(dir + entry);
+        return true;
+    }
+
     BrushServices Services(bool runInline = true) {
         BrushServices s;
         s.moduleDirectory = "/opt/maplenook";
@@ -51,24 +78,16 @@ struct FakeWorld {
             Log(e + ":" + JoinedNotifyArgs(args));
         };
         s.hideMainPanel = [this] { Log("hide"); };
-        s.downloadToFile = [this](const std::string& url, const std::string& path) {
-            std::this_thread::sleep_for(downloadDelay);
-            std::lock_guard<std::mutex> guard(mutex);
-            downloads.push_back(url + " -> " + path.substr(0, path.rfind('/') + 1));
-            if (!archives.count(url)) return 0;
-            files.insert(path);
-            downloaded[path] = url;
-            return 1;
-        };
-        // Extraction is all or nothing: a broken archive leaves nothing.
-        s.unzipTo = [this](const std::string& archive, const std::string& directory) {
-            std::lock_guard<std::mutex> guard(mutex);
-            if (!files.count(archive) || !downloaded.count(archive)) return false;
-            const std::string url = downloaded[archive];
-            if (brokenArchives.count(url)) return false;
-            const std::string dir = directory.back() == '/' ? directory : directory + "/";
-            for (const auto& entry : archives[url]) files.insert(dir + entry);
-            return true;
+        s.downloadResumable = [this](const std::string& url, const std::string& path,
+                                     const DownloadResume&,
+                                     DownloadWatch&) { return Fetch(url, path); };
+        // Each entry counts as one byte written, all at once.
+        s.unzipWatched = [this](const std::string& archive, const std::string& directory,
+                                const std::function<bool(uint64_t, uint64_t)>& progress,
+                                const ArchiveCheck&) {
+            const uint64_t size = Entries(archive);
+            if (!progress(size, size)) return UnzipResult::Cancelled;
+            return Unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
         };
         s.startProgram = [this](const std::string& directory, const std::string& file) {
             std::lock_guard<std::mutex> guard(mutex);
@@ -232,10 +251,10 @@ TEST(BrushWorkflow, NameHoldingTheArgumentSeparatorStaysOneArgument) {
         sent.push_back(args);
         sent.back().insert(sent.back().begin(), event);
     };
-    services.downloadWatched = [&](const std::string& url, const std::string& path,
-                                   DownloadWatch& watch) {
+    services.downloadResumable = [&](const std::string& url, const std::string& path,
+                                     const DownloadResume&, DownloadWatch& watch) {
         watch.progress(1, 1);
-        return w.Services().downloadToFile(url, path);
+        return w.Fetch(url, path);
     };
     w.startFails = true;
     auto flow = std::make_shared<CBrushWorkflow>(services);
@@ -244,6 +263,7 @@ TEST(BrushWorkflow, NameHoldingTheArgumentSeparatorStaysOneArgument) {
     EXPECT_EQ(sent, (std::vector<Strings>{{"runbrush", "a','b", "download"},
                                           {"brushprogress", "a','b", "1", "1", "download"},
                                           {"runbrush", "a','b", "unzip"},
+                                          {"brushprogress", "a','b", "1", "1", "unzip"},
                                           {"runbrush", "a','b", "run.error", "start"}}));
 }
 
@@ -270,15 +290,14 @@ TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
     auto services = w.Services();
     bool cancelDuringDownload = false;
     std::shared_ptr<CBrushWorkflow> flow;
-    auto plain = services.downloadToFile;
-    services.downloadWatched = [&](const std::string& url, const std::string& path,
-                                   DownloadWatch& watch) {
+    services.downloadResumable = [&](const std::string& url, const std::string& path,
+                                     const DownloadResume&, DownloadWatch& watch) {
         if (cancelDuringDownload) flow->CancelBrush("tool.exe");
         if (!watch.progress(10, 20)) {
             watch.failure = DownloadFailure::Cancelled;
             return 0;
         }
-        return plain(url, path);
+        return w.Fetch(url, path);
     };
     flow = std::make_shared<CBrushWorkflow>(services);
     // Cancelling what does not run changes nothing, not even a later run.
@@ -286,10 +305,11 @@ TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
     flow->SetPageProgress(true);
     EXPECT_EQ(flow->EnsureAndRun(kCache, "tool.exe", kToolUrl), 0);
     // The last progress call of a finished download has done equal to total.
-    EXPECT_EQ(w.notes,
-              (Strings{"runbrush:tool','download", "brushprogress:tool','10','20','download",
-                       "brushprogress:tool','20','20','download", "runbrush:tool','unzip",
-                       "runbrush:tool','run.error','missing"}));
+    EXPECT_EQ(
+        w.notes,
+        (Strings{"runbrush:tool','download", "brushprogress:tool','10','20','download",
+                 "brushprogress:tool','20','20','download", "runbrush:tool','unzip",
+                 "brushprogress:tool','1','1','unzip", "runbrush:tool','run.error','missing"}));
 
     w.notes.clear();
     w.brokenArchives.insert(kToolUrl);
@@ -302,7 +322,6 @@ TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
     w.brokenArchives.clear();
     w.archives[kToolUrl] = {"tool.exe"};
     flow->SetPageProgress(true);
-    auto unzip = services.unzipTo;
     bool unzipStopped = false;
     flow = std::make_shared<CBrushWorkflow>([&] {
         auto s = services;
@@ -313,7 +332,7 @@ TEST(BrushWorkflow, APageThatOptsInHearsCausesAndCanCancelOnlyWhatRuns) {
             flow->CancelBrush("tool.exe");
             unzipStopped = !progress(60, 100);
             if (unzipStopped) return UnzipResult::Cancelled;
-            return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
+            return w.Unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
         };
         return s;
     }());
@@ -410,21 +429,19 @@ TEST(BrushWorkflow, ForeignFoldersUnsafeProgramsAndFullDisksEachFailWithTheirCau
     services.packageFolderState = [&](const std::string&) { return folder; };
     services.safeToStart = [&](const std::string&, const std::string&) { return safe; };
     services.freeSpace = [&](const std::string&) { return free; };
-    auto plain = services.downloadToFile;
-    services.downloadWatched = [&](const std::string& url, const std::string& path,
-                                   DownloadWatch& watch) {
+    services.downloadResumable = [&](const std::string& url, const std::string& path,
+                                     const DownloadResume&, DownloadWatch& watch) {
         if (!watch.progress(0, 40 << 20)) {
             watch.failure = DownloadFailure::Cancelled;
             return 0;
         }
-        return plain(url, path);
+        return w.Fetch(url, path);
     };
-    auto unzip = services.unzipTo;
     services.unzipWatched = [&](const std::string& archive, const std::string& directory,
                                 const std::function<bool(uint64_t, uint64_t)>&,
                                 const ArchiveCheck&) {
         if (unzipResult != UnzipResult::Done) return unzipResult;
-        return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
+        return w.Unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
     };
     auto flow = std::make_shared<CBrushWorkflow>(services);
     flow->SetPageProgress(false);  // causes on
@@ -469,13 +486,12 @@ TEST(BrushWorkflow, ACancelTooLateToKeepThePackageOutIsToldThePackageIsThere) {
     w.archives[kToolUrl] = {"tool.exe"};
     auto services = w.Services();
     std::shared_ptr<CBrushWorkflow> flow;
-    auto unzip = services.unzipTo;
     services.unzipWatched = [&](const std::string& archive, const std::string& directory,
                                 const std::function<bool(uint64_t, uint64_t)>& progress,
                                 const ArchiveCheck&) {
         if (!progress(100, 100)) return UnzipResult::Cancelled;
         flow->CancelBrush("tool.exe");  // after the last progress note, before the rename
-        return unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
+        return w.Unzip(archive, directory) ? UnzipResult::Done : UnzipResult::Damaged;
     };
     flow = std::make_shared<CBrushWorkflow>(services);
     flow->SetPageProgress(true);
@@ -495,11 +511,11 @@ TEST(BrushWorkflow, APackageWaitingForItsTurnHoldsNoWorker) {
     std::mutex gate;
     std::condition_variable opened;
     bool open = false;
-    auto plain = services.downloadToFile;
-    services.downloadToFile = [&](const std::string& url, const std::string& path) {
+    services.downloadResumable = [&](const std::string& url, const std::string& path,
+                                     const DownloadResume&, DownloadWatch&) {
         std::unique_lock<std::mutex> lock(gate);
         if (url == slowUrl) opened.wait(lock, [&] { return open; });
-        return plain(url, path);
+        return w.Fetch(url, path);
     };
     auto flow = std::make_shared<CBrushWorkflow>(services);
     // As many requests for the slow package as the pool has workers, then a quick one.

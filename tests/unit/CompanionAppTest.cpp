@@ -145,11 +145,11 @@ class PrefetchTest : public ::testing::Test {
             notes_.push_back(JoinedNotifyArgs(args));
         };
         s.hideMainPanel = [] {};
-        s.downloadToFile = [this](const std::string& url, const std::string&) {
+        s.downloadResumable = [this](const std::string& url, const std::string&,
+                                     const DownloadResume&, DownloadWatch&) {
             fetched_.push_back(url);
             return 0;
         };
-        s.unzipTo = [](const std::string&, const std::string&) { return false; };
         s.startProgram = [](const std::string&, const std::string&) { return false; };
         s.fileExists = [](const std::string& p) { return std::filesystem::exists(p); };
         s.removeFile = [](const std::string& p) { return std::filesystem::remove(p); };

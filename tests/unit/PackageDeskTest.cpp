@@ -41,11 +41,11 @@ struct FakeSides {
     BrushServices Brush() {
         BrushServices s;
         s.moduleDirectory = "/opt/m";
-        s.downloadToFile = [this](const std::string& url, const std::string& path) {
+        s.downloadResumable = [this](const std::string& url, const std::string& path,
+                                     const DownloadResume&, DownloadWatch&) {
             log.push_back("download " + url + " -> " + path.substr(0, path.rfind('/') + 1));
             return 0;
         };
-        s.unzipTo = [](const std::string&, const std::string&) { return false; };
         s.startProgram = [this](const std::string&, const std::string& file) {
             log.push_back("start " + file);
             return files.count(file) > 0;
