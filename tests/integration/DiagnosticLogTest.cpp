@@ -20,6 +20,7 @@
 #include "TempDir.h"
 #include "os/DiagnosticLog.h"
 #include "package/BrushWorkflow.h"
+#include "package/PackageCache.h"
 #include "package/PackageServices.h"
 
 namespace {
@@ -75,6 +76,10 @@ struct PackageSite {
     std::string Url(const std::string& name) { return http.BaseUrl() + "/x/" + name; }
     int Run(const std::string& cache, const std::string& fileName, const std::string& archive) {
         BrushServices services = RealPackageServices();
+        // A cache the program refused would send the run to the default cache instead.
+        EXPECT_EQ(CacheFolderRefusalMessage(cache, services.moduleDirectory), "")
+            << cache << ": TMPDIR must lead to folders only this user may write";
+        services.defaultCacheFolder = dir / "default-cache";  // never the user's own
         services.startProgram = [](const std::string&, const std::string&) { return true; };
         services.queueTask = [](std::function<void()> task) { task(); };
         return std::make_shared<CBrushWorkflow>(services)->EnsureAndRun(cache, fileName,

@@ -9,8 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -223,11 +225,17 @@ struct OfflineFlow {
     }
 
 int RemountChecks(const ScratchFolder& dir) {
-    if (!EnterPrivateMounts()) return kSkipped;
+    if (!EnterPrivateMounts()) {
+        std::fprintf(stderr, "no private mount namespace: %s\n", std::strerror(errno));
+        return kSkipped;
+    }
     const std::string overlay = dir / "ov";
     for (const char* part : {"lower", "upper", "work", "merged", "other"})
         fs::create_directories(overlay + "/" + part);
-    if (!MountOverlay(overlay)) return kSkipped;
+    if (!MountOverlay(overlay)) {
+        std::fprintf(stderr, "no overlay: %s\n", std::strerror(errno));
+        return kSkipped;
+    }
     const std::string cache = overlay + "/merged/cache";
     CHILD_CHECK(UnzipTo(dir / "v1.zip", cache + "/tool"));
     struct stat before {};
@@ -246,7 +254,13 @@ int RemountChecks(const ScratchFolder& dir) {
     CHILD_CHECK(offline.Run(cache) == 1);
     CHILD_CHECK(offline.downloads == 0);
     // A copy in its place, and one in another cache, carry the mark but are not the program's.
-    fs::rename(cache + "/tool", overlay + "/merged/moved");
+    // An overlay without redirect_dir (one mounted in a user namespace) renames no folder
+    // (EXDEV), and this check needs the package moved aside whole.
+    if (rename((cache + "/tool").c_str(), (overlay + "/merged/moved").c_str()) != 0) {
+        const int error = errno;
+        std::fprintf(stderr, "moving the package aside: %s\n", std::strerror(error));
+        return error == EXDEV ? kSkipped : 1;
+    }
     fs::copy(overlay + "/merged/moved", cache + "/tool", fs::copy_options::recursive);
     CHILD_CHECK(!offline.flow->ProgramPresent(cache, "tool.exe"));
     CHILD_CHECK(offline.Run(cache) == 0);
@@ -274,6 +288,7 @@ TEST(PackageData, APackageStaysUsableWhenItsFileSystemIsMountedAgainAndACopyNeve
     MakeVersions(dir);
     const auto outcome = testsupport::RunInChild([&] { return RemountChecks(dir); }, 60s);
     if (outcome.exited && outcome.exitCode == kSkipped)
-        GTEST_SKIP() << "no private mount namespace with an overlay here (kernel or sandbox)";
+        GTEST_SKIP() << "no private mount namespace with an overlay that can move a folder here "
+                        "(kernel or sandbox; the line above says which)";
     EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << "see the lines above";
 }

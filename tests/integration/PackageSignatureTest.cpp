@@ -12,6 +12,7 @@
 #include "NotifyArgs.h"
 #include "ScratchFolder.h"
 #include "package/BrushWorkflow.h"
+#include "package/PackageCache.h"
 #include "package/PackageServices.h"
 
 namespace fs = std::filesystem;
@@ -40,6 +41,9 @@ struct SignedSite {
                 res.set_content(ReadFile(file), "application/octet-stream");
         });
         EXPECT_TRUE(http.Start());
+        // A cache the program refuses sends every run to the default cache instead.
+        EXPECT_EQ(CacheFolderRefusalMessage(cache, RealPackageServices().moduleDirectory), "")
+            << cache << ": TMPDIR must lead to folders only this user may write";
         fs::create_directories(dir / "site");
         fs::create_directories(dir / "src");
         for (const std::string name : {"maker", "other"}) {
@@ -73,6 +77,7 @@ struct SignedSite {
     std::shared_ptr<CBrushWorkflow> Flow(const std::string& key) {
         BrushServices s = RealPackageServices();
         s.packageKey = key;
+        s.defaultCacheFolder = dir / "default-cache";  // never the user's own, others' runs in it
         s.notifyPage = [this](const std::string&, const std::vector<std::string>& args) {
             std::lock_guard<std::mutex> lock(mutex);
             notes.push_back(JoinedNotifyArgs(args));

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -19,6 +20,19 @@ extern char** environ;
 
 namespace testsupport {
 namespace {
+
+// Runs a forked child's body. What it throws must end the child here: gtest would catch it in
+// the fork and go on running the rest of the suite beside the parent.
+int ChildBody(const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "child: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "child: an exception\n");
+    }
+    return kChildThrew;
+}
 
 std::string NewOutputPath() {
     const char* base = std::getenv("TMPDIR");
@@ -134,7 +148,7 @@ ChildOutcome RunChild(const std::vector<std::string>& argv, std::chrono::millise
 ChildOutcome RunInChild(const std::function<int()>& body, std::chrono::milliseconds timeout) {
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) _exit(body());
+    if (pid == 0) _exit(ChildBody(body));
     ChildOutcome outcome;
     int status = 0;
     if (WaitForExit(pid, status, timeout)) {
@@ -150,8 +164,10 @@ pid_t StartInChild(const std::function<void()>& body) {
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        body();
-        _exit(0);
+        _exit(ChildBody([&] {
+            body();
+            return 0;
+        }));
     }
     return pid;
 }

@@ -50,6 +50,9 @@ class ChildProcess {
 ChildOutcome RunChild(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
                       const EnvOverrides& env = {}, const std::string& workingDir = {});
 
+// The exit code of a forked child whose body threw (the exception is printed).
+constexpr int kChildThrew = 125;
+
 // Runs `body` in a forked copy of this process; its return value is the exit code. For checks
 // that need another user, a crash or a kill without taking the test process with them.
 ChildOutcome RunInChild(const std::function<int()>& body, std::chrono::milliseconds timeout);
