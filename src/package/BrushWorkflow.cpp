@@ -67,8 +67,8 @@ class CBrushWorkflow::RunningFetch {
             flow_.running_.erase(flow_.running_.find(key_));
             flow_.fetching_.erase(flow_.fetching_.find(fileName_));
             if (flow_.fetching_.count(fileName_) == 0) flow_.cancelled_.erase(fileName_);
-            flow_.lastProgress_.erase(key_.second);
         }
+        flow_.notices_.FetchEnded(key_.second);
         if (flow_.services_.fetchEnded) flow_.services_.fetchEnded(key_.second);
     }
     RunningFetch(const RunningFetch&) = delete;
@@ -81,7 +81,9 @@ class CBrushWorkflow::RunningFetch {
 };
 
 CBrushWorkflow::CBrushWorkflow(BrushServices services)
-    : services_(std::move(services)), queues_(services_.queueTask) {
+    : services_(std::move(services)),
+      notices_(services_.notifyPage, services_.notifyOutside),
+      queues_(services_.queueTask) {
     if (services_.packageKey.empty()) return;
     key_ = ParseMinisignKey(services_.packageKey);
     if (!key_) os::LogError("package key unreadable", "every package archive is refused");
@@ -128,28 +130,12 @@ void CBrushWorkflow::StartFetchTask(const PackagePlace& place, const std::string
                   [self = shared_from_this(), place, url] { self->FetchAt(place, url); });
 }
 
-void CBrushWorkflow::Notify(const std::string& base, const char* state, const std::string& cause) {
-    std::vector<std::string> args{base, state};
-    if (!cause.empty()) args.push_back(cause);
-    Tell("runbrush", args);
-}
-
-void CBrushWorkflow::Tell(const char* event, std::vector<std::string> args) {
-    // What the user is told outside the page always has the cause; a page hears it only once
-    // it showed it can take one.
-    if (services_.notifyOutside) services_.notifyOutside(event, args);
-    if (!services_.notifyPage) return;
-    if (!causesOn_ && std::string(event) == "runbrush" && args.size() > 2) args.resize(2);
-    services_.notifyPage(event, args);
-}
-
 void CBrushWorkflow::SetPageProgress(bool on) {
-    progressOn_ = on;
-    causesOn_ = true;
+    notices_.SetPageProgress(on);
 }
 
 void CBrushWorkflow::CancelBrush(const std::string& fileName) {
-    causesOn_ = true;
+    notices_.TakeCauses();
     std::lock_guard<std::mutex> guard(runningMutex_);
     if (fetching_.count(fileName) != 0) cancelled_.insert(fileName);
 }
@@ -157,23 +143,6 @@ void CBrushWorkflow::CancelBrush(const std::string& fileName) {
 bool CBrushWorkflow::IsCancelled(const std::string& fileName) {
     std::lock_guard<std::mutex> guard(runningMutex_);
     return cancelled_.count(fileName) != 0;
-}
-
-void CBrushWorkflow::NotifyProgress(const std::string& base, int64_t done, int64_t total,
-                                    const char* phase, bool last) {
-    if (!progressOn_) return;
-    const auto now = std::chrono::steady_clock::now();
-    {
-        // Ten a second is as often as a bar can usefully move; the last one always goes.
-        std::lock_guard<std::mutex> guard(runningMutex_);
-        auto& previous = lastProgress_[base];
-        if (previous.phase != phase) previous = ProgressSent{{}, false, phase};
-        if (previous.finished) return;  // libcurl reports the end more than once
-        if (!last && now - previous.at < std::chrono::milliseconds(100)) return;
-        previous.at = now;
-        previous.finished = last;
-    }
-    Tell("brushprogress", {base, std::to_string(done), std::to_string(total), phase});
 }
 
 CPackageLocks::Hold CBrushWorkflow::LockPackage(const PackagePlace& place) {
@@ -235,7 +204,7 @@ int CBrushWorkflow::RunAt(const PackagePlace& place, const std::string& url) {
         auto hold = LockPackage(place);
         const PackageFolderState state = FolderState(place);
         if (state == PackageFolderState::Foreign) {
-            Notify(place.base, "run.error", "conflict");
+            notices_.Notify(place.base, "run.error", "conflict");
             return 0;
         }
         if (state != PackageFolderState::Ours || !services_.fileExists(place.program) ||
@@ -254,15 +223,15 @@ int CBrushWorkflow::RunAt(const PackagePlace& place, const std::string& url) {
         os::LogError("program not started", place.program +
                                                 ": it or a folder on its way is not the user's "
                                                 "own, is a link, or others may write it");
-        Notify(place.base, "run.error", "unsafe");
+        notices_.Notify(place.base, "run.error", "unsafe");
         return 0;
     }
     if (!RunProgram(place.folder, place.program)) {
-        Notify(place.base, "run.error", "start");
+        notices_.Notify(place.base, "run.error", "start");
         return 0;
     }
     if (services_.hideMainPanel) services_.hideMainPanel();
-    Notify(place.base, "run");
+    notices_.Notify(place.base, "run");
     if (services_.afterStart) services_.afterStart(place.fileName);
     return 1;
 }
@@ -274,21 +243,21 @@ void CBrushWorkflow::NotifyFetchEnd(const std::string& base, FetchOutcome outcom
         case FetchOutcome::Ready:
             return;  // what the fetch told the page stands
         case FetchOutcome::NoProgram:
-            return Notify(base, "run.error", "missing");
+            return notices_.Notify(base, "run.error", "missing");
         case FetchOutcome::Damaged:
-            return Notify(base, "run.error", "archive");
+            return notices_.Notify(base, "run.error", "archive");
         case FetchOutcome::Unsigned:
-            return Notify(base, "run.error", "signature");
+            return notices_.Notify(base, "run.error", "signature");
         case FetchOutcome::Disk:
-            return Notify(base, "run.error", "disk");
+            return notices_.Notify(base, "run.error", "disk");
         case FetchOutcome::InTheWay:
-            return Notify(base, "run.error", "conflict");
+            return notices_.Notify(base, "run.error", "conflict");
         case FetchOutcome::InUse:
-            return Notify(base, "run.error", "busy");
+            return notices_.Notify(base, "run.error", "busy");
         case FetchOutcome::Cancelled:
-            return Notify(base, "run.error", "cancelled");
+            return notices_.Notify(base, "run.error", "cancelled");
         case FetchOutcome::ReadyCancelled:
-            return Tell("runbrush", {base, "run.error", "cancelled", "ready"});
+            return notices_.Tell("runbrush", {base, "run.error", "cancelled", "ready"});
     }
 }
 
@@ -302,26 +271,26 @@ int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
     auto hold = LockPackage(place);
     const PackageFolderState state = FolderState(place);
     if (state == PackageFolderState::Foreign) {
-        Notify(place.base, "run.error", "conflict");
+        notices_.Notify(place.base, "run.error", "conflict");
         return 0;
     }
     const bool unmarked = state == PackageFolderState::Unmarked;
     switch (FetchLocked(place, url)) {
         case FetchOutcome::NotAttempted:
-            if (unmarked) Notify(place.base, "run.error", "conflict");
+            if (unmarked) notices_.Notify(place.base, "run.error", "conflict");
             return 0;
         case FetchOutcome::Ready:
         case FetchOutcome::ReadyCancelled:
             return 1;
         case FetchOutcome::Cancelled:
             // Only a page that opted in can cancel; it hears that nothing new is there.
-            Notify(place.base, "run.error", "cancelled");
+            notices_.Notify(place.base, "run.error", "cancelled");
             return 0;
         case FetchOutcome::InTheWay:
-            Notify(place.base, "run.error", "conflict");
+            notices_.Notify(place.base, "run.error", "conflict");
             return 0;
         case FetchOutcome::InUse:
-            Notify(place.base, "run.error", "busy");
+            notices_.Notify(place.base, "run.error", "busy");
             return 0;
         default:
             return 0;
@@ -333,45 +302,27 @@ bool CBrushWorkflow::DownloadArchive(const PackagePlace& place, const std::strin
     const ResumablePart part = ResumablePartOf(place.stagingHome, place.base, url);
     const DownloadResume from = ResumePointOf(place.stagingHome, place.base, url, part);
     DownloadWatch watch;
-    int64_t received = 0;
-    int64_t size = -1;
+    CDownloadProgress progress(notices_, place.base, services_.stallNotice);
     bool noRoom = false;
-    auto lastChange = std::chrono::steady_clock::now();
-    int64_t lastDone = -1;
-    bool waiting = false;
     watch.progress = [&](int64_t done, int64_t total) {
-        received = done;
-        if (total >= 0 && size < 0 && services_.freeSpace)
+        const bool sizeAnnounced = total >= 0 && !progress.SizeKnown();
+        progress.Count(done, total);
+        if (sizeAnnounced && services_.freeSpace)
             noRoom = !RoomForDownload(services_, place.cacheFolder, url, total, watch.resumedFrom);
-        if (total >= 0) size = total;
         if (noRoom) return false;
-        // libcurl calls about once a second while nothing comes, which tells a stall.
-        const auto now = std::chrono::steady_clock::now();
-        if (done != lastDone) {
-            lastDone = done;
-            lastChange = now;
-            waiting = false;
-        } else if (!waiting && now - lastChange >= services_.stallNotice) {
-            waiting = true;
-            NotifyProgress(place.base, done, total, "waiting", false);
-        }
-        // Before the answer's head there is nothing to show yet.
-        if (!waiting && (done > 0 || total >= 0))
-            NotifyProgress(place.base, done, total, "download", total >= 0 && done == total);
+        progress.Show(done, total);
         return !IsCancelled(place.fileName);
     };
     bool downloaded = services_.downloadResumable(url, archive, from, watch) != 0;
     std::string cause = FailureCause(noRoom, watch);
-    // The whole body is there: its size, announced or counted.
-    const int64_t whole = size >= 0 ? size : received;
-    if (downloaded) NotifyProgress(place.base, whole, whole, "download", true);
+    if (downloaded) progress.Finished();
     if (downloaded && IsCancelled(place.fileName)) {
         services_.removeFile(archive);
         downloaded = false;
         cause = "cancelled";
     }
     KeepOrForget(part, url, from, watch, downloaded, cause);
-    if (!downloaded) Notify(place.base, "download.error", cause);
+    if (!downloaded) notices_.Notify(place.base, "download.error", cause);
     return downloaded;
 }
 
@@ -401,11 +352,12 @@ UnzipResult CBrushWorkflow::ExtractArchive(const PackagePlace& place, const std:
         archive, place.folder,
         [&](uint64_t done, uint64_t total) {
             whole = static_cast<int64_t>(total);
-            NotifyProgress(place.base, static_cast<int64_t>(done), whole, "unzip", done == total);
+            notices_.Progress(place.base, static_cast<int64_t>(done), whole, "unzip",
+                              done == total);
             return !IsCancelled(place.fileName);
         },
         check);
-    if (result == UnzipResult::Done) NotifyProgress(place.base, whole, whole, "unzip", true);
+    if (result == UnzipResult::Done) notices_.Progress(place.base, whole, whole, "unzip", true);
     return result;
 }
 
@@ -431,7 +383,7 @@ bool CBrushWorkflow::FetchSignature(const PackagePlace& place, const std::string
                      address + ": HTTP " + std::to_string(watch.httpStatus));
         return true;
     }
-    Notify(place.base, "download.error", cause);
+    notices_.Notify(place.base, "download.error", cause);
     return false;
 }
 
@@ -443,7 +395,7 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::ExtractDownloaded(const PackagePlac
         services_.removeFile(archive);
         return FetchOutcome::DownloadFailed;
     }
-    Notify(place.base, "unzip");
+    notices_.Notify(place.base, "unzip");
     ArchiveCheck check;
     if (!services_.packageKey.empty()) {
         // The package folder keeps which key vouched for it, so a build with another key
@@ -490,7 +442,7 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& pla
     // What an earlier run left when it was killed; this package's queue keeps ours apart.
     if (services_.removeStaging) services_.removeStaging(place.cacheFolder, place.base, false);
 
-    Notify(place.base, "download");
+    notices_.Notify(place.base, "download");
     if (Closing()) return FetchOutcome::DownloadFailed;
     if (services_.makeCacheFolder) services_.makeCacheFolder(place.cacheFolder);
     // Never the address's last part: that could name any file of the cache folder. A resumable

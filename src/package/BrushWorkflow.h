@@ -7,11 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include <atomic>
 #include <chrono>
-#include <map>
 #include <optional>
 
+#include "package/BrushNotices.h"
 #include "package/PackageLocks.h"
 #include "package/PackagePaths.h"
 #include "package/PackageQueues.h"
@@ -234,11 +233,6 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
                                const ArchiveCheck& check);
     // What a run tells the page after a fetch that did not end with its program ready.
     void NotifyFetchEnd(const std::string& base, FetchOutcome outcome);
-    void Notify(const std::string& base, const char* state, const std::string& cause = {});
-    // One notification to the page and to notifyOutside.
-    void Tell(const char* event, std::vector<std::string> args);
-    void NotifyProgress(const std::string& base, int64_t done, int64_t total, const char* phase,
-                        bool last);
     bool IsCancelled(const std::string& fileName);
     bool Closing();
     CPackageLocks::Hold LockPackage(const PackagePlace& place);
@@ -247,6 +241,7 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     bool SignedByThisBuild(const PackagePlace& place);
 
     BrushServices services_;
+    CBrushNotices notices_;
     std::optional<MinisignKey> key_;  // the key of services_.packageKey, when it reads
     CPackageLocks locks_;
     CPackageQueues queues_;
@@ -255,12 +250,4 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     bool closing_ = false;                 // RemoveRunningStaging ran: no fetch starts a new step
     std::multiset<std::string> fetching_;  // file names of running fetches
     std::set<std::string> cancelled_;      // of those, the ones the page cancelled
-    struct ProgressSent {
-        std::chrono::steady_clock::time_point at{};
-        bool finished = false;
-        std::string phase;
-    };
-    std::map<std::string, ProgressSent> lastProgress_;  // per base name
-    std::atomic<bool> progressOn_{false};
-    std::atomic<bool> causesOn_{false};
 };
