@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,8 +36,9 @@ while True:
         conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\nzip bytes")
 )";
 
-// Run in a child, so that GIO picks its resolver afresh: GNOME's settings in memory name the
-// proxy; the environment names it too. 77 when GNOME's resolver is missing.
+// Run in a fresh process of this program, so that GIO picks its resolver afresh: GNOME's
+// settings in memory name the proxy; the environment names it too. 77 when GNOME's resolver
+// is missing.
 int DownloadUnder(const char* mode, const char* kind, int port, const std::string& folder) {
     setenv("GSETTINGS_BACKEND", "memory", 1);
     setenv("GIO_USE_PROXY_RESOLVER", "gnome", 1);
@@ -60,6 +63,23 @@ int DownloadUnder(const char* mode, const char* kind, int port, const std::strin
     return DownloadToFolder("http://origin.invalid/pkg/tool.zip", folder);
 }
 
+// DownloadUnder's result in a fresh process. GIO keeps the proxy resolver and the settings
+// backend it first made for the whole process, also across a fork: in a process where an
+// earlier test had made them, GNOME's resolver never came.
+int DownloadInAFreshProcess(const char* mode, const char* kind, int port,
+                            const std::string& folder) {
+    const auto outcome = testsupport::RunChild(
+        {"/proc/self/exe", "--gtest_filter=DesktopProxyInAFreshProcess.*"}, 60s,
+        {{"MAPLENOOK_TEST_PROXY_MODE", mode},
+         {"MAPLENOOK_TEST_PROXY_KIND", kind},
+         {"MAPLENOOK_TEST_PROXY_PORT", std::to_string(port)},
+         {"MAPLENOOK_TEST_PROXY_FOLDER", folder}});
+    const std::string mark = "download result: ";
+    const auto at = outcome.output.find(mark);
+    EXPECT_NE(at, std::string::npos) << outcome.output;
+    return at == std::string::npos ? -1 : std::atoi(outcome.output.c_str() + at + mark.size());
+}
+
 // `proxyUser`: the proxy runs as that user (a system account's squid or tor), else as ours.
 void ExpectTheDesktopsChoice(const char* proxyKind, const char* settingsKind,
                              const std::string& expectedRequest, const char* proxyUser = nullptr) {
@@ -74,16 +94,13 @@ void ExpectTheDesktopsChoice(const char* proxyKind, const char* settingsKind,
         [&] { return proxy.Output().find('\n') != std::string::npos; }, 20s));
     const int port = std::stoi(proxy.Output());
     testsupport::TempDir folder;
-    const auto proxied = testsupport::RunInChild(
-        [&] { return DownloadUnder("manual", settingsKind, port, folder.path()); }, 60s);
-    if (proxied.exitCode == 77)
+    const int proxied = DownloadInAFreshProcess("manual", settingsKind, port, folder.path());
+    if (proxied == 77)
         GTEST_SKIP() << "no GNOME proxy resolver (glib-networking) or org.gnome.system.proxy";
-    EXPECT_EQ(proxied.exitCode, 1);
+    EXPECT_EQ(proxied, 1);
     EXPECT_EQ(testsupport::ReadFile(folder.File("tool.zip")), "zip bytes");
     // The desktop says "no proxy": libcurl must not take the environment's instead.
-    const auto direct = testsupport::RunInChild(
-        [&] { return DownloadUnder("none", settingsKind, port, folder.File("none")); }, 60s);
-    EXPECT_EQ(direct.exitCode, 0);
+    EXPECT_EQ(DownloadInAFreshProcess("none", settingsKind, port, folder.File("none")), 0);
     EXPECT_EQ(proxy.Output(), std::to_string(port) + "\n" + expectedRequest + "\n");
 }
 
@@ -100,4 +117,15 @@ TEST(DesktopProxy, AProxyTheUserNamedServesRemoteAddressesWhoeverRunsIt) {
     if (geteuid() != 0) GTEST_SKIP() << "cannot run the proxy as uid 65534 here (not root)";
     ExpectTheDesktopsChoice("http", "http", "GET http://origin.invalid/pkg/tool.zip HTTP/1.1",
                             "65534");
+}
+
+// The download of the tests above, in the process they start; skipped anywhere else.
+TEST(DesktopProxyInAFreshProcess, Download) {
+    const char* mode = std::getenv("MAPLENOOK_TEST_PROXY_MODE");
+    const char* kind = std::getenv("MAPLENOOK_TEST_PROXY_KIND");
+    const char* port = std::getenv("MAPLENOOK_TEST_PROXY_PORT");
+    const char* folder = std::getenv("MAPLENOOK_TEST_PROXY_FOLDER");
+    if (mode == nullptr || kind == nullptr || port == nullptr || folder == nullptr)
+        GTEST_SKIP() << "runs only in the process DesktopProxy.* starts";
+    std::printf("download result: %d\n", DownloadUnder(mode, kind, std::atoi(port), folder));
 }
