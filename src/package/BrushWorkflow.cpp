@@ -1,5 +1,7 @@
 #include "package/BrushWorkflow.h"
 
+#include <future>
+
 #include "os/DiagnosticLog.h"
 #include "package/ResumableParts.h"
 #include "package/StagingNames.h"
@@ -145,11 +147,6 @@ bool CBrushWorkflow::IsCancelled(const std::string& fileName) {
     return cancelled_.count(fileName) != 0;
 }
 
-CPackageLocks::Hold CBrushWorkflow::LockPackage(const PackagePlace& place) {
-    // The package folder; archives have unique names of their own.
-    return locks_.Acquire({"folder:" + place.folder});
-}
-
 bool CBrushWorkflow::SignedByThisBuild(const PackagePlace& place) {
     if (services_.packageKey.empty()) return true;
     const std::string signedBy =
@@ -196,27 +193,35 @@ bool CBrushWorkflow::Closing() {
 int CBrushWorkflow::EnsureAndRun(const std::string& cacheSetting, const std::string& fileName,
                                  const std::string& url) {
     const auto place = Place(cacheSetting, fileName);
-    return place ? RunAt(*place, url) : 0;
+    if (!place) return 0;
+    return RunInQueue(*place, [self = shared_from_this(), place = *place, url] {
+        return self->RunAt(place, url);
+    });
+}
+
+int CBrushWorkflow::RunInQueue(const PackagePlace& place, std::function<int()> work) {
+    // Shared with the task, which may still be unwinding when the wait below ends.
+    auto result = std::make_shared<std::promise<int>>();
+    auto done = result->get_future();
+    queues_.Queue(place.folder, [result, work = std::move(work)] { result->set_value(work()); });
+    return done.get();
 }
 
 int CBrushWorkflow::RunAt(const PackagePlace& place, const std::string& url) {
-    {
-        auto hold = LockPackage(place);
-        const PackageFolderState state = FolderState(place);
-        if (state == PackageFolderState::Foreign) {
-            notices_.Notify(place.base, "run.error", "conflict");
+    const PackageFolderState state = FolderState(place);
+    if (state == PackageFolderState::Foreign) {
+        notices_.Notify(place.base, "run.error", "conflict");
+        return 0;
+    }
+    if (state != PackageFolderState::Ours || !services_.fileExists(place.program) ||
+        !SignedByThisBuild(place)) {
+        FetchOutcome outcome = FetchInQueue(place, url);
+        // Nothing to compare a folder nobody marked with: it stays the user's.
+        if (outcome == FetchOutcome::NotAttempted && state == PackageFolderState::Unmarked)
+            outcome = FetchOutcome::InTheWay;
+        if (outcome != FetchOutcome::Ready) {
+            NotifyFetchEnd(place.base, outcome);
             return 0;
-        }
-        if (state != PackageFolderState::Ours || !services_.fileExists(place.program) ||
-            !SignedByThisBuild(place)) {
-            FetchOutcome outcome = FetchLocked(place, url);
-            // Nothing to compare a folder nobody marked with: it stays the user's.
-            if (outcome == FetchOutcome::NotAttempted && state == PackageFolderState::Unmarked)
-                outcome = FetchOutcome::InTheWay;
-            if (outcome != FetchOutcome::Ready) {
-                NotifyFetchEnd(place.base, outcome);
-                return 0;
-            }
         }
     }
     if (services_.safeToStart && !services_.safeToStart(place.cacheFolder, place.program)) {
@@ -264,18 +269,20 @@ void CBrushWorkflow::NotifyFetchEnd(const std::string& base, FetchOutcome outcom
 int CBrushWorkflow::FetchPackage(const std::string& cacheSetting, const std::string& fileName,
                                  const std::string& url) {
     const auto place = Place(cacheSetting, fileName);
-    return place ? FetchAt(*place, url) : 0;
+    if (!place) return 0;
+    return RunInQueue(*place, [self = shared_from_this(), place = *place, url] {
+        return self->FetchAt(place, url);
+    });
 }
 
 int CBrushWorkflow::FetchAt(const PackagePlace& place, const std::string& url) {
-    auto hold = LockPackage(place);
     const PackageFolderState state = FolderState(place);
     if (state == PackageFolderState::Foreign) {
         notices_.Notify(place.base, "run.error", "conflict");
         return 0;
     }
     const bool unmarked = state == PackageFolderState::Unmarked;
-    switch (FetchLocked(place, url)) {
+    switch (FetchInQueue(place, url)) {
         case FetchOutcome::NotAttempted:
             if (unmarked) notices_.Notify(place.base, "run.error", "conflict");
             return 0;
@@ -435,8 +442,8 @@ CBrushWorkflow::FetchOutcome CBrushWorkflow::ExtractDownloaded(const PackagePlac
     return IsCancelled(place.fileName) ? FetchOutcome::ReadyCancelled : FetchOutcome::Ready;
 }
 
-CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchLocked(const PackagePlace& place,
-                                                         const std::string& url) {
+CBrushWorkflow::FetchOutcome CBrushWorkflow::FetchInQueue(const PackagePlace& place,
+                                                          const std::string& url) {
     if (!PackageArchiveName(url)) return FetchOutcome::NotAttempted;
     RunningFetch running(*this, place);
     // What an earlier run left when it was killed; this package's queue keeps ours apart.

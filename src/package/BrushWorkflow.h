@@ -11,7 +11,6 @@
 #include <optional>
 
 #include "package/BrushNotices.h"
-#include "package/PackageLocks.h"
 #include "package/PackagePaths.h"
 #include "package/PackageQueues.h"
 #include "package/PackageSignature.h"
@@ -163,11 +162,12 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
                         const std::string& url);
     void StartFetchTask(const PackagePlace& place, const std::string& url);
 
-    // Worker: 1 when the program was started, 0 otherwise.
+    // Any thread but the pool's: queues the run after the package's other tasks and waits for
+    // it; 1 when the program was started, 0 otherwise.
     int EnsureAndRun(const std::string& cacheSetting, const std::string& fileName,
                      const std::string& url);
-    // Worker: downloads and extracts the package; nonzero only when its program is then
-    // present. Sends "download", "download.error" and "unzip" as it goes.
+    // The same for a fetch: downloads and extracts the package; nonzero only when its program is
+    // then present. Sends "download", "download.error" and "unzip" as it goes.
     int FetchPackage(const std::string& cacheSetting, const std::string& fileName,
                      const std::string& url);
     // Worker: starts `file` in `directory`; nonzero when started.
@@ -212,9 +212,12 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     };
     class RunningFetch;
 
+    // Runs `work` as a task of the package's queue, after the tasks queued before it, and
+    // waits for its result; never on a worker of that queue.
+    int RunInQueue(const PackagePlace& place, std::function<int()> work);
     int RunAt(const PackagePlace& place, const std::string& url);
     int FetchAt(const PackagePlace& place, const std::string& url);
-    FetchOutcome FetchLocked(const PackagePlace& place, const std::string& url);
+    FetchOutcome FetchInQueue(const PackagePlace& place, const std::string& url);
     // Downloads into `archive`; true when the whole body is there, else the page was told.
     bool DownloadArchive(const PackagePlace& place, const std::string& url,
                          const std::string& archive);
@@ -235,7 +238,6 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     void NotifyFetchEnd(const std::string& base, FetchOutcome outcome);
     bool IsCancelled(const std::string& fileName);
     bool Closing();
-    CPackageLocks::Hold LockPackage(const PackagePlace& place);
     PackageFolderState FolderState(const PackagePlace& place);
     // Whether the package folder was checked with this build's key; always without a key.
     bool SignedByThisBuild(const PackagePlace& place);
@@ -243,7 +245,6 @@ class CBrushWorkflow : public std::enable_shared_from_this<CBrushWorkflow> {
     BrushServices services_;
     CBrushNotices notices_;
     std::optional<MinisignKey> key_;  // the key of services_.packageKey, when it reads
-    CPackageLocks locks_;
     CPackageQueues queues_;
     std::mutex runningMutex_;
     std::multiset<std::pair<std::string, std::string>> running_;  // (cache folder, base name)
