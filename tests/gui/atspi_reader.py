@@ -7,7 +7,7 @@ on the display is read or heard, and none of them meets this bus. It waits until
 presses the object named --press and writes the events that follow until one carries the
 --await text. Lines of --out, tab-separated:
     node <role> <name> <text>
-    event <type> <data> <source role> <source name> <source text>
+    event <type> <data> <source role> <source name> <source text> <seconds since the press>
     timeout <what was still awaited>
     error <what went wrong>
 The program is ended (SIGTERM) before the reader exits.
@@ -22,8 +22,11 @@ import sys
 import tempfile
 import time
 
-# What a reader hears a live region by: objects added to it, text inserted, announcements.
-EVENTS = ('object:children-changed:add', 'object:text-changed:insert', 'object:announcement')
+# What a reader hears a live region by: objects added to it, text inserted, announcements; and
+# a changed description or value, which a reader may speak again each time.
+EVENTS = ('object:children-changed:add', 'object:text-changed:insert', 'object:announcement',
+          'object:property-change:accessible-description',
+          'object:property-change:accessible-value')
 
 
 def clean(text):
@@ -63,6 +66,7 @@ class Reader:
         self.out = out
         self.deadline = time.monotonic() + args.timeout
         self.pressed = False
+        self.pressed_at = 0.0
 
     def write(self, *fields):
         self.out.write('\t'.join(fields) + '\n')
@@ -87,7 +91,8 @@ class Reader:
         if hasattr(data, 'getRoleName'):
             data = ' '.join(describe(data)[1:])
         data = clean(data) if isinstance(data, str) else ''
-        self.write('event', event.type, data, *describe(event.source))
+        self.write('event', event.type, data, *describe(event.source),
+                   '%.2f' % (time.monotonic() - self.pressed_at))
         if self.args.wait_for and self.args.wait_for in data:
             self.finish()
 
@@ -121,6 +126,7 @@ class Reader:
         if target is None:
             return self.finish('an object named ' + self.args.press)
         self.pressed = True
+        self.pressed_at = time.monotonic()
         target.queryAction().doAction(0)
         return True
 
