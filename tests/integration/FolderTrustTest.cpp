@@ -175,6 +175,22 @@ struct SwappedPackage {
         }
         return started;
     }
+    // Attempts until `each` starts and `each` refusals (so the swapper ran among them, however
+    // a loaded machine schedules it) or until `limit`; the number started.
+    int AttemptsWhileSwapping(int each, std::chrono::seconds limit) const {
+        const BrushServices services = RealPackageServices();
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int started = 0;
+        int refused = 0;
+        while ((started < each || refused < each) && std::chrono::steady_clock::now() < deadline) {
+            if (services.safeToStart(cache, program) && services.startProgram(folder, program))
+                ++started;
+            else
+                ++refused;
+        }
+        EXPECT_GE(refused, each) << "the files were hardly ever swapped";
+        return started;
+    }
 };
 
 }  // namespace
@@ -189,16 +205,17 @@ TEST(FolderTrust, ProgramSwappedBetweenCheckAndStartNeverRuns) {
             renameat2(AT_FDCWD, package.program.c_str(), AT_FDCWD, package.other.c_str(),
                       RENAME_EXCHANGE);
     });
-    const int started = package.Attempts(300);
+    const int started = package.AttemptsWhileSwapping(50, std::chrono::seconds(60));
     testsupport::KillAndReap(swapper, SIGKILL);
-    EXPECT_GT(started, 0);
-    // Started programs are detached: give the last ones a moment to write.
+    EXPECT_GE(started, 50);
+    // Started programs are detached: wait for the last ones to write. Hundreds of shells on a
+    // loaded machine can take far longer than the starts did.
     testsupport::WaitUntil(
         [&] {
             const std::string text = ReadFile(package.record);
             return static_cast<int>(std::count(text.begin(), text.end(), '\n')) >= started;
         },
-        std::chrono::seconds(10));
+        std::chrono::seconds(120));
     const std::string record = ReadFile(package.record);
     EXPECT_EQ(record.find("bad"), std::string::npos);
     EXPECT_EQ(static_cast<int>(std::count(record.begin(), record.end(), '\n')), started);
