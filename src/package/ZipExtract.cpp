@@ -256,17 +256,3 @@ ExtractResult ExtractZip(const std::string& archivePath, const std::string& dest
     if (result == ExtractResult::Done) os::LogDebug("extraction finished", folder);
     return result;
 }
-
-ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
-                               const ExtractProgress& progress, const ArchiveCheck& check) {
-    std::string folder = destination;
-    const auto last = folder.find_last_not_of(" \t\r\n\v\f");
-    folder.erase(last == std::string::npos ? 0 : last + 1);
-    if (folder.empty()) return ExtractResult::Archive;
-    return ExtractZip(archivePath, folder, progress, check);
-}
-
-bool UnzipTo(const std::string& archivePath, const std::string& destination,
-             const ExtractProgress& progress) {
-    return UnzipToWithCause(archivePath, destination, progress) == ExtractResult::Done;
-}

@@ -47,15 +47,6 @@ struct ArchiveCheck {
 ExtractResult ExtractZip(const std::string& archivePath, const std::string& destination,
                          const ExtractProgress& progress = {}, const ArchiveCheck& check = {});
 
-// ExtractZip into `destination` with trailing blanks dropped (a setting typed by hand); a blank
-// destination would mean the file-system root and counts as Archive.
-ExtractResult UnzipToWithCause(const std::string& archivePath, const std::string& destination,
-                               const ExtractProgress& progress = {},
-                               const ArchiveCheck& check = {});
-// The same; true when the folder is in place.
-bool UnzipTo(const std::string& archivePath, const std::string& destination,
-             const ExtractProgress& progress = {});
-
 // The relative path an entry's stored name stands for ("\" read as "/", "." and empty parts
 // dropped), or nothing when the name would land outside the destination: absolute names,
 // drive names ("C:..."), any ".." part, or a NUL byte.

@@ -65,7 +65,7 @@ std::string ReadAloud(const loopback::HttplibServer& site, const std::string& he
                            ShellQuote(home.File("flashkit.zip")) + " .")
                               .c_str()),
               0);
-    EXPECT_TRUE(UnzipTo(home.File("flashkit.zip"), cache.File("flashkit")));
+    EXPECT_EQ(ExtractZip(home.File("flashkit.zip"), cache.File("flashkit")), ExtractResult::Done);
     folder.WriteSettings("[app]\nwnd=0\ncachedir=" + cache.path() +
                          "\n[resource]\ntotal=1\n1=\\res\\skin\\bk.png\n"
                          "[mainpanel]\ntitle=MapleNook\nbkimage=1\n"

@@ -91,13 +91,13 @@ TEST(PackageData, ANewVersionKeepsTheToolsDataAndDropsWhatOnlyTheOldArchiveHad) 
     ScratchFolder dir;
     MakeVersions(dir);
     const std::string tool = dir / "cache/tool";
-    ASSERT_TRUE(UnzipTo(dir / "v1.zip", tool));
+    ASSERT_EQ(ExtractZip(dir / "v1.zip", tool), ExtractResult::Done);
     WriteToolData(tool);
-    ASSERT_TRUE(UnzipTo(dir / "v2.zip", tool));
+    ASSERT_EQ(ExtractZip(dir / "v2.zip", tool), ExtractResult::Done);
     EXPECT_EQ(VersionWithData(tool), "v2");
     EXPECT_EQ(ReadFile(tool + "/parts/p7"), "v2");
     // The settings stay the tool's for the next version too.
-    ASSERT_TRUE(UnzipTo(dir / "v2.zip", tool));
+    ASSERT_EQ(ExtractZip(dir / "v2.zip", tool), ExtractResult::Done);
     EXPECT_EQ(VersionWithData(tool), "v2");
 
     // While a program works in the folder a new version waits: what it writes later would go
@@ -105,14 +105,14 @@ TEST(PackageData, ANewVersionKeepsTheToolsDataAndDropsWhatOnlyTheOldArchiveHad) 
     {
         testsupport::ChildProcess running({"sleep", "60"}, {}, tool);
         ASSERT_TRUE(testsupport::WaitUntil([&] { return running.Running(); }, 5s));
-        EXPECT_EQ(UnzipToWithCause(dir / "v1.zip", tool), ExtractResult::InUse);
+        EXPECT_EQ(ExtractZip(dir / "v1.zip", tool), ExtractResult::InUse);
         EXPECT_EQ(VersionWithData(tool), "v2");
     }
 
     // A folder of an earlier version's, without the list of what its archive held: nothing of
     // it beyond the new archive is known to be the archive's, so all of it stays.
     fs::remove(tool + "/.maplenook-files");
-    ASSERT_TRUE(UnzipTo(dir / "v1.zip", tool));
+    ASSERT_EQ(ExtractZip(dir / "v1.zip", tool), ExtractResult::Done);
     EXPECT_TRUE(ToolDataThere(tool));
     EXPECT_EQ(ReadFile(tool + "/tool.exe"), "v1");
     EXPECT_EQ(ReadFile(tool + "/new.txt"), "only in v2");
@@ -126,12 +126,12 @@ TEST(PackageData, AKillAtAnyMomentOfAnUpdateLeavesOneWholeVersionWithItsData) {
     const std::string tool = dir / "cache/tool";
     const auto startAtV1 = [&] {
         fs::remove_all(dir / "cache");
-        ASSERT_TRUE(UnzipTo(dir / "v1.zip", tool));
+        ASSERT_EQ(ExtractZip(dir / "v1.zip", tool), ExtractResult::Done);
         WriteToolData(tool);
     };
     startAtV1();
     const auto began = std::chrono::steady_clock::now();
-    ASSERT_TRUE(UnzipTo(dir / "v2.zip", tool));
+    ASSERT_EQ(ExtractZip(dir / "v2.zip", tool), ExtractResult::Done);
     const auto whole = std::chrono::steady_clock::now() - began;
     std::fprintf(stderr, "an update takes %lld us\n",
                  static_cast<long long>(
@@ -142,13 +142,14 @@ TEST(PackageData, AKillAtAnyMomentOfAnUpdateLeavesOneWholeVersionWithItsData) {
     constexpr int kKills = 24;
     for (int i = 0; i <= kKills || (seen[1] == 0 && i < 4 * kKills); ++i) {
         startAtV1();
-        const pid_t child = testsupport::StartInChild([&] { UnzipTo(dir / "v2.zip", tool); });
+        const pid_t child =
+            testsupport::StartInChild([&] { (void)ExtractZip(dir / "v2.zip", tool); });
         std::this_thread::sleep_for(whole * i / kKills);
         testsupport::KillAndReap(child, SIGKILL);
         const std::string state = VersionWithData(tool);
         ASSERT_TRUE(state == "v1" || state == "v2") << "killed at " << i << ": " << state;
         ++seen[state == "v2" ? 1 : 0];
-        ASSERT_TRUE(UnzipTo(dir / "v2.zip", tool));
+        ASSERT_EQ(ExtractZip(dir / "v2.zip", tool), ExtractResult::Done);
         ASSERT_EQ(VersionWithData(tool), "v2") << "after the kill at " << i;
     }
     // The kills fell both before and after the exchange.
@@ -237,7 +238,7 @@ int RemountChecks(const ScratchFolder& dir) {
         return kSkipped;
     }
     const std::string cache = overlay + "/merged/cache";
-    CHILD_CHECK(UnzipTo(dir / "v1.zip", cache + "/tool"));
+    CHILD_CHECK(ExtractZip(dir / "v1.zip", cache + "/tool") == ExtractResult::Done);
     struct stat before {};
     stat((cache + "/tool").c_str(), &before);
     CHILD_CHECK(umount(cache.substr(0, cache.size() - 6).c_str()) == 0);
