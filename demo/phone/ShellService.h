@@ -17,7 +17,7 @@ class ShellService : public Service {
     bool Receive(std::string_view bytes) override;
 
     // The prompt the phone's shell shows, at the very end of its output.
-    static constexpr const char* kPrompt = "shell@android:/ $";
+    static constexpr const char* kPrompt = "shell@android:/ $ ";
     // Longest input line and longest version-2 packet the shell takes.
     static constexpr size_t kMaxLine = 64 * 1024;
 

@@ -1,5 +1,7 @@
 #include "phone/BridgeCommandText.h"
 
+#include <string_view>
+
 #include "base/TextTrim.h"
 
 namespace {
@@ -52,7 +54,12 @@ bool OutputEndsRead(const std::string& output) {
 }
 
 bool ShowsShellPrompt(const std::string& output) {
-    return EndsWith(output, "@android:/ $") || EndsWith(output, "@android:/ #");
+    // Phones' shells print one blank after the prompt's sign; without a terminal some print
+    // none. Either way the prompt is the last thing there.
+    const std::string_view shown = EndsWith(output, " ")
+                                       ? std::string_view(output).substr(0, output.size() - 1)
+                                       : std::string_view(output);
+    return shown.ends_with("@android:/ $") || shown.ends_with("@android:/ #");
 }
 
 bool ReadsToEnd(const std::string& commandLine) {

@@ -19,7 +19,8 @@ std::vector<std::string> ShellCommandsOf(const std::string& command);
 // bridge waits for a phone ("- waiting for device -"), so no caller waits for a phone forever.
 bool OutputEndsRead(const std::string& output);
 
-// A shell session waits for these prompts, matched exactly at the very end of the output.
+// A shell session waits for these prompts ("@android:/ $" or "#"), at the very end of the output
+// or followed there by the one blank phones print after them.
 bool ShowsShellPrompt(const std::string& output);
 
 // Command lines naming the zip helper read to the end of output without the stop rules.

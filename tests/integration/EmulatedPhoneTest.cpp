@@ -42,7 +42,7 @@ using testsupport::ReadFile;
 namespace {
 
 constexpr const char* kSerial = "MN0123456789";
-const std::string kPrompt = "shell@android:/ $";
+const std::string kPrompt = "shell@android:/ $ ";
 const std::string kPmInstall = "shell: pm 'install' '-r' '/data/local/tmp/phone.apk'";
 
 std::string RandomBytes(size_t size) {

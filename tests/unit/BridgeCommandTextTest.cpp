@@ -1,5 +1,5 @@
-#include "phone/BridgeCommandText.h"
 #include "package/ZipExtract.h"
+#include "phone/BridgeCommandText.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,8 @@ TEST(BridgeCommandText, ReadingStopsAtBlankLineBlankOutputOrWaitingForDevice) {
 TEST(BridgeCommandText, PromptMatchesOnlyAtTheVeryEnd) {
     EXPECT_TRUE(ShowsShellPrompt("shell@android:/ $"));
     EXPECT_TRUE(ShowsShellPrompt("x\r\nroot@android:/ #"));
-    EXPECT_FALSE(ShowsShellPrompt("shell@android:/ $ "));
+    EXPECT_TRUE(ShowsShellPrompt("shell@android:/ $ "));
+    EXPECT_FALSE(ShowsShellPrompt("shell@android:/ $  "));
     EXPECT_FALSE(ShowsShellPrompt("shell@android:/ $\r\n"));
     EXPECT_FALSE(ShowsShellPrompt("@android:/ %"));
     EXPECT_FALSE(ShowsShellPrompt("$"));
