@@ -57,8 +57,8 @@ class TrayIcon {
 // The desktop's tray: a StatusNotifierItem when a watcher is on the session bus (the host's
 // activation arrives as TRAY_LBUTTONDBLCLK, its menu comes from hostMenu, and a host that draws
 // no menu asks for ours as a right click), else an XEmbed icon where a tray manager runs (one
-// left click arrives as TRAY_LBUTTONDBLCLK, as on the other host; a right click as it happens). Neither: Add fails, and the icon waits for
-// either to appear.
+// left click arrives as TRAY_LBUTTONDBLCLK, as on the other host; a right click as it happens).
+// Neither: Add fails, and the icon waits for either to appear.
 std::unique_ptr<TrayIcon> MakeTrayIcon();
 
 }  // namespace os

@@ -21,7 +21,8 @@ inline constexpr unsigned NIF_ICON = 0x2;
 inline constexpr unsigned NIF_TIP = 0x4;
 
 // The panel's tray icon: the icon, its tooltip and its popup menu. What the user chooses (a
-// menu item, the icon's activation: its default command) goes to the command handler it was made with.
+// menu item, the icon's activation: its default command) goes to the command handler it was made
+// with.
 class CTrayIconImpl {
   public:
     using CommandHandler = std::function<void(int command)>;
