@@ -5,6 +5,7 @@
 #include <string>
 
 #include "os/DiagnosticLog.h"
+#include "os/Utf8Sequence.h"
 
 namespace os {
 namespace {
@@ -12,27 +13,17 @@ namespace {
 // The length of the valid UTF-8 character at `at` that may be written as it is; 0 when its
 // first byte must be escaped (a control character, a separator, a broken sequence).
 size_t PrintableLength(const std::string& text, size_t at) {
-    const auto byte = [&](size_t i) {
-        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
-    };
-    const unsigned lead = byte(at);
+    const auto lead = static_cast<unsigned char>(text[at]);
     if (lead < 0x80) return lead >= 0x20 && lead != 0x7F && lead != '\\' ? 1 : 0;
-    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                          : lead >= 0xE0 && lead <= 0xEF ? 3
-                          : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                         : 0;
+    const size_t length = Utf8SequenceLength(text, at);
     if (length == 0) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    }
-    const unsigned second = byte(at + 1);
-    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
-        return 0;
+    const auto second = static_cast<unsigned char>(text[at + 1]);
     // C1 controls (U+0080..U+009F), and U+2028/U+2029, which some viewers break lines at.
     if (lead == 0xC2 && second < 0xA0) return 0;
-    if (lead == 0xE2 && second == 0x80 && (byte(at + 2) == 0xA8 || byte(at + 2) == 0xA9)) return 0;
+    if (lead == 0xE2 && second == 0x80 &&
+        (static_cast<unsigned char>(text[at + 2]) == 0xA8 ||
+         static_cast<unsigned char>(text[at + 2]) == 0xA9))
+        return 0;
     return length;
 }
 
